@@ -1,0 +1,40 @@
+// The main window's logic: initialisation, command routing and the timer tick with its poll
+// guard. The front-end draws the controls model and calls these; it runs the 10 ms timer.
+#pragma once
+
+#include <string_view>
+
+#include "platform/controls_model.h"
+
+namespace vrk {
+struct Context;
+}
+
+namespace vrk::app {
+
+inline constexpr int TIMER_PERIOD_MS = 10;
+inline constexpr const char* MAIN_CAPTION = "VRK 700 Configuration 42.15";
+
+// Builds the main window's model from its template (before the context is made).
+void build_main_window(platform::ControlsModel& model);
+
+// Initialisation: macro path, ID limit, device lists, image list, command-line preselection,
+// the first status text, and the command routing. The caller starts the timer afterwards.
+void init_main_window(Context& ctx, std::string_view command_line);
+
+// Routes one control command to the operation it stands for.
+void on_command(Context& ctx, int id, platform::Notification notification);
+
+// One timer tick: runs poll_port unless a poll is already running further down the stack (a
+// message box opened inside a poll keeps ticking); ends the window when the poll asks.
+void on_timer_tick(Context& ctx);
+
+// The image name a command line preselects: without enclosing quotes and without drive and
+// directory. Empty when nothing is to be selected.
+[[nodiscard]] std::string_view command_line_file_name(std::string_view command_line);
+
+// Index of the first character of the file-name part of a path (after the last '/', '\\',
+// or a drive's ':').
+[[nodiscard]] std::size_t file_name_start(std::string_view path);
+
+}  // namespace vrk::app

@@ -1,0 +1,82 @@
+// The serial line to the unit, as the program sees it: our semantics, not the operating
+// system's. platform/posix/ implements it on Linux; the tests use a scripted fake and the
+// simulator runs behind a pseudo-terminal.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace vrk::platform {
+
+// Why a port could not be opened or used. Classified once, from the system's error code, so
+// the front-end can choose the words (a permission problem names the fix).
+enum class PortError {
+    none,
+    not_found,      // no such device
+    access_denied,  // permission denied: the user is not in the device's group
+    busy,           // another program holds the port
+    not_a_serial,   // the device exists but is not a serial line
+    io_failure,     // anything else the system reported
+};
+
+// Human-readable explanation of a port error for the given device, including the fix where
+// there is one.
+[[nodiscard]] std::string describe_port_error(PortError error, const std::string& device);
+
+struct ModemLines {
+    bool cts = false;
+    bool dsr = false;
+};
+
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    // Puts the line into the unit's settings: raw 8 data bits, no parity, 1 stop bit, no flow
+    // control of any kind, no character translation, the given speed, DTR and RTS raised, and
+    // the read time-outs described at read(). Errors are returned but callers may ignore them:
+    // the program carries on with whatever the driver holds.
+    virtual bool configure(std::uint32_t baud) = 0;
+
+    // Changes only the line speed.
+    virtual bool set_baud_rate(std::uint32_t baud) = 0;
+
+    // Reads up to buffer.size() bytes. Returns 0 when nothing arrived within 50 ms; once bytes
+    // arrive it returns as soon as the line has been idle for 1 ms or the buffer is full.
+    // Returns nullopt when the read failed (the port vanished, for instance).
+    [[nodiscard]] virtual std::optional<std::size_t> read(std::span<std::uint8_t> buffer) = 0;
+
+    // Writes the whole buffer; returns false when not all of it was taken.
+    virtual bool write(std::span<const std::uint8_t> bytes) = 0;
+
+    // CTS and DSR, or nullopt when the device cannot tell (a pseudo-terminal) or the read failed.
+    [[nodiscard]] virtual std::optional<ModemLines> modem_lines() = 0;
+
+    // Raises (true) or drops (false) DTR and RTS together.
+    virtual bool set_dtr_rts(bool on) = 0;
+
+    // Closes the device. Further calls fail harmlessly.
+    virtual void close() = 0;
+};
+
+struct OpenResult {
+    std::unique_ptr<SerialPort> port;  // null on failure
+    PortError error = PortError::none;
+};
+
+// Finds and opens serial devices.
+class PortProvider {
+public:
+    virtual ~PortProvider() = default;
+    // The device names worth offering, in no particular order (the dialog sorts them).
+    [[nodiscard]] virtual std::vector<std::string> candidate_ports() = 0;
+    // Opens a device read-write and exclusively, so a port in use elsewhere fails to open.
+    [[nodiscard]] virtual OpenResult open(const std::string& device) = 0;
+};
+
+}  // namespace vrk::platform

@@ -1,0 +1,16 @@
+// The millisecond tick that every time limit of the program is measured on.
+#pragma once
+
+#include <cstdint>
+
+namespace vrk::platform {
+
+class TickClock {
+public:
+    virtual ~TickClock() = default;
+    // Milliseconds from an arbitrary origin, 32 bits wide. It wraps about every 49.7 days, so
+    // every time limit compares an unsigned difference of two ticks, never the ticks themselves.
+    [[nodiscard]] virtual std::uint32_t tick_ms() = 0;
+};
+
+}  // namespace vrk::platform
