@@ -1,0 +1,121 @@
+#include "app/startup.h"
+
+#include "app/main_window.h"
+#include "app/res/dialog_templates.h"
+#include "device/context.h"
+#include "device/control_ids.h"
+#include "device/firmware_transfer.h"
+#include "device/macro_recorder.h"
+#include "link/poll_cycle.h"
+
+namespace vrk::app {
+
+using platform::Notification;
+
+namespace {
+
+// What the list shows for a device: its name without the device directory.
+std::string display_name(const std::string& device) {
+    const std::size_t slash = device.find_last_of('/');
+    return slash == std::string::npos ? device : device.substr(slash + 1);
+}
+
+void show_port_error(platform::HostServices& host, platform::PortError error, const std::string& device) {
+    (void)host.message_box(platform::describe_port_error(error, device), NO_PORT_CAPTION, platform::MessageButtons::ok,
+                           platform::MessageIcon::error);
+}
+
+}  // namespace
+
+bool fill_port_list(platform::ControlsModel& model, platform::PortProvider& ports, std::vector<std::string>& devices) {
+    devices.clear();
+    for (const std::string& device : ports.candidate_ports()) {
+        // A port that opens is free now; one in use elsewhere fails and is not offered.
+        platform::OpenResult opened = ports.open(device);
+        if (!opened.port) continue;
+        opened.port->close();
+        const int index = model.add_item(ids::PORT_LIST, display_name(device));
+        model.set_item_data(ids::PORT_LIST, index, static_cast<std::uint32_t>(devices.size()));
+        devices.push_back(device);
+    }
+    if (devices.empty()) return false;
+    model.set_selection(ids::PORT_LIST, 0);
+    return true;
+}
+
+void on_port_command(platform::ControlsModel& model, int id, Notification notification) {
+    const auto choose = [&model] {
+        const int index = model.selection(ids::PORT_LIST);
+        model.end_dialog(index < 0 ? -1 : static_cast<int>(model.item_data(ids::PORT_LIST, index)));
+    };
+    switch (id) {
+        case ids::OK:
+            choose();
+            break;
+        case ids::CANCEL:
+            model.end_dialog(-1);
+            break;
+        case ids::PORT_LIST:
+            if (notification == Notification::double_clicked) choose();
+            break;
+        default:
+            break;
+    }
+}
+
+int run_program(platform::PortProvider& ports, platform::TickClock& clock, platform::FileSystem& files,
+                platform::HostServices& host, DialogRunner& ui, const StartupOptions& options) {
+    // 1-2. Choose and open the port.
+    std::string device;
+    if (options.port) {
+        device = *options.port;
+    } else {
+        platform::ControlsModel chooser;
+        res::build_model(res::select_port_template(), chooser);
+        std::vector<std::string> devices;
+        if (!fill_port_list(chooser, ports, devices)) {
+            (void)host.message_box(NO_PORT_TEXT, NO_PORT_CAPTION, platform::MessageButtons::ok,
+                                   platform::MessageIcon::error);
+            return 0;
+        }
+        chooser.set_command_sink([&chooser](int id, Notification n) { on_port_command(chooser, id, n); });
+        ui.run_port_selection(chooser);
+        const int chosen = chooser.result();
+        if (chosen < 0 || static_cast<std::size_t>(chosen) >= devices.size()) return 0;
+        device = devices[static_cast<std::size_t>(chosen)];
+    }
+    platform::OpenResult opened = ports.open(device);
+    if (!opened.port) {
+        // Taken, unplugged or forbidden since the list was made, or a bad --port: say which,
+        // with the fix where there is one, rather than vanish without a word.
+        show_port_error(host, opened.error, device);
+        return 0;
+    }
+    platform::SerialPort& port = *opened.port;
+
+    // 3-5. The unit's line settings, DTR and RTS raised.
+    (void)port.configure(link::START_BAUD);
+
+    platform::ControlsModel window;
+    build_main_window(window);
+    Context ctx(port, clock, files, host, window);
+    ctx.link.current_baud = link::START_BAUD;
+
+    // 6-7. The first probe of the baud hunt goes out at once, at 115200.
+    ctx.link.next_probe_time = clock.tick_ms() + link::PROBE_INTERVAL_MS;
+    link::send_id_query(ctx);
+
+    // 8. The main window, until it closes.
+    init_main_window(ctx, options.command_line);
+    ui.run_main_window(ctx);
+
+    // 9. Release in order: the macro file (its records are the user's work), the image, then
+    // the lines are dropped before the port closes so the unit sees the host go away.
+    device::close_macro_file(ctx);
+    device::free_image(ctx);
+    (void)port.set_dtr_rts(false);
+    port.close();
+    return 0;
+}
+
+}  // namespace vrk::app
