@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include "device/control_ids.h"
+#include "link/poll_cycle.h"
+#include "tests/support/rig.h"
+
+namespace vrk::test {
+namespace {
+
+// A rig as start-up leaves it: first probe sent at 115200, next one due 300 ms later.
+struct Started : Rig {
+    Started() {
+        ctx.link.current_baud = link::START_BAUD;
+        ctx.link.next_probe_time = clock.now + link::PROBE_INTERVAL_MS;
+    }
+    // Ticks every 10 ms for `ms`.
+    void run_for(std::uint32_t ms) {
+        for (std::uint32_t t = 0; t < ms; t += 10) {
+            clock.advance(10);
+            tick();
+        }
+    }
+};
+
+TEST(BaudHunt, StepsThroughTheTableEvery300msAndStopsWhenTheUnitAnswers) {
+    Started rig;
+    rig.run_for(1200);
+    // Before each probe the speed changes, and then the ID query goes out.
+    std::vector<std::string> expected;
+    for (const char* baud : {"1200", "2400", "4800", "9600"}) {
+        expected.push_back(std::string("baud ") + baud);
+        expected.push_back("write 4");
+    }
+    EXPECT_EQ(rig.port.events, expected);
+    for (const auto& m : rig.take_sent()) EXPECT_EQ(m, hex("0B 00"));
+
+    // The unit at 9600 answers within 300 ms: no further probe.
+    rig.feed_message(hex("0B 41 42 43 44 00 00 00 00 00"));
+    rig.run_for(2000);
+    EXPECT_EQ(rig.ctx.link.link_state, 1);
+    EXPECT_EQ(rig.port.baud, 9600u);
+    for (const auto& e : rig.port.events) EXPECT_NE(e, "baud 19200");
+}
+
+TEST(BaudHunt, NextBaudTable) {
+    const std::pair<std::uint32_t, std::uint32_t> cases[] = {
+        {115200, 1200}, {1200, 2400}, {19200, 57600}, {57600, 115200}, {38400, 1200}, {0, 1200}};
+    for (auto [from, to] : cases) EXPECT_EQ(link::next_baud(from), to) << from;
+}
+
+TEST(BaudHunt, ProbeDueJustAfterTheTickWrapIsSentOnTime) {
+    Started rig;
+    rig.clock.now = 0xFFFFFF00u;
+    rig.ctx.link.next_probe_time = rig.clock.now + 300;  // wraps to 0x2C
+    rig.run_for(290);
+    EXPECT_TRUE(rig.port.writes.empty());
+    rig.run_for(20);
+    EXPECT_EQ(rig.take_sent().size(), 1u);
+}
+
+TEST(PollPort, AtMostOneMessagePerTick) {
+    Started rig;
+    Bytes two = frame(hex("15 01"));
+    const Bytes second = frame(hex("17 00"));
+    two.insert(two.end(), second.begin(), second.end());
+    rig.port.feed(two);
+    rig.tick();
+    EXPECT_EQ(rig.window.text(ids::INTERNAL_DEVICE), "Computer");
+    EXPECT_EQ(rig.window.selection(ids::GPS_TYPE), -1) << "the second frame waits for the next tick";
+    rig.tick();
+    EXPECT_EQ(rig.window.text(ids::GPS_TYPE), "TSIP");
+}
+
+TEST(LinkSupervision, ModemLines) {
+    struct Case {
+        const char* name;
+        std::optional<platform::ModemLines> lines;
+        bool resets;
+    };
+    const Case cases[] = {
+        {"CTS off, DSR on keeps the link", platform::ModemLines{false, true}, false},
+        {"CTS on, DSR off keeps the link", platform::ModemLines{true, false}, false},
+        {"a failed read changes nothing", std::nullopt, false},
+        {"both off resets", platform::ModemLines{false, false}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Started rig;
+        rig.ctx.link.link_state = 2;
+        rig.ctx.link.current_baud = 9600;
+        rig.window.set_text(ids::FIRMWARE_VERSION, "2.15");
+        rig.port.lines = c.lines;
+        rig.clock.advance(10);
+        rig.tick();
+        EXPECT_EQ(rig.ctx.link.link_state, c.resets ? 0 : 2);
+        EXPECT_EQ(rig.window.text(ids::FIRMWARE_VERSION), c.resets ? "" : "2.15");
+        if (c.resets) {
+            // The hunt resumes from the rate that worked, at the next due probe.
+            rig.port.events.clear();
+            rig.port.lines = platform::ModemLines{true, true};
+            rig.run_for(300);
+            ASSERT_FALSE(rig.port.events.empty());
+            EXPECT_EQ(rig.port.events.front(), "baud 19200");
+        }
+    }
+}
+
+TEST(LinkSupervision, NoModemReadsWhileSearching) {
+    Started rig;
+    rig.run_for(1000);
+    for (const auto& e : rig.port.events) EXPECT_NE(e, "modem");
+}
+
+TEST(ResetLinkDisplay, EmptiesThePanelAndEndsATransferSilently) {
+    Rig rig;
+    rig.ctx.link.link_state = 2;
+    rig.window.set_text(ids::UNIT_ID, "ABCD");
+    rig.window.set_text(ids::CRYSTAL, "16 MHz");
+    rig.window.set_selection(ids::GPS_TYPE, 1);
+    rig.window.set_text(ids::STATUS, "Programming page #3...Please wait");
+    rig.ctx.transfer.operation_start_time = 1234;
+    rig.ctx.transfer.page_sent_time = 1234;
+    for (int id : {ids::APPLICATION, ids::DOWNLOAD, ids::COMPARE}) rig.window.enable(id, false);
+    rig.ctx.link.current_baud = 4800;
+
+    link::reset_link_display(rig.ctx);
+
+    EXPECT_EQ(rig.ctx.link.link_state, 0);
+    EXPECT_EQ(rig.window.text(ids::UNIT_ID), "");
+    EXPECT_EQ(rig.window.text(ids::CRYSTAL), "");
+    EXPECT_FALSE(rig.window.is_enabled(ids::SEND_ID));
+    EXPECT_EQ(rig.window.selection(ids::GPS_TYPE), -1);
+    EXPECT_EQ(rig.status(), "Establishing link to the VRK...");
+    EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+    for (int id : {ids::APPLICATION, ids::DOWNLOAD, ids::COMPARE}) EXPECT_TRUE(rig.window.is_enabled(id));
+    EXPECT_EQ(rig.host.beeps, 0);
+    EXPECT_EQ(rig.ctx.link.current_baud, 4800u) << "the baud rate is left alone";
+    EXPECT_TRUE(rig.port.writes.empty());
+}
+
+}  // namespace
+}  // namespace vrk::test
