@@ -4,12 +4,14 @@
 // no header and no end marker.
 #pragma once
 
-#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
+#include "device/messages.h"
 #include "platform/files.h"
 
 namespace vrk {
@@ -22,6 +24,18 @@ inline constexpr std::size_t MACRO_PATH_CAPACITY = 255;  // characters, not coun
 inline constexpr std::uint16_t REPLY_WORD_FLAG = 0x8000;
 inline constexpr const char* RECORD_CAPTION = "Re&cord...";
 inline constexpr const char* STOP_RECORDING_CAPTION = "&Stop Recording";
+inline constexpr const char* MACRO_PATTERN = "*.vbm";
+inline constexpr const char* MACRO_EXTENSION = ".vbm";
+inline constexpr const char* MACRO_FILTER_DESCRIPTION = "VRK BIOS Macro Files (*.vbm)";
+inline constexpr const char* MACRO_DEFAULT_EXTENSION = "vbm";
+inline constexpr const char* CREATE_ERROR_TEXT = "Error creating '%s'";
+inline constexpr const char* WRITE_ERROR_TEXT = "Error writing '%s'";
+
+// A record: 16-bit length, 16-bit reply word, the message (at most 260 bytes as sent), the
+// reply (at most 4 bytes).
+inline constexpr std::size_t RECORD_HEADER_SIZE = 4;
+inline constexpr std::size_t MAX_REPLY_SIZE = 4;
+inline constexpr std::size_t MAX_RECORD_SIZE = RECORD_HEADER_SIZE + LONGEST_SENT_MESSAGE + MAX_REPLY_SIZE;
 
 struct RecorderState {
     std::unique_ptr<platform::OutputFile> macro_file;  // null when not recording
@@ -29,20 +43,36 @@ struct RecorderState {
     std::string macro_path;                           // last name proposed or chosen
 };
 
-// Fills macro_path with the current directory and the "*.vbm" pattern (main window start).
+// Fills macro_path with the current directory and the "*.vbm" pattern (main window start);
+// just the pattern when the two together would exceed MACRO_PATH_CAPACITY.
 void init_macro_path(Context& ctx);
 
+// Index of the first character of a path's file-name part: after its last '/' or '\\', or
+// after a drive's ':' ("C:name"); 0 when it has none of them.
+[[nodiscard]] std::size_t file_name_start(std::string_view path);
+
+// The name proposed for a macro of the image `application_text`: its last period and what
+// follows become ".vbm" (".vbm" is appended when it has no period), placed in the directory
+// of `macro_path`.
+[[nodiscard]] std::string propose_macro_path(std::string_view application_text, std::string_view macro_path);
+
 // The send hook: appends one record when recording and the message is of a recorded type.
+// A record that cannot be written whole (full disk, removed medium) ends the recording: the
+// file is closed, the Record caption restored and "Error writing '<path>'" shown, so a macro
+// that lacks a command is never taken for a complete one.
 void record_message(Context& ctx, std::span<const std::uint8_t> message);
 
-// The expected reply to a recorded message (reply must hold 4 bytes); returns the reply word.
+// The expected reply to a recorded message (reply must hold 4 bytes); returns the reply word:
+// the reply's length, with REPLY_WORD_FLAG for ERASE, ERASE_BLOCKS and PROGRAM_PAGE_WIDE.
+// Unrecorded types give 0 and an all-zero reply. Reads only bytes the message has.
 [[nodiscard]] std::uint16_t expected_reply(std::span<const std::uint8_t> message,
                                            std::span<std::uint8_t, 4> reply);
 
 // The Record button: stops recording, or asks for a file name and starts.
 void toggle_recording(Context& ctx);
 
-// Closes an open macro file (start-up's shutdown).
+// Closes an open macro file (start-up's shutdown). A close that may have lost data is
+// reported as a write error.
 void close_macro_file(Context& ctx);
 
 }  // namespace vrk::device
