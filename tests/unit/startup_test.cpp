@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "app/main_window.h"
+#include "app/startup.h"
+#include "device/context.h"
+#include "device/control_ids.h"
+#include "tests/support/fakes.h"
+
+namespace vrk::test {
+namespace {
+
+// Ports that exist; those in `busy` fail to open. Every port handed out shares one event log.
+class FakeProvider : public platform::PortProvider {
+public:
+    std::vector<std::string> names;
+    std::map<std::string, platform::PortError> failing;
+    std::vector<std::string> opened;
+    FakePort* last = nullptr;
+    std::vector<std::unique_ptr<FakePort>> keep;
+
+    std::vector<std::string> candidate_ports() override { return names; }
+    platform::OpenResult open(const std::string& device) override {
+        opened.push_back(device);
+        if (auto it = failing.find(device); it != failing.end()) return {nullptr, it->second};
+        auto port = std::make_unique<ForwardingPort>(*this);
+        return {std::move(port), platform::PortError::none};
+    }
+
+private:
+    // The program owns the port it opens; the test keeps watching through a FakePort it owns.
+    class ForwardingPort : public platform::SerialPort {
+    public:
+        explicit ForwardingPort(FakeProvider& p) : target_(*p.keep.emplace_back(std::make_unique<FakePort>())) {
+            p.last = &target_;
+        }
+        bool configure(std::uint32_t b) override { return target_.configure(b); }
+        bool set_baud_rate(std::uint32_t b) override { return target_.set_baud_rate(b); }
+        std::optional<std::size_t> read(std::span<std::uint8_t> b) override { return target_.read(b); }
+        bool write(std::span<const std::uint8_t> b) override { return target_.write(b); }
+        std::optional<platform::ModemLines> modem_lines() override { return target_.modem_lines(); }
+        bool set_dtr_rts(bool on) override { return target_.set_dtr_rts(on); }
+        void close() override { target_.close(); }
+
+    private:
+        FakePort& target_;
+    };
+};
+
+class ScriptedUi : public app::DialogRunner {
+public:
+    std::function<void(platform::ControlsModel&)> on_ports = [](platform::ControlsModel& m) { m.user_click(ids::OK); };
+    std::function<void(Context&)> on_main = [](Context& ctx) { ctx.main_window.user_click(ids::EXIT); };
+    std::vector<std::string> port_list;
+    bool main_shown = false;
+
+    void run_port_selection(platform::ControlsModel& model) override {
+        for (int i = 0; i < model.item_count(ids::PORT_LIST); ++i) port_list.push_back(model.item_text(ids::PORT_LIST, i));
+        on_ports(model);
+    }
+    void run_main_window(Context& ctx) override {
+        main_shown = true;
+        on_main(ctx);
+    }
+};
+
+struct StartupRig {
+    FakeProvider ports;
+    FakeClock clock;
+    MemoryFileSystem files;
+    FakeHost host;
+    ScriptedUi ui;
+    int run(app::StartupOptions options = {}) { return app::run_program(ports, clock, files, host, ui, options); }
+};
+
+TEST(PortSelection, ListsPortsThatOpenSortedAsTextKeepingTheTruePort) {
+    StartupRig rig;
+    rig.ports.names = {"/dev/ttyS0", "/dev/ttyS3", "/dev/ttyS12", "/dev/ttyUSB0"};
+    rig.ports.failing["/dev/ttyS0"] = platform::PortError::busy;
+    // The user picks the last entry, ttyUSB0's neighbour: ttyS3.
+    rig.ui.on_ports = [](platform::ControlsModel& m) {
+        EXPECT_EQ(m.selection(ids::PORT_LIST), 0) << "the first entry is selected";
+        m.user_double_click(ids::PORT_LIST, 1);
+    };
+    EXPECT_EQ(rig.run(), 0);
+    EXPECT_EQ(rig.ui.port_list, (std::vector<std::string>{"ttyS12", "ttyS3", "ttyUSB0"}));
+    EXPECT_EQ(rig.ports.opened.back(), "/dev/ttyS3");
+    EXPECT_TRUE(rig.ui.main_shown);
+}
+
+TEST(PortSelection, CancelAndNoPorts) {
+    {
+        StartupRig rig;
+        rig.ports.names = {"/dev/ttyUSB0"};
+        rig.ui.on_ports = [](platform::ControlsModel& m) { m.user_click(ids::CANCEL); };
+        EXPECT_EQ(rig.run(), 0);
+        EXPECT_FALSE(rig.ui.main_shown);
+        EXPECT_EQ(rig.ports.opened.size(), 1u) << "only the probe at listing time";
+    }
+    {
+        StartupRig rig;
+        rig.ports.names = {"/dev/ttyS0"};
+        rig.ports.failing["/dev/ttyS0"] = platform::PortError::busy;
+        EXPECT_EQ(rig.run(), 0);
+        ASSERT_EQ(rig.host.boxes.size(), 1u);
+        EXPECT_EQ(rig.host.boxes[0].text, "I can't find any available ports");
+        EXPECT_EQ(rig.host.boxes[0].caption, "Aborting...");
+        EXPECT_EQ(rig.host.boxes[0].icon, platform::MessageIcon::error);
+        EXPECT_FALSE(rig.ui.main_shown);
+        EXPECT_TRUE(rig.ui.port_list.empty()) << "the dialog is never shown";
+    }
+}
+
+TEST(Startup, ConfiguresProbesRunsAndShutsDownInOrder) {
+    StartupRig rig;
+    rig.ui.on_main = [](Context& ctx) {
+        EXPECT_EQ(ctx.link.current_baud, 115200u);
+        EXPECT_EQ(ctx.link.next_probe_time, 1300u);
+        ctx.main_window.user_click(ids::EXIT);
+    };
+    app::StartupOptions options;
+    options.port = "/dev/pts/7";
+    EXPECT_EQ(rig.run(options), 0);
+    ASSERT_NE(rig.ports.last, nullptr);
+    EXPECT_EQ(rig.ports.last->events,
+              (std::vector<std::string>{"configure 115200", "write 4", "dtr_rts off", "close"}));
+    EXPECT_EQ(to_hex(rig.ports.last->written()), "FF 0B 00 FE");
+}
+
+TEST(Startup, AnOpenFailureIsExplainedAndExitsCleanly) {
+    StartupRig rig;
+    rig.ports.failing["/dev/ttyUSB0"] = platform::PortError::access_denied;
+    app::StartupOptions options;
+    options.port = "/dev/ttyUSB0";
+    EXPECT_EQ(rig.run(options), 0);
+    ASSERT_EQ(rig.host.boxes.size(), 1u);
+    EXPECT_NE(rig.host.boxes[0].text.find("dialout"), std::string::npos) << rig.host.boxes[0].text;
+    EXPECT_FALSE(rig.ui.main_shown);
+}
+
+}  // namespace
+}  // namespace vrk::test
