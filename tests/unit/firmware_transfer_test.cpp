@@ -1,0 +1,602 @@
+// Firmware download and compare, driven as the user and the unit drive it: an image picked in
+// the list, the buttons pressed, the unit's replies fed through the port and the poll cycle,
+// time moved by the fake clock.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <new>
+
+#include "device/control_ids.h"
+#include "device/firmware_transfer.h"
+#include "link/poll_cycle.h"
+#include "tests/support/transfer_rig.h"
+
+namespace vrk::test {
+namespace {
+
+constexpr const char* NAME = "APP.vr4";
+
+// The 256 data bytes a request for `page` must carry: the image's bytes from page * 256, as
+// many as there are, then 0xFF.
+Bytes page_data(const Bytes& image, std::size_t page) {
+    Bytes data(256, 0xFF);
+    const std::size_t at = page * 256;
+    if (at < image.size()) std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(at), std::min<std::size_t>(256, image.size() - at), data.begin());
+    return data;
+}
+
+Bytes join(const Bytes& head, const Bytes& tail) {
+    Bytes out = head;
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
+}
+
+// One message sent, and which.
+Bytes only_message(TransferRig& rig) {
+    const auto sent = rig.take_sent();
+    EXPECT_EQ(sent.size(), 1u);
+    return sent.empty() ? Bytes{} : sent.front();
+}
+
+// --- Image sizes: erase, first page request, texts -------------------------------------------
+
+struct SizeCase {
+    std::size_t size;
+    const char* erase;          // the erase request
+    const char* program_head;   // header of the first programming request
+    const char* compare_head;   // header of the first compare request
+    std::size_t image_bytes;    // image bytes in the first page; the rest is 0xFF
+    const char* first_number;   // the page number the status line shows first
+};
+
+const SizeCase SIZE_CASES[] = {
+    {256, "28 00", "2A 00", "2F 00 00 00", 256, "1"},
+    {257, "28 00", "2A 01", "2F 00 01 00", 1, "2"},
+    {65'536, "28 00", "2A FF", "2F 00 FF 00", 256, "256"},
+    {65'537, "2C 02", "2D 00 00 01", "2F 00 00 01", 1, "257"},
+    {131'072, "2C 02", "2D 00 FF 01", "2F 00 FF 01", 256, "512"},
+    {131'073, "2C 03", "2D 00 00 02", "2F 00 00 02", 1, "513"},
+    {8'388'608, "2C 80", "2D 00 FF 7F", "2F 00 FF 7F", 256, "32768"},
+};
+
+TEST(TransferSizes, EraseAndFirstProgrammingRequest) {
+    for (const auto& c : SIZE_CASES) {
+        SCOPED_TRACE(c.size);
+        TransferRig rig;
+        const Bytes image = test_image(c.size);
+        rig.pick(NAME, image);
+        rig.press_download();
+        EXPECT_EQ(only_message(rig), hex(c.erase));
+        EXPECT_EQ(rig.status(), "Erasing previous application...Please wait");
+        EXPECT_TRUE(rig.transfer_controls_disabled());
+        EXPECT_EQ(rig.window.focus(), ids::RUN_APPLICATION);
+
+        rig.reply(hex("29 00"));
+        const Bytes request = only_message(rig);
+        const Bytes head = hex(c.program_head);
+        ASSERT_EQ(request.size(), head.size() + 256);
+        EXPECT_TRUE(std::equal(head.begin(), head.end(), request.begin()));
+        const std::size_t last_page = (c.size - 1) / 256;
+        const Bytes data(request.begin() + static_cast<std::ptrdiff_t>(head.size()), request.end());
+        EXPECT_EQ(data, page_data(image, last_page));
+        EXPECT_EQ(std::count(data.begin() + static_cast<std::ptrdiff_t>(c.image_bytes), data.end(), 0xFF),
+                  static_cast<std::ptrdiff_t>(256 - c.image_bytes));
+        EXPECT_EQ(rig.status(), std::string("Programming page #") + c.first_number + "...Please wait");
+    }
+}
+
+TEST(TransferSizes, FirstCompareRequestIsAlwaysSixteenBit) {
+    for (const auto& c : SIZE_CASES) {
+        SCOPED_TRACE(c.size);
+        TransferRig rig;
+        const Bytes image = test_image(c.size);
+        rig.pick(NAME, image);
+        rig.press_compare();
+        const Bytes request = only_message(rig);
+        EXPECT_EQ(request, join(hex(c.compare_head), page_data(image, (c.size - 1) / 256)));
+        EXPECT_EQ(rig.status(), std::string("Comparing page #") + c.first_number + "...Please wait");
+        EXPECT_TRUE(rig.transfer_controls_disabled());
+        EXPECT_EQ(rig.window.focus(), ids::RUN_APPLICATION);
+    }
+}
+
+TEST(TransferSizes, WideRequestsGiveWayToEightBitOnesBelowPage256) {
+    TransferRig rig;
+    const Bytes image = test_image(65'537);
+    rig.pick(NAME, image);
+    rig.press_download();
+    rig.take_sent();
+    rig.reply(hex("29 00"));
+    EXPECT_EQ(only_message(rig), join(hex("2D 00 00 01"), page_data(image, 256)));
+    rig.reply(hex("2E 00 00 01"));
+    EXPECT_EQ(only_message(rig), join(hex("2A FF"), page_data(image, 255)));
+    EXPECT_EQ(rig.status(), "Programming page #256...Please wait");
+    rig.reply(hex("2B FF"));
+    EXPECT_EQ(only_message(rig), join(hex("2A FE"), page_data(image, 254)));
+}
+
+// --- Whole operations --------------------------------------------------------------------------
+
+TEST(WholeTransfer, DownloadAndCompareAgainstTheLoader) {
+    // A short image on 8-bit pages only, and one that crosses page 256 with a short last page.
+    for (const std::size_t size : {std::size_t{5 * 256 + 100}, std::size_t{258 * 256 + 17}}) {
+        SCOPED_TRACE(size);
+        TransferRig rig;
+        LoaderModel unit;
+        const Bytes image = test_image(size, 0x5A);
+        rig.pick(NAME, image);
+
+        rig.press_download();
+        const auto requests = rig.run_against(unit);
+        const std::size_t pages = (size + 255) / 256;
+        ASSERT_EQ(requests.size(), 1 + pages);
+        // From the last page down to 0, each carrying its bytes and 0xFF after a short end.
+        for (std::size_t i = 1; i < requests.size(); ++i) {
+            const std::size_t page = pages - i;
+            const Bytes& r = requests[i];
+            const std::size_t head = page >= 256 ? 4 : 2;
+            EXPECT_EQ(r[0], page >= 256 ? 0x2D : 0x2A) << page;
+            EXPECT_EQ(Bytes(r.begin() + static_cast<std::ptrdiff_t>(head), r.end()), page_data(image, page)) << page;
+        }
+        Bytes padded = image;
+        padded.resize(pages * 256, 0xFF);
+        EXPECT_TRUE(std::equal(padded.begin(), padded.end(), unit.flash.begin()));
+        EXPECT_EQ(rig.status(), "APP.vr4 has been downloaded successfully");
+        EXPECT_EQ(rig.host.beeps, 1);
+        EXPECT_TRUE(rig.transfer_controls_enabled());
+        EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+
+        rig.press_compare();
+        const auto compares = rig.run_against(unit);
+        ASSERT_EQ(compares.size(), pages);
+        for (std::size_t i = 0; i < pages; ++i) EXPECT_EQ(compares[i][0], 0x2F);
+        EXPECT_EQ(rig.status(), "APP.vr4 matched successfully");
+        EXPECT_EQ(rig.host.beeps, 2);
+        EXPECT_TRUE(rig.transfer_controls_enabled());
+        EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+    }
+}
+
+TEST(WholeTransfer, MismatchEndsTheCompareAtOnceWhateverPageItNames) {
+    for (const char* reply : {"30 00 02 00", "30 00 00 00", "30 00 FF FF"}) {
+        SCOPED_TRACE(reply);
+        TransferRig rig;
+        rig.pick(NAME, test_image(3 * 256));
+        rig.press_compare();
+        rig.take_sent();
+        rig.reply(hex(reply));
+        EXPECT_TRUE(rig.take_sent().empty());
+        EXPECT_EQ(rig.status(), "APP.vr4 doesn't match!!!!!");
+        EXPECT_EQ(rig.host.beeps, 1);
+        EXPECT_TRUE(rig.transfer_controls_enabled());
+        EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+    }
+}
+
+TEST(WholeTransfer, AcknowledgementOfPageZeroInEitherFormEndsTheDownload) {
+    // The wide form naming page 0 after page 1 was sent is another page, but the end carries
+    // no mark.
+    for (const char* reply : {"2B 00", "2E 00 00 00"}) {
+        SCOPED_TRACE(reply);
+        TransferRig rig;
+        rig.pick(NAME, test_image(2 * 256));
+        rig.press_download();
+        rig.reply(hex("29 00"));
+        rig.take_sent();
+        rig.reply(hex(reply));
+        EXPECT_TRUE(rig.take_sent().empty());
+        EXPECT_EQ(rig.status(), "APP.vr4 has been downloaded successfully");
+        EXPECT_EQ(rig.host.beeps, 1);
+        EXPECT_TRUE(rig.transfer_controls_enabled());
+        EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+    }
+}
+
+TEST(WholeTransfer, WideAcknowledgementOfAnotherPageIsMarkedAndFollowed) {
+    struct Case {
+        const char* reply;
+        const char* next_head;
+        const char* status;
+    };
+    // 302 pages: page 301 goes first.
+    const Case cases[] = {
+        {"2E 00 2C 01", "2D 00 2B 01", "Programming page #300...Please wait *****"},
+        {"2E 00 2D 01", "2D 00 2C 01", "Programming page #301...Please wait"},
+        {"2E 00 00 01", "2A FF", "Programming page #256...Please wait *****"},
+        {"2B 05", "2A 04", "Programming page #5...Please wait"},  // the 8-bit form has no mark
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        TransferRig rig;
+        const Bytes image = test_image(302 * 256);
+        rig.pick(NAME, image);
+        rig.press_download();
+        rig.take_sent();
+        rig.reply(hex("29 00"));
+        ASSERT_EQ(only_message(rig), join(hex("2D 00 2D 01"), page_data(image, 301)));
+        rig.reply(hex(c.reply));
+        const Bytes next = only_message(rig);
+        const Bytes head = hex(c.next_head);
+        ASSERT_EQ(next.size(), head.size() + 256);
+        EXPECT_TRUE(std::equal(head.begin(), head.end(), next.begin()));
+        EXPECT_EQ(rig.status(), c.status);
+    }
+}
+
+// --- Watchdog ---------------------------------------------------------------------------------
+
+// A transfer whose last page (page 1 of a 257-byte image: one byte and 255 of 0xFF) has just
+// been sent at tick `sent_at`.
+struct WaitingForPage : TransferRig {
+    Bytes image = test_image(257);
+    Bytes first;
+    std::uint32_t sent_at = 0;
+    explicit WaitingForPage(bool compare) {
+        pick(NAME, image);
+        if (compare) {
+            press_compare();
+        } else {
+            press_download();
+            take_sent();
+            reply(hex("29 00"));
+        }
+        sent_at = clock.now;
+        first = only_message(*this);
+    }
+    void tick_at(std::uint32_t since_sent) {
+        clock.now = sent_at + since_sent;
+        tick();
+    }
+};
+
+TEST(Watchdog, PageIsSentAgainOnlyAfterMoreThanTwoSecondsWithTheSameBytes) {
+    struct Case {
+        bool compare;
+        const char* text;
+    };
+    for (const Case c : {Case{false, "Retrying page #2...Please wait"}, Case{true, "Recomparing page #2...Please wait"}}) {
+        SCOPED_TRACE(c.text);
+        WaitingForPage rig(c.compare);
+        const std::string first_status = rig.status();
+        rig.tick_at(2000);
+        EXPECT_TRUE(rig.take_sent().empty());
+        EXPECT_EQ(rig.status(), first_status);
+        rig.tick_at(2001);
+        EXPECT_EQ(only_message(rig), rig.first);
+        EXPECT_EQ(rig.status(), c.text);
+        // The next retry counts from this one.
+        rig.tick_at(4001);
+        EXPECT_TRUE(rig.take_sent().empty());
+        rig.tick_at(4002);
+        EXPECT_EQ(only_message(rig), rig.first);
+        EXPECT_EQ(rig.host.beeps, 0);
+        EXPECT_FALSE(rig.transfer_controls_enabled());
+    }
+}
+
+TEST(Watchdog, NoProgressForMoreThanThirtySecondsEndsTheOperation) {
+    struct Case {
+        const char* what;
+        int stage;  // 0 erasing, 1 programming, 2 comparing
+    };
+    for (const Case c : {Case{"erase", 0}, Case{"program", 1}, Case{"compare", 2}}) {
+        SCOPED_TRACE(c.what);
+        TransferRig rig;
+        rig.pick(NAME, test_image(1000));
+        if (c.stage == 2) rig.press_compare(); else rig.press_download();
+        if (c.stage == 1) rig.reply(hex("29 00"));
+        rig.take_sent();
+        const std::uint32_t progress = rig.clock.now;
+        // Ticks every 10 ms up to exactly 30 s: retries perhaps, no end.
+        while (rig.clock.now - progress < 30'000) {
+            rig.clock.advance(10);
+            rig.tick();
+        }
+        EXPECT_NE(rig.ctx.transfer.operation_start_time, 0u);
+        EXPECT_EQ(rig.host.beeps, 0);
+        rig.take_sent();
+        rig.clock.advance(1);
+        rig.tick();
+        EXPECT_EQ(rig.status(), "Error: The VRK700 is not responding");
+        EXPECT_EQ(rig.host.beeps, 1);
+        EXPECT_TRUE(rig.transfer_controls_enabled());
+        EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+        EXPECT_TRUE(rig.take_sent().empty());  // no retry in the ending cycle
+        // And nothing more afterwards.
+        rig.clock.advance(60'000);
+        rig.tick();
+        EXPECT_TRUE(rig.take_sent().empty());
+        EXPECT_EQ(rig.host.beeps, 1);
+    }
+}
+
+TEST(Watchdog, APageIsRetriedAtMostFourteenTimesAndAlwaysTheSamePage) {
+    WaitingForPage rig(false);
+    int retries = 0;
+    for (std::uint32_t ms = 1; ms <= 40'000; ++ms) {
+        rig.tick_at(ms);
+        for (const Bytes& m : rig.take_sent()) {
+            EXPECT_EQ(m, rig.first);
+            ++retries;
+            EXPECT_EQ(rig.status(), "Retrying page #2...Please wait");
+        }
+    }
+    EXPECT_EQ(retries, 14);
+    EXPECT_EQ(rig.status(), "Error: The VRK700 is not responding");
+}
+
+TEST(Watchdog, ProgressRestartsTheThirtySecondsButRetriesDoNot) {
+    TransferRig rig;
+    rig.pick(NAME, test_image(3 * 256));
+    rig.press_download();
+    rig.reply(hex("29 00"));
+    rig.clock.advance(20'000);
+    rig.tick();  // a retry: not progress
+    rig.reply(hex("2B 02"));
+    const std::uint32_t progress = rig.clock.now;
+    rig.clock.now = progress + 30'000;
+    rig.tick();
+    EXPECT_NE(rig.ctx.transfer.operation_start_time, 0u);
+    rig.clock.now = progress + 30'001;
+    rig.tick();
+    EXPECT_EQ(rig.status(), "Error: The VRK700 is not responding");
+}
+
+TEST(Watchdog, LimitsHoldAcrossTheTickWrap) {
+    TransferRig rig;
+    rig.clock.now = 0xFFFF'FFFFu - 1000;
+    const Bytes image = test_image(3 * 256);
+    rig.pick(NAME, image);
+    rig.press_download();
+    rig.reply(hex("29 00"));
+    const Bytes first = rig.take_sent().back();
+    const std::uint32_t sent = rig.clock.now;
+    rig.clock.now = sent + 2000;  // past the wrap
+    rig.tick();
+    EXPECT_TRUE(rig.take_sent().empty());
+    EXPECT_EQ(rig.ctx.transfer.operation_start_time, sent);
+    rig.clock.now = sent + 2001;
+    rig.tick();
+    EXPECT_EQ(only_message(rig), first);
+    // A reply after the wrap moves the operation on as before.
+    rig.reply(hex("2B 02"));
+    EXPECT_EQ(only_message(rig), join(hex("2A 01"), page_data(image, 1)));
+    rig.clock.now += 30'000;
+    rig.tick();
+    EXPECT_NE(rig.ctx.transfer.operation_start_time, 0u);
+    rig.clock.now += 1;
+    rig.tick();
+    EXPECT_EQ(rig.status(), "Error: The VRK700 is not responding");
+}
+
+TEST(Watchdog, AnOperationStartedAtTickZeroIsRunningAndKeptOneMillisecondLate) {
+    TransferRig rig;
+    rig.clock.now = 0;
+    rig.pick(NAME, test_image(100));
+    rig.press_compare();
+    const Bytes first = only_message(rig);
+    EXPECT_EQ(rig.ctx.transfer.operation_start_time, 1u);
+    EXPECT_EQ(rig.ctx.transfer.page_sent_time, 1u);
+    rig.tick();  // still tick 0: no time has passed
+    EXPECT_TRUE(rig.take_sent().empty());
+    EXPECT_NE(rig.ctx.transfer.operation_start_time, 0u);
+    rig.clock.now = 2001;
+    rig.tick();
+    EXPECT_TRUE(rig.take_sent().empty());
+    rig.clock.now = 2002;
+    rig.tick();
+    EXPECT_EQ(only_message(rig), first);
+}
+
+// --- Link reset and late replies --------------------------------------------------------------
+
+TEST(LateReplies, LinkResetEndsTheOperationSilently) {
+    WaitingForPage rig(false);
+    link::reset_link_display(rig.ctx);
+    EXPECT_EQ(rig.status(), "Establishing link to the VRK...");
+    EXPECT_EQ(rig.host.beeps, 0);
+    EXPECT_TRUE(rig.transfer_controls_enabled());
+    EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+    // The watchdog is idle: the hunt probes, but no page goes out and no text of ours shows.
+    for (std::uint32_t ms = 0; ms < 40'000; ms += 50) rig.tick_at(ms);
+    for (const Bytes& m : rig.take_sent()) EXPECT_EQ(m, hex("0B 00"));
+    EXPECT_EQ(rig.status(), "Establishing link to the VRK...");
+    EXPECT_EQ(rig.host.beeps, 0);
+}
+
+TEST(LateReplies, EraseDoneAfterTheTimeOutStillStartsProgramming) {
+    TransferRig rig;
+    const Bytes image = test_image(600);
+    rig.pick(NAME, image);
+    rig.press_download();
+    rig.take_sent();
+    rig.clock.advance(30'001);
+    rig.tick();
+    ASSERT_EQ(rig.status(), "Error: The VRK700 is not responding");
+    rig.clock.advance(5000);
+    rig.reply(hex("29 00"));
+    EXPECT_EQ(only_message(rig), join(hex("2A 02"), page_data(image, 2)));
+    EXPECT_EQ(rig.status(), "Programming page #3...Please wait");
+    EXPECT_NE(rig.ctx.transfer.operation_start_time, 0u);
+    EXPECT_TRUE(rig.transfer_controls_enabled());
+    // The revived operation is watched again.
+    rig.clock.advance(2001);
+    rig.tick();
+    EXPECT_EQ(rig.status(), "Retrying page #3...Please wait");
+}
+
+// --- Files ------------------------------------------------------------------------------------
+
+// A finished compare of image A, so that a failing start has something to keep.
+struct AfterCompareOfA : TransferRig {
+    Bytes a = test_image(2 * 256, 1);
+    AfterCompareOfA() {
+        pick("A.vr4", a);
+        press_compare();
+        reply(hex("30 01 01 00"));
+        reply(hex("30 01 00 00"));
+        take_sent();
+        host.beeps = 0;
+    }
+};
+
+TEST(ImageFiles, AFailedStartSendsNothingAndKeepsThePreviousImage) {
+    struct Case {
+        const char* what;
+        void (*arrange)(AfterCompareOfA&);
+        const char* status;
+    };
+    const Case cases[] = {
+        {"missing", [](AfterCompareOfA& r) { r.pick_name("B.vr4"); }, "Error: Can't find B.vr4"},
+        {"short read",
+         [](AfterCompareOfA& r) {
+             r.files.short_read_limit = 300;
+             r.pick("B.vr4", test_image(600, 2));
+         },
+         "Error: Can't read B.vr4"},
+        {"size larger than content",
+         [](AfterCompareOfA& r) {
+             r.files.fail_size = true;
+             r.pick("B.vr4", test_image(600, 2));
+         },
+         "Error: Can't read B.vr4"},
+        {"too large", [](AfterCompareOfA& r) { r.pick("B.vr4", Bytes(8'388'609, 0x11)); }, "Error: B.vr4 is too large"},
+        {"no memory",
+         [](AfterCompareOfA& r) {
+             r.ctx.transfer.allocate_image = [](std::size_t) -> std::vector<std::uint8_t> { throw std::bad_alloc(); };
+             r.pick("B.vr4", test_image(600, 2));
+         },
+         "Error: Not enough memory for B.vr4"},
+    };
+    for (const auto& c : cases) {
+        for (const bool compare : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (compare ? " compare" : " download"));
+            AfterCompareOfA rig;
+            c.arrange(rig);
+            if (compare) rig.press_compare(); else rig.press_download();
+            EXPECT_EQ(rig.status(), c.status);
+            EXPECT_EQ(rig.host.beeps, 1);
+            EXPECT_TRUE(rig.take_sent().empty());
+            EXPECT_TRUE(rig.transfer_controls_enabled());
+            EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+            EXPECT_EQ(rig.ctx.transfer.image_size, 512u);
+            EXPECT_EQ(rig.ctx.transfer.image_name, "A.vr4");
+            // A late match is still answered from A's bytes, under A's name.
+            rig.reply(hex("30 01 01 00"));
+            EXPECT_EQ(only_message(rig), join(hex("2F 00 00 00"), page_data(rig.a, 0)));
+            rig.reply(hex("30 01 00 00"));
+            EXPECT_EQ(rig.status(), "A.vr4 matched successfully");
+        }
+    }
+}
+
+TEST(ImageFiles, TheWholeNameIsUsedHoweverLong) {
+    TransferRig rig;
+    const std::string name = "a_firmware_image_with_a_rather_long_name_v42.vr4";  // 48 characters
+    rig.pick(name, test_image(10));
+    rig.press_download();
+    EXPECT_EQ(only_message(rig), hex("28 00"));
+    rig.reply(hex("29 00"));
+    rig.reply(hex("2B 00"));
+    EXPECT_EQ(rig.status(), name + " has been downloaded successfully");
+}
+
+TEST(ImageFiles, AnEmptyImageIsErasedAndComparedWithoutPages) {
+    {
+        TransferRig rig;
+        rig.pick("EMPTY.vr4", {});
+        rig.press_download();
+        EXPECT_EQ(only_message(rig), hex("28 00"));
+        rig.reply(hex("29 00"));
+        EXPECT_TRUE(rig.take_sent().empty());
+        EXPECT_EQ(rig.status(), "EMPTY.vr4 has been downloaded successfully");
+        EXPECT_EQ(rig.host.beeps, 1);
+        EXPECT_TRUE(rig.transfer_controls_enabled());
+        EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+    }
+    {
+        TransferRig rig;
+        rig.pick("EMPTY.vr4", {});
+        rig.press_compare();
+        EXPECT_TRUE(rig.take_sent().empty());
+        EXPECT_EQ(rig.status(), "EMPTY.vr4 matched successfully");
+        EXPECT_EQ(rig.host.beeps, 1);
+        EXPECT_TRUE(rig.transfer_controls_enabled());
+        EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+        // Neither a retry nor a late reply finds a page to send.
+        rig.clock.advance(5000);
+        rig.tick();
+        rig.reply(hex("30 01 01 00"));
+        rig.reply(hex("2B 01"));
+        EXPECT_TRUE(rig.take_sent().empty());
+    }
+}
+
+// --- Replies the image cannot answer ----------------------------------------------------------
+
+TEST(HostileReplies, PagesBeyondTheImageAreIgnoredAndAreNoProgress) {
+    // Three pages; page 2 was sent. A reply is usable only when the page below the one it
+    // names lies in the image.
+    const char* ignored[] = {"2B 04", "2B FF", "2E 00 04 00", "2E 00 FF FF", "2E 00 00 80", "30 01 04 00", "30 01 FF FF"};
+    for (const char* reply : ignored) {
+        SCOPED_TRACE(reply);
+        TransferRig rig;
+        rig.pick(NAME, test_image(3 * 256));
+        rig.press_download();
+        rig.reply(hex("29 00"));
+        rig.take_sent();
+        const std::string before = rig.status();
+        const auto started = rig.ctx.transfer.operation_start_time;
+        rig.clock.advance(29'000);
+        rig.reply(hex(reply));
+        EXPECT_TRUE(rig.take_sent().empty());
+        EXPECT_EQ(rig.status(), before);
+        EXPECT_EQ(rig.ctx.transfer.operation_start_time, started);
+        EXPECT_EQ(rig.ctx.transfer.current_page, 2);
+        EXPECT_EQ(rig.host.beeps, 0);
+        rig.clock.advance(1001);
+        rig.tick();
+        EXPECT_EQ(rig.status(), "Error: The VRK700 is not responding");
+    }
+}
+
+TEST(HostileReplies, TheImageBoundaryItselfIsUsable) {
+    // Naming the page just past the last one asks for the last page: that is in the image.
+    for (const char* reply : {"2B 03", "2E 00 03 00"}) {
+        SCOPED_TRACE(reply);
+        TransferRig rig;
+        const Bytes image = test_image(2 * 256 + 1);
+        rig.pick(NAME, image);
+        rig.press_download();
+        rig.reply(hex("29 00"));
+        rig.take_sent();
+        rig.reply(hex(reply));
+        EXPECT_EQ(only_message(rig), join(hex("2A 02"), page_data(image, 2)));
+    }
+}
+
+TEST(HostileReplies, RepliesBeforeAnyImageDoNothing) {
+    for (const char* reply : {"29 00", "2B 00", "2B 01", "2E 00 00 00", "2E 00 01 00", "30 01 00 00", "30 00 00 00", "30 01 05 00"}) {
+        SCOPED_TRACE(reply);
+        TransferRig rig;
+        const std::string before = rig.status();
+        rig.reply(hex(reply));
+        rig.clock.advance(60'000);
+        rig.tick();
+        EXPECT_TRUE(rig.take_sent().empty());
+        EXPECT_EQ(rig.status(), before);
+        EXPECT_EQ(rig.host.beeps, 0);
+        EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+    }
+}
+
+TEST(HostileReplies, AfterTheImageIsFreedRepliesDoNothing) {
+    WaitingForPage rig(false);
+    device::free_image(rig.ctx);
+    rig.reply(hex("2B 01"));
+    rig.reply(hex("29 00"));
+    EXPECT_TRUE(rig.take_sent().empty());
+}
+
+}  // namespace
+}  // namespace vrk::test
