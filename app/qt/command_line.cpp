@@ -1,0 +1,57 @@
+#include "app/qt/command_line.h"
+
+namespace vrk::qt {
+
+CommandLine parse_command_line(const std::vector<std::string>& arguments) {
+    CommandLine line;
+    bool options_ended = false;
+    const auto add_image_word = [&line](const std::string& word) {
+        if (!line.image.empty()) line.image += ' ';
+        line.image += word;
+    };
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& arg = arguments[i];
+        if (options_ended || arg.size() < 2 || arg[0] != '-') {
+            add_image_word(arg);
+        } else if (arg == "--") {
+            options_ended = true;
+        } else if (arg == "--help" || arg == "-h") {
+            line.help = true;
+        } else if (arg == "--simulate") {
+            line.simulate = true;
+        } else if (arg == "--port") {
+            if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+                line.error = "--port needs a device, for example --port /dev/ttyUSB0";
+                return line;
+            }
+            line.port = arguments[++i];
+        } else if (arg.rfind("--port=", 0) == 0) {
+            if (arg.size() == 7) {
+                line.error = "--port needs a device, for example --port /dev/ttyUSB0";
+                return line;
+            }
+            line.port = arg.substr(7);
+        } else {
+            line.error = "unknown option " + arg;
+            return line;
+        }
+    }
+    if (line.simulate && line.port) line.error = "--port and --simulate cannot be used together";
+    return line;
+}
+
+std::string usage_text(const std::string& program) {
+    return "Usage: " + program +
+           " [--port DEVICE | --simulate] [IMAGE.vr4]\n"
+           "Configures a VRK 700 unit on a serial line and downloads firmware into it.\n"
+           "\n"
+           "  --port DEVICE  open this serial device (for example /dev/ttyUSB0) without asking\n"
+           "  --simulate     start a built-in simulated unit and connect to it\n"
+           "  --help         show this text\n"
+           "  IMAGE.vr4      preselect this firmware image (from the current directory)\n"
+           "\n"
+           "Without --port, the program lists the serial devices that can be opened.\n"
+           "Opening a device needs membership of its group (usually dialout).\n";
+}
+
+}  // namespace vrk::qt

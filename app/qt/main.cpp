@@ -1,0 +1,90 @@
+// vrkcfg: finds a VRK 700 on a serial line, shows and changes its settings and downloads
+// firmware into it.
+#include <QApplication>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/qt/command_line.h"
+#include "app/qt/icons.h"
+#include "app/qt/qt_dialog_runner.h"
+#include "app/qt/qt_host_services.h"
+#include "app/startup.h"
+#include "platform/posix/posix_platform.h"
+
+#ifdef VRK_HAVE_SIM
+#include "sim/simulator.h"
+#endif
+
+namespace {
+
+std::string program_name(const char* argv0) {
+    const std::string path = argv0 != nullptr ? argv0 : "vrkcfg";
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::vector<std::string> arguments_after_name(int argc, char** argv) {
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+    return arguments;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string name = program_name(argc > 0 ? argv[0] : nullptr);
+    {
+        // --help must work without a display, before Qt looks for one.
+        const vrk::qt::CommandLine early = vrk::qt::parse_command_line(arguments_after_name(argc, argv));
+        if (early.help) {
+            std::fputs(vrk::qt::usage_text(name).c_str(), stdout);
+            return 0;
+        }
+    }
+
+    QApplication application(argc, argv);  // takes Qt's own options (-platform, -style, ...)
+    // The dialogs run their own loops; closing one must not end the program between them.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName(QStringLiteral("vrkcfg"));
+    QApplication::setWindowIcon(vrk::qt::resource_icon(vrk::qt::APPLICATION_ICON));
+
+    const vrk::qt::CommandLine line = vrk::qt::parse_command_line(arguments_after_name(argc, argv));
+    if (!line.error.empty()) {
+        std::fprintf(stderr, "%s: %s\n%s", name.c_str(), line.error.c_str(), vrk::qt::usage_text(name).c_str());
+        return 2;
+    }
+
+    vrk::qt::QtHostServices host;
+    vrk::app::StartupOptions options;
+    options.port = line.port;
+    options.command_line = line.image;
+
+#ifdef VRK_HAVE_SIM
+    std::unique_ptr<vrk::sim::Simulator> simulator;
+    if (line.simulate) {
+        simulator = std::make_unique<vrk::sim::Simulator>(vrk::sim::UnitConfig{});
+        std::string error;
+        if (!simulator->start(&error)) {
+            const std::string text = "The simulated unit could not be started: " + error;
+            std::fprintf(stderr, "%s: %s\n", name.c_str(), text.c_str());
+            (void)host.message_box(text, "VRK 700 simulator", vrk::platform::MessageButtons::ok,
+                                   vrk::platform::MessageIcon::error);
+            return 0;
+        }
+        options.port = simulator->device_path();
+    }
+#else
+    if (line.simulate) {
+        std::fprintf(stderr, "%s: this build has no simulated unit\n", name.c_str());
+        return 2;
+    }
+#endif
+
+    vrk::platform::PosixPortProvider ports;
+    vrk::platform::PosixTickClock clock;
+    vrk::platform::PosixFileSystem files;
+    vrk::qt::QtDialogRunner runner;
+    return vrk::app::run_program(ports, clock, files, host, runner, options);
+}

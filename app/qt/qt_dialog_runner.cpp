@@ -1,0 +1,50 @@
+#include "app/qt/qt_dialog_runner.h"
+
+#include <QTimer>
+
+#include "app/main_window.h"
+#include "app/qt/dialog_view.h"
+#include "app/qt/icons.h"
+#include "app/res/dialog_templates.h"
+#include "device/context.h"
+#include "device/control_ids.h"
+
+namespace vrk::qt {
+
+namespace {
+
+// Runs a view until its model ends. Should the loop end some other way (the application
+// quitting), the model is ended too, so the caller always finds it ended.
+void run_until_ended(DialogView& view, platform::ControlsModel& model) {
+    if (!model.ended()) view.exec();
+    if (!model.ended()) model.end_dialog(-1);
+}
+
+}  // namespace
+
+void QtDialogRunner::run_port_selection(platform::ControlsModel& model) {
+    if (model.ended()) return;
+    DialogView view(res::select_port_template(), model, DialogOptions{.escape_command = ids::CANCEL});
+    run_until_ended(view, model);
+}
+
+void QtDialogRunner::run_main_window(Context& ctx) {
+    if (ctx.main_window.ended()) return;
+    DialogView view(res::main_template(), ctx.main_window, DialogOptions{.escape_command = 0});
+    view.setWindowIcon(resource_icon(MAIN_WINDOW_ICON));
+
+    // The poll timer. A message box opened inside a poll runs a nested event loop that keeps
+    // this timer firing; on_timer_tick drops those ticks, and the view just draws again.
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setInterval(app::TIMER_PERIOD_MS);
+    QObject::connect(&timer, &QTimer::timeout, &view, [&ctx, &view] {
+        app::on_timer_tick(ctx);
+        view.refresh();
+    });
+    timer.start();
+    run_until_ended(view, ctx.main_window);
+    timer.stop();
+}
+
+}  // namespace vrk::qt
