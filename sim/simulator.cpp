@@ -93,7 +93,6 @@ struct Simulator::Impl {
 
 void Simulator::Impl::run() {
     std::array<std::uint8_t, READ_BLOCK> block{};
-    speed = line.line_speed();
     while (!stopping.load()) {
         const auto event = line.wait_input(Clock::now() + IDLE_WAKE);
         if (event == PtyLine::Event::woken) break;
@@ -232,6 +231,8 @@ bool Simulator::start(std::string* error) {
     std::string why;
     if (!impl_->line.open(&why)) return fail(why);
     impl_->started = true;
+    // The speed before the program has touched its end: only a change from it is the program's.
+    impl_->speed = impl_->line.line_speed();
     impl_->thread = std::thread([this] { impl_->run(); });
     return true;
 }
