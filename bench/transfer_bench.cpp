@@ -1,0 +1,203 @@
+// How fast the transfer engine itself runs, with the line and the unit taken out: a whole
+// download of a 1 MiB image against a loader that acknowledges each page at once, through a
+// port that throws the framed bytes away. Prints pages per second and heap allocations per
+// page; a page must cost no allocation (the request and its text reuse storage that lasts the
+// whole run), which is why this program counts every operator new.
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "device/context.h"
+#include "device/control_ids.h"
+#include "device/firmware_transfer.h"
+#include "device/macro_recorder.h"
+#include "platform/controls_model.h"
+
+namespace {
+
+std::atomic<std::size_t> allocations{0};
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using namespace vrk;
+
+constexpr std::size_t IMAGE_SIZE = 1 << 20;
+constexpr int RUNS = 20;
+const std::string IMAGE_NAME = "BENCH.vr4";
+
+class NullPort final : public platform::SerialPort {
+public:
+    std::size_t bytes = 0;
+    bool configure(std::uint32_t) override { return true; }
+    bool set_baud_rate(std::uint32_t) override { return true; }
+    std::optional<std::size_t> read(std::span<std::uint8_t>) override { return std::size_t{0}; }
+    bool write(std::span<const std::uint8_t> data) override {
+        bytes += data.size();
+        return true;
+    }
+    std::optional<platform::ModemLines> modem_lines() override { return platform::ModemLines{true, true}; }
+    bool set_dtr_rts(bool) override { return true; }
+    void close() override {}
+};
+
+class StillClock final : public platform::TickClock {
+public:
+    std::uint32_t now = 1000;
+    std::uint32_t tick_ms() override { return now; }
+};
+
+class NullHost final : public platform::HostServices {
+public:
+    platform::MessageAnswer message_box(const std::string&, const std::string&, platform::MessageButtons,
+                                        platform::MessageIcon) override {
+        return platform::MessageAnswer::ok;
+    }
+    void beep() override {}
+    std::optional<std::string> save_file_dialog(const platform::SaveFileRequest& request) override {
+        return request.initial_path;
+    }
+};
+
+class Image final : public platform::InputFile {
+public:
+    explicit Image(const std::vector<std::uint8_t>& data) : data_(data) {}
+    std::optional<std::uint64_t> size() override { return data_.size(); }
+    std::optional<std::size_t> read(std::span<std::uint8_t> buffer) override {
+        const std::size_t n = std::min(buffer.size(), data_.size() - pos_);
+        std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(pos_), n, buffer.begin());
+        pos_ += n;
+        return n;
+    }
+
+private:
+    const std::vector<std::uint8_t>& data_;
+    std::size_t pos_ = 0;
+};
+
+class NullOutput final : public platform::OutputFile {
+public:
+    bool write(std::span<const std::uint8_t>) override { return true; }
+    bool close() override { return true; }
+};
+
+class OneImage final : public platform::FileSystem {
+public:
+    std::vector<std::uint8_t> content;
+    std::string current_directory() override { return "/bench"; }
+    char separator() const override { return '/'; }
+    std::vector<std::string> find_files(const std::string&) override { return {IMAGE_NAME}; }
+    std::unique_ptr<platform::InputFile> open_read(const std::string& path, platform::FileError* error) override {
+        if (path != IMAGE_NAME) {
+            if (error) *error = platform::FileError::not_found;
+            return nullptr;
+        }
+        return std::make_unique<Image>(content);
+    }
+    std::unique_ptr<platform::OutputFile> create(const std::string&, platform::FileError*) override {
+        return std::make_unique<NullOutput>();
+    }
+};
+
+struct Figures {
+    std::size_t pages = 0;
+    std::size_t page_allocations = 0;  // while pages were acknowledged and sent
+    double seconds = 0;
+    std::size_t wire_bytes = 0;
+};
+
+// One download, answered instantly: every acknowledgement names the page just sent.
+Figures run_download(Context& ctx, NullPort& port) {
+    Figures f;
+    device::start_download(ctx);
+    device::on_erase_done(ctx);
+    const auto& request = ctx.transfer.page_message;
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::size_t before = allocations.load();
+    while (ctx.transfer.operation_start_time != 0 && ctx.transfer.current_page > 0) {
+        ++f.pages;
+        if (request[0] == device::PROGRAM_PAGE_WIDE) {
+            const std::uint8_t ack[4] = {device::PAGE_PROGRAMMED_WIDE, 0x00, request[2], request[3]};
+            device::on_page_programmed_wide(ctx, ack);
+        } else {
+            const std::uint8_t ack[2] = {device::PAGE_PROGRAMMED, request[1]};
+            device::on_page_programmed(ctx, ack);
+        }
+    }
+    f.page_allocations = allocations.load() - before;
+    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    // Page 0's acknowledgement ends the download (its result text is built once, not per page).
+    const std::uint8_t last[2] = {device::PAGE_PROGRAMMED, 0x00};
+    device::on_page_programmed(ctx, last);
+    ++f.pages;
+    f.wire_bytes = port.bytes;
+    return f;
+}
+
+void report(const char* title, bool recording) {
+    NullPort port;
+    StillClock clock;
+    OneImage files;
+    NullHost host;
+    platform::ControlsModel window;
+    files.content.resize(IMAGE_SIZE);
+    for (std::size_t i = 0; i < IMAGE_SIZE; ++i) files.content[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+
+    app::build_main_window(window);
+    Context ctx{port, clock, files, host, window};
+    app::init_main_window(ctx, "");
+    window.set_selection(ids::APPLICATION, 0);
+    if (recording) device::toggle_recording(ctx);
+
+    std::size_t pages = 0;
+    std::size_t page_allocations = 0;
+    std::size_t wire = 0;
+    double seconds = 0;
+    for (int run = 0; run < RUNS; ++run) {
+        port.bytes = 0;
+        const Figures f = run_download(ctx, port);
+        if (window.text(ids::STATUS) != IMAGE_NAME + " has been downloaded successfully") {
+            std::printf("download did not complete: %s\n", window.text(ids::STATUS).c_str());
+            std::exit(1);
+        }
+        pages += f.pages;
+        page_allocations += f.page_allocations;
+        seconds += f.seconds;
+        wire += f.wire_bytes;
+    }
+    if (recording) device::toggle_recording(ctx);
+    std::printf("%s\n", title);
+    std::printf("  image %zu bytes, %d downloads, %zu pages each\n", IMAGE_SIZE, RUNS, pages / RUNS);
+    std::printf("  pages per second      %.0f\n", static_cast<double>(pages) / seconds);
+    std::printf("  image MiB per second  %.1f\n", static_cast<double>(pages) * 256.0 / (1 << 20) / seconds);
+    std::printf("  wire bytes per page   %.1f\n", static_cast<double>(wire) / static_cast<double>(pages));
+    std::printf("  allocations per page  %.4f (%zu in %zu pages)\n",
+                static_cast<double>(page_allocations) / static_cast<double>(pages), page_allocations, pages);
+}
+
+}  // namespace
+
+int main() {
+    report("download, not recording", false);
+    report("download, recording to a discarding macro file", true);
+    return 0;
+}
