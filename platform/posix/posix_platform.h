@@ -25,8 +25,9 @@ namespace vrk::platform {
 class PosixSerialPort final : public SerialPort {
 public:
     // How long a write may wait for the driver to take its bytes: per byte plus a constant.
-    // 8 ms a byte is what one byte needs at well below the slowest rate the unit uses, so a
-    // write only gives up on a line that has stopped moving (output held, device gone).
+    // 8 ms is about one byte's time at 1200 baud, the slowest rate the unit uses, and the
+    // kernel's buffer takes a whole block at once while the line moves at all; so a write only
+    // gives up on a line that has stopped (output held, device gone), and never hangs on it.
     static constexpr std::chrono::milliseconds WRITE_TIME_PER_BYTE{8};
     static constexpr std::chrono::milliseconds WRITE_TIME_CONSTANT{1000};
 
