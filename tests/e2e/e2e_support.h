@@ -1,0 +1,86 @@
+// What every end-to-end test needs besides the session: a temporary working directory that
+// the program sees as its current directory (its image list and macro files live there), the
+// scripted host answers, and images written into it.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/posix/posix_platform.h"
+#include "sim/demo_image.h"
+#include "sim/simulator.h"
+#include "tests/support/fakes.h"
+#include "tests/support/sim_session.h"
+
+namespace vrk::test {
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_dir_ = std::filesystem::current_path();
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = std::filesystem::temp_directory_path() /
+               ("vrk-e2e-" + std::string(info->name()) + "-" + std::to_string(::getpid()));
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+        // The program looks for images in, and proposes macro files for, its current directory.
+        std::filesystem::current_path(dir_);
+    }
+    void TearDown() override {
+        session_.reset();
+        std::filesystem::current_path(previous_dir_);
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    // Writes an image of pseudo-random bytes into the working directory; returns its content.
+    Bytes write_image(const std::string& name, std::size_t size, std::uint64_t seed = 1) {
+        Bytes image = sim::make_demo_image(size, seed);
+        std::ofstream out(dir_ / name, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        return image;
+    }
+
+    // Starts the unit and the program (after the images are written: the list is filled then).
+    SimSession& start(sim::UnitConfig unit, std::uint32_t clock_factor = 1) {
+        session_ = std::make_unique<SimSession>(std::move(unit), files_, host_, clock_factor);
+        std::string error;
+        const bool opened = session_->open(&error);
+        EXPECT_TRUE(opened) << error;
+        return *session_;
+    }
+
+    // Starts and waits until the program has found the unit and loaded its settings.
+    SimSession& start_linked(sim::UnitConfig unit, std::uint32_t clock_factor = 1) {
+        SimSession& s = start(std::move(unit), clock_factor);
+        EXPECT_TRUE(s.run_until([&] { return s.settings_loaded(); })) << "status: " << s.status();
+        return s;
+    }
+
+    std::filesystem::path dir_;
+    std::filesystem::path previous_dir_;
+    platform::PosixFileSystem files_;
+    FakeHost host_;
+    std::unique_ptr<SimSession> session_;
+};
+
+// The flash holds the image and is erased beyond it (as far as `beyond` bytes are looked at).
+inline ::testing::AssertionResult flash_holds(sim::Simulator& sim, const Bytes& image, std::size_t beyond = 4096) {
+    const Bytes flash = sim.flash_copy(image.size() + beyond);
+    for (std::size_t i = 0; i < flash.size(); ++i) {
+        const std::uint8_t want = i < image.size() ? image[i] : 0xFF;
+        if (flash[i] != want)
+            return ::testing::AssertionFailure() << "flash byte " << i << " is " << int{flash[i]} << ", expected "
+                                                 << int{want} << (i < image.size() ? " (image)" : " (erased)");
+    }
+    return ::testing::AssertionSuccess();
+}
+
+}  // namespace vrk::test

@@ -1,0 +1,158 @@
+// Firmware download and compare, and recording them, through the main window against the
+// simulated unit's flash.
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_support.h"
+#include "tests/support/macro_reader.h"
+
+namespace vrk::test {
+namespace {
+
+// Picks the image in the application list and presses a transfer button, as the user does.
+void press_on_image(SimSession& s, const std::string& name, int button) {
+    const int index = s.item_index(1013, name);
+    ASSERT_GE(index, 0) << name << " is not in the application list";
+    s.window().user_select(1013, index);
+    ASSERT_TRUE(s.window().is_enabled(button));
+    s.window().user_click(button);
+}
+
+// Ticks until the status line shows one of the texts an operation ends with.
+bool run_to_end(SimSession& s, const std::string& name, std::chrono::milliseconds limit = std::chrono::seconds(90)) {
+    const std::set<std::string> ends = {
+        name + " has been downloaded successfully", name + " matched successfully", name + " doesn't match!!!!!",
+        "Error: The VRK700 is not responding",      "Error: Can't find " + name,
+    };
+    return s.run_until([&] { return ends.count(s.status()) != 0; }, limit);
+}
+
+TEST_F(EndToEnd, DownloadsLeaveTheImageInFlashAndCompareFindsAFlippedByte) {
+    // 257 bytes: a short last page and the 8-bit messages. 65,537: the block erase, a wide
+    // first page holding one byte, then the switch to the 8-bit messages at page 255.
+    for (const std::size_t size : {std::size_t{257}, std::size_t{65537}}) {
+        SCOPED_TRACE(size);
+        const std::string name = "APP" + std::to_string(size) + ".vr4";
+        const Bytes image = write_image(name, size, size);
+        SimSession& s = start_linked(sim::UnitConfig{});
+
+        press_on_image(s, name, 1014);
+        ASSERT_TRUE(run_to_end(s, name)) << s.status();
+        EXPECT_EQ(s.status(), name + " has been downloaded successfully");
+        EXPECT_TRUE(flash_holds(s.sim(), image, 2 * 65536));
+        EXPECT_TRUE(s.window().is_enabled(1013));
+        EXPECT_TRUE(s.window().is_enabled(1014));
+
+        s.window().user_click(1018);
+        ASSERT_TRUE(run_to_end(s, name)) << s.status();
+        EXPECT_EQ(s.status(), name + " matched successfully");
+
+        s.sim().poke_flash(size / 2, static_cast<std::uint8_t>(image[size / 2] ^ 0x01));
+        s.window().user_click(1018);
+        ASSERT_TRUE(run_to_end(s, name)) << s.status();
+        EXPECT_EQ(s.status(), name + " doesn't match!!!!!");
+        EXPECT_EQ(host_.beeps, 3);
+        host_.beeps = 0;
+        session_.reset();
+    }
+}
+
+TEST_F(EndToEnd, ADownloadSurvivesTenPercentOfFramesLostEachWay) {
+    const std::string name = "LOSSY.vr4";
+    const Bytes image = write_image(name, 65536, 3);
+    sim::UnitConfig unit;
+    unit.seed = 20240611;
+    unit.drop_rx = 0.10;
+    unit.drop_tx = 0.10;
+    // Ten times faster ticks: the 2 s page retry comes after 200 ms, so some fifty lost
+    // exchanges cost seconds, not minutes.
+    SimSession& s = start(unit, 10);
+    ASSERT_TRUE(s.run_until([&] { return s.ctx().link.link_state != 0; })) << s.status();
+
+    // A lost erase or ERASE_DONE is never repeated by the program: the 30 s limit ends the
+    // download, and the user presses Download again. Allow a few presses.
+    bool downloaded = false;
+    for (int attempt = 0; attempt < 5 && !downloaded; ++attempt) {
+        press_on_image(s, name, 1014);
+        ASSERT_TRUE(run_to_end(s, name, std::chrono::seconds(120))) << s.status();
+        downloaded = s.status() == name + " has been downloaded successfully";
+    }
+    ASSERT_TRUE(downloaded) << s.status();
+    EXPECT_TRUE(flash_holds(s.sim(), image));
+    const auto stats = s.sim().stats();
+    EXPECT_GT(stats.frames_dropped_rx, 0u);
+    EXPECT_GT(stats.replies_dropped_tx, 0u);
+}
+
+TEST_F(EndToEnd, AUnitThatStopsAnsweringEndsTheDownloadWithAnError) {
+    const std::string name = "STALL.vr4";
+    write_image(name, 65536, 4);
+    sim::UnitConfig unit;
+    unit.stop_after_pages = 10;
+    // Twenty times faster ticks: the 30 s limit passes in 1.5 s of real time.
+    SimSession& s = start_linked(unit, 20);
+
+    std::set<std::string> seen;
+    press_on_image(s, name, 1014);
+    ASSERT_TRUE(s.run_until([&] {
+        seen.insert(s.status());
+        return s.status() == "Error: The VRK700 is not responding";
+    })) << s.status();
+    // Pages 255 down to 246 were acknowledged; page 245 is sent again and again, unanswered.
+    EXPECT_TRUE(seen.count("Retrying page #246...Please wait")) << "retries of the unanswered page";
+    for (const auto& text : seen) {
+        if (text.rfind("Retrying", 0) == 0) {
+            EXPECT_EQ(text, "Retrying page #246...Please wait");
+        }
+    }
+    EXPECT_TRUE(s.window().is_enabled(1013));
+    EXPECT_TRUE(s.window().is_enabled(1014));
+    EXPECT_TRUE(s.window().is_enabled(1018));
+    EXPECT_EQ(host_.beeps, 1);
+}
+
+TEST_F(EndToEnd, AMacroRecordedDuringADownloadHoldsTheRequestsSent) {
+    const std::string name = "REC.vr4";
+    const Bytes image = write_image(name, 257, 5);
+    const std::string macro = (dir_ / "REC.vbm").string();
+    host_.save_answers.push_back(macro);
+    SimSession& s = start_linked(sim::UnitConfig{});
+
+    const int index = s.item_index(1013, name);
+    ASSERT_GE(index, 0);
+    s.window().user_select(1013, index);
+    s.window().user_click(1019);
+    ASSERT_EQ(s.window().text(1019), "&Stop Recording");
+    s.window().user_click(1014);
+    ASSERT_TRUE(run_to_end(s, name)) << s.status();
+    ASSERT_EQ(s.status(), name + " has been downloaded successfully");
+    s.window().user_click(1019);
+    EXPECT_EQ(s.window().text(1019), "Re&cord...");
+
+    std::ifstream in(macro, std::ios::binary);
+    const Bytes file((std::istreambuf_iterator<char>(in)), {});
+    const MacroParse parsed = read_macro(file);
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+
+    // Every request the unit was sent of a recorded kind, in order, each with the reply the
+    // unit gave to it.
+    std::vector<Bytes> sent;
+    for (const auto& m : s.sim().received_messages())
+        if (m[0] == 0x28 || m[0] == 0x2A) sent.push_back(m);
+    ASSERT_EQ(parsed.records.size(), sent.size());
+    ASSERT_EQ(sent.size(), 3u);
+    for (std::size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(parsed.records[i].message, sent[i]) << i;
+    EXPECT_EQ(to_hex(parsed.records[0].reply), "29 00");
+    EXPECT_EQ(parsed.records[0].reply_word, 0x8002);
+    EXPECT_EQ(to_hex(parsed.records[1].reply), "2B 01");
+    EXPECT_EQ(to_hex(parsed.records[2].reply), "2B 00");
+    // The pages carry the image, the short last page filled with erased bytes.
+    Bytes last(image.begin() + 256, image.end());
+    last.resize(256, 0xFF);
+    EXPECT_EQ(Bytes(parsed.records[1].message.begin() + 2, parsed.records[1].message.end()), last);
+}
+
+}  // namespace
+}  // namespace vrk::test

@@ -1,0 +1,121 @@
+// The whole program against the simulated unit: the real POSIX port on the simulator's
+// pseudo-terminal, the main window's controls model initialised as start-up does it, and a
+// loop of timer ticks. Shared by the end-to-end tests and the benchmarks, so it uses no test
+// framework.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/main_window.h"
+#include "device/context.h"
+#include "link/frame_codec.h"
+#include "link/poll_cycle.h"
+#include "platform/controls_model.h"
+#include "platform/posix/posix_platform.h"
+#include "sim/simulator.h"
+
+namespace vrk::test {
+
+// The steady clock, running `factor` times faster than real time. The program's time limits
+// (2 s page retry, 30 s without progress) can then be met in a fraction of the time; the
+// program only ever compares tick differences, so it cannot tell.
+class ScaledClock final : public platform::TickClock {
+public:
+    using Clock = std::chrono::steady_clock;
+    explicit ScaledClock(std::uint32_t factor = 1) : factor_(factor), origin_(Clock::now()) {}
+    std::uint32_t tick_ms() override {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - origin_).count();
+        // Starts well above zero: the transfer engine treats a start time of 0 as "idle".
+        return static_cast<std::uint32_t>(1000 + static_cast<std::uint64_t>(ms) * factor_);
+    }
+
+private:
+    std::uint32_t factor_;
+    Clock::time_point origin_;
+};
+
+class SimSession {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    SimSession(sim::UnitConfig unit, platform::FileSystem& files, platform::HostServices& host,
+               std::uint32_t clock_factor = 1)
+        : sim_(std::move(unit)), clock_(clock_factor), files_(files), host_(host) {}
+    ~SimSession() {
+        // The program lets go of its end first, as at shutdown.
+        ctx_.reset();
+        if (port_) port_->close();
+        sim_.stop();
+    }
+
+    // Starts the unit, opens its line with the real port and brings the program up as start-up
+    // does: line settings at 115200, the window initialised, the first probe sent. False, with
+    // the reason in *error, when the unit or the port cannot be had.
+    bool open(std::string* error) {
+        if (!sim_.start(error)) return false;
+        platform::PortError port_error{};
+        port_ = platform::PosixSerialPort::open(sim_.device_path(), port_error);
+        if (!port_) {
+            if (error) *error = platform::describe_port_error(port_error, sim_.device_path());
+            return false;
+        }
+        (void)port_->configure(link::START_BAUD);
+        app::build_main_window(window_);
+        ctx_ = std::make_unique<Context>(*port_, clock_, files_, host_, window_);
+        ctx_->link.current_baud = link::START_BAUD;
+        ctx_->link.next_probe_time = clock_.tick_ms() + link::PROBE_INTERVAL_MS;
+        link::send_id_query(*ctx_);
+        app::init_main_window(*ctx_, "");
+        return true;
+    }
+
+    // Runs timer ticks until done() holds or the limit passes; true when it held. The ticks come
+    // on the main window's 10 ms period, as the timer delivers them: a tick that overran its
+    // period (a quiet read waits 50 ms) is followed at once by the next, never by a burst.
+    template <typename Done>
+    bool run_until(Done done, std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+        const auto deadline = Clock::now() + limit;
+        auto next = Clock::now();
+        for (;;) {
+            if (done()) return true;
+            if (Clock::now() >= deadline || window_.ended()) return done();
+            const auto now = Clock::now();
+            if (next > now) std::this_thread::sleep_until(next);
+            next = std::max(next + std::chrono::milliseconds(app::TIMER_PERIOD_MS), Clock::now());
+            app::on_timer_tick(*ctx_);
+            ++ticks_;
+        }
+    }
+
+    // The linked state with the unit's settings loaded: the hunt is over.
+    [[nodiscard]] bool settings_loaded() const { return ctx_->link.link_state == link::LINK_SETTINGS_LOADED; }
+    [[nodiscard]] std::string status() const { return window_.text(1015); }
+    // Index of the list item with exactly this text, or -1.
+    [[nodiscard]] int item_index(int list, const std::string& text) const {
+        for (int i = 0; i < window_.item_count(list); ++i)
+            if (window_.item_text(list, i) == text) return i;
+        return -1;
+    }
+
+    sim::Simulator& sim() { return sim_; }
+    platform::ControlsModel& window() { return window_; }
+    Context& ctx() { return *ctx_; }
+    platform::PosixSerialPort& port() { return *port_; }
+    [[nodiscard]] std::uint64_t ticks() const { return ticks_; }
+
+private:
+    sim::Simulator sim_;
+    ScaledClock clock_;
+    platform::FileSystem& files_;
+    platform::HostServices& host_;
+    std::unique_ptr<platform::PosixSerialPort> port_;
+    platform::ControlsModel window_;
+    std::unique_ptr<Context> ctx_;
+    std::uint64_t ticks_ = 0;
+};
+
+}  // namespace vrk::test
