@@ -51,6 +51,9 @@ bool same_items(const platform::Control& control, CountFn count, TextFn text_at)
     return true;
 }
 
+// The height of a closed drop-down list: its text line and frame, as the style draws them.
+int closed_drop_down_height(const QComboBox& combo) { return combo.sizeHint().height(); }
+
 }  // namespace
 
 QFont dialog_font(const res::DialogTemplate& dialog) {
@@ -131,7 +134,12 @@ void DialogView::build_controls() {
     for (const res::ControlTemplate& control : dialog_.controls) {
         QWidget* widget = make_widget(control);
         widget->setProperty(CONTROL_ID_PROPERTY, control.id);
-        widget->setGeometry(dialog_rect_to_pixels(control, units_));
+        QRect place = dialog_rect_to_pixels(control, units_);
+        // A drop-down list's template height is that of the list when dropped down; closed, the
+        // box is as tall as the font needs (the list's share is set in make_widget).
+        if (control.kind == ControlKind::drop_down_list)
+            place.setHeight(std::min(place.height(), closed_drop_down_height(*static_cast<QComboBox*>(widget))));
+        widget->setGeometry(place);
         template_widgets_.push_back(widget);
         if (control.id != ids::STATIC) bound_.push_back({control.id, widget, 0});
     }
@@ -189,10 +197,9 @@ QWidget* DialogView::make_widget(const res::ControlTemplate& control) {
         case ControlKind::drop_down_list: {
             auto* combo = new QComboBox(this);
             combo->setEditable(false);
-            // The template's height is the dropped-down list's; the closed box is as tall as
-            // the font needs. Whatever the template leaves below it is the list's.
+            // Whatever the template's height leaves below the closed box is the list's.
             const QRect full = dialog_rect_to_pixels(control, units_);
-            const int closed = std::min(combo->sizeHint().height(), full.height());
+            const int closed = std::min(closed_drop_down_height(*combo), full.height());
             const int row = std::max(1, QFontMetrics(font_).height());
             combo->setMaxVisibleItems(std::max(1, (full.height() - closed) / row));
             connect(combo, &QComboBox::activated, this, [this, id](int index) { on_activated(id, index); });
