@@ -1,0 +1,53 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/qt/command_line.h"
+
+namespace vrk::qt {
+namespace {
+
+struct Case {
+    const char* name;
+    std::vector<std::string> arguments;
+    bool help;
+    bool simulate;
+    std::optional<std::string> port;
+    std::string image;
+    bool error;
+};
+
+TEST(CommandLine, OptionsAndTheImageName) {
+    const Case cases[] = {
+        {"nothing", {}, false, false, std::nullopt, "", false},
+        {"port", {"--port", "/dev/ttyUSB0"}, false, false, "/dev/ttyUSB0", "", false},
+        {"port with equals", {"--port=/dev/pts/3"}, false, false, "/dev/pts/3", "", false},
+        {"port without device", {"--port"}, false, false, std::nullopt, "", true},
+        {"port with empty device", {"--port="}, false, false, std::nullopt, "", true},
+        {"simulate", {"--simulate", "app.vr4"}, false, true, std::nullopt, "app.vr4", false},
+        {"simulate and port", {"--simulate", "--port", "/dev/ttyS0"}, false, true, "/dev/ttyS0", "", true},
+        {"help", {"--help"}, true, false, std::nullopt, "", false},
+        {"short help", {"-h"}, true, false, std::nullopt, "", false},
+        {"unknown option", {"--baud", "9600"}, false, false, std::nullopt, "", true},
+        {"image after port", {"--port", "/dev/ttyS0", "main.vr4"}, false, false, "/dev/ttyS0", "main.vr4", false},
+        {"quotes stay", {"\"/home/u/fw/main.vr4\""}, false, false, std::nullopt, "\"/home/u/fw/main.vr4\"", false},
+        {"split name joined", {"my", "main.vr4"}, false, false, std::nullopt, "my main.vr4", false},
+        {"dash dash ends options", {"--", "--port"}, false, false, std::nullopt, "--port", false},
+        {"lone dash is a name", {"-"}, false, false, std::nullopt, "-", false},
+    };
+    for (const Case& c : cases) {
+        const CommandLine line = parse_command_line(c.arguments);
+        EXPECT_EQ(line.help, c.help) << c.name;
+        EXPECT_EQ(line.simulate, c.simulate) << c.name;
+        EXPECT_EQ(!line.error.empty(), c.error) << c.name << ": " << line.error;
+        if (!c.error) {
+            EXPECT_EQ(line.port, c.port) << c.name;
+            EXPECT_EQ(line.image, c.image) << c.name;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vrk::qt
