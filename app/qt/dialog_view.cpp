@@ -197,6 +197,9 @@ QWidget* DialogView::make_widget(const res::ControlTemplate& control) {
         case ControlKind::drop_down_list: {
             auto* combo = new QComboBox(this);
             combo->setEditable(false);
+            // Drop the list below the box, at the height the template gives, as the platform's
+            // drop-down lists do; styles that open the list over the box (Fusion) ignore it.
+            combo->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
             // Whatever the template's height leaves below the closed box is the list's.
             const QRect full = dialog_rect_to_pixels(control, units_);
             const int closed = std::min(closed_drop_down_height(*combo), full.height());
