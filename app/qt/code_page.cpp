@@ -10,6 +10,7 @@ constexpr char32_t UNDEFINED = 0xFFFD;
 
 // Bytes 80-BF. The upper half of the code page is mostly Latin-1 here, with the typographic
 // marks of the Windows code pages in 80-9F and the sheqel and times/divide signs in A4, AA, BA.
+// clang-format off
 constexpr std::array<char32_t, 0x40> HIGH_80_BF = {
     0x20AC, UNDEFINED, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
     0x02C6, 0x2030, UNDEFINED, 0x2039, UNDEFINED, UNDEFINED, UNDEFINED, UNDEFINED,  // 88-8F
@@ -29,6 +30,7 @@ constexpr std::array<char32_t, 0x20> HIGH_C0_DF = {
     0x05C0, 0x05C1, 0x05C2, 0x05C3, 0x05F0, 0x05F1, 0x05F2, 0x05F3,  // D0-D7
     0x05F4, UNDEFINED, UNDEFINED, UNDEFINED, UNDEFINED, UNDEFINED, UNDEFINED, UNDEFINED,  // D8-DF
 };
+// clang-format on
 
 constexpr unsigned char FIRST_LETTER_BYTE = 0xE0;  // alef
 constexpr unsigned char LAST_LETTER_BYTE = 0xFA;   // tav
@@ -67,7 +69,8 @@ std::optional<unsigned char> unicode_to_windows1255(char32_t code_point) {
 std::string unicode_to_windows1255(std::u32string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (const char32_t cp : text) out.push_back(static_cast<char>(unicode_to_windows1255(cp).value_or('?')));
+    for (const char32_t cp : text)
+        out.push_back(static_cast<char>(unicode_to_windows1255(cp).value_or('?')));
     return out;
 }
 
@@ -116,9 +119,14 @@ std::u32string utf8_to_unicode(std::string_view bytes) {
     while (i < bytes.size()) {
         const auto b0 = static_cast<unsigned char>(bytes[i]);
         std::size_t extra = b0 < 0x80 ? 0 : b0 < 0xE0 ? 1 : b0 < 0xF0 ? 2 : 3;
-        char32_t cp = extra == 0 ? b0 : extra == 1 ? (b0 & 0x1Fu) : extra == 2 ? (b0 & 0x0Fu) : (b0 & 0x07u);
-        if (bytes.size() - i <= extra) extra = bytes.size() - i - 1;  // cut short: keep what is there
-        for (std::size_t k = 1; k <= extra; ++k) cp = (cp << 6) | (static_cast<unsigned char>(bytes[i + k]) & 0x3Fu);
+        char32_t cp = extra == 0   ? b0
+                      : extra == 1 ? (b0 & 0x1Fu)
+                      : extra == 2 ? (b0 & 0x0Fu)
+                                   : (b0 & 0x07u);
+        if (bytes.size() - i <= extra)
+            extra = bytes.size() - i - 1;  // cut short: keep what is there
+        for (std::size_t k = 1; k <= extra; ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(bytes[i + k]) & 0x3Fu);
         out.push_back(cp);
         i += extra + 1;
     }

@@ -9,10 +9,10 @@ namespace vrk::qt {
 
 struct CommandLine {
     bool help = false;
-    bool simulate = false;             // start the built-in simulated unit and open its port
-    std::optional<std::string> port;   // open this device, without asking
-    std::string image;                 // the image file to preselect, exactly as given
-    std::string error;                 // non-empty: the line is wrong, say this and the usage
+    bool simulate = false;            // start the built-in simulated unit and open its port
+    std::optional<std::string> port;  // open this device, without asking
+    std::string image;                // the image file to preselect, exactly as given
+    std::string error;                // non-empty: the line is wrong, say this and the usage
 };
 
 // Reads the arguments that follow the program's name. Options: --port DEVICE (or

@@ -52,13 +52,16 @@ bool same_items(const platform::Control& control, CountFn count, TextFn text_at)
 }
 
 // The height of a closed drop-down list: its text line and frame, as the style draws them.
-int closed_drop_down_height(const QComboBox& combo) { return combo.sizeHint().height(); }
+int closed_drop_down_height(const QComboBox& combo) {
+    return combo.sizeHint().height();
+}
 
 }  // namespace
 
 QFont dialog_font(const res::DialogTemplate& dialog) {
     QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    const QString wanted = QString::fromLatin1(dialog.font_name.data(), static_cast<qsizetype>(dialog.font_name.size()));
+    const QString wanted = QString::fromLatin1(dialog.font_name.data(),
+                                               static_cast<qsizetype>(dialog.font_name.size()));
     if (QFontDatabase::families().contains(wanted, Qt::CaseInsensitive)) font.setFamilies({wanted});
     font.setPointSize(dialog.font_points);
     return font;
@@ -70,7 +73,8 @@ DialogBaseUnits dialog_base_units(const QFont& font) {
     // width (its OS/2 table) counts every glyph it has and comes out wider for fonts with
     // large repertoires, which would spread the layout.
     const QFontMetrics metrics(font);
-    const int letters = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     DialogBaseUnits units;
     units.average_char_width = std::max(1, (letters / 26 + 1) / 2);
     units.char_height = std::max(1, metrics.ascent() + metrics.descent());
@@ -84,8 +88,8 @@ QRect dialog_rect_to_pixels(const res::ControlTemplate& control, DialogBaseUnits
             res::dialog_y_to_pixels(control.height, units.char_height)};
 }
 
-DialogView::DialogView(const res::DialogTemplate& dialog, platform::ControlsModel& model, DialogOptions options,
-                       QWidget* parent)
+DialogView::DialogView(const res::DialogTemplate& dialog, platform::ControlsModel& model,
+                       DialogOptions options, QWidget* parent)
     : QDialog(parent),
       dialog_(dialog),
       model_(model),
@@ -93,7 +97,8 @@ DialogView::DialogView(const res::DialogTemplate& dialog, platform::ControlsMode
       font_(dialog_font(dialog)),
       units_(dialog_base_units(font_)),
       drawn_model_revision_(std::numeric_limits<std::uint64_t>::max()) {
-    setObjectName(QString::fromLatin1(dialog.name.data(), static_cast<qsizetype>(dialog.name.size())));
+    setObjectName(
+        QString::fromLatin1(dialog.name.data(), static_cast<qsizetype>(dialog.name.size())));
     setWindowTitle(to_display(dialog.caption));
     setFont(font_);
 
@@ -118,8 +123,8 @@ DialogView::DialogView(const res::DialogTemplate& dialog, platform::ControlsMode
         move(screen->availableGeometry().center() - rect().center());
     }
 
-    focus_connection_ =
-        connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { on_focus_changed(now); });
+    focus_connection_ = connect(qApp, &QApplication::focusChanged, this,
+                                [this](QWidget*, QWidget* now) { on_focus_changed(now); });
     redraw();
 }
 
@@ -138,7 +143,8 @@ void DialogView::build_controls() {
         // A drop-down list's template height is that of the list when dropped down; closed, the
         // box is as tall as the font needs (the list's share is set in make_widget).
         if (control.kind == ControlKind::drop_down_list)
-            place.setHeight(std::min(place.height(), closed_drop_down_height(*static_cast<QComboBox*>(widget))));
+            place.setHeight(std::min(place.height(),
+                                     closed_drop_down_height(*static_cast<QComboBox*>(widget))));
         widget->setGeometry(place);
         template_widgets_.push_back(widget);
         if (control.id != ids::STATIC) bound_.push_back({control.id, widget, 0});
@@ -178,7 +184,8 @@ QWidget* DialogView::make_widget(const res::ControlTemplate& control) {
         }
         case ControlKind::edit: {
             auto* edit = new QLineEdit(this);
-            connect(edit, &QLineEdit::textEdited, this, [this, id](const QString& text) { on_text_edited(id, text); });
+            connect(edit, &QLineEdit::textEdited, this,
+                    [this, id](const QString& text) { on_text_edited(id, text); });
             return edit;
         }
         case ControlKind::push_button:
@@ -205,7 +212,8 @@ QWidget* DialogView::make_widget(const res::ControlTemplate& control) {
             const int closed = std::min(closed_drop_down_height(*combo), full.height());
             const int row = std::max(1, QFontMetrics(font_).height());
             combo->setMaxVisibleItems(std::max(1, (full.height() - closed) / row));
-            connect(combo, &QComboBox::activated, this, [this, id](int index) { on_activated(id, index); });
+            connect(combo, &QComboBox::activated, this,
+                    [this, id](int index) { on_activated(id, index); });
             return combo;
         }
         case ControlKind::list_box: {
@@ -213,9 +221,12 @@ QWidget* DialogView::make_widget(const res::ControlTemplate& control) {
             list->setSelectionMode(QAbstractItemView::SingleSelection);
             list->setUniformItemSizes(true);
             list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-            connect(list, &QListWidget::currentRowChanged, this, [this, id](int row) { on_activated(id, row); });
+            connect(list, &QListWidget::currentRowChanged, this,
+                    [this, id](int row) { on_activated(id, row); });
             connect(list, &QListWidget::itemDoubleClicked, this,
-                    [this, id, list](QListWidgetItem* item) { on_double_clicked(id, list->row(item)); });
+                    [this, id, list](QListWidgetItem* item) {
+                        on_double_clicked(id, list->row(item));
+                    });
             return list;
         }
     }
@@ -283,12 +294,14 @@ void DialogView::draw(const platform::Control& control, QWidget* widget) {
             const QString text = from_unit_text(control.text);
             // A program-set text may be longer than the typing limit (the platform's edit box
             // allows that too); the widget must still show all of it.
-            const int limit = control.text_limit == 0 ? NO_TEXT_LIMIT : static_cast<int>(control.text_limit);
+            const int limit =
+                control.text_limit == 0 ? NO_TEXT_LIMIT : static_cast<int>(control.text_limit);
             const int max_length = std::max(limit, static_cast<int>(text.size()));
             if (edit->maxLength() != max_length) edit->setMaxLength(max_length);
             if (edit->text() != text) edit->setText(text);
             if (control.edit_sel_start != control.edit_sel_end)
-                edit->setSelection(control.edit_sel_start, control.edit_sel_end - control.edit_sel_start);
+                edit->setSelection(control.edit_sel_start,
+                                   control.edit_sel_end - control.edit_sel_start);
             else
                 edit->setCursorPosition(control.edit_sel_end);
             break;
@@ -302,18 +315,25 @@ void DialogView::draw(const platform::Control& control, QWidget* widget) {
         }
         case ControlKind::drop_down_list: {
             auto* combo = static_cast<QComboBox*>(widget);
-            if (!same_items(control, [combo] { return combo->count(); }, [combo](int i) { return combo->itemText(i); })) {
+            if (!same_items(
+                    control, [combo] { return combo->count(); },
+                    [combo](int i) { return combo->itemText(i); })) {
                 combo->clear();
-                for (const platform::ListItem& item : control.items) combo->addItem(to_display(item.text));
+                for (const platform::ListItem& item : control.items)
+                    combo->addItem(to_display(item.text));
             }
-            if (combo->currentIndex() != control.selection) combo->setCurrentIndex(control.selection);
+            if (combo->currentIndex() != control.selection)
+                combo->setCurrentIndex(control.selection);
             break;
         }
         case ControlKind::list_box: {
             auto* list = static_cast<QListWidget*>(widget);
-            if (!same_items(control, [list] { return list->count(); }, [list](int i) { return list->item(i)->text(); })) {
+            if (!same_items(
+                    control, [list] { return list->count(); },
+                    [list](int i) { return list->item(i)->text(); })) {
                 list->clear();
-                for (const platform::ListItem& item : control.items) list->addItem(to_display(item.text));
+                for (const platform::ListItem& item : control.items)
+                    list->addItem(to_display(item.text));
             }
             if (list->currentRow() != control.selection) list->setCurrentRow(control.selection);
             if (control.selection < 0) list->clearSelection();
@@ -325,7 +345,8 @@ void DialogView::draw(const platform::Control& control, QWidget* widget) {
 void DialogView::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
         case Qt::Key_Escape:
-            if (options_.escape_command != 0 && model_.has(options_.escape_command)) on_clicked(options_.escape_command);
+            if (options_.escape_command != 0 && model_.has(options_.escape_command))
+                on_clicked(options_.escape_command);
             event->accept();
             return;
         case Qt::Key_Return:
@@ -333,7 +354,8 @@ void DialogView::keyPressEvent(QKeyEvent* event) {
             // Enter presses the push button that has the focus; elsewhere it presses the
             // default button, and a dialog without one (the main window) ignores it.
             auto* focused = qobject_cast<QPushButton*>(focusWidget());
-            QPushButton* target = (focused != nullptr && focused->parentWidget() == this) ? focused : default_button_;
+            QPushButton* target =
+                (focused != nullptr && focused->parentWidget() == this) ? focused : default_button_;
             if (target != nullptr && target->isEnabled()) target->click();
             event->accept();
             return;

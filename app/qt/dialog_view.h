@@ -31,7 +31,8 @@ struct DialogBaseUnits {
 // were laid out on measures it, and the font's height (ascent plus descent).
 [[nodiscard]] DialogBaseUnits dialog_base_units(const QFont& font);
 // A control's rectangle in pixels; each of x, y, width and height is converted on its own.
-[[nodiscard]] QRect dialog_rect_to_pixels(const res::ControlTemplate& control, DialogBaseUnits units);
+[[nodiscard]] QRect dialog_rect_to_pixels(const res::ControlTemplate& control,
+                                          DialogBaseUnits units);
 
 struct DialogOptions {
     // The control whose press the Escape key stands for; 0: Escape does nothing (the main
@@ -41,11 +42,11 @@ struct DialogOptions {
 
 class DialogView : public QDialog {
     Q_OBJECT
-public:
+  public:
     // Builds one widget per template control and draws the model once. The model must outlive
     // the view.
-    DialogView(const res::DialogTemplate& dialog, platform::ControlsModel& model, DialogOptions options = {},
-               QWidget* parent = nullptr);
+    DialogView(const res::DialogTemplate& dialog, platform::ControlsModel& model,
+               DialogOptions options = {}, QWidget* parent = nullptr);
     ~DialogView() override;
 
     // Draws what changed in the model since the last draw, and ends the dialog with the
@@ -59,15 +60,15 @@ public:
     [[nodiscard]] DialogBaseUnits base_units() const { return units_; }
     [[nodiscard]] const res::DialogTemplate& dialog_template() const { return dialog_; }
 
-public slots:
+  public slots:
     // The user closed the window (close box, Alt+F4, the window manager): the dialog ends
     // with -1, as its end value says "nothing chosen".
     void reject() override;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     struct Bound {
         int id;
         QWidget* widget;

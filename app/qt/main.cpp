@@ -37,7 +37,8 @@ int main(int argc, char** argv) {
     const std::string name = program_name(argc > 0 ? argv[0] : nullptr);
     {
         // --help must work without a display, before Qt looks for one.
-        const vrk::qt::CommandLine early = vrk::qt::parse_command_line(arguments_after_name(argc, argv));
+        const vrk::qt::CommandLine early =
+            vrk::qt::parse_command_line(arguments_after_name(argc, argv));
         if (early.help) {
             std::fputs(vrk::qt::usage_text(name).c_str(), stdout);
             return 0;
@@ -52,7 +53,8 @@ int main(int argc, char** argv) {
 
     const vrk::qt::CommandLine line = vrk::qt::parse_command_line(arguments_after_name(argc, argv));
     if (!line.error.empty()) {
-        std::fprintf(stderr, "%s: %s\n%s", name.c_str(), line.error.c_str(), vrk::qt::usage_text(name).c_str());
+        std::fprintf(stderr, "%s: %s\n%s", name.c_str(), line.error.c_str(),
+                     vrk::qt::usage_text(name).c_str());
         return 2;
     }
 

@@ -24,7 +24,8 @@ void run_until_ended(DialogView& view, platform::ControlsModel& model) {
 
 void QtDialogRunner::run_port_selection(platform::ControlsModel& model) {
     if (model.ended()) return;
-    DialogView view(res::select_port_template(), model, DialogOptions{.escape_command = ids::CANCEL});
+    DialogView view(res::select_port_template(), model,
+                    DialogOptions{.escape_command = ids::CANCEL});
     run_until_ended(view, model);
 }
 

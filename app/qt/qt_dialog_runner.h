@@ -7,7 +7,7 @@
 namespace vrk::qt {
 
 class QtDialogRunner final : public app::DialogRunner {
-public:
+  public:
     void run_port_selection(platform::ControlsModel& model) override;
     void run_main_window(Context& ctx) override;
 };

@@ -31,11 +31,15 @@ QMessageBox::Icon to_qt(MessageIcon icon) {
 
 // The window a modal box belongs to: the dialog that is running, so the box stays above it
 // and blocks it; none before any dialog is up (the no-port box).
-QWidget* owner() { return QApplication::activeModalWidget(); }
+QWidget* owner() {
+    return QApplication::activeModalWidget();
+}
 
 }  // namespace
 
-std::string message_box_caption(const std::string& caption) { return caption.empty() ? "Error" : caption; }
+std::string message_box_caption(const std::string& caption) {
+    return caption.empty() ? "Error" : caption;
+}
 
 SaveDialogStart save_dialog_start(const std::string& initial_path) {
     SaveDialogStart start;
@@ -51,15 +55,16 @@ SaveDialogStart save_dialog_start(const std::string& initial_path) {
 }
 
 std::string save_dialog_filter(const platform::SaveFileRequest& request) {
-    if (request.filter_pattern.empty() || request.filter_description.find(request.filter_pattern) != std::string::npos)
+    if (request.filter_pattern.empty() ||
+        request.filter_description.find(request.filter_pattern) != std::string::npos)
         return request.filter_description;
     return request.filter_description + " (" + request.filter_pattern + ")";
 }
 
-MessageAnswer QtHostServices::message_box(const std::string& text, const std::string& caption, MessageButtons buttons,
-                                          MessageIcon icon) {
-    QMessageBox box(to_qt(icon), to_display(message_box_caption(caption)), to_display(text), QMessageBox::NoButton,
-                    owner());
+MessageAnswer QtHostServices::message_box(const std::string& text, const std::string& caption,
+                                          MessageButtons buttons, MessageIcon icon) {
+    QMessageBox box(to_qt(icon), to_display(message_box_caption(caption)), to_display(text),
+                    QMessageBox::NoButton, owner());
     // The text may carry a path or what the unit sent: show it as it is, never as markup.
     box.setTextFormat(Qt::PlainText);
     if (buttons == MessageButtons::yes_no) {
@@ -78,9 +83,12 @@ MessageAnswer QtHostServices::message_box(const std::string& text, const std::st
     return answer == QMessageBox::Yes ? MessageAnswer::yes : MessageAnswer::no;
 }
 
-void QtHostServices::beep() { QApplication::beep(); }
+void QtHostServices::beep() {
+    QApplication::beep();
+}
 
-std::optional<std::string> QtHostServices::save_file_dialog(const platform::SaveFileRequest& request) {
+std::optional<std::string> QtHostServices::save_file_dialog(
+    const platform::SaveFileRequest& request) {
     const SaveDialogStart start = save_dialog_start(request.initial_path);
     QFileDialog dialog(owner());
     // Qt's own dialog: the same on every desktop, and it honours every option set here.
@@ -89,7 +97,8 @@ std::optional<std::string> QtHostServices::save_file_dialog(const platform::Save
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.overwrite_prompt);
     dialog.setNameFilter(to_display(save_dialog_filter(request)));
-    if (!request.default_extension.empty()) dialog.setDefaultSuffix(from_local_path(request.default_extension));
+    if (!request.default_extension.empty())
+        dialog.setDefaultSuffix(from_local_path(request.default_extension));
     if (!start.directory.empty()) dialog.setDirectory(from_local_path(start.directory));
     if (!start.file_name.empty()) dialog.selectFile(from_local_path(start.file_name));
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;

@@ -8,9 +8,10 @@
 namespace vrk::qt {
 
 class QtHostServices final : public platform::HostServices {
-public:
+  public:
     platform::MessageAnswer message_box(const std::string& text, const std::string& caption,
-                                        platform::MessageButtons buttons, platform::MessageIcon icon) override;
+                                        platform::MessageButtons buttons,
+                                        platform::MessageIcon icon) override;
     void beep() override;
     std::optional<std::string> save_file_dialog(const platform::SaveFileRequest& request) override;
 };

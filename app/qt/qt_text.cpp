@@ -14,9 +14,13 @@ QString from_code_points(const std::u32string& text) {
 
 }  // namespace
 
-QString to_display(std::string_view bytes) { return from_code_points(display_text(bytes)); }
+QString to_display(std::string_view bytes) {
+    return from_code_points(display_text(bytes));
+}
 
-QString from_unit_text(std::string_view bytes) { return from_code_points(windows1255_to_unicode(bytes)); }
+QString from_unit_text(std::string_view bytes) {
+    return from_code_points(windows1255_to_unicode(bytes));
+}
 
 std::string to_unit_text(const QString& text) {
     const QList<uint> ucs4 = text.toUcs4();
@@ -26,8 +30,12 @@ std::string to_unit_text(const QString& text) {
     return unicode_to_windows1255(code_points);
 }
 
-QString from_local_path(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+QString from_local_path(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
 
-std::string to_local_path(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string to_local_path(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
 
 }  // namespace vrk::qt

@@ -1,10 +1,10 @@
 // The byte texts of the model as the screen shows them: the unit's Windows-1255 (the Hebrew
 // external-device row), and this system's UTF-8 names.
+#include "app/qt/code_page.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "app/qt/code_page.h"
 
 namespace vrk::qt {
 namespace {
@@ -15,6 +15,7 @@ struct ByteCase {
 };
 
 TEST(Windows1255, BytesMapToTheCodePagesCharacters) {
+    // clang-format off
     const ByteCase cases[] = {
         {0x00, 0x0000},  {0x41, U'A'},     {0x7F, 0x007F},  // ASCII as is
         {0x80, 0x20AC},  {0x85, 0x2026},   {0x96, 0x2013},  {0x99, 0x2122},  // Windows punctuation
@@ -25,6 +26,7 @@ TEST(Windows1255, BytesMapToTheCodePagesCharacters) {
         {0x81, 0xFFFD},  {0x8A, 0xFFFD},   {0x90, 0xFFFD},  {0x9F, 0xFFFD},  // undefined
         {0xD9, 0xFFFD},  {0xDF, 0xFFFD},   {0xFB, 0xFFFD},  {0xFC, 0xFFFD},  {0xFF, 0xFFFD},
     };
+    // clang-format on
     for (const ByteCase& c : cases) {
         EXPECT_EQ(windows1255_to_unicode(c.byte), c.code_point) << "byte " << int{c.byte};
     }
@@ -80,7 +82,8 @@ TEST(Utf8, OnlyWellFormedShortestFormsAreValid) {
 TEST(DisplayText, SystemNamesShowAsUtf8AndTheUnitsTextAsWindows1255) {
     EXPECT_EQ(display_text("Computer"), U"Computer");
     EXPECT_EQ(display_text("caf\xC3\xA9.vr4"), U"caf\u00E9.vr4");
-    EXPECT_EQ(display_text("\xF8\xE1\x20\xE1\xF8\xE9\xE7"), U"\u05E8\u05D1 \u05D1\u05E8\u05D9\u05D7");
+    EXPECT_EQ(display_text("\xF8\xE1\x20\xE1\xF8\xE9\xE7"),
+              U"\u05E8\u05D1 \u05D1\u05E8\u05D9\u05D7");
     EXPECT_EQ(display_text("\xE0"), U"\u05D0");  // a lone alef is not a UTF-8 sequence
 }
 

@@ -1,10 +1,10 @@
+#include "app/qt/command_line.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "app/qt/command_line.h"
 
 namespace vrk::qt {
 namespace {
@@ -27,12 +27,30 @@ TEST(CommandLine, OptionsAndTheImageName) {
         {"port without device", {"--port"}, false, false, std::nullopt, "", true},
         {"port with empty device", {"--port="}, false, false, std::nullopt, "", true},
         {"simulate", {"--simulate", "app.vr4"}, false, true, std::nullopt, "app.vr4", false},
-        {"simulate and port", {"--simulate", "--port", "/dev/ttyS0"}, false, true, "/dev/ttyS0", "", true},
+        {"simulate and port",
+         {"--simulate", "--port", "/dev/ttyS0"},
+         false,
+         true,
+         "/dev/ttyS0",
+         "",
+         true},
         {"help", {"--help"}, true, false, std::nullopt, "", false},
         {"short help", {"-h"}, true, false, std::nullopt, "", false},
         {"unknown option", {"--baud", "9600"}, false, false, std::nullopt, "", true},
-        {"image after port", {"--port", "/dev/ttyS0", "main.vr4"}, false, false, "/dev/ttyS0", "main.vr4", false},
-        {"quotes stay", {"\"/home/u/fw/main.vr4\""}, false, false, std::nullopt, "\"/home/u/fw/main.vr4\"", false},
+        {"image after port",
+         {"--port", "/dev/ttyS0", "main.vr4"},
+         false,
+         false,
+         "/dev/ttyS0",
+         "main.vr4",
+         false},
+        {"quotes stay",
+         {"\"/home/u/fw/main.vr4\""},
+         false,
+         false,
+         std::nullopt,
+         "\"/home/u/fw/main.vr4\"",
+         false},
         {"split name joined", {"my", "main.vr4"}, false, false, std::nullopt, "my main.vr4", false},
         {"dash dash ends options", {"--", "--port"}, false, false, std::nullopt, "--port", false},
         {"lone dash is a name", {"-"}, false, false, std::nullopt, "-", false},

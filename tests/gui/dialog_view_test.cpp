@@ -1,5 +1,7 @@
 // The two dialogs as the user sees them: every template control as a widget in its place,
 // the model drawn without echoing commands, the keyboard as the platform's dialogs handle it.
+#include "app/qt/dialog_view.h"
+
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -12,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/qt/dialog_view.h"
+#include "app/qt/icons.h"
 #include "app/res/dialog_templates.h"
 #include "app/startup.h"
 #include "device/control_ids.h"
@@ -28,7 +30,9 @@ using platform::ControlKind;
 using platform::Notification;
 using qt::DialogView;
 
-QString qs(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 // A model of a dialog that records the commands it raises instead of acting on them.
 struct RecordingModel {
@@ -69,8 +73,8 @@ void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
 void focus_control(DialogView& view, platform::ControlsModel& model, int id) {
     model.set_focus(id);
     view.refresh();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == view.control_widget(id); },
-                                GUI_DEADLINE_MS));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return QApplication::focusWidget() == view.control_widget(id); }, GUI_DEADLINE_MS));
 }
 
 const res::DialogTemplate* const DIALOGS[] = {&res::select_port_template(), &res::main_template()};
@@ -99,7 +103,8 @@ TEST(DialogLayout, EveryTemplateControlIsAWidgetWithItsIdKindTextAndPlace) {
 
         for (std::size_t i = 0; i < dialog->controls.size(); ++i) {
             const res::ControlTemplate& t = dialog->controls[i];
-            SCOPED_TRACE("control " + std::to_string(i) + " id " + std::to_string(t.id) + " " + std::string(t.text));
+            SCOPED_TRACE("control " + std::to_string(i) + " id " + std::to_string(t.id) + " " +
+                         std::string(t.text));
             QWidget* widget = view.template_widget(i);
             ASSERT_NE(widget, nullptr);
             EXPECT_EQ(widget->property("controlId").toInt(), t.id);
@@ -150,13 +155,15 @@ TEST(DialogLayout, TextsFitTheirControlsInTheDialogFont) {
             if (t.text.empty()) continue;
             QString shown = qs(t.text);
             shown.remove(QLatin1Char('&'));
-            const int room = view.template_widget(i)->width() - (t.kind == ControlKind::label ? 0 : 4);
+            const int room =
+                view.template_widget(i)->width() - (t.kind == ControlKind::label ? 0 : 4);
             EXPECT_LE(metrics.horizontalAdvance(shown), room) << std::string(t.text);
         }
         if (dialog == &res::main_template()) {
             QString stop = qs(device::STOP_RECORDING_CAPTION);
             stop.remove(QLatin1Char('&'));
-            EXPECT_LE(metrics.horizontalAdvance(stop), view.control_widget(ids::RECORD)->width() - 4);
+            EXPECT_LE(metrics.horizontalAdvance(stop),
+                      view.control_widget(ids::RECORD)->width() - 4);
         }
     }
 }
@@ -202,7 +209,8 @@ TEST(MainWindowView, SendDownloadAndCompareStartDisabled) {
     const int disabled[] = {ids::SEND_ID, ids::DOWNLOAD, ids::COMPARE};
     for (const res::ControlTemplate& t : res::main_template().controls) {
         if (t.id == ids::STATIC) continue;
-        const bool should_be_enabled = std::find(std::begin(disabled), std::end(disabled), t.id) == std::end(disabled);
+        const bool should_be_enabled =
+            std::find(std::begin(disabled), std::end(disabled), t.id) == std::end(disabled);
         EXPECT_EQ(view.control_widget(t.id)->isEnabled(), should_be_enabled) << t.id;
     }
 }
@@ -229,7 +237,8 @@ TEST(MainWindowView, ProgramChangesAreDrawnWithoutRaisingCommands) {
     EXPECT_EQ(rec.commands[0], std::make_pair(ids::UNIT_ID, Notification::edit_change));
 
     EXPECT_EQ(static_cast<QLabel*>(view.control_widget(ids::FIRMWARE_VERSION))->text(), "2.15");
-    EXPECT_EQ(static_cast<QLabel*>(view.control_widget(ids::STATUS))->text(), "Firmware downloaded successfully");
+    EXPECT_EQ(static_cast<QLabel*>(view.control_widget(ids::STATUS))->text(),
+              "Firmware downloaded successfully");
     EXPECT_TRUE(view.control_widget(ids::SEND_ID)->isEnabled());
     EXPECT_FALSE(view.control_widget(ids::QB7_MODE)->isEnabled());
     auto* gps = static_cast<QComboBox*>(view.control_widget(ids::GPS_TYPE));
@@ -243,7 +252,8 @@ TEST(MainWindowView, ProgramChangesAreDrawnWithoutRaisingCommands) {
     auto* id_box = static_cast<QLineEdit*>(view.control_widget(ids::UNIT_ID));
     EXPECT_EQ(id_box->text(), "VRK00042");
     EXPECT_EQ(id_box->selectedText(), "VRK00042");
-    EXPECT_EQ(static_cast<QPushButton*>(view.control_widget(ids::RECORD))->text(), "&Stop Recording");
+    EXPECT_EQ(static_cast<QPushButton*>(view.control_widget(ids::RECORD))->text(),
+              "&Stop Recording");
 
     // A selection taken away by the program leaves the box empty.
     m.set_selection(ids::GPS_TYPE, -1);
@@ -273,10 +283,18 @@ TEST(MainWindowView, MnemonicsPressButtonsAndFocusTheControlAfterTheirLabel) {
         int focused;
     };
     const Case cases[] = {
-        {Qt::Key_X, ids::EXIT, 0},         {Qt::Key_B, ids::QB7_MODE, 0},  {Qt::Key_R, ids::RUN_APPLICATION, 0},
-        {Qt::Key_C, ids::RECORD, 0},       {Qt::Key_S, ids::SEND_ID, 0},   {Qt::Key_D, ids::DOWNLOAD, 0},
-        {Qt::Key_M, ids::COMPARE, 0},      {Qt::Key_I, 0, ids::UNIT_ID},   {Qt::Key_G, 0, ids::GPS_TYPE},
-        {Qt::Key_N, 0, ids::INTERNAL_DEVICE}, {Qt::Key_E, 0, ids::EXTERNAL_DEVICE}, {Qt::Key_A, 0, ids::APPLICATION},
+        {Qt::Key_X, ids::EXIT, 0},
+        {Qt::Key_B, ids::QB7_MODE, 0},
+        {Qt::Key_R, ids::RUN_APPLICATION, 0},
+        {Qt::Key_C, ids::RECORD, 0},
+        {Qt::Key_S, ids::SEND_ID, 0},
+        {Qt::Key_D, ids::DOWNLOAD, 0},
+        {Qt::Key_M, ids::COMPARE, 0},
+        {Qt::Key_I, 0, ids::UNIT_ID},
+        {Qt::Key_G, 0, ids::GPS_TYPE},
+        {Qt::Key_N, 0, ids::INTERNAL_DEVICE},
+        {Qt::Key_E, 0, ids::EXTERNAL_DEVICE},
+        {Qt::Key_A, 0, ids::APPLICATION},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(QKeySequence(c.key).toString().toStdString());
@@ -294,8 +312,9 @@ TEST(MainWindowView, MnemonicsPressButtonsAndFocusTheControlAfterTheirLabel) {
             ASSERT_EQ(rec.commands.size(), 1u);
             EXPECT_EQ(rec.commands[0], std::make_pair(c.clicked, Notification::clicked));
         } else {
-            EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == view.control_widget(c.focused); },
-                                        GUI_DEADLINE_MS));
+            EXPECT_TRUE(QTest::qWaitFor(
+                [&] { return QApplication::focusWidget() == view.control_widget(c.focused); },
+                GUI_DEADLINE_MS));
             EXPECT_EQ(rec.model.focus(), c.focused);  // the model follows the user's focus
             EXPECT_TRUE(rec.commands.empty());
         }
@@ -303,11 +322,13 @@ TEST(MainWindowView, MnemonicsPressButtonsAndFocusTheControlAfterTheirLabel) {
 }
 
 TEST(MainWindowView, EnterPressesOnlyTheFocusedButtonAndEscapeDoesNotClose) {
-    const int focus_targets[] = {ids::EXIT,     ids::QB7_MODE, ids::RUN_APPLICATION, ids::RECORD, ids::SEND_ID,
-                                 ids::DOWNLOAD, ids::COMPARE,  ids::UNIT_ID,         ids::GPS_TYPE, ids::APPLICATION};
+    const int focus_targets[] = {ids::EXIT,     ids::QB7_MODE,   ids::RUN_APPLICATION, ids::RECORD,
+                                 ids::SEND_ID,  ids::DOWNLOAD,   ids::COMPARE,         ids::UNIT_ID,
+                                 ids::GPS_TYPE, ids::APPLICATION};
     for (const int target : focus_targets) {
         for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
-            SCOPED_TRACE("focus " + std::to_string(target) + " key " + QKeySequence(key).toString().toStdString());
+            SCOPED_TRACE("focus " + std::to_string(target) + " key " +
+                         QKeySequence(key).toString().toStdString());
             RecordingModel rec(res::main_template());
             for (int id : {ids::SEND_ID, ids::DOWNLOAD, ids::COMPARE}) rec.model.enable(id, true);
             DialogView view(res::main_template(), rec.model);
@@ -318,7 +339,8 @@ TEST(MainWindowView, EnterPressesOnlyTheFocusedButtonAndEscapeDoesNotClose) {
             press(key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
             QApplication::processEvents();
 
-            const bool is_button = qobject_cast<QPushButton*>(view.control_widget(target)) != nullptr;
+            const bool is_button =
+                qobject_cast<QPushButton*>(view.control_widget(target)) != nullptr;
             if (key != Qt::Key_Escape && is_button) {
                 ASSERT_EQ(rec.commands.size(), 1u);
                 EXPECT_EQ(rec.commands[0], std::make_pair(target, Notification::clicked));
@@ -343,7 +365,14 @@ TEST(MainWindowView, ClosingTheWindowEndsTheDialog) {
 }
 
 TEST(PortDialogView, KeysAndDoubleClickEndItWithThePortOrMinusOne) {
-    enum class Act { enter_on_list, enter_on_cancel, enter_on_ok, escape, double_click_second, click_cancel };
+    enum class Act {
+        enter_on_list,
+        enter_on_cancel,
+        enter_on_ok,
+        escape,
+        double_click_second,
+        click_cancel
+    };
     struct Case {
         const char* name;
         Act act;
@@ -363,10 +392,13 @@ TEST(PortDialogView, KeysAndDoubleClickEndItWithThePortOrMinusOne) {
         platform::ControlsModel model;
         res::build_model(res::select_port_template(), model);
         std::uint32_t data = 0;
-        for (const char* name : {"ttyUSB0", "ttyS0", "ttyACM0"}) model.add_item(ids::PORT_LIST, name, data++);
+        for (const char* name : {"ttyUSB0", "ttyS0", "ttyACM0"})
+            model.add_item(ids::PORT_LIST, name, data++);
         model.set_selection(ids::PORT_LIST, 0);
-        model.set_command_sink([&model](int id, Notification n) { app::on_port_command(model, id, n); });
-        DialogView view(res::select_port_template(), model, qt::DialogOptions{.escape_command = ids::CANCEL});
+        model.set_command_sink(
+            [&model](int id, Notification n) { app::on_port_command(model, id, n); });
+        DialogView view(res::select_port_template(), model,
+                        qt::DialogOptions{.escape_command = ids::CANCEL});
         ASSERT_TRUE(show_active(view));
         auto* list = static_cast<QListWidget*>(view.control_widget(ids::PORT_LIST));
         ASSERT_EQ(list->count(), 3);
@@ -407,6 +439,16 @@ TEST(PortDialogView, KeysAndDoubleClickEndItWithThePortOrMinusOne) {
     }
 }
 
+TEST(Icons, BothIconResourcesAreBuiltIn) {
+    for (const char* name : {qt::MAIN_WINDOW_ICON, qt::APPLICATION_ICON}) {
+        const QIcon icon = qt::resource_icon(name);
+        EXPECT_FALSE(icon.isNull()) << name;
+        EXPECT_TRUE(icon.availableSizes().contains(QSize(16, 16))) << name;
+        EXPECT_TRUE(icon.availableSizes().contains(QSize(32, 32))) << name;
+    }
+    EXPECT_TRUE(qt::resource_icon("NO_SUCH_ICON").isNull());
+}
+
 // --- With the program's core behind the window --------------------------------------------
 
 TEST(MainWindowWithCore, TypingIntoTheIdBoxKeepsEightUpperCaseCharactersAndEnablesSend) {
@@ -425,7 +467,11 @@ TEST(MainWindowWithCore, TypingIntoTheIdBoxKeepsEightUpperCaseCharactersAndEnabl
          "ABC",
          2,
          true},
-        {"cleared again", {{Qt::Key_unknown, "ab"}, {Qt::Key_Backspace, nullptr}, {Qt::Key_Backspace, nullptr}}, "", 0, false},
+        {"cleared again",
+         {{Qt::Key_unknown, "ab"}, {Qt::Key_Backspace, nullptr}, {Qt::Key_Backspace, nullptr}},
+         "",
+         0,
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -437,8 +483,10 @@ TEST(MainWindowWithCore, TypingIntoTheIdBoxKeepsEightUpperCaseCharactersAndEnabl
         ASSERT_FALSE(send->isEnabled());
         focus_control(view, rig.window, ids::UNIT_ID);
         for (const auto& [key, text] : c.keys) {
-            if (text != nullptr) QTest::keyClicks(box, QString::fromLatin1(text));
-            else QTest::keyClick(box, key);
+            if (text != nullptr)
+                QTest::keyClicks(box, QString::fromLatin1(text));
+            else
+                QTest::keyClick(box, key);
         }
         EXPECT_EQ(box->text(), QString::fromLatin1(c.shown));
         EXPECT_EQ(rig.window.text(ids::UNIT_ID), c.shown);

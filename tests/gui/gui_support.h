@@ -22,7 +22,7 @@ inline constexpr int GUI_DEADLINE_MS = 20000;
 // loop the test then starts. If none appears before the deadline, every modal widget is
 // rejected so the test ends instead of hanging, and `failure` says so.
 class ModalScript {
-public:
+  public:
     using Matcher = std::function<bool(QWidget*)>;
     using Action = std::function<void(QWidget*)>;
     ModalScript(Matcher is_target, Action act);
@@ -32,7 +32,7 @@ public:
     [[nodiscard]] bool acted() const { return acted_; }
     [[nodiscard]] const std::string& failure() const { return failure_; }
 
-private:
+  private:
     QTimer timer_;
     QDeadlineTimer deadline_{GUI_DEADLINE_MS};
     bool acted_ = false;

@@ -83,18 +83,20 @@ TEST(QtHostServices, MessageBoxesShowCaptionTextButtonsAndIconAndReturnTheAnswer
         MessageAnswer answer;
     };
     const Case cases[] = {
-        {"no caption is Error", "", MessageButtons::ok, MessageIcon::error, Act::ok, "Error", QMessageBox::Critical,
-         MessageAnswer::ok},
-        {"yes", "Confirmation", MessageButtons::yes_no, MessageIcon::question, Act::yes, "Confirmation",
-         QMessageBox::Question, MessageAnswer::yes},
-        {"no", "Confirmation", MessageButtons::yes_no, MessageIcon::question, Act::no, "Confirmation",
-         QMessageBox::Question, MessageAnswer::no},
-        {"escape on a question is no", "Confirmation", MessageButtons::yes_no, MessageIcon::question, Act::escape,
-         "Confirmation", QMessageBox::Question, MessageAnswer::no},
-        {"enter on a question is yes", "Confirmation", MessageButtons::yes_no, MessageIcon::question, Act::enter,
+        {"no caption is Error", "", MessageButtons::ok, MessageIcon::error, Act::ok, "Error",
+         QMessageBox::Critical, MessageAnswer::ok},
+        {"yes", "Confirmation", MessageButtons::yes_no, MessageIcon::question, Act::yes,
          "Confirmation", QMessageBox::Question, MessageAnswer::yes},
-        {"plain notice", "Confirmation", MessageButtons::ok, MessageIcon::none, Act::escape, "Confirmation",
-         QMessageBox::NoIcon, MessageAnswer::ok},
+        {"no", "Confirmation", MessageButtons::yes_no, MessageIcon::question, Act::no,
+         "Confirmation", QMessageBox::Question, MessageAnswer::no},
+        {"escape on a question is no", "Confirmation", MessageButtons::yes_no,
+         MessageIcon::question, Act::escape, "Confirmation", QMessageBox::Question,
+         MessageAnswer::no},
+        {"enter on a question is yes", "Confirmation", MessageButtons::yes_no,
+         MessageIcon::question, Act::enter, "Confirmation", QMessageBox::Question,
+         MessageAnswer::yes},
+        {"plain notice", "Confirmation", MessageButtons::ok, MessageIcon::none, Act::escape,
+         "Confirmation", QMessageBox::NoIcon, MessageAnswer::ok},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -137,8 +139,9 @@ TEST(QtHostServices, MessageBoxesShowCaptionTextButtonsAndIconAndReturnTheAnswer
         EXPECT_EQ(seen_text, QString::fromStdString(text));
         EXPECT_EQ(seen_format, Qt::PlainText);
         EXPECT_EQ(seen_icon, c.shown_icon);
-        EXPECT_EQ(seen_buttons, c.buttons == MessageButtons::ok ? QMessageBox::StandardButtons(QMessageBox::Ok)
-                                                                : QMessageBox::Yes | QMessageBox::No);
+        EXPECT_EQ(seen_buttons, c.buttons == MessageButtons::ok
+                                    ? QMessageBox::StandardButtons(QMessageBox::Ok)
+                                    : QMessageBox::Yes | QMessageBox::No);
     }
 }
 
@@ -169,7 +172,8 @@ TEST(QtHostServices, SaveDialogOpensWhereProposedAndAddsTheExtension) {
         static_cast<QDialog*>(dialog)->accept();
     });
     qt::QtHostServices host;
-    const std::optional<std::string> chosen = host.save_file_dialog(macro_request(dir.path() + "/*.vbm"));
+    const std::optional<std::string> chosen =
+        host.save_file_dialog(macro_request(dir.path() + "/*.vbm"));
     ASSERT_TRUE(script.acted()) << script.failure();
     EXPECT_EQ(filters, QStringList{"VRK BIOS Macro Files (*.vbm)"});
     EXPECT_EQ(suffix, "vbm");
@@ -192,12 +196,14 @@ TEST(QtHostServices, SaveDialogAsksBeforeReplacingAFileAndCancelGivesNothing) {
     ModalScript script(is_a<QFileDialog>(), [&](QWidget* w) {
         auto* dialog = static_cast<QFileDialog*>(w);
         proposed = dialog->selectedFiles().value(0);
-        static_cast<QDialog*>(dialog)->accept();  // asks whether to replace APP.vbm; answered No, the dialog stays
+        static_cast<QDialog*>(dialog)
+            ->accept();  // asks whether to replace APP.vbm; answered No, the dialog stays
         EXPECT_TRUE(dialog->isVisible());
         dialog->reject();
     });
     qt::QtHostServices host;
-    const std::optional<std::string> chosen = host.save_file_dialog(macro_request(dir.path() + "/APP.vbm"));
+    const std::optional<std::string> chosen =
+        host.save_file_dialog(macro_request(dir.path() + "/APP.vbm"));
     ASSERT_TRUE(script.acted()) << script.failure();
     EXPECT_TRUE(answer_no.acted()) << "no overwrite question";
     EXPECT_EQ(proposed, dir.path() + "/APP.vbm");
@@ -209,7 +215,8 @@ TEST(QtDialogRunner, PortSelectionRunsUntilTheUserChooses) {
     res::build_model(res::select_port_template(), model);
     model.add_item(ids::PORT_LIST, "ttyUSB0", 7);
     model.set_selection(ids::PORT_LIST, 0);
-    model.set_command_sink([&model](int id, platform::Notification n) { app::on_port_command(model, id, n); });
+    model.set_command_sink(
+        [&model](int id, platform::Notification n) { app::on_port_command(model, id, n); });
     ModalScript script(is_dialog("SELECTPORT"), [](QWidget* w) {
         QTest::keyClick(w, Qt::Key_Return);  // the default button, OK
     });
