@@ -88,6 +88,11 @@ struct Simulator::Impl {
     void take_message(std::span<const std::uint8_t> message);
     void send(const Bytes& message);
     void put_on_line(const Bytes& wire);
+    void note_lateness(Clock::time_point due) {
+        const auto late = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - due).count();
+        std::lock_guard lock(mutex);
+        if (late > 0) stats.late_us += static_cast<std::uint64_t>(late);
+    }
     [[nodiscard]] bool at_unit_speed() const { return speed == config.baud; }
 };
 
@@ -140,7 +145,10 @@ void Simulator::Impl::take_bytes(std::span<const std::uint8_t> bytes, Clock::tim
             continue;
         }
         // The frame's last byte is not there before its bits have crossed the line.
-        if (line_time && !line.sleep_until(rx_free)) return;
+        if (line_time) {
+            if (!line.sleep_until(rx_free)) return;
+            note_lateness(rx_free);
+        }
         take_message(copy);
         if (stopping.load()) return;
     }
@@ -211,6 +219,7 @@ void Simulator::Impl::put_on_line(const Bytes& wire) {
         sent = due;
     }
     tx_free = start + per_byte * static_cast<long>(wire.size());
+    note_lateness(tx_free);
 }
 
 Simulator::Simulator(UnitConfig config) : impl_(std::make_unique<Impl>(std::move(config))) {}

@@ -61,6 +61,10 @@ struct SimStats {
     std::uint64_t bytes_corrupted = 0;
     std::uint64_t wire_bytes_received = 0;  // at the unit's speed
     std::uint64_t wire_bytes_sent = 0;
+    // With line time: how far behind the line the unit ran, in total (a received frame handled
+    // after its last byte arrived, a reply's last byte written after it was due). Sleeps wake
+    // late, so this is the simulator's own share of a transfer's time beyond the wire's.
+    std::uint64_t late_us = 0;
 };
 
 class Simulator {

@@ -49,8 +49,8 @@ protected:
     }
 
     // Starts the unit and the program (after the images are written: the list is filled then).
-    SimSession& start(sim::UnitConfig unit, std::uint32_t clock_factor = 1) {
-        session_ = std::make_unique<SimSession>(std::move(unit), files_, host_, clock_factor);
+    SimSession& start(sim::UnitConfig unit) {
+        session_ = std::make_unique<SimSession>(std::move(unit), files_, host_);
         std::string error;
         const bool opened = session_->open(&error);
         EXPECT_TRUE(opened) << error;
@@ -58,8 +58,8 @@ protected:
     }
 
     // Starts and waits until the program has found the unit and loaded its settings.
-    SimSession& start_linked(sim::UnitConfig unit, std::uint32_t clock_factor = 1) {
-        SimSession& s = start(std::move(unit), clock_factor);
+    SimSession& start_linked(sim::UnitConfig unit) {
+        SimSession& s = start(std::move(unit));
         EXPECT_TRUE(s.run_until([&] { return s.settings_loaded(); })) << "status: " << s.status();
         return s;
     }

@@ -29,11 +29,18 @@ public:
     explicit ScaledClock(std::uint32_t factor = 1) : factor_(factor), origin_(Clock::now()) {}
     std::uint32_t tick_ms() override {
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - origin_).count();
-        // Starts well above zero: the transfer engine treats a start time of 0 as "idle".
-        return static_cast<std::uint32_t>(1000 + static_cast<std::uint64_t>(ms) * factor_);
+        return static_cast<std::uint32_t>(base_ + static_cast<std::uint64_t>(ms) * factor_);
+    }
+    // Changes the rate from now on; the tick goes on from where it is, never backwards.
+    void set_factor(std::uint32_t factor) {
+        base_ = tick_ms();
+        origin_ = Clock::now();
+        factor_ = factor;
     }
 
 private:
+    // Starts well above zero: the transfer engine treats a start time of 0 as "idle".
+    std::uint64_t base_ = 1000;
     std::uint32_t factor_;
     Clock::time_point origin_;
 };
@@ -105,6 +112,7 @@ public:
     platform::ControlsModel& window() { return window_; }
     Context& ctx() { return *ctx_; }
     platform::PosixSerialPort& port() { return *port_; }
+    ScaledClock& clock() { return clock_; }
     [[nodiscard]] std::uint64_t ticks() const { return ticks_; }
 
 private:
