@@ -19,6 +19,12 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
             line.help = true;
         } else if (arg == "--simulate") {
             line.simulate = true;
+        } else if (arg == "--self-test") {
+            if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+                line.error = "--self-test needs a file for the picture, for example --self-test linked.png";
+                return line;
+            }
+            line.self_test = arguments[++i];
         } else if (arg == "--port") {
             if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
                 line.error = "--port needs a device, for example --port /dev/ttyUSB0";
@@ -47,6 +53,9 @@ std::string usage_text(const std::string& program) {
            "\n"
            "  --port DEVICE  open this serial device (for example /dev/ttyUSB0) without asking\n"
            "  --simulate     start a built-in simulated unit and connect to it\n"
+           "  --self-test PNG  run until the unit's settings are shown, save a picture of the\n"
+           "                 window to PNG and exit: 0 when linked, 1 when no unit answered\n"
+           "                 within 60 s\n"
            "  --help         show this text\n"
            "  IMAGE.vr4      preselect this firmware image (from the current directory)\n"
            "\n"

@@ -87,6 +87,14 @@ int main(int argc, char** argv) {
     vrk::platform::PosixPortProvider ports;
     vrk::platform::PosixTickClock clock;
     vrk::platform::PosixFileSystem files;
-    vrk::qt::QtDialogRunner runner;
-    return vrk::app::run_program(ports, clock, files, host, runner, options);
+    vrk::qt::SelfTest self_test;
+    if (line.self_test) self_test.screenshot_path = *line.self_test;
+    vrk::qt::QtDialogRunner runner(line.self_test ? &self_test : nullptr);
+    const int code = vrk::app::run_program(ports, clock, files, host, runner, options);
+    if (line.self_test) {
+        std::fprintf(stdout, "%s: %s\n", name.c_str(),
+                     self_test.linked ? "linked, picture saved" : "no unit answered");
+        return self_test.linked ? 0 : 1;
+    }
+    return code;
 }

@@ -1,5 +1,7 @@
 #include "app/qt/qt_dialog_runner.h"
 
+#include <QElapsedTimer>
+#include <QPixmap>
 #include <QTimer>
 
 #include "app/main_window.h"
@@ -8,6 +10,7 @@
 #include "app/res/dialog_templates.h"
 #include "device/context.h"
 #include "device/control_ids.h"
+#include "link/poll_cycle.h"
 
 namespace vrk::qt {
 
@@ -39,9 +42,23 @@ void QtDialogRunner::run_main_window(Context& ctx) {
     QTimer timer;
     timer.setTimerType(Qt::PreciseTimer);
     timer.setInterval(app::TIMER_PERIOD_MS);
-    QObject::connect(&timer, &QTimer::timeout, &view, [&ctx, &view] {
+    QElapsedTimer running;
+    running.start();
+    SelfTest* self_test = self_test_;
+    QObject::connect(&timer, &QTimer::timeout, &view, [&ctx, &view, &running, self_test] {
         app::on_timer_tick(ctx);
         view.refresh();
+        if (self_test == nullptr || ctx.main_window.ended()) return;
+        // Linked with the settings loaded and the version shown: what a person would call up.
+        const bool linked = ctx.link.link_state == link::LINK_SETTINGS_LOADED &&
+                            !ctx.main_window.text(ids::FIRMWARE_VERSION).empty() &&
+                            ctx.main_window.selection(ids::EXTERNAL_DEVICE) >= 0;
+        if (linked) {
+            self_test->linked = view.grab().save(QString::fromStdString(self_test->screenshot_path), "PNG");
+            ctx.main_window.end_dialog(-1);
+        } else if (running.elapsed() > self_test->time_limit_ms) {
+            ctx.main_window.end_dialog(-1);
+        }
     });
     timer.start();
     run_until_ended(view, ctx.main_window);
