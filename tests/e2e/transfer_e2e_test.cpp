@@ -89,6 +89,33 @@ TEST_F(EndToEnd, ADownloadSurvivesTenPercentOfFramesLostEachWay) {
     EXPECT_GT(stats.replies_dropped_tx, 0u);
 }
 
+TEST_F(EndToEnd, WrongPageAcknowledgementsAreMarkedAndTheDownloadStillCompletes) {
+    // 100,000 bytes: pages 390 down to 256 go wide, and every 8th of those acknowledgements
+    // names the page above the one programmed. The program marks the text and goes on from the
+    // named page, so that page is programmed a second time with the same data.
+    const std::string name = "DEMO.vr4";
+    const Bytes image = write_image(name, sim::DEMO_IMAGE_SIZE, 6);
+    sim::UnitConfig unit;
+    unit.wrong_page = true;
+    SimSession& s = start_linked(unit);
+
+    std::set<std::string> marked;
+    press_on_image(s, name, 1014);
+    ASSERT_TRUE(s.run_until([&] {
+        const std::string text = s.status();
+        if (text.size() > 6 && text.compare(text.size() - 6, 6, " *****") == 0) marked.insert(text);
+        return text == name + " has been downloaded successfully" || text.rfind("Error", 0) == 0;
+    })) << s.status();
+    EXPECT_EQ(s.status(), name + " has been downloaded successfully");
+    EXPECT_TRUE(flash_holds(s.sim(), image));
+    // The first false acknowledgement answers the 8th wide request, page 383, naming 384.
+    EXPECT_TRUE(marked.count("Programming page #384...Please wait *****")) << marked.size();
+    std::size_t repeated = 0;
+    for (const auto& m : s.sim().received_messages())
+        if (m[0] == 0x2D && m[2] == 0x7F && m[3] == 0x01) ++repeated;  // page 383
+    EXPECT_EQ(repeated, 2u);
+}
+
 TEST_F(EndToEnd, AUnitThatStopsAnsweringEndsTheDownloadWithAnError) {
     const std::string name = "STALL.vr4";
     write_image(name, 65536, 4);
