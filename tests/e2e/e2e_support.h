@@ -4,7 +4,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -27,7 +26,8 @@ protected:
         previous_dir_ = std::filesystem::current_path();
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         dir_ = std::filesystem::temp_directory_path() /
-               ("vrk-e2e-" + std::string(info->name()) + "-" + std::to_string(::getpid()));
+               ("vrk-e2e-" + std::string(info->name()) + "-" +
+                std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
         // The program looks for images in, and proposes macro files for, its current directory.
