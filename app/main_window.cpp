@@ -15,11 +15,6 @@ using platform::Notification;
 
 void build_main_window(platform::ControlsModel& model) { res::build_model(res::main_template(), model); }
 
-std::size_t file_name_start(std::string_view path) {
-    const std::size_t last = path.find_last_of(":/\\");
-    return last == std::string_view::npos ? 0 : last + 1;
-}
-
 std::string_view command_line_file_name(std::string_view command_line) {
     std::string_view name = command_line;
     if (!name.empty() && name.front() == '"') {
@@ -27,7 +22,11 @@ std::string_view command_line_file_name(std::string_view command_line) {
         name.remove_prefix(1);
         if (!name.empty()) name.remove_suffix(1);
     }
-    return name.substr(file_name_start(name));
+    // The shell that starts us may hand over a path in either system's form, with a drive
+    // ("C:\\images\\main.vr4") or without: everything up to the last colon, slash or
+    // backslash is directory.
+    const std::size_t last = name.find_last_of(":/\\");
+    return last == std::string_view::npos ? name : name.substr(last + 1);
 }
 
 void init_main_window(Context& ctx, std::string_view command_line) {

@@ -33,8 +33,4 @@ void on_timer_tick(Context& ctx);
 // directory. Empty when nothing is to be selected.
 [[nodiscard]] std::string_view command_line_file_name(std::string_view command_line);
 
-// Index of the first character of the file-name part of a path (after the last '/', '\\',
-// or a drive's ':').
-[[nodiscard]] std::size_t file_name_start(std::string_view path);
-
 }  // namespace vrk::app
