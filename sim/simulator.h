@@ -43,6 +43,9 @@ struct UnitConfig {
     // Every 8th PROGRAM_PAGE_WIDE is acknowledged naming the page above the one programmed.
     bool wrong_page = false;
     std::size_t flash_size = std::size_t{8} << 20;  // at most 16 MiB (the 16-bit page range)
+    // Bytes at the start of the flash that hold a previous application (pseudo-random, from
+    // `seed`) instead of being erased, so that a download that forgets to erase shows.
+    std::size_t previous_application = 0;
     std::string log_path;   // one hex line per message the unit received
     std::string flash_out;  // the flash, up to its last programmed byte, written at stop()
 };

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "device/messages.h"
+#include "sim/demo_image.h"
 
 namespace vrk::sim {
 
@@ -83,6 +84,8 @@ UnitModel::UnitModel(const UnitConfig& config)
       external_device_(config.external_device),
       flash_(std::min(config.flash_size, MAX_FLASH_SIZE), ERASED) {
     set_id(config.id);
+    const Bytes previous = make_demo_image(std::min(config.previous_application, flash_.size()), config.seed + 1);
+    std::copy(previous.begin(), previous.end(), flash_.begin());
 }
 
 void UnitModel::set_id(const std::string& id) {
@@ -167,10 +170,21 @@ Answer UnitModel::handle(std::span<const std::uint8_t> m) {
             if (n == dev::PROGRAM_PAGE_LENGTH) a = program_page(m[1], m.subspan(2, FLASH_PAGE_SIZE), false);
             break;
         case dev::PROGRAM_PAGE_WIDE:
-            if (n == dev::PROGRAM_PAGE_WIDE_LENGTH) a = program_page(le16(m, 2), m.subspan(4, FLASH_PAGE_SIZE), true);
+            if (n != dev::PROGRAM_PAGE_WIDE_LENGTH) break;
+            // The wide request is for pages 256 and up; below, the 8-bit one is the only form.
+            if (m[1] != 0x00 || le16(m, 2) < WIDE_PAGE_FIRST) {
+                ++malformed_requests_;
+                break;
+            }
+            a = program_page(le16(m, 2), m.subspan(4, FLASH_PAGE_SIZE), true);
             break;
         case dev::COMPARE_PAGE:
-            if (n == dev::COMPARE_PAGE_LENGTH && count_page_request()) a = compare_page(le16(m, 2), m.subspan(4, FLASH_PAGE_SIZE));
+            if (n != dev::COMPARE_PAGE_LENGTH) break;
+            if (m[1] != 0x00) {
+                ++malformed_requests_;
+                break;
+            }
+            if (count_page_request()) a = compare_page(le16(m, 2), m.subspan(4, FLASH_PAGE_SIZE));
             break;
         default:
             break;  // not a request the unit knows

@@ -22,6 +22,7 @@ inline constexpr std::size_t MAX_FLASH_SIZE = std::size_t{65536} * FLASH_PAGE_SI
 inline constexpr std::uint8_t ERASED = 0xFF;
 // With wrong_page set, every this many-th PROGRAM_PAGE_WIDE is acknowledged with page + 1.
 inline constexpr std::uint32_t WRONG_PAGE_EVERY = 8;
+inline constexpr std::size_t WIDE_PAGE_FIRST = 256;
 
 // What the unit does with one message: the time it is busy before it answers, then its replies.
 struct Answer {
@@ -67,6 +68,9 @@ public:
     [[nodiscard]] bool silent() const { return silent_; }
     void set_silent(bool silent) { silent_ = silent; }
     [[nodiscard]] std::uint32_t page_requests() const { return page_requests_; }
+    // Requests of a known type whose layout breaks the catalogue (a wide page below 256, a
+    // reserved byte that is not 0): the unit does not answer them.
+    [[nodiscard]] std::uint32_t malformed_requests() const { return malformed_requests_; }
 
 private:
     Answer erase_blocks(std::size_t blocks);
@@ -84,6 +88,7 @@ private:
     std::uint8_t external_device_;
     std::vector<std::uint8_t> flash_;
     std::uint32_t page_requests_ = 0;
+    std::uint32_t malformed_requests_ = 0;
     std::uint32_t wide_requests_ = 0;
     bool silent_ = false;
 };

@@ -50,6 +50,9 @@ protected:
 
     // Starts the unit and the program (after the images are written: the list is filled then).
     SimSession& start(sim::UnitConfig unit) {
+        // A unit in the field holds an application already: a download that does not erase
+        // it first, or erases too little, leaves old bytes behind and fails the flash check.
+        if (unit.previous_application == 0) unit.previous_application = 65536;
         session_ = std::make_unique<SimSession>(std::move(unit), files_, host_);
         std::string error;
         const bool opened = session_->open(&error);

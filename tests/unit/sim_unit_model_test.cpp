@@ -137,6 +137,30 @@ TEST(SimUnitModel, ProgramsPagesInBothFormsAndAcknowledgesThem) {
     EXPECT_EQ(unit.programmed_extent(), 0x124u * 256);
 }
 
+TEST(SimUnitModel, RequestsThatBreakTheLayoutAreRefused) {
+    // A stand-in that took these would let a program pass that a real loader refuses.
+    UnitModel unit{UnitConfig{}};
+    Bytes wide_low = page_message(0x2D, 255, 0x11);
+    Bytes wide_reserved = page_message(0x2D, 300, 0x11);
+    wide_reserved[1] = 0x01;
+    Bytes compare_reserved = page_message(0x2F, 0, 0xFF);
+    compare_reserved[1] = 0x80;
+    for (const Bytes& m : {wide_low, wide_reserved, compare_reserved}) EXPECT_EQ(answer_text(unit.handle(m)), "");
+    EXPECT_EQ(unit.malformed_requests(), 3u);
+    EXPECT_EQ(unit.programmed_extent(), 0u);
+}
+
+TEST(SimUnitModel, APreviousApplicationStaysUntilErased) {
+    UnitConfig c;
+    c.previous_application = 1000;
+    UnitModel unit{c};
+    const auto before = unit.flash_copy(1001);
+    EXPECT_NE(std::count(before.begin(), before.begin() + 1000, std::uint8_t{0xFF}), 1000);
+    EXPECT_EQ(before[1000], 0xFF);
+    (void)unit.handle(hex("28 00"));
+    EXPECT_EQ(unit.programmed_extent(), 0u);
+}
+
 TEST(SimUnitModel, ProgrammingOverUnerasedFlashOnlyClearsBits) {
     // As NOR flash does: a program that skips the erase leaves the AND of old and new data.
     UnitModel unit{UnitConfig{}};
