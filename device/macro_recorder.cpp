@@ -52,7 +52,9 @@ void error_box(Context& ctx, const char* format, std::string_view path) {
 
 // Ends the recording. The state is back to idle before any box opens: a box keeps the window
 // running, and nothing sent meanwhile may reach a file that is being given up.
-void stop_recording(Context& ctx, bool write_failed) {
+enum class Tell { now, after_send };
+
+void stop_recording(Context& ctx, bool write_failed, Tell tell = Tell::now) {
     RecorderState& r = ctx.recorder;
     if (!r.macro_file) return;
     std::unique_ptr<platform::OutputFile> file = std::move(r.macro_file);
@@ -62,7 +64,12 @@ void stop_recording(Context& ctx, bool write_failed) {
     const bool closed = file->close();
     file.reset();
     ctx.main_window.set_text(ids::RECORD, RECORD_CAPTION);
-    if (write_failed || !closed) error_box(ctx, WRITE_ERROR_TEXT, path);
+    if (!write_failed && closed) return;
+    if (tell == Tell::after_send) {
+        r.pending_error = with_path(WRITE_ERROR_TEXT, path);
+        return;
+    }
+    error_box(ctx, WRITE_ERROR_TEXT, path);
 }
 
 }  // namespace
@@ -135,7 +142,7 @@ void record_message(Context& ctx, std::span<const std::uint8_t> message) {
     if (message.size() > LONGEST_SENT_MESSAGE) {
         // No request of this program is that long. Leaving it out would make a macro that
         // plays back without one of its commands, so the recording ends as on a failed write.
-        stop_recording(ctx, true);
+        stop_recording(ctx, true, Tell::after_send);
         return;
     }
     std::array<std::uint8_t, MAX_REPLY_SIZE> reply{};
@@ -150,7 +157,15 @@ void record_message(Context& ctx, std::span<const std::uint8_t> message) {
     std::copy_n(reply.begin(), reply_size, reply_at);
     const std::size_t size = RECORD_HEADER_SIZE + message.size() + reply_size;
 
-    if (!r.macro_file->write(std::span<const std::uint8_t>(record.data(), size))) stop_recording(ctx, true);
+    if (!r.macro_file->write(std::span<const std::uint8_t>(record.data(), size)))
+        stop_recording(ctx, true, Tell::after_send);
+}
+
+void report_recording_failure(Context& ctx) {
+    if (ctx.recorder.pending_error.empty()) return;
+    const std::string text = std::move(ctx.recorder.pending_error);
+    ctx.recorder.pending_error.clear();
+    (void)ctx.host.message_box(text, "", platform::MessageButtons::ok, platform::MessageIcon::error);
 }
 
 void toggle_recording(Context& ctx) {

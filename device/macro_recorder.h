@@ -41,6 +41,8 @@ struct RecorderState {
     std::unique_ptr<platform::OutputFile> macro_file;  // null when not recording
     std::string macro_file_name;                      // path of the open file, for messages
     std::string macro_path;                           // last name proposed or chosen
+    // A write failure found while a message was being sent, told once the frame is out.
+    std::string pending_error;
 };
 
 // Fills macro_path with the current directory and the "*.vbm" pattern (main window start);
@@ -67,6 +69,11 @@ void record_message(Context& ctx, std::span<const std::uint8_t> message);
 // Unrecorded types give 0 and an all-zero reply. Reads only bytes the message has.
 [[nodiscard]] std::uint16_t expected_reply(std::span<const std::uint8_t> message,
                                            std::span<std::uint8_t, 4> reply);
+
+// Shows the error of a recording that a failed write ended during the last send. Called by
+// send_message once the frame has gone out: the box runs an event loop that keeps the timer
+// and the handlers going, and none of them may run in the middle of a send.
+void report_recording_failure(Context& ctx);
 
 // The Record button: stops recording, or asks for a file name and starts.
 void toggle_recording(Context& ctx);

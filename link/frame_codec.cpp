@@ -11,6 +11,9 @@ void send_message(Context& ctx, std::span<const std::uint8_t> message) {
     // The recorder sees the message as the program built it, before any wire byte goes out.
     device::record_message(ctx, message);
     encode_frame(ctx.codec, ctx.port, message);
+    // A recording that this message ended is told only now, with the frame on its way: the
+    // box's event loop keeps the program running, and the message must not change under us.
+    device::report_recording_failure(ctx);
 }
 
 void encode_frame(CodecState& codec, platform::SerialPort& port, std::span<const std::uint8_t> message) {

@@ -328,6 +328,20 @@ TEST(MacroWriteFailure, ARecordTheFileCannotTakeEndsTheRecording) {
     }
 }
 
+TEST(MacroWriteFailure, TheErrorIsShownOnlyOnceTheRequestHasGoneOut) {
+    // The box runs an event loop in which ticks and replies go on; the page being sent must be
+    // on the wire, whole, before it opens.
+    RecorderRig rig;
+    rig.files.fail_writes_after = 0;
+    rig.start_recording();
+    std::size_t written_when_box_opened = 0;
+    rig.host.while_box_open = [&] { written_when_box_opened = rig.port.written().size(); };
+    rig.send(hex("28 00"));
+    ASSERT_EQ(rig.host.boxes.size(), 1u);
+    EXPECT_EQ(written_when_box_opened, 4u);
+    EXPECT_TRUE(rig.ctx.recorder.pending_error.empty());
+}
+
 TEST(MacroWriteFailure, AMessageTooLongForARecordEndsTheRecording) {
     RecorderRig rig;
     rig.start_recording();
