@@ -1,5 +1,6 @@
 #include "device/device_panel.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -115,8 +116,8 @@ void show_unit_id(Context& ctx, std::span<std::uint8_t> message) {
     auto& window = ctx.main_window;
     // The unit may leave its terminator out; the ID has at most 8 characters.
     message[9] = 0;
-    const auto* chars = reinterpret_cast<const char*>(message.data() + 1);
-    const std::string reported(chars, strnlen(chars, ID_MAX_CHARS));
+    const auto first = message.begin() + 1;
+    const std::string reported(first, std::find(first, first + ID_MAX_CHARS, std::uint8_t{0}));
 
     std::string shown = window.text(ids::UNIT_ID);
     if (shown.size() > ID_MAX_CHARS) shown.resize(ID_MAX_CHARS);

@@ -68,6 +68,12 @@ int poll_port(Context& ctx) {
 
 void reset_link_display(Context& ctx) {
     auto& window = ctx.main_window;
+    if (ctx.link.link_state != LINK_SEARCHING) {
+        // The last probe was sent when the link came up, perhaps weeks ago: the next one is
+        // due now. Left as it was, a due time more than 2^31 ms old would read as lying in the
+        // future and hold the hunt back for as long again.
+        ctx.link.next_probe_time = ctx.clock.tick_ms();
+    }
     ctx.link.link_state = LINK_SEARCHING;
     for (int id : {ids::FIRMWARE_VERSION, ids::FLASH_TYPE, ids::SERIAL_NUMBER, ids::CRYSTAL, ids::UNIT_ID})
         window.set_text(id, "");

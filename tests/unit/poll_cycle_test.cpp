@@ -105,6 +105,23 @@ TEST(LinkSupervision, ModemLines) {
     }
 }
 
+TEST(LinkSupervision, AfterWeeksLinkedALostLinkIsHuntedForAtOnce) {
+    for (const std::uint32_t linked_for : {1000u, 25u * 24 * 3600 * 1000, 40u * 24 * 3600 * 1000}) {
+        SCOPED_TRACE(linked_for);
+        Started rig;
+        rig.ctx.link.link_state = 2;
+        rig.ctx.link.current_baud = 9600;
+        rig.clock.advance(linked_for);
+        rig.port.lines = platform::ModemLines{false, false};
+        rig.tick();
+        ASSERT_EQ(rig.ctx.link.link_state, 0);
+        rig.port.events.clear();
+        rig.clock.advance(10);
+        rig.tick();
+        EXPECT_EQ(rig.port.events, (std::vector<std::string>{"baud 19200", "write 4"}));
+    }
+}
+
 TEST(LinkSupervision, NoModemReadsWhileSearching) {
     Started rig;
     rig.run_for(1000);
