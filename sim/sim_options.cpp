@@ -62,6 +62,7 @@ std::string sim_usage() {
            "  --short-version        answer with the short version report (no crystal)\n"
            "  --announce             announce the unit when the program first sets its speed\n"
            "  --flash-size BYTES     flash size, at most 16777216 (default 8388608)\n"
+           "  --previous-app BYTES   the flash starts holding an old application of this size\n"
            "Timing:\n"
            "  --line-time            every byte takes 10 bit times on the line, both ways\n"
            "  --erase-ms MS          time to erase one 64 KiB block\n"
@@ -140,6 +141,7 @@ ParseResult parse_sim_options(const std::vector<std::string>& args) {
         {"--internal-device", integer(u.internal_device, 0, 255)},
         {"--external-device", integer(u.external_device, 0, 255)},
         {"--flash-size", integer(u.flash_size, 0, static_cast<long long>(MAX_FLASH_SIZE))},
+        {"--previous-app", integer(u.previous_application, 0, static_cast<long long>(MAX_FLASH_SIZE))},
         {"--erase-ms", integer(u.erase_ms, 0, 3'600'000)},
         {"--program-ms", integer(u.program_ms, 0, 3'600'000)},
         {"--seed", Handler([&u](const std::string& v) -> std::string {
