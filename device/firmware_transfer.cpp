@@ -24,6 +24,7 @@
 
 #include "device/context.h"
 #include "device/control_ids.h"
+#include "device/format_text.h"
 #include "link/frame_codec.h"
 
 namespace vrk::device {
@@ -46,14 +47,6 @@ std::uint32_t elapsed(std::uint32_t now, std::uint32_t since) {
 }
 
 void show(Context& ctx, std::string_view text) { ctx.main_window.set_text(ids::STATUS, text); }
-
-// format with its "%s" replaced by the name.
-std::string with_name(std::string_view format, std::string_view name) {
-    std::string text(format);
-    const auto at = text.find("%s");
-    if (at != std::string::npos) text.replace(at, 2, name);
-    return text;
-}
 
 // Shows format with its "%d" replaced by page + 1 (pages count down to 1 on the screen), and
 // an optional mark after it. Built in the reused status string: no allocation per page.
@@ -132,7 +125,7 @@ bool load_image(Context& ctx) {
     TransferState& t = ctx.transfer;
     const std::string name = ctx.main_window.text(ids::APPLICATION);
     const auto fail = [&](const char* format) {
-        show(ctx, with_name(format, name));
+        show(ctx, format_text(format, name));
         ctx.host.beep();
         return false;
     };
@@ -296,7 +289,7 @@ void send_page(Context& ctx, PageKind kind, std::int16_t page) {
 }
 
 void end_operation(Context& ctx, const char* format) {
-    show(ctx, with_name(format, ctx.transfer.image_name));
+    show(ctx, format_text(format, ctx.transfer.image_name));
     ctx.host.beep();
     ctx.transfer.operation_start_time = 0;
     enable_transfer_controls(ctx, true);

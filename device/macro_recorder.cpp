@@ -14,6 +14,7 @@
 
 #include "device/context.h"
 #include "device/control_ids.h"
+#include "device/format_text.h"
 
 namespace vrk::device {
 
@@ -39,15 +40,8 @@ void put_u16(std::uint8_t* at, std::size_t value) {
     at[1] = static_cast<std::uint8_t>((value >> 8) & 0xFFu);
 }
 
-std::string with_path(std::string_view format, std::string_view path) {
-    std::string text(format);
-    const auto at = text.find("%s");
-    if (at != std::string::npos) text.replace(at, 2, path);
-    return text;
-}
-
 void error_box(Context& ctx, const char* format, std::string_view path) {
-    ctx.host.message_box(with_path(format, path), "", platform::MessageButtons::ok, platform::MessageIcon::error);
+    ctx.host.message_box(format_text(format, path), "", platform::MessageButtons::ok, platform::MessageIcon::error);
 }
 
 // Ends the recording. The state is back to idle before any box opens: a box keeps the window
@@ -66,7 +60,7 @@ void stop_recording(Context& ctx, bool write_failed, Tell tell = Tell::now) {
     ctx.main_window.set_text(ids::RECORD, RECORD_CAPTION);
     if (!write_failed && closed) return;
     if (tell == Tell::after_send) {
-        r.pending_error = with_path(WRITE_ERROR_TEXT, path);
+        r.pending_error = format_text(WRITE_ERROR_TEXT, path);
         return;
     }
     error_box(ctx, WRITE_ERROR_TEXT, path);
