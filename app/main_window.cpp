@@ -13,7 +13,9 @@ namespace vrk::app {
 
 using platform::Notification;
 
-void build_main_window(platform::ControlsModel& model) { res::build_model(res::main_template(), model); }
+void build_main_window(platform::ControlsModel& model) {
+    res::build_model(res::main_template(), model);
+}
 
 std::string_view command_line_file_name(std::string_view command_line) {
     std::string_view name = command_line;
@@ -36,7 +38,8 @@ void init_main_window(Context& ctx, std::string_view command_line) {
     device::init_macro_path(ctx);
     device::init_device_panel(ctx);
 
-    for (const std::string& name : ctx.files.find_files(".vr4")) window.add_item(ids::APPLICATION, name);
+    for (const std::string& name : ctx.files.find_files(".vr4"))
+        window.add_item(ids::APPLICATION, name);
 
     // An image named on the command line (a double-click on a .vr4 file) is preselected. That
     // alone does not enable Download: the user confirms the choice by picking it.
@@ -51,7 +54,8 @@ void on_command(Context& ctx, int id, Notification notification) {
     const bool selection_change = notification == Notification::selection_change;
     switch (id) {
         case ids::UNIT_ID:
-            if (notification == Notification::edit_change) window.enable(ids::SEND_ID, !window.text(ids::UNIT_ID).empty());
+            if (notification == Notification::edit_change)
+                window.enable(ids::SEND_ID, !window.text(ids::UNIT_ID).empty());
             break;
         case ids::SEND_ID:
             device::send_unit_id(ctx);

@@ -20,14 +20,16 @@ std::string display_name(const std::string& device) {
     return slash == std::string::npos ? device : device.substr(slash + 1);
 }
 
-void show_port_error(platform::HostServices& host, platform::PortError error, const std::string& device) {
-    (void)host.message_box(platform::describe_port_error(error, device), NO_PORT_CAPTION, platform::MessageButtons::ok,
-                           platform::MessageIcon::error);
+void show_port_error(platform::HostServices& host, platform::PortError error,
+                     const std::string& device) {
+    (void)host.message_box(platform::describe_port_error(error, device), NO_PORT_CAPTION,
+                           platform::MessageButtons::ok, platform::MessageIcon::error);
 }
 
 }  // namespace
 
-bool fill_port_list(platform::ControlsModel& model, platform::PortProvider& ports, std::vector<std::string>& devices) {
+bool fill_port_list(platform::ControlsModel& model, platform::PortProvider& ports,
+                    std::vector<std::string>& devices) {
     devices.clear();
     for (const std::string& device : ports.candidate_ports()) {
         // A port that opens is free now; one in use elsewhere fails and is not offered.
@@ -63,8 +65,9 @@ void on_port_command(platform::ControlsModel& model, int id, Notification notifi
     }
 }
 
-int run_program(platform::PortProvider& ports, platform::TickClock& clock, platform::FileSystem& files,
-                platform::HostServices& host, DialogRunner& ui, const StartupOptions& options) {
+int run_program(platform::PortProvider& ports, platform::TickClock& clock,
+                platform::FileSystem& files, platform::HostServices& host, DialogRunner& ui,
+                const StartupOptions& options) {
     // 1-2. Choose and open the port.
     std::string device;
     if (options.port) {
@@ -78,7 +81,8 @@ int run_program(platform::PortProvider& ports, platform::TickClock& clock, platf
                                    platform::MessageIcon::error);
             return 0;
         }
-        chooser.set_command_sink([&chooser](int id, Notification n) { on_port_command(chooser, id, n); });
+        chooser.set_command_sink(
+            [&chooser](int id, Notification n) { on_port_command(chooser, id, n); });
         ui.run_port_selection(chooser);
         const int chosen = chooser.result();
         if (chosen < 0 || static_cast<std::size_t>(chosen) >= devices.size()) return 0;

@@ -20,7 +20,7 @@ namespace vrk::app {
 
 // The front-end that runs the two modal dialogs. Each call returns once the model is ended.
 class DialogRunner {
-public:
+  public:
     virtual ~DialogRunner() = default;
     // Shows "SELECTPORT" over its model until model.ended().
     virtual void run_port_selection(platform::ControlsModel& model) = 0;

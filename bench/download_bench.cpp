@@ -30,13 +30,17 @@ using namespace vrk;
 using Clock = std::chrono::steady_clock;
 
 class QuietHost final : public platform::HostServices {
-public:
-    platform::MessageAnswer message_box(const std::string&, const std::string&, platform::MessageButtons buttons,
+  public:
+    platform::MessageAnswer message_box(const std::string&, const std::string&,
+                                        platform::MessageButtons buttons,
                                         platform::MessageIcon) override {
-        return buttons == platform::MessageButtons::yes_no ? platform::MessageAnswer::no : platform::MessageAnswer::ok;
+        return buttons == platform::MessageButtons::yes_no ? platform::MessageAnswer::no
+                                                           : platform::MessageAnswer::ok;
     }
     void beep() override {}
-    std::optional<std::string> save_file_dialog(const platform::SaveFileRequest&) override { return std::nullopt; }
+    std::optional<std::string> save_file_dialog(const platform::SaveFileRequest&) override {
+        return std::nullopt;
+    }
 };
 
 double thread_cpu_seconds(int who) {
@@ -49,7 +53,8 @@ double thread_cpu_seconds(int who) {
 struct WorkDir {
     WorkDir() {
         previous = std::filesystem::current_path();
-        path = std::filesystem::temp_directory_path() / ("vrk-download-bench-" + std::to_string(::getpid()));
+        path = std::filesystem::temp_directory_path() /
+               ("vrk-download-bench-" + std::to_string(::getpid()));
         std::filesystem::create_directories(path);
         std::filesystem::current_path(path);
     }
@@ -65,7 +70,8 @@ std::string write_image(std::size_t size) {
     const std::string name = "BENCH" + std::to_string(size) + ".vr4";
     const auto image = sim::make_demo_image(size, size);
     std::ofstream(name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        .write(reinterpret_cast<const char*>(image.data()),
+               static_cast<std::streamsize>(image.size()));
     return name;
 }
 
@@ -93,8 +99,9 @@ void download_case(std::uint32_t baud, std::size_t size) {
     const std::string done = name + " has been downloaded successfully";
     const auto t0 = Clock::now();
     s.window().user_click(1014);
-    const bool ok = s.run_until([&] { return s.status() == done || s.status().rfind("Error", 0) == 0; },
-                                std::chrono::minutes(30));
+    const bool ok =
+        s.run_until([&] { return s.status() == done || s.status().rfind("Error", 0) == 0; },
+                    std::chrono::minutes(30));
     const double measured = std::chrono::duration<double>(Clock::now() - t0).count();
     const auto after = s.sim().stats();
     if (!ok || s.status() != done) {
@@ -106,13 +113,16 @@ void download_case(std::uint32_t baud, std::size_t size) {
     const double ideal = static_cast<double>(to_unit + from_unit) * 10.0 / baud;
     const std::size_t pages = (size + 255) / 256;
     const double late = static_cast<double>(after.late_us - before.late_us) / 1e6;
-    std::printf("%7u baud %8zu bytes: %8.2f s measured, %8.2f s ideal (%llu + %llu wire bytes), efficiency %5.1f %%\n"
-                "    per page %6.2f ms (ideal %6.2f, of the rest %4.2f ms the simulator's late wake-ups);"
-                " %llu ticks for %zu pages\n",
-                baud, size, measured, ideal, static_cast<unsigned long long>(to_unit),
-                static_cast<unsigned long long>(from_unit), 100.0 * ideal / measured, 1000.0 * measured / double(pages),
-                1000.0 * ideal / double(pages), 1000.0 * late / double(pages),
-                static_cast<unsigned long long>(s.ticks() - ticks_before), pages);
+    std::printf(
+        "%7u baud %8zu bytes: %8.2f s measured, %8.2f s ideal (%llu + %llu wire bytes), efficiency "
+        "%5.1f %%\n"
+        "    per page %6.2f ms (ideal %6.2f, of the rest %4.2f ms the simulator's late wake-ups);"
+        " %llu ticks for %zu pages\n",
+        baud, size, measured, ideal, static_cast<unsigned long long>(to_unit),
+        static_cast<unsigned long long>(from_unit), 100.0 * ideal / measured,
+        1000.0 * measured / double(pages), 1000.0 * ideal / double(pages),
+        1000.0 * late / double(pages), static_cast<unsigned long long>(s.ticks() - ticks_before),
+        pages);
 }
 
 // The fixed cost of one exchange, with the wire taken out (no line time): an ID query through
@@ -144,7 +154,8 @@ void round_trip_case() {
         }
         total += std::chrono::duration<double>(Clock::now() - t0).count();
     }
-    std::printf("one exchange without line time: %.2f ms on average over %d\n", 1000 * total / COUNT, COUNT);
+    std::printf("one exchange without line time: %.2f ms on average over %d\n",
+                1000 * total / COUNT, COUNT);
 }
 
 void idle_case() {
@@ -164,10 +175,12 @@ void idle_case() {
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     const double program = thread_cpu_seconds(RUSAGE_THREAD) - program0;
     const double unit = thread_cpu_seconds(RUSAGE_SELF) - process0 - program;
-    std::printf("idle and linked for %.2f s: program %.2f ms CPU (%.3f %%), %llu ticks (%.1f per s);"
-                " simulated unit %.2f ms CPU\n",
-                wall, program * 1000, 100.0 * program / wall, static_cast<unsigned long long>(s.ticks() - ticks0),
-                double(s.ticks() - ticks0) / wall, unit * 1000);
+    std::printf(
+        "idle and linked for %.2f s: program %.2f ms CPU (%.3f %%), %llu ticks (%.1f per s);"
+        " simulated unit %.2f ms CPU\n",
+        wall, program * 1000, 100.0 * program / wall,
+        static_cast<unsigned long long>(s.ticks() - ticks0), double(s.ticks() - ticks0) / wall,
+        unit * 1000);
 }
 
 }  // namespace

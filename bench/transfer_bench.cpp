@@ -31,11 +31,21 @@ void* operator new(std::size_t size) {
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -46,7 +56,7 @@ constexpr int RUNS = 20;
 const std::string IMAGE_NAME = "BENCH.vr4";
 
 class NullPort final : public platform::SerialPort {
-public:
+  public:
     std::size_t bytes = 0;
     bool configure(std::uint32_t) override { return true; }
     bool set_baud_rate(std::uint32_t) override { return true; }
@@ -55,21 +65,23 @@ public:
         bytes += data.size();
         return true;
     }
-    std::optional<platform::ModemLines> modem_lines() override { return platform::ModemLines{true, true}; }
+    std::optional<platform::ModemLines> modem_lines() override {
+        return platform::ModemLines{true, true};
+    }
     bool set_dtr_rts(bool) override { return true; }
     void close() override {}
 };
 
 class StillClock final : public platform::TickClock {
-public:
+  public:
     std::uint32_t now = 1000;
     std::uint32_t tick_ms() override { return now; }
 };
 
 class NullHost final : public platform::HostServices {
-public:
-    platform::MessageAnswer message_box(const std::string&, const std::string&, platform::MessageButtons,
-                                        platform::MessageIcon) override {
+  public:
+    platform::MessageAnswer message_box(const std::string&, const std::string&,
+                                        platform::MessageButtons, platform::MessageIcon) override {
         return platform::MessageAnswer::ok;
     }
     void beep() override {}
@@ -79,7 +91,7 @@ public:
 };
 
 class Image final : public platform::InputFile {
-public:
+  public:
     explicit Image(const std::vector<std::uint8_t>& data) : data_(data) {}
     std::optional<std::uint64_t> size() override { return data_.size(); }
     std::optional<std::size_t> read(std::span<std::uint8_t> buffer) override {
@@ -89,31 +101,33 @@ public:
         return n;
     }
 
-private:
+  private:
     const std::vector<std::uint8_t>& data_;
     std::size_t pos_ = 0;
 };
 
 class NullOutput final : public platform::OutputFile {
-public:
+  public:
     bool write(std::span<const std::uint8_t>) override { return true; }
     bool close() override { return true; }
 };
 
 class OneImage final : public platform::FileSystem {
-public:
+  public:
     std::vector<std::uint8_t> content;
     std::string current_directory() override { return "/bench"; }
     char separator() const override { return '/'; }
     std::vector<std::string> find_files(const std::string&) override { return {IMAGE_NAME}; }
-    std::unique_ptr<platform::InputFile> open_read(const std::string& path, platform::FileError* error) override {
+    std::unique_ptr<platform::InputFile> open_read(const std::string& path,
+                                                   platform::FileError* error) override {
         if (path != IMAGE_NAME) {
             if (error) *error = platform::FileError::not_found;
             return nullptr;
         }
         return std::make_unique<Image>(content);
     }
-    std::unique_ptr<platform::OutputFile> create(const std::string&, platform::FileError*) override {
+    std::unique_ptr<platform::OutputFile> create(const std::string&,
+                                                 platform::FileError*) override {
         return std::make_unique<NullOutput>();
     }
 };
@@ -136,7 +150,8 @@ Figures run_download(Context& ctx, NullPort& port) {
     while (ctx.transfer.operation_start_time != 0 && ctx.transfer.current_page > 0) {
         ++f.pages;
         if (request[0] == device::PROGRAM_PAGE_WIDE) {
-            const std::uint8_t ack[4] = {device::PAGE_PROGRAMMED_WIDE, 0x00, request[2], request[3]};
+            const std::uint8_t ack[4] = {device::PAGE_PROGRAMMED_WIDE, 0x00, request[2],
+                                         request[3]};
             device::on_page_programmed_wide(ctx, ack);
         } else {
             const std::uint8_t ack[2] = {device::PAGE_PROGRAMMED, request[1]};
@@ -160,7 +175,8 @@ void report(const char* title, bool recording) {
     NullHost host;
     platform::ControlsModel window;
     files.content.resize(IMAGE_SIZE);
-    for (std::size_t i = 0; i < IMAGE_SIZE; ++i) files.content[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+    for (std::size_t i = 0; i < IMAGE_SIZE; ++i)
+        files.content[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
 
     app::build_main_window(window);
     Context ctx{port, clock, files, host, window};
@@ -186,12 +202,16 @@ void report(const char* title, bool recording) {
     }
     if (recording) device::toggle_recording(ctx);
     std::printf("%s\n", title);
-    std::printf("  image %zu bytes, %d downloads, %zu pages each\n", IMAGE_SIZE, RUNS, pages / RUNS);
+    std::printf("  image %zu bytes, %d downloads, %zu pages each\n", IMAGE_SIZE, RUNS,
+                pages / RUNS);
     std::printf("  pages per second      %.0f\n", static_cast<double>(pages) / seconds);
-    std::printf("  image MiB per second  %.1f\n", static_cast<double>(pages) * 256.0 / (1 << 20) / seconds);
-    std::printf("  wire bytes per page   %.1f\n", static_cast<double>(wire) / static_cast<double>(pages));
+    std::printf("  image MiB per second  %.1f\n",
+                static_cast<double>(pages) * 256.0 / (1 << 20) / seconds);
+    std::printf("  wire bytes per page   %.1f\n",
+                static_cast<double>(wire) / static_cast<double>(pages));
     std::printf("  allocations per page  %.4f (%zu in %zu pages)\n",
-                static_cast<double>(page_allocations) / static_cast<double>(pages), page_allocations, pages);
+                static_cast<double>(page_allocations) / static_cast<double>(pages),
+                page_allocations, pages);
 }
 
 }  // namespace

@@ -57,7 +57,8 @@ void show_device_report(Context& ctx, const DeviceReport& report, std::uint8_t c
     auto& window = ctx.main_window;
     // Once the settings are loaded, a report equal to what the list shows answers the user's
     // change: the unit took it.
-    if (ctx.link.link_state >= link::LINK_SETTINGS_LOADED && selected_code(window, report.list) == code) {
+    if (ctx.link.link_state >= link::LINK_SETTINGS_LOADED &&
+        selected_code(window, report.list) == code) {
         window.set_text(ids::STATUS, report.confirmation);
         return;
     }
@@ -73,8 +74,8 @@ void show_device_report(Context& ctx, const DeviceReport& report, std::uint8_t c
 void send_selected_code(Context& ctx, int list, std::uint8_t type) {
     const int index = ctx.main_window.selection(list);
     if (index < 0) return;  // nothing chosen: nothing to send
-    const std::array<std::uint8_t, 2> message = {type,
-                                                 static_cast<std::uint8_t>(ctx.main_window.item_data(list, index) & 0xFF)};
+    const std::array<std::uint8_t, 2> message = {
+        type, static_cast<std::uint8_t>(ctx.main_window.item_data(list, index) & 0xFF)};
     link::send_message(ctx, message);
 }
 
@@ -89,7 +90,9 @@ void init_device_panel(Context& ctx) {
 }
 
 void show_version_report(Context& ctx, std::span<const std::uint8_t> message) {
-    if (message.size() != VERSION_REPORT_SHORT_LENGTH && message.size() != VERSION_REPORT_LONG_LENGTH) return;
+    if (message.size() != VERSION_REPORT_SHORT_LENGTH &&
+        message.size() != VERSION_REPORT_LONG_LENGTH)
+        return;
     auto& window = ctx.main_window;
     char text[FIELD_TEXT_SIZE];
 
@@ -106,7 +109,8 @@ void show_version_report(Context& ctx, std::span<const std::uint8_t> message) {
         const std::int32_t hz = read_i32(message, 8);
         // Whole megahertz read better without decimals; anything else needs four of them
         // (14.7456 MHz is a common UART crystal).
-        std::snprintf(text, sizeof text, hz % 1000000 == 0 ? "%.0lf MHz" : "%.4lf MHz", hz * 0.000001);
+        std::snprintf(text, sizeof text, hz % 1000000 == 0 ? "%.0lf MHz" : "%.4lf MHz",
+                      hz * 0.000001);
         window.set_text(ids::CRYSTAL, text);
     }
 }
@@ -142,19 +146,22 @@ void show_unit_id(Context& ctx, std::span<std::uint8_t> message) {
 
 void show_internal_device(Context& ctx, std::span<const std::uint8_t> message) {
     if (message.size() != REQUEST_LENGTH) return;
-    show_device_report(ctx, {ids::INTERNAL_DEVICE, internal_device_table(), INTERNAL_RECEIVED_TEXT, false, true},
-                       message[1]);
+    show_device_report(
+        ctx, {ids::INTERNAL_DEVICE, internal_device_table(), INTERNAL_RECEIVED_TEXT, false, true},
+        message[1]);
 }
 
 void show_external_device(Context& ctx, std::span<const std::uint8_t> message) {
     if (message.size() != REQUEST_LENGTH) return;
-    show_device_report(ctx, {ids::EXTERNAL_DEVICE, external_device_table(), EXTERNAL_RECEIVED_TEXT, true, true},
-                       message[1]);
+    show_device_report(
+        ctx, {ids::EXTERNAL_DEVICE, external_device_table(), EXTERNAL_RECEIVED_TEXT, true, true},
+        message[1]);
 }
 
 void show_gps_type(Context& ctx, std::span<const std::uint8_t> message) {
     if (message.size() != REQUEST_LENGTH) return;
-    show_device_report(ctx, {ids::GPS_TYPE, gps_type_table(), GPS_RECEIVED_TEXT, false, false}, message[1]);
+    show_device_report(ctx, {ids::GPS_TYPE, gps_type_table(), GPS_RECEIVED_TEXT, false, false},
+                       message[1]);
 }
 
 void send_request(Context& ctx, std::uint8_t type) {
@@ -170,8 +177,14 @@ void send_unit_id(Context& ctx) {
     link::send_message(ctx, message);
 }
 
-void send_internal_device(Context& ctx) { send_selected_code(ctx, ids::INTERNAL_DEVICE, INTERNAL_DEVICE); }
-void send_external_device(Context& ctx) { send_selected_code(ctx, ids::EXTERNAL_DEVICE, EXTERNAL_DEVICE); }
-void send_gps_type(Context& ctx) { send_selected_code(ctx, ids::GPS_TYPE, GPS_TYPE); }
+void send_internal_device(Context& ctx) {
+    send_selected_code(ctx, ids::INTERNAL_DEVICE, INTERNAL_DEVICE);
+}
+void send_external_device(Context& ctx) {
+    send_selected_code(ctx, ids::EXTERNAL_DEVICE, EXTERNAL_DEVICE);
+}
+void send_gps_type(Context& ctx) {
+    send_selected_code(ctx, ids::GPS_TYPE, GPS_TYPE);
+}
 
 }  // namespace vrk::device

@@ -17,7 +17,8 @@ void init_device_panel(Context& ctx);
 
 // Report handlers, called by the dispatcher at the exact lengths.
 void show_version_report(Context& ctx, std::span<const std::uint8_t> message);  // 8 or 12 bytes
-void show_unit_id(Context& ctx, std::span<std::uint8_t> message);               // 10 bytes; byte 9 is overwritten
+void show_unit_id(Context& ctx,
+                  std::span<std::uint8_t> message);  // 10 bytes; byte 9 is overwritten
 void show_internal_device(Context& ctx, std::span<const std::uint8_t> message);  // 2 bytes
 void show_external_device(Context& ctx, std::span<const std::uint8_t> message);  // 2 bytes
 void show_gps_type(Context& ctx, std::span<const std::uint8_t> message);         // 2 bytes
@@ -30,8 +31,10 @@ void send_external_device(Context& ctx);
 void send_gps_type(Context& ctx);
 
 inline constexpr const char* ID_RECEIVED_TEXT = "The new ID was received by the VRK";
-inline constexpr const char* INTERNAL_RECEIVED_TEXT = "The new internal device was received by the VRK.";
-inline constexpr const char* EXTERNAL_RECEIVED_TEXT = "The new external device was received by the VRK.";
+inline constexpr const char* INTERNAL_RECEIVED_TEXT =
+    "The new internal device was received by the VRK.";
+inline constexpr const char* EXTERNAL_RECEIVED_TEXT =
+    "The new external device was received by the VRK.";
 inline constexpr const char* GPS_RECEIVED_TEXT = "The new GPS type was received by the VRK.";
 inline constexpr std::size_t ID_MAX_CHARS = 8;
 

@@ -19,7 +19,8 @@ struct device_entry {
 [[nodiscard]] std::span<const device_entry> gps_type_table();         // 5 rows
 
 // The first row with this code, in table order, or nullptr.
-[[nodiscard]] const device_entry* find_device(std::span<const device_entry> table, std::uint8_t code);
+[[nodiscard]] const device_entry* find_device(std::span<const device_entry> table,
+                                              std::uint8_t code);
 
 // What the flash-type field shows for a code: "2 Meg", "1 Meg" or the code in decimal.
 [[nodiscard]] std::string_view flash_type_name(std::uint8_t code, char (&scratch)[4]);

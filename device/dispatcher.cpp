@@ -44,14 +44,16 @@ int dispatch_message(Context& ctx, std::span<std::uint8_t> message) {
             return 0;
         case QB7_MODE_REPORT:
             if (length != 2) return 0;
-            (void)ctx.host.message_box(QB7_MODE_TEXT, CONFIRMATION_CAPTION, platform::MessageButtons::ok,
-                                       platform::MessageIcon::none);
+            (void)ctx.host.message_box(QB7_MODE_TEXT, CONFIRMATION_CAPTION,
+                                       platform::MessageButtons::ok, platform::MessageIcon::none);
             link::reset_link_display(ctx);
             return 0;
         case APPLICATION_RUNNING:
             if (length != 2) return 0;
-            if (ctx.host.message_box(APPLICATION_RUNNING_TEXT, CONFIRMATION_CAPTION, platform::MessageButtons::yes_no,
-                                     platform::MessageIcon::question) == platform::MessageAnswer::yes)
+            if (ctx.host.message_box(APPLICATION_RUNNING_TEXT, CONFIRMATION_CAPTION,
+                                     platform::MessageButtons::yes_no,
+                                     platform::MessageIcon::question) ==
+                platform::MessageAnswer::yes)
                 return 1;
             link::reset_link_display(ctx);
             return 0;

@@ -16,7 +16,8 @@ namespace vrk::device {
 [[nodiscard]] int dispatch_message(Context& ctx, std::span<std::uint8_t> message);
 
 inline constexpr const char* QB7_MODE_TEXT = "The VRK is in QB7 mode.";
-inline constexpr const char* APPLICATION_RUNNING_TEXT = "The VRK is running the application.\nExit VRKCFG?";
+inline constexpr const char* APPLICATION_RUNNING_TEXT =
+    "The VRK is running the application.\nExit VRKCFG?";
 inline constexpr const char* CONFIRMATION_CAPTION = "Confirmation";
 
 }  // namespace vrk::device

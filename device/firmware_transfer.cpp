@@ -37,7 +37,9 @@ constexpr std::int32_t FIRST_WIDE_PAGE = 256;
 constexpr std::uint8_t FILL_BYTE = 0xFF;  // what erased flash holds: a short last page's tail
 
 // 0 means "idle" in both tick fields, so a tick that reads 0 is kept as 1.
-std::uint32_t stamp(std::uint32_t tick) { return tick == 0 ? 1 : tick; }
+std::uint32_t stamp(std::uint32_t tick) {
+    return tick == 0 ? 1 : tick;
+}
 
 // Milliseconds from a stamped tick to now. A difference of all ones arises only when the start
 // was a tick of 0 kept as 1 and now is that same millisecond: that is no time at all.
@@ -46,14 +48,18 @@ std::uint32_t elapsed(std::uint32_t now, std::uint32_t since) {
     return d == 0xFFFF'FFFFu ? 0 : d;
 }
 
-void show(Context& ctx, std::string_view text) { ctx.main_window.set_text(ids::STATUS, text); }
+void show(Context& ctx, std::string_view text) {
+    ctx.main_window.set_text(ids::STATUS, text);
+}
 
 // Shows format with its "%d" replaced by page + 1 (pages count down to 1 on the screen), and
 // an optional mark after it. Built in the reused status string: no allocation per page.
-void show_page_text(Context& ctx, std::string_view format, std::int32_t page, std::string_view mark = {}) {
+void show_page_text(Context& ctx, std::string_view format, std::int32_t page,
+                    std::string_view mark = {}) {
     std::array<char, 12> digits{};
     const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), page + 1);
-    const std::string_view number(digits.data(), static_cast<std::size_t>(result.ptr - digits.data()));
+    const std::string_view number(digits.data(),
+                                  static_cast<std::size_t>(result.ptr - digits.data()));
     std::string& text = ctx.transfer.status_text;
     text.clear();
     const auto at = format.find("%d");
@@ -74,7 +80,9 @@ void enable_transfer_controls(Context& ctx, bool enabled) {
     ctx.main_window.enable(ids::COMPARE, enabled);
 }
 
-std::int32_t last_page(const TransferState& t) { return last_page_of(t.image_size); }
+std::int32_t last_page(const TransferState& t) {
+    return last_page_of(t.image_size);
+}
 
 bool page_in_image(const TransferState& t, std::int32_t page) {
     return t.image_loaded && page >= 0 && page <= last_page(t);
@@ -117,7 +125,9 @@ void resend_current(Context& ctx, PageKind kind, std::string_view format) {
     send_page(ctx, kind, t.current_page);
 }
 
-std::vector<std::uint8_t> default_allocate(std::size_t size) { return std::vector<std::uint8_t>(size); }
+std::vector<std::uint8_t> default_allocate(std::size_t size) {
+    return std::vector<std::uint8_t>(size);
+}
 
 }  // namespace
 
@@ -281,7 +291,8 @@ void send_page(Context& ctx, PageKind kind, std::int16_t page) {
     const std::size_t offset = static_cast<std::size_t>(page) * PAGE_SIZE;
     const std::size_t count = std::min(PAGE_SIZE, std::size_t{t.image_size} - offset);
     const auto data = t.image_buffer.begin() + static_cast<std::ptrdiff_t>(offset);
-    std::copy(data, data + static_cast<std::ptrdiff_t>(count), m.begin() + static_cast<std::ptrdiff_t>(header));
+    std::copy(data, data + static_cast<std::ptrdiff_t>(count),
+              m.begin() + static_cast<std::ptrdiff_t>(header));
     std::fill(m.begin() + static_cast<std::ptrdiff_t>(header + count),
               m.begin() + static_cast<std::ptrdiff_t>(header + PAGE_SIZE), FILL_BYTE);
     t.last_page_command = m[0];
@@ -295,9 +306,13 @@ void end_operation(Context& ctx, const char* format) {
     enable_transfer_controls(ctx, true);
 }
 
-void retry_page(Context& ctx) { resend_current(ctx, PageKind::program, RETRYING_TEXT); }
+void retry_page(Context& ctx) {
+    resend_current(ctx, PageKind::program, RETRYING_TEXT);
+}
 
-void recompare_page(Context& ctx) { resend_current(ctx, PageKind::compare, RECOMPARING_TEXT); }
+void recompare_page(Context& ctx) {
+    resend_current(ctx, PageKind::compare, RECOMPARING_TEXT);
+}
 
 void transfer_watchdog(Context& ctx) {
     TransferState& t = ctx.transfer;

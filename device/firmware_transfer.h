@@ -33,7 +33,7 @@ struct TransferState {
     // every text names the image that is actually being sent or compared.
     std::string image_name;
     std::vector<std::uint8_t> image_buffer;  // the whole image, read once per operation
-    bool image_loaded = false;              // an image has been read at least once
+    bool image_loaded = false;               // an image has been read at least once
     std::uint32_t image_size = 0;
     std::int16_t current_page = 0;       // the page last requested; negative once none remains
     std::uint8_t last_page_command = 0;  // type of the last erase or page request
@@ -41,7 +41,7 @@ struct TransferState {
     // 0 is stored as 1, so a running operation never looks idle; its limits then fall 1 ms
     // later than measured from the true tick.
     std::uint32_t operation_start_time = 0;  // tick of the last progress; 0 when idle
-    std::uint32_t page_sent_time = 0;        // tick the current page was last sent; 0 during the erase
+    std::uint32_t page_sent_time = 0;  // tick the current page was last sent; 0 during the erase
     // Page requests are built here: storage that lasts the whole run, no allocation per page.
     std::array<std::uint8_t, LONGEST_SENT_MESSAGE> page_message{};
     // The progress text is built here; its capacity stays, so a page costs no allocation.

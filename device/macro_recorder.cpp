@@ -41,7 +41,8 @@ void put_u16(std::uint8_t* at, std::size_t value) {
 }
 
 void error_box(Context& ctx, const char* format, std::string_view path) {
-    ctx.host.message_box(format_text(format, path), "", platform::MessageButtons::ok, platform::MessageIcon::error);
+    ctx.host.message_box(format_text(format, path), "", platform::MessageButtons::ok,
+                         platform::MessageIcon::error);
 }
 
 // Ends the recording. The state is back to idle before any box opens: a box keeps the window
@@ -71,7 +72,9 @@ void stop_recording(Context& ctx, bool write_failed, Tell tell = Tell::now) {
 std::size_t file_name_start(std::string_view path) {
     const auto slash = path.find_last_of("/\\");
     if (slash != std::string_view::npos) return slash + 1;
-    if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0])) != 0) return 2;
+    if (path.size() >= 2 && path[1] == ':' &&
+        std::isalpha(static_cast<unsigned char>(path[0])) != 0)
+        return 2;
     return 0;
 }
 
@@ -93,11 +96,15 @@ void init_macro_path(Context& ctx) {
         if (path.back() != ctx.files.separator()) path += ctx.files.separator();
     }
     path += MACRO_PATTERN;
-    ctx.recorder.macro_path = path.size() <= MACRO_PATH_CAPACITY ? std::move(path) : std::string(MACRO_PATTERN);
+    ctx.recorder.macro_path =
+        path.size() <= MACRO_PATH_CAPACITY ? std::move(path) : std::string(MACRO_PATTERN);
 }
 
-std::uint16_t expected_reply(std::span<const std::uint8_t> message, std::span<std::uint8_t, 4> reply) {
-    const auto byte = [&](std::size_t i) -> std::uint8_t { return i < message.size() ? message[i] : 0; };
+std::uint16_t expected_reply(std::span<const std::uint8_t> message,
+                             std::span<std::uint8_t, 4> reply) {
+    const auto byte = [&](std::size_t i) -> std::uint8_t {
+        return i < message.size() ? message[i] : 0;
+    };
     std::fill(reply.begin(), reply.end(), std::uint8_t{0});
     switch (byte(0)) {
         case INTERNAL_DEVICE:
@@ -147,7 +154,8 @@ void record_message(Context& ctx, std::span<const std::uint8_t> message) {
     put_u16(record.data(), message.size());
     put_u16(record.data() + 2, reply_word);
     std::copy(message.begin(), message.end(), record.begin() + RECORD_HEADER_SIZE);
-    const auto reply_at = record.begin() + static_cast<std::ptrdiff_t>(RECORD_HEADER_SIZE + message.size());
+    const auto reply_at =
+        record.begin() + static_cast<std::ptrdiff_t>(RECORD_HEADER_SIZE + message.size());
     std::copy_n(reply.begin(), reply_size, reply_at);
     const std::size_t size = RECORD_HEADER_SIZE + message.size() + reply_size;
 
@@ -159,7 +167,8 @@ void report_recording_failure(Context& ctx) {
     if (ctx.recorder.pending_error.empty()) return;
     const std::string text = std::move(ctx.recorder.pending_error);
     ctx.recorder.pending_error.clear();
-    (void)ctx.host.message_box(text, "", platform::MessageButtons::ok, platform::MessageIcon::error);
+    (void)ctx.host.message_box(text, "", platform::MessageButtons::ok,
+                               platform::MessageIcon::error);
 }
 
 void toggle_recording(Context& ctx) {
@@ -197,6 +206,8 @@ void toggle_recording(Context& ctx) {
     ctx.main_window.set_text(ids::RECORD, STOP_RECORDING_CAPTION);
 }
 
-void close_macro_file(Context& ctx) { stop_recording(ctx, false); }
+void close_macro_file(Context& ctx) {
+    stop_recording(ctx, false);
+}
 
 }  // namespace vrk::device

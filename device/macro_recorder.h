@@ -35,12 +35,13 @@ inline constexpr const char* WRITE_ERROR_TEXT = "Error writing '%s'";
 // reply (at most 4 bytes).
 inline constexpr std::size_t RECORD_HEADER_SIZE = 4;
 inline constexpr std::size_t MAX_REPLY_SIZE = 4;
-inline constexpr std::size_t MAX_RECORD_SIZE = RECORD_HEADER_SIZE + LONGEST_SENT_MESSAGE + MAX_REPLY_SIZE;
+inline constexpr std::size_t MAX_RECORD_SIZE =
+    RECORD_HEADER_SIZE + LONGEST_SENT_MESSAGE + MAX_REPLY_SIZE;
 
 struct RecorderState {
     std::unique_ptr<platform::OutputFile> macro_file;  // null when not recording
-    std::string macro_file_name;                      // path of the open file, for messages
-    std::string macro_path;                           // last name proposed or chosen
+    std::string macro_file_name;                       // path of the open file, for messages
+    std::string macro_path;                            // last name proposed or chosen
     // A write failure found while a message was being sent, told once the frame is out.
     std::string pending_error;
 };
@@ -56,7 +57,8 @@ void init_macro_path(Context& ctx);
 // The name proposed for a macro of the image `application_text`: its last period and what
 // follows become ".vbm" (".vbm" is appended when it has no period), placed in the directory
 // of `macro_path`.
-[[nodiscard]] std::string propose_macro_path(std::string_view application_text, std::string_view macro_path);
+[[nodiscard]] std::string propose_macro_path(std::string_view application_text,
+                                             std::string_view macro_path);
 
 // The send hook: appends one record when recording and the message is of a recorded type.
 // A record that cannot be written whole (full disk, removed medium) ends the recording: the

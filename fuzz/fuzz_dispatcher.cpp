@@ -13,8 +13,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rig.files.files["APP.vr4"] = vrk::test::Bytes(70000, 0x5A);
     rig.init("APP.vr4");
     rig.window.user_select(vrk::ids::APPLICATION, 0);
-    if (size > 0 && (data[0] & 1)) rig.window.user_click(vrk::ids::DOWNLOAD);
-    else rig.window.user_click(vrk::ids::COMPARE);
+    if (size > 0 && (data[0] & 1))
+        rig.window.user_click(vrk::ids::DOWNLOAD);
+    else
+        rig.window.user_click(vrk::ids::COMPARE);
     // The input is a sequence of messages, each prefixed by its length (1 to 64 bytes).
     std::size_t i = 1;
     while (i < size) {

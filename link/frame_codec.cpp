@@ -16,7 +16,8 @@ void send_message(Context& ctx, std::span<const std::uint8_t> message) {
     device::report_recording_failure(ctx);
 }
 
-void encode_frame(CodecState& codec, platform::SerialPort& port, std::span<const std::uint8_t> message) {
+void encode_frame(CodecState& codec, platform::SerialPort& port,
+                  std::span<const std::uint8_t> message) {
     if (message.empty()) return;
     port_write_byte(codec, port, FRAME_START, false);
     std::uint8_t value = message[0];
@@ -77,7 +78,8 @@ int port_read_byte(CodecState& codec, platform::SerialPort& port) {
     if (codec.rx_chunk_pos < codec.rx_chunk_size) {
         return codec.rx_chunk[static_cast<std::size_t>(codec.rx_chunk_pos++)];
     }
-    const auto got = port.read(std::span<std::uint8_t>(codec.rx_chunk.data(), codec.rx_chunk.size()));
+    const auto got =
+        port.read(std::span<std::uint8_t>(codec.rx_chunk.data(), codec.rx_chunk.size()));
     // A failed read counts as nothing waiting; position and size stay, so the next call reads
     // again. The count is clamped so that a misbehaving port can never push us past the block.
     if (!got || *got == 0) return -1;

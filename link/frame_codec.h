@@ -53,7 +53,8 @@ void send_message(Context& ctx, std::span<const std::uint8_t> message);
 
 // The framing alone, without the recorder: usable by anything that speaks the wire (the
 // simulator). Same contract as send_message otherwise.
-void encode_frame(CodecState& codec, platform::SerialPort& port, std::span<const std::uint8_t> message);
+void encode_frame(CodecState& codec, platform::SerialPort& port,
+                  std::span<const std::uint8_t> message);
 
 // Appends one raw wire byte to the transmit buffer; writes the buffer to the port when flush is
 // set or the buffer is full. The write's result is not looked at: the buffer empties anyway.

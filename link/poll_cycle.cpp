@@ -28,7 +28,9 @@ namespace {
 
 // True once `now` has reached `due`. Compared by difference so that the 32-bit tick's wrap
 // never holds a probe back for a whole wrap.
-bool reached(std::uint32_t now, std::uint32_t due) { return static_cast<std::int32_t>(now - due) >= 0; }
+bool reached(std::uint32_t now, std::uint32_t due) {
+    return static_cast<std::int32_t>(now - due) >= 0;
+}
 
 }  // namespace
 
@@ -41,7 +43,8 @@ int poll_port(Context& ctx) {
         const int length = frame_decoder(ctx.codec, static_cast<std::uint8_t>(byte));
         if (length > 0) {
             const int result = device::dispatch_message(
-                ctx, std::span<std::uint8_t>(ctx.codec.rx_buffer.data(), static_cast<std::size_t>(length)));
+                ctx, std::span<std::uint8_t>(ctx.codec.rx_buffer.data(),
+                                             static_cast<std::size_t>(length)));
             ctx.codec.rx_length = -1;
             return result;
         }
@@ -51,7 +54,8 @@ int poll_port(Context& ctx) {
     device::transfer_watchdog(ctx);
 
     // 3. The link.
-    if (ctx.link.link_state == LINK_SEARCHING && reached(ctx.clock.tick_ms(), ctx.link.next_probe_time)) {
+    if (ctx.link.link_state == LINK_SEARCHING &&
+        reached(ctx.clock.tick_ms(), ctx.link.next_probe_time)) {
         ctx.link.current_baud = next_baud(ctx.link.current_baud);
         (void)ctx.port.set_baud_rate(ctx.link.current_baud);
         send_id_query(ctx);
@@ -75,10 +79,12 @@ void reset_link_display(Context& ctx) {
         ctx.link.next_probe_time = ctx.clock.tick_ms();
     }
     ctx.link.link_state = LINK_SEARCHING;
-    for (int id : {ids::FIRMWARE_VERSION, ids::FLASH_TYPE, ids::SERIAL_NUMBER, ids::CRYSTAL, ids::UNIT_ID})
+    for (int id :
+         {ids::FIRMWARE_VERSION, ids::FLASH_TYPE, ids::SERIAL_NUMBER, ids::CRYSTAL, ids::UNIT_ID})
         window.set_text(id, "");
     window.enable(ids::SEND_ID, false);
-    for (int id : {ids::INTERNAL_DEVICE, ids::EXTERNAL_DEVICE, ids::GPS_TYPE}) window.set_selection(id, -1);
+    for (int id : {ids::INTERNAL_DEVICE, ids::EXTERNAL_DEVICE, ids::GPS_TYPE})
+        window.set_selection(id, -1);
     window.set_text(ids::STATUS, ESTABLISHING_LINK_TEXT);
     if (ctx.transfer.operation_start_time != 0) {
         // The unit has gone; a transfer in flight cannot finish. End it without a word: the

@@ -13,7 +13,8 @@ struct Context;
 namespace vrk::link {
 
 // The rates the hunt steps through, in order; after the last it starts again at the first.
-inline constexpr std::array<std::uint32_t, 7> BAUD_TABLE = {1200, 2400, 4800, 9600, 19200, 57600, 115200};
+inline constexpr std::array<std::uint32_t, 7> BAUD_TABLE = {1200,  2400,  4800,  9600,
+                                                            19200, 57600, 115200};
 inline constexpr std::uint32_t START_BAUD = 115200;
 inline constexpr std::uint32_t PROBE_INTERVAL_MS = 300;
 

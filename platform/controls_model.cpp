@@ -29,7 +29,8 @@ int compare_list_text(std::string_view a, std::string_view b) {
 }
 
 bool list_text_starts_with(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && compare_list_text(text.substr(0, prefix.size()), prefix) == 0;
+    return text.size() >= prefix.size() &&
+           compare_list_text(text.substr(0, prefix.size()), prefix) == 0;
 }
 
 void ControlsModel::add_control(Control control) {
@@ -62,7 +63,9 @@ const Control& ControlsModel::get(int id) const {
     return *c;
 }
 
-void ControlsModel::touch(Control& control) { control.revision = ++revision_; }
+void ControlsModel::touch(Control& control) {
+    control.revision = ++revision_;
+}
 
 void ControlsModel::raise(int id, Notification notification) {
     if (sink_) sink_(id, notification);
@@ -95,19 +98,23 @@ void ControlsModel::enable(int id, bool enabled) {
     touch(c);
 }
 
-bool ControlsModel::is_enabled(int id) const { return get(id).enabled; }
+bool ControlsModel::is_enabled(int id) const {
+    return get(id).enabled;
+}
 
 int ControlsModel::add_item(int id, std::string text, std::uint32_t data) {
     Control& c = get(id);
     std::size_t at = c.items.size();
     if (c.sorted) {
         // After every item that sorts before or equal to it, as the platform's sorted lists do.
-        const auto pos = std::upper_bound(
-            c.items.begin(), c.items.end(), text,
-            [](const std::string& t, const ListItem& item) { return compare_list_text(t, item.text) < 0; });
+        const auto pos = std::upper_bound(c.items.begin(), c.items.end(), text,
+                                          [](const std::string& t, const ListItem& item) {
+                                              return compare_list_text(t, item.text) < 0;
+                                          });
         at = static_cast<std::size_t>(pos - c.items.begin());
     }
-    c.items.insert(c.items.begin() + static_cast<std::ptrdiff_t>(at), ListItem{std::move(text), data});
+    c.items.insert(c.items.begin() + static_cast<std::ptrdiff_t>(at),
+                   ListItem{std::move(text), data});
     if (c.selection >= static_cast<int>(at)) ++c.selection;
     touch(c);
     return static_cast<int>(at);
@@ -132,7 +139,9 @@ std::string ControlsModel::item_text(int id, int index) const {
     return c.items[static_cast<std::size_t>(index)].text;
 }
 
-int ControlsModel::item_count(int id) const { return static_cast<int>(get(id).items.size()); }
+int ControlsModel::item_count(int id) const {
+    return static_cast<int>(get(id).items.size());
+}
 
 void ControlsModel::clear_items(int id) {
     Control& c = get(id);
@@ -149,7 +158,9 @@ void ControlsModel::set_selection(int id, int index) {
     touch(c);
 }
 
-int ControlsModel::selection(int id) const { return get(id).selection; }
+int ControlsModel::selection(int id) const {
+    return get(id).selection;
+}
 
 int ControlsModel::select_by_text(int id, std::string_view prefix) {
     Control& c = get(id);

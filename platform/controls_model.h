@@ -22,10 +22,10 @@
 namespace vrk::platform {
 
 enum class ControlKind {
-    label,           // static text with a mnemonic, no id of its own
-    static_text,     // value field
-    status_text,     // sunken static text; "&" is shown literally
-    edit,            // single-line edit box
+    label,        // static text with a mnemonic, no id of its own
+    static_text,  // value field
+    status_text,  // sunken static text; "&" is shown literally
+    edit,         // single-line edit box
     push_button,
     default_push_button,
     drop_down_list,  // combo box whose edit part cannot be typed into
@@ -50,8 +50,8 @@ struct Control {
     ControlKind kind = ControlKind::static_text;
     std::string text;  // caption, value text or edit text; unused for lists
     bool enabled = true;
-    bool sorted = false;     // lists only
-    bool uppercase = false;  // edit only
+    bool sorted = false;         // lists only
+    bool uppercase = false;      // edit only
     std::size_t text_limit = 0;  // edit only; 0 = no limit
     std::vector<ListItem> items;
     int selection = -1;      // lists: selected index, -1 none
@@ -61,7 +61,7 @@ struct Control {
 };
 
 class ControlsModel {
-public:
+  public:
     using CommandSink = std::function<void(int id, Notification notification)>;
 
     // Adds a control; ids must be unique.
@@ -123,7 +123,7 @@ public:
     // Bumped on every change of any control, the focus or the end state.
     [[nodiscard]] std::uint64_t revision() const { return revision_; }
 
-private:
+  private:
     Control* find_mutable(int id);
     Control& get(int id);
     const Control& get(int id) const;

@@ -20,7 +20,7 @@ enum class FileError {
 };
 
 class InputFile {
-public:
+  public:
     virtual ~InputFile() = default;
     // Size of the file in bytes, or nullopt when the system cannot tell.
     [[nodiscard]] virtual std::optional<std::uint64_t> size() = 0;
@@ -30,7 +30,7 @@ public:
 };
 
 class OutputFile {
-public:
+  public:
     virtual ~OutputFile() = default;
     // Writes all of bytes; false when the system took less (full disk, removed medium, ...).
     [[nodiscard]] virtual bool write(std::span<const std::uint8_t> bytes) = 0;
@@ -39,7 +39,7 @@ public:
 };
 
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
     // The process's current directory, without a trailing separator (except for the root).
     [[nodiscard]] virtual std::string current_directory() = 0;

@@ -21,7 +21,7 @@ struct SaveFileRequest {
 };
 
 class HostServices {
-public:
+  public:
     virtual ~HostServices() = default;
     // An empty caption means the system's default caption ("Error").
     virtual MessageAnswer message_box(const std::string& text, const std::string& caption,

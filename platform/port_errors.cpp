@@ -10,7 +10,8 @@ std::string describe_port_error(PortError error, const std::string& device) {
             return "There is no serial port " + device + ". Check the cable and the port name.";
         case PortError::access_denied:
             return "Permission denied on " + device +
-                   ". Add yourself to the port's group (usually 'dialout': sudo usermod -aG dialout "
+                   ". Add yourself to the port's group (usually 'dialout': sudo usermod -aG "
+                   "dialout "
                    "$USER), then log out and in again.";
         case PortError::busy:
             return device + " is in use by another program. Close that program and try again.";

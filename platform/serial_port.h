@@ -34,7 +34,7 @@ struct ModemLines {
 };
 
 class SerialPort {
-public:
+  public:
     virtual ~SerialPort() = default;
 
     // Puts the line into the unit's settings: raw 8 data bits, no parity, 1 stop bit, no flow
@@ -71,7 +71,7 @@ struct OpenResult {
 
 // Finds and opens serial devices.
 class PortProvider {
-public:
+  public:
     virtual ~PortProvider() = default;
     // The device names worth offering, in no particular order (the dialog sorts them).
     [[nodiscard]] virtual std::vector<std::string> candidate_ports() = 0;

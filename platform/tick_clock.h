@@ -6,7 +6,7 @@
 namespace vrk::platform {
 
 class TickClock {
-public:
+  public:
     virtual ~TickClock() = default;
     // Milliseconds from an arbitrary origin, 32 bits wide. It wraps about every 49.7 days, so
     // every time limit compares an unsigned difference of two ticks, never the ticks themselves.

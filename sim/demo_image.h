@@ -19,6 +19,7 @@ inline constexpr const char* DEMO_IMAGE_NAME = "VRK700-demo.vr4";
 [[nodiscard]] std::vector<std::uint8_t> make_demo_image(std::size_t size, std::uint64_t seed = 700);
 
 // Writes the demo image to `path`; false with a reason in *error when the file cannot be written.
-bool write_demo_image(const std::string& path, std::string* error, std::size_t size = DEMO_IMAGE_SIZE);
+bool write_demo_image(const std::string& path, std::string* error,
+                      std::size_t size = DEMO_IMAGE_SIZE);
 
 }  // namespace vrk::sim

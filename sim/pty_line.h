@@ -17,7 +17,7 @@
 namespace vrk::sim {
 
 class PtyLine {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     enum class Event {
@@ -54,7 +54,7 @@ public:
     void wake();
     void close();
 
-private:
+  private:
     int master_ = -1;
     int wake_read_ = -1;
     int wake_write_ = -1;

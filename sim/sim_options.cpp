@@ -25,7 +25,8 @@ bool parse_integer(const std::string& text, T& out) {
     }
     if (digits.empty()) return false;
     T value{};
-    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+    const auto [end, ec] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
     if (ec != std::errc{} || end != digits.data() + digits.size()) return false;
     out = value;
     return true;
@@ -92,8 +93,8 @@ ParseResult parse_sim_options(const std::vector<std::string>& args) {
         return Handler([&field, min, max](const std::string& v) -> std::string {
             long long value = 0;
             if (!parse_integer(v, value) || value < min || value > max)
-                return "expects a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
-                       ", not '" + v + "'";
+                return "expects a whole number from " + std::to_string(min) + " to " +
+                       std::to_string(max) + ", not '" + v + "'";
             field = static_cast<std::remove_reference_t<decltype(field)>>(value);
             return {};
         });
@@ -101,7 +102,8 @@ ParseResult parse_sim_options(const std::vector<std::string>& args) {
     const auto probability = [](double& field) {
         return Handler([&field](const std::string& v) -> std::string {
             double p = 0;
-            if (!parse_double(v, p) || p < 0 || p > 1) return "expects a probability from 0 to 1, not '" + v + "'";
+            if (!parse_double(v, p) || p < 0 || p > 1)
+                return "expects a probability from 0 to 1, not '" + v + "'";
             field = p;
             return {};
         });
@@ -116,7 +118,8 @@ ParseResult parse_sim_options(const std::vector<std::string>& args) {
     const std::map<std::string, Handler> valued = {
         {"--baud", Handler([&u](const std::string& v) -> std::string {
              std::uint32_t b = 0;
-             if (!parse_integer(v, b) || !is_line_speed(b)) return "expects a serial line speed such as 9600, not '" + v + "'";
+             if (!parse_integer(v, b) || !is_line_speed(b))
+                 return "expects a serial line speed such as 9600, not '" + v + "'";
              u.baud = b;
              return {};
          })},
@@ -129,7 +132,8 @@ ParseResult parse_sim_options(const std::vector<std::string>& args) {
              double x = 0;
              if (!parse_double(v, x)) return "expects a version such as 2.15, not '" + v + "'";
              const double hundredths = std::round(x * 100);
-             if (hundredths < std::numeric_limits<std::int16_t>::min() || hundredths > std::numeric_limits<std::int16_t>::max())
+             if (hundredths < std::numeric_limits<std::int16_t>::min() ||
+                 hundredths > std::numeric_limits<std::int16_t>::max())
                  return "expects a version from -327.68 to 327.67, not '" + v + "'";
              u.version_hundredths = static_cast<std::int16_t>(hundredths);
              return {};
@@ -141,7 +145,8 @@ ParseResult parse_sim_options(const std::vector<std::string>& args) {
         {"--internal-device", integer(u.internal_device, 0, 255)},
         {"--external-device", integer(u.external_device, 0, 255)},
         {"--flash-size", integer(u.flash_size, 0, static_cast<long long>(MAX_FLASH_SIZE))},
-        {"--previous-app", integer(u.previous_application, 0, static_cast<long long>(MAX_FLASH_SIZE))},
+        {"--previous-app",
+         integer(u.previous_application, 0, static_cast<long long>(MAX_FLASH_SIZE))},
         {"--erase-ms", integer(u.erase_ms, 0, 3'600'000)},
         {"--program-ms", integer(u.program_ms, 0, 3'600'000)},
         {"--seed", Handler([&u](const std::string& v) -> std::string {
@@ -165,8 +170,12 @@ ParseResult parse_sim_options(const std::vector<std::string>& args) {
         {"--make-demo-image", text(o.demo_image)},
     };
     const std::map<std::string, bool*> flags = {
-        {"--short-version", &u.short_version}, {"--announce", &u.announce}, {"--line-time", &u.line_time},
-        {"--wrong-page", &u.wrong_page},       {"--help", &o.help},         {"-h", &o.help},
+        {"--short-version", &u.short_version},
+        {"--announce", &u.announce},
+        {"--line-time", &u.line_time},
+        {"--wrong-page", &u.wrong_page},
+        {"--help", &o.help},
+        {"-h", &o.help},
     };
 
     for (std::size_t i = 0; i < args.size(); ++i) {

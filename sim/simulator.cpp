@@ -29,7 +29,7 @@ constexpr std::size_t READ_BLOCK = 4096;
 // Collects the encoder's wire bytes: the frame codec writes to a port, and the unit decides
 // itself when and how its bytes go out on the line.
 class WireCollector final : public platform::SerialPort {
-public:
+  public:
     Bytes bytes;
     bool configure(std::uint32_t) override { return true; }
     bool set_baud_rate(std::uint32_t) override { return true; }
@@ -45,7 +45,8 @@ public:
 
 // One byte on an 8N1 line: start bit, 8 data bits, stop bit.
 Clock::duration byte_time(std::uint32_t baud) {
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(10'000'000'000LL / baud));
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::nanoseconds(10'000'000'000LL / baud));
 }
 
 template <typename T>
@@ -89,7 +90,8 @@ struct Simulator::Impl {
     void send(const Bytes& message);
     void put_on_line(const Bytes& wire);
     void note_lateness(Clock::time_point due) {
-        const auto late = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - due).count();
+        const auto late =
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - due).count();
         std::lock_guard lock(mutex);
         if (late > 0) stats.late_us += static_cast<std::uint64_t>(late);
     }
@@ -135,7 +137,8 @@ void Simulator::Impl::take_bytes(std::span<const std::uint8_t> bytes, Clock::tim
         rx_free += per_byte;
         const int length = link::frame_decoder(codec, b);
         if (length <= 0) continue;
-        const std::span<const std::uint8_t> message(codec.rx_buffer.data(), static_cast<std::size_t>(length));
+        const std::span<const std::uint8_t> message(codec.rx_buffer.data(),
+                                                    static_cast<std::size_t>(length));
         Bytes copy(message.begin(), message.end());
         codec.rx_length = -1;
         if (!at_unit_speed()) {
@@ -169,7 +172,9 @@ void Simulator::Impl::take_message(std::span<const std::uint8_t> message) {
         answer = model.handle(message);
     }
     if (log.is_open()) log << hex_line(message) << '\n' << std::flush;
-    if (answer.busy_ms > 0 && !line.sleep_until(Clock::now() + std::chrono::milliseconds(answer.busy_ms))) return;
+    if (answer.busy_ms > 0 &&
+        !line.sleep_until(Clock::now() + std::chrono::milliseconds(answer.busy_ms)))
+        return;
     for (const auto& reply : answer.replies) {
         bool drop;
         {
@@ -224,7 +229,9 @@ void Simulator::Impl::put_on_line(const Bytes& wire) {
 
 Simulator::Simulator(UnitConfig config) : impl_(std::make_unique<Impl>(std::move(config))) {}
 
-Simulator::~Simulator() { stop(); }
+Simulator::~Simulator() {
+    stop();
+}
 
 bool Simulator::start(std::string* error) {
     const auto fail = [&](std::string why) {
@@ -246,7 +253,9 @@ bool Simulator::start(std::string* error) {
     return true;
 }
 
-const std::string& Simulator::device_path() const { return impl_->line.slave_path(); }
+const std::string& Simulator::device_path() const {
+    return impl_->line.slave_path();
+}
 
 bool Simulator::stop(std::string* error) {
     Impl& s = *impl_;
@@ -266,7 +275,8 @@ bool Simulator::stop(std::string* error) {
         flash = s.model.flash_copy(s.model.programmed_extent());
     }
     std::ofstream out(s.config.flash_out, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(flash.data()), static_cast<std::streamsize>(flash.size()));
+    out.write(reinterpret_cast<const char*>(flash.data()),
+              static_cast<std::streamsize>(flash.size()));
     out.close();
     if (!out) {
         if (error) *error = "cannot write the flash to " + s.config.flash_out;

@@ -71,7 +71,7 @@ struct SimStats {
 };
 
 class Simulator {
-public:
+  public:
     explicit Simulator(UnitConfig config);
     ~Simulator();  // stops
     Simulator(const Simulator&) = delete;
@@ -104,7 +104,7 @@ public:
     // Makes the unit dead (true) or alive again (false), as stop_after_pages does.
     void set_silent(bool silent);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -20,7 +20,8 @@ void put_le16(Bytes& out, std::uint32_t v) {
 
 void put_le32(Bytes& out, std::int32_t value) {
     const auto v = static_cast<std::uint32_t>(value);
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>((v >> shift) & 0xFF));
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<std::uint8_t>((v >> shift) & 0xFF));
 }
 
 std::size_t le16(std::span<const std::uint8_t> m, std::size_t at) {
@@ -28,8 +29,8 @@ std::size_t le16(std::span<const std::uint8_t> m, std::size_t at) {
 }
 
 constexpr std::array<std::uint32_t, 22> LINE_SPEEDS = {
-    50,    75,    110,   134,    150,    200,    300,    600,    1200,   1800,   2400,
-    4800,  9600,  19200, 38400,  57600,  115200, 230400, 460800, 500000, 921600, 1000000,
+    50,   75,   110,   134,   150,   200,    300,    600,    1200,   1800,   2400,
+    4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 500000, 921600, 1000000,
 };
 
 }  // namespace
@@ -84,7 +85,8 @@ UnitModel::UnitModel(const UnitConfig& config)
       external_device_(config.external_device),
       flash_(std::min(config.flash_size, MAX_FLASH_SIZE), ERASED) {
     set_id(config.id);
-    const Bytes previous = make_demo_image(std::min(config.previous_application, flash_.size()), config.seed + 1);
+    const Bytes previous =
+        make_demo_image(std::min(config.previous_application, flash_.size()), config.seed + 1);
     std::copy(previous.begin(), previous.end(), flash_.begin());
 }
 
@@ -93,7 +95,9 @@ void UnitModel::set_id(const std::string& id) {
     id_ = id.substr(0, std::min(id.find('\0'), std::size_t{8}));
 }
 
-Bytes UnitModel::announce_message() { return {dev::ANNOUNCE, 0x00}; }
+Bytes UnitModel::announce_message() {
+    return {dev::ANNOUNCE, 0x00};
+}
 
 Bytes UnitModel::id_report() const {
     Bytes out(dev::ID_MESSAGE_LENGTH, 0x00);
@@ -167,7 +171,8 @@ Answer UnitModel::handle(std::span<const std::uint8_t> m) {
             if (n == dev::REQUEST_LENGTH) a = erase_blocks(m[1]);
             break;
         case dev::PROGRAM_PAGE:
-            if (n == dev::PROGRAM_PAGE_LENGTH) a = program_page(m[1], m.subspan(2, FLASH_PAGE_SIZE), false);
+            if (n == dev::PROGRAM_PAGE_LENGTH)
+                a = program_page(m[1], m.subspan(2, FLASH_PAGE_SIZE), false);
             break;
         case dev::PROGRAM_PAGE_WIDE:
             if (n != dev::PROGRAM_PAGE_WIDE_LENGTH) break;
@@ -198,7 +203,8 @@ Answer UnitModel::erase_blocks(std::size_t blocks) {
     std::fill_n(flash_.begin(), bytes, ERASED);
     Answer a;
     a.busy_ms = static_cast<std::uint32_t>(std::min<std::uint64_t>(
-        std::uint64_t{config_.erase_ms} * ((bytes + FLASH_BLOCK_SIZE - 1) / FLASH_BLOCK_SIZE), UINT32_MAX));
+        std::uint64_t{config_.erase_ms} * ((bytes + FLASH_BLOCK_SIZE - 1) / FLASH_BLOCK_SIZE),
+        UINT32_MAX));
     a.replies.push_back({dev::ERASE_DONE, 0x00});
     return a;
 }
@@ -219,7 +225,8 @@ Answer UnitModel::program_page(std::size_t page, std::span<const std::uint8_t> d
     }
     std::size_t named = page;
     ++wide_requests_;
-    if (config_.wrong_page && wide_requests_ % WRONG_PAGE_EVERY == 0 && page < 0xFFFF) named = page + 1;
+    if (config_.wrong_page && wide_requests_ % WRONG_PAGE_EVERY == 0 && page < 0xFFFF)
+        named = page + 1;
     Bytes ack{dev::PAGE_PROGRAMMED_WIDE, 0x00};
     put_le16(ack, static_cast<std::uint32_t>(named));
     a.replies.push_back(std::move(ack));
@@ -229,8 +236,9 @@ Answer UnitModel::program_page(std::size_t page, std::span<const std::uint8_t> d
 Answer UnitModel::compare_page(std::size_t page, std::span<const std::uint8_t> data) const {
     const std::size_t offset = page * FLASH_PAGE_SIZE;
     // A page beyond the flash cannot hold what the program expects: a mismatch.
-    const bool equal = offset + FLASH_PAGE_SIZE <= flash_.size() &&
-                       std::equal(data.begin(), data.end(), flash_.begin() + static_cast<std::ptrdiff_t>(offset));
+    const bool equal =
+        offset + FLASH_PAGE_SIZE <= flash_.size() &&
+        std::equal(data.begin(), data.end(), flash_.begin() + static_cast<std::ptrdiff_t>(offset));
     Bytes out{dev::PAGE_COMPARED, static_cast<std::uint8_t>(equal ? 1 : 0)};
     put_le16(out, static_cast<std::uint32_t>(page));
     Answer a;
@@ -248,7 +256,8 @@ void UnitModel::poke_flash(std::size_t offset, std::uint8_t value) {
 }
 
 std::size_t UnitModel::programmed_extent() const {
-    const auto last = std::find_if(flash_.rbegin(), flash_.rend(), [](std::uint8_t b) { return b != ERASED; });
+    const auto last =
+        std::find_if(flash_.rbegin(), flash_.rend(), [](std::uint8_t b) { return b != ERASED; });
     return static_cast<std::size_t>(flash_.rend() - last);
 }
 

@@ -33,18 +33,18 @@ struct Answer {
 // The seeded source of every random fault. Its sequence depends only on the seed and the order
 // of the draws, so a failing run can be repeated exactly.
 class FaultSource {
-public:
+  public:
     explicit FaultSource(std::uint64_t seed) : state_(seed) {}
     // True with probability p (p <= 0 never draws, so a fault-free run uses no numbers).
     bool chance(double p);
     std::uint64_t next();
 
-private:
+  private:
     std::uint64_t state_;
 };
 
 class UnitModel {
-public:
+  public:
     // The configuration must have passed validate_config().
     explicit UnitModel(const UnitConfig& config);
 
@@ -72,7 +72,7 @@ public:
     // reserved byte that is not 0): the unit does not answer them.
     [[nodiscard]] std::uint32_t malformed_requests() const { return malformed_requests_; }
 
-private:
+  private:
     Answer erase_blocks(std::size_t blocks);
     Answer program_page(std::size_t page, std::span<const std::uint8_t> data, bool wide);
     Answer compare_page(std::size_t page, std::span<const std::uint8_t> data) const;

@@ -17,7 +17,9 @@ namespace {
 
 volatile std::sig_atomic_t stop_requested = 0;
 
-extern "C" void on_stop_signal(int) { stop_requested = 1; }
+extern "C" void on_stop_signal(int) {
+    stop_requested = 1;
+}
 
 }  // namespace
 

@@ -21,7 +21,8 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
             line.simulate = true;
         } else if (arg == "--self-test") {
             if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
-                line.error = "--self-test needs a file for the picture, for example --self-test linked.png";
+                line.error =
+                    "--self-test needs a file for the picture, for example --self-test linked.png";
                 return line;
             }
             line.self_test = arguments[++i];

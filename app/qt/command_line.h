@@ -9,11 +9,11 @@ namespace vrk::qt {
 
 struct CommandLine {
     bool help = false;
-    bool simulate = false;            // start the built-in simulated unit and open its port
-    std::optional<std::string> port;  // open this device, without asking
-    std::string image;                // the image file to preselect, exactly as given
+    bool simulate = false;                 // start the built-in simulated unit and open its port
+    std::optional<std::string> port;       // open this device, without asking
+    std::string image;                     // the image file to preselect, exactly as given
     std::optional<std::string> self_test;  // picture to save once linked, then exit
-    std::string error;                // non-empty: the line is wrong, say this and the usage
+    std::string error;                     // non-empty: the line is wrong, say this and the usage
 };
 
 // Reads the arguments that follow the program's name. Options: --port DEVICE (or

@@ -54,7 +54,8 @@ void QtDialogRunner::run_main_window(Context& ctx) {
                             !ctx.main_window.text(ids::FIRMWARE_VERSION).empty() &&
                             ctx.main_window.selection(ids::EXTERNAL_DEVICE) >= 0;
         if (linked) {
-            self_test->linked = view.grab().save(QString::fromStdString(self_test->screenshot_path), "PNG");
+            self_test->linked =
+                view.grab().save(QString::fromStdString(self_test->screenshot_path), "PNG");
             ctx.main_window.end_dialog(-1);
         } else if (running.elapsed() > self_test->time_limit_ms) {
             ctx.main_window.end_dialog(-1);

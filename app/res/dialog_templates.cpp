@@ -1,6 +1,5 @@
 #include "app/res/dialog_templates.h"
 
-
 #include "device/control_ids.h"
 
 namespace vrk::res {
@@ -14,8 +13,9 @@ constexpr std::uint32_t LIST_STYLE = STYLE_SORTED | STYLE_TABSTOP | STYLE_VSCROL
 
 constexpr ControlTemplate select_port_controls[] = {
     {id::PORT_LIST, ControlKind::list_box, "",
-     STYLE_SORTED | STYLE_NOTIFY | STYLE_VSCROLL | STYLE_BORDER | STYLE_TABSTOP | STYLE_NO_INTEGRAL_HEIGHT, 7, 7,
-     112, 81},
+     STYLE_SORTED | STYLE_NOTIFY | STYLE_VSCROLL | STYLE_BORDER | STYLE_TABSTOP |
+         STYLE_NO_INTEGRAL_HEIGHT,
+     7, 7, 112, 81},
     {id::OK, ControlKind::default_push_button, "OK", STYLE_TABSTOP, 129, 7, 50, 14},
     {id::CANCEL, ControlKind::push_button, "Cancel", STYLE_TABSTOP, 129, 24, 50, 14},
 };
@@ -30,8 +30,10 @@ constexpr ControlTemplate main_controls[] = {
     {id::STATIC, ControlKind::label, "Crystal:", STYLE_NONE, 93, 17, 24, 8},
     {id::CRYSTAL, ControlKind::static_text, "", STYLE_NONE, 120, 17, 42, 8},
     {id::STATIC, ControlKind::label, "&ID:", STYLE_NONE, 20, 31, 10, 8},
-    {id::UNIT_ID, ControlKind::edit, "", STYLE_UPPERCASE | STYLE_TABSTOP | STYLE_BORDER, 33, 29, 65, 12},
-    {id::SEND_ID, ControlKind::push_button, "&Send", STYLE_DISABLED | STYLE_TABSTOP, 105, 28, 24, 14},
+    {id::UNIT_ID, ControlKind::edit, "", STYLE_UPPERCASE | STYLE_TABSTOP | STYLE_BORDER, 33, 29, 65,
+     12},
+    {id::SEND_ID, ControlKind::push_button, "&Send", STYLE_DISABLED | STYLE_TABSTOP, 105, 28, 24,
+     14},
     {id::STATIC, ControlKind::label, "&GPS:", STYLE_NONE, 20, 46, 18, 8},
     {id::GPS_TYPE, ControlKind::drop_down_list, "", LIST_STYLE, 41, 44, 76, 106},
     {id::STATIC, ControlKind::label, "I&nternal Device:", STYLE_NONE, 20, 61, 51, 8},
@@ -40,12 +42,15 @@ constexpr ControlTemplate main_controls[] = {
     {id::EXTERNAL_DEVICE, ControlKind::drop_down_list, "", LIST_STYLE, 76, 74, 90, 106},
     {id::STATIC, ControlKind::label, "&Application:", STYLE_NONE, 20, 91, 38, 8},
     {id::APPLICATION, ControlKind::drop_down_list, "", LIST_STYLE, 64, 89, 79, 92},
-    {id::DOWNLOAD, ControlKind::push_button, "&Download", STYLE_DISABLED | STYLE_TABSTOP, 147, 89, 39, 14},
-    {id::COMPARE, ControlKind::push_button, "Co&mpare", STYLE_DISABLED | STYLE_TABSTOP, 190, 89, 33, 14},
+    {id::DOWNLOAD, ControlKind::push_button, "&Download", STYLE_DISABLED | STYLE_TABSTOP, 147, 89,
+     39, 14},
+    {id::COMPARE, ControlKind::push_button, "Co&mpare", STYLE_DISABLED | STYLE_TABSTOP, 190, 89, 33,
+     14},
     {id::STATUS, ControlKind::status_text, "", STYLE_SUNKEN | STYLE_NOPREFIX, 20, 111, 189, 10},
     {id::EXIT, ControlKind::push_button, "E&xit", STYLE_TABSTOP, 168, 7, 55, 14},
     {id::QB7_MODE, ControlKind::push_button, "Q&B7 Mode", STYLE_TABSTOP, 168, 23, 55, 14},
-    {id::RUN_APPLICATION, ControlKind::push_button, "&Run Application", STYLE_TABSTOP, 168, 39, 55, 14},
+    {id::RUN_APPLICATION, ControlKind::push_button, "&Run Application", STYLE_TABSTOP, 168, 39, 55,
+     14},
     {id::RECORD, ControlKind::push_button, "Re&cord...", STYLE_TABSTOP, 168, 55, 55, 14},
 };
 
@@ -53,15 +58,21 @@ constexpr ControlTemplate main_controls[] = {
 
 const DialogTemplate& select_port_template() {
     static constexpr DialogTemplate dialog{
-        "SELECTPORT", "Select COMM Port", "MS Sans Serif", 8, 186, 95,
+        "SELECTPORT",          "Select COMM Port",     "MS Sans Serif",     8, 186, 95,
         /*system_menu=*/false, /*minimize_box=*/false, select_port_controls};
     return dialog;
 }
 
 const DialogTemplate& main_template() {
-    static constexpr DialogTemplate dialog{
-        "MAIN", "VRK 700 Configuration 42.15", "MS Sans Serif", 8, 227, 148,
-        /*system_menu=*/true, /*minimize_box=*/true, main_controls};
+    static constexpr DialogTemplate dialog{"MAIN",
+                                           "VRK 700 Configuration 42.15",
+                                           "MS Sans Serif",
+                                           8,
+                                           227,
+                                           148,
+                                           /*system_menu=*/true,
+                                           /*minimize_box=*/true,
+                                           main_controls};
     return dialog;
 }
 
@@ -80,7 +91,11 @@ void build_model(const DialogTemplate& dialog, platform::ControlsModel& model) {
 }
 
 // Rounded to the nearest pixel, as the platform's multiply-then-divide does.
-int dialog_x_to_pixels(int units, int average_char_width) { return (units * average_char_width + 2) / 4; }
-int dialog_y_to_pixels(int units, int char_height) { return (units * char_height + 4) / 8; }
+int dialog_x_to_pixels(int units, int average_char_width) {
+    return (units * average_char_width + 2) / 4;
+}
+int dialog_y_to_pixels(int units, int char_height) {
+    return (units * char_height + 4) / 8;
+}
 
 }  // namespace vrk::res

@@ -20,7 +20,7 @@ void report(FileError* error, FileError value) {
 }
 
 class PosixInputFile final : public InputFile {
-public:
+  public:
     explicit PosixInputFile(int fd) : fd_(fd) {}
     ~PosixInputFile() override { ::close(fd_); }
     PosixInputFile(const PosixInputFile&) = delete;
@@ -42,12 +42,12 @@ public:
         }
     }
 
-private:
+  private:
     int fd_;
 };
 
 class PosixOutputFile final : public OutputFile {
-public:
+  public:
     explicit PosixOutputFile(int fd) : fd_(fd) {}
     ~PosixOutputFile() override { (void)close(); }
     PosixOutputFile(const PosixOutputFile&) = delete;
@@ -81,7 +81,7 @@ public:
         return intact_;
     }
 
-private:
+  private:
     int fd_;
     bool intact_ = true;  // every byte handed to write() was taken, and close succeeded
 };
@@ -131,8 +131,8 @@ std::unique_ptr<InputFile> PosixFileSystem::open_read(const std::string& path, F
 std::unique_ptr<OutputFile> PosixFileSystem::create(const std::string& path, FileError* error) {
     // Opened without blocking (a FIFO without a reader fails with ENXIO instead of hanging),
     // then switched to blocking writes so the write loop never meets EAGAIN on a device.
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666);
+    const int fd = ::open(path.c_str(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) {
         report(error, posix::classify_file_error(errno));
         return nullptr;

@@ -15,9 +15,9 @@ struct SpeedEntry {
 // The unit hunts 1200 to 115200; the slower and faster rates are here so that a test rig or a
 // future unit can use them. The fast ones are not POSIX, hence the guards.
 constexpr SpeedEntry SPEEDS[] = {
-    {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},
-    {38400, B38400},   {57600, B57600},   {115200, B115200},
+    {300, B300},       {600, B600},     {1200, B1200},     {1800, B1800},
+    {2400, B2400},     {4800, B4800},   {9600, B9600},     {19200, B19200},
+    {38400, B38400},   {57600, B57600}, {115200, B115200},
 #ifdef B230400
     {230400, B230400},
 #endif
@@ -53,7 +53,9 @@ bool all_digits(std::string_view text) {
     return true;
 }
 
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char ascii_lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 }  // namespace
 

@@ -23,7 +23,7 @@ namespace vrk::platform {
 // A serial line on a terminal device (/dev/ttyUSB0, /dev/ttyS0, a pseudo-terminal's slave).
 // Holds the device exclusively from open to close.
 class PosixSerialPort final : public SerialPort {
-public:
+  public:
     // How long a write may wait for the driver to take its bytes: per byte plus a constant.
     // 8 ms is about one byte's time at 1200 baud, the slowest rate the unit uses, and the
     // kernel's buffer takes a whole block at once while the line moves at all; so a write only
@@ -59,18 +59,17 @@ public:
         write_time_constant_ = constant;
     }
 
-private:
+  private:
     // Only open() makes ports: the key lets it use make_unique with a constructor nobody else
     // can call.
     struct Key {
         explicit Key() = default;
     };
 
-public:
+  public:
     PosixSerialPort(Key, int fd, std::string device) : fd_(fd), device_(std::move(device)) {}
 
-private:
-
+  private:
     int fd_ = -1;
     std::string device_;
     std::chrono::milliseconds write_time_per_byte_ = WRITE_TIME_PER_BYTE;
@@ -78,7 +77,7 @@ private:
 };
 
 class PosixPortProvider final : public PortProvider {
-public:
+  public:
     // The serial devices of this machine under /dev: USB and ACM adapters, SoC and Bluetooth
     // serial lines, and the ttyS ports that have a UART behind them (a PC kernel creates many
     // ttyS nodes with nothing there). Full paths ("/dev/ttyUSB0"), unsorted.
@@ -87,13 +86,13 @@ public:
 };
 
 class PosixTickClock final : public TickClock {
-public:
+  public:
     // The steady clock in milliseconds, truncated to 32 bits.
     [[nodiscard]] std::uint32_t tick_ms() override;
 };
 
 class PosixFileSystem final : public FileSystem {
-public:
+  public:
     [[nodiscard]] std::string current_directory() override;
     [[nodiscard]] char separator() const override { return '/'; }
     [[nodiscard]] std::vector<std::string> find_files(const std::string& extension) override;

@@ -98,7 +98,9 @@ std::unique_ptr<PosixSerialPort> PosixSerialPort::open(const std::string& device
     return std::make_unique<PosixSerialPort>(Key{}, fd, device);
 }
 
-PosixSerialPort::~PosixSerialPort() { close(); }
+PosixSerialPort::~PosixSerialPort() {
+    close();
+}
 
 bool PosixSerialPort::configure(std::uint32_t baud) {
     if (fd_ < 0) return false;

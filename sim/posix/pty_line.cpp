@@ -23,14 +23,16 @@ struct SpeedEntry {
 
 // termios keeps the speed as a code, not a number.
 constexpr SpeedEntry SPEEDS[] = {
-    {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},       {B150, 150},
-    {B200, 200},       {B300, 300},       {B600, 600},       {B1200, 1200},     {B1800, 1800},
-    {B2400, 2400},     {B4800, 4800},     {B9600, 9600},     {B19200, 19200},   {B38400, 38400},
-    {B57600, 57600},   {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B500000, 500000},
+    {B50, 50},         {B75, 75},           {B110, 110},       {B134, 134},       {B150, 150},
+    {B200, 200},       {B300, 300},         {B600, 600},       {B1200, 1200},     {B1800, 1800},
+    {B2400, 2400},     {B4800, 4800},       {B9600, 9600},     {B19200, 19200},   {B38400, 38400},
+    {B57600, 57600},   {B115200, 115200},   {B230400, 230400}, {B460800, 460800}, {B500000, 500000},
     {B921600, 921600}, {B1000000, 1000000},
 };
 
-std::string system_error(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string system_error(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
 
 void close_fd(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -49,7 +51,9 @@ int poll_timeout(PtyLine::Clock::time_point deadline) {
 
 PtyLine::PtyLine() = default;
 
-PtyLine::~PtyLine() { close(); }
+PtyLine::~PtyLine() {
+    close();
+}
 
 bool PtyLine::open(std::string* error) {
     const auto fail = [&](const char* what) {
@@ -59,7 +63,8 @@ bool PtyLine::open(std::string* error) {
     };
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0) return fail("cannot open a pseudo-terminal");
-    if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return fail("cannot unlock the pseudo-terminal");
+    if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
+        return fail("cannot unlock the pseudo-terminal");
     const int flags = ::fcntl(master_, F_GETFL);
     if (flags < 0 || ::fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0 ||
         ::fcntl(master_, F_SETFD, FD_CLOEXEC) != 0)

@@ -21,7 +21,7 @@
 namespace vrk::test {
 
 class EndToEnd : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         previous_dir_ = std::filesystem::current_path();
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -44,7 +44,8 @@ protected:
     Bytes write_image(const std::string& name, std::size_t size, std::uint64_t seed = 1) {
         Bytes image = sim::make_demo_image(size, seed);
         std::ofstream out(dir_ / name, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        out.write(reinterpret_cast<const char*>(image.data()),
+                  static_cast<std::streamsize>(image.size()));
         return image;
     }
 
@@ -75,13 +76,15 @@ protected:
 };
 
 // The flash holds the image and is erased beyond it (as far as `beyond` bytes are looked at).
-inline ::testing::AssertionResult flash_holds(sim::Simulator& sim, const Bytes& image, std::size_t beyond = 4096) {
+inline ::testing::AssertionResult flash_holds(sim::Simulator& sim, const Bytes& image,
+                                              std::size_t beyond = 4096) {
     const Bytes flash = sim.flash_copy(image.size() + beyond);
     for (std::size_t i = 0; i < flash.size(); ++i) {
         const std::uint8_t want = i < image.size() ? image[i] : 0xFF;
         if (flash[i] != want)
-            return ::testing::AssertionFailure() << "flash byte " << i << " is " << int{flash[i]} << ", expected "
-                                                 << int{want} << (i < image.size() ? " (image)" : " (erased)");
+            return ::testing::AssertionFailure()
+                   << "flash byte " << i << " is " << int{flash[i]} << ", expected " << int{want}
+                   << (i < image.size() ? " (image)" : " (erased)");
     }
     return ::testing::AssertionSuccess();
 }

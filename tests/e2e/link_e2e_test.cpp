@@ -52,7 +52,8 @@ TEST_F(EndToEnd, ChangesOfIdAndDevicesAreConfirmedByTheUnit) {
     w.user_type_text(1005, "newid7");
     ASSERT_TRUE(w.is_enabled(1007));
     w.user_click(1007);
-    EXPECT_TRUE(s.run_until([&] { return s.status() == "The new ID was received by the VRK"; })) << s.status();
+    EXPECT_TRUE(s.run_until([&] { return s.status() == "The new ID was received by the VRK"; }))
+        << s.status();
     EXPECT_EQ(s.sim().unit_id(), "NEWID7");
     EXPECT_EQ(w.text(1005), "NEWID7");
 
@@ -63,8 +64,10 @@ TEST_F(EndToEnd, ChangesOfIdAndDevicesAreConfirmedByTheUnit) {
         std::uint8_t code;
         std::uint8_t (sim::Simulator::*unit_value)() const;
     } changes[] = {
-        {1009, "Phone", "The new internal device was received by the VRK.", 4, &sim::Simulator::internal_device},
-        {1017, "PPP", "The new external device was received by the VRK.", 31, &sim::Simulator::external_device},
+        {1009, "Phone", "The new internal device was received by the VRK.", 4,
+         &sim::Simulator::internal_device},
+        {1017, "PPP", "The new external device was received by the VRK.", 31,
+         &sim::Simulator::external_device},
         {1016, "Zodiac", "The new GPS type was received by the VRK.", 2, &sim::Simulator::gps_type},
     };
     for (const auto& c : changes) {
@@ -72,7 +75,8 @@ TEST_F(EndToEnd, ChangesOfIdAndDevicesAreConfirmedByTheUnit) {
         const int index = s.item_index(c.list, c.item);
         ASSERT_GE(index, 0) << c.item;
         w.user_select(c.list, index);
-        EXPECT_TRUE(s.run_until([&] { return s.status() == c.confirmation; })) << c.item << ": " << s.status();
+        EXPECT_TRUE(s.run_until([&] { return s.status() == c.confirmation; }))
+            << c.item << ": " << s.status();
         EXPECT_EQ((s.sim().*c.unit_value)(), c.code) << c.item;
         EXPECT_EQ(w.text(c.list), c.item);
     }
@@ -101,12 +105,14 @@ TEST_F(EndToEnd, QB7ModeAndRunApplicationAnsweredNoReturnToTheHunt) {
         EXPECT_EQ(s.window().selection(1009), -1);
 
         // The hunt resumes at the rate after the current one and comes round to the unit's.
-        ASSERT_TRUE(s.run_until([&] { return s.settings_loaded(); })) << c.box_text << ": " << s.status();
+        ASSERT_TRUE(s.run_until([&] { return s.settings_loaded(); }))
+            << c.box_text << ": " << s.status();
         const auto log = s.sim().line_log();
         std::vector<std::uint32_t> probe_rates;
         for (std::size_t i = records_before; i < log.size(); ++i)
             if (log[i].message == Bytes{0x0B, 0x00}) probe_rates.push_back(log[i].baud);
-        EXPECT_EQ(probe_rates, (std::vector<std::uint32_t>{1200, 2400, 4800, 9600, 19200, 57600, 115200}));
+        EXPECT_EQ(probe_rates,
+                  (std::vector<std::uint32_t>{1200, 2400, 4800, 9600, 19200, 57600, 115200}));
         EXPECT_EQ(s.window().text(1003), "2.15");
     }
 }

@@ -21,10 +21,14 @@ void press_on_image(SimSession& s, const std::string& name, int button) {
 }
 
 // Ticks until the status line shows one of the texts an operation ends with.
-bool run_to_end(SimSession& s, const std::string& name, std::chrono::milliseconds limit = std::chrono::seconds(90)) {
+bool run_to_end(SimSession& s, const std::string& name,
+                std::chrono::milliseconds limit = std::chrono::seconds(90)) {
     const std::set<std::string> ends = {
-        name + " has been downloaded successfully", name + " matched successfully", name + " doesn't match!!!!!",
-        "Error: The VRK700 is not responding",      "Error: Can't find " + name,
+        name + " has been downloaded successfully",
+        name + " matched successfully",
+        name + " doesn't match!!!!!",
+        "Error: The VRK700 is not responding",
+        "Error: Can't find " + name,
     };
     return s.run_until([&] { return ends.count(s.status()) != 0; }, limit);
 }
@@ -174,7 +178,8 @@ TEST_F(EndToEnd, AMacroRecordedDuringADownloadHoldsTheRequestsSent) {
         if (m[0] == 0x28 || m[0] == 0x2A) sent.push_back(m);
     ASSERT_EQ(parsed.records.size(), sent.size());
     ASSERT_EQ(sent.size(), 3u);
-    for (std::size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(parsed.records[i].message, sent[i]) << i;
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        EXPECT_EQ(parsed.records[i].message, sent[i]) << i;
     EXPECT_EQ(to_hex(parsed.records[0].reply), "29 00");
     EXPECT_EQ(parsed.records[0].reply_word, 0x8002);
     EXPECT_EQ(to_hex(parsed.records[1].reply), "2B 01");

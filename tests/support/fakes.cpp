@@ -13,10 +13,14 @@ Bytes hex(const std::string& text) {
     for (char c : text) {
         if (std::isspace(static_cast<unsigned char>(c))) continue;
         int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else throw std::invalid_argument("bad hex text: " + text);
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            v = c - 'A' + 10;
+        else
+            throw std::invalid_argument("bad hex text: " + text);
         if (nibble < 0) {
             nibble = v;
         } else {
@@ -65,7 +69,8 @@ std::optional<std::size_t> FakePort::read(std::span<std::uint8_t> buffer) {
     if (!next) return std::nullopt;
     const std::size_t n = std::min(buffer.size(), next->size());
     std::copy_n(next->begin(), n, buffer.begin());
-    if (n < next->size()) reads.emplace_front(Bytes(next->begin() + static_cast<std::ptrdiff_t>(n), next->end()));
+    if (n < next->size())
+        reads.emplace_front(Bytes(next->begin() + static_cast<std::ptrdiff_t>(n), next->end()));
     return n;
 }
 
@@ -91,7 +96,8 @@ void FakePort::close() {
 }
 
 platform::MessageAnswer FakeHost::message_box(const std::string& text, const std::string& caption,
-                                              platform::MessageButtons buttons, platform::MessageIcon icon) {
+                                              platform::MessageButtons buttons,
+                                              platform::MessageIcon icon) {
     boxes.push_back({text, caption, buttons, icon});
     if (while_box_open) while_box_open();
     if (!answers.empty()) {
@@ -99,7 +105,8 @@ platform::MessageAnswer FakeHost::message_box(const std::string& text, const std
         answers.pop_front();
         return a;
     }
-    return buttons == platform::MessageButtons::yes_no ? platform::MessageAnswer::no : platform::MessageAnswer::ok;
+    return buttons == platform::MessageButtons::yes_no ? platform::MessageAnswer::no
+                                                       : platform::MessageAnswer::ok;
 }
 
 std::optional<std::string> FakeHost::save_file_dialog(const platform::SaveFileRequest& request) {
@@ -123,7 +130,7 @@ bool ends_with_ci(const std::string& s, const std::string& suffix) {
 }
 
 class MemoryInput : public platform::InputFile {
-public:
+  public:
     MemoryInput(const Bytes& data, std::optional<std::size_t> limit, bool fail_size)
         : data_(data), limit_(limit), fail_size_(fail_size) {}
     std::optional<std::uint64_t> size() override {
@@ -137,7 +144,7 @@ public:
         return n;
     }
 
-private:
+  private:
     const Bytes data_;
     std::optional<std::size_t> limit_;
     bool fail_size_;
@@ -145,7 +152,7 @@ private:
 };
 
 class MemoryOutput : public platform::OutputFile {
-public:
+  public:
     MemoryOutput(MemoryFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
     bool write(std::span<const std::uint8_t> bytes) override {
         if (closed_) return false;
@@ -153,7 +160,9 @@ public:
         std::size_t n = bytes.size();
         bool ok = true;
         if (fs_.fail_writes_after) {
-            const std::size_t room = *fs_.fail_writes_after > fs_.bytes_written ? *fs_.fail_writes_after - fs_.bytes_written : 0;
+            const std::size_t room = *fs_.fail_writes_after > fs_.bytes_written
+                                         ? *fs_.fail_writes_after - fs_.bytes_written
+                                         : 0;
             if (n > room) {
                 n = room;
                 ok = false;
@@ -168,7 +177,7 @@ public:
         return true;
     }
 
-private:
+  private:
     MemoryFileSystem& fs_;
     std::string path_;
     bool closed_ = false;
@@ -179,11 +188,13 @@ private:
 std::vector<std::string> MemoryFileSystem::find_files(const std::string& extension) {
     std::vector<std::string> out;
     for (const auto& [name, data] : files)
-        if (name.find('/') == std::string::npos && ends_with_ci(name, extension)) out.push_back(name);
+        if (name.find('/') == std::string::npos && ends_with_ci(name, extension))
+            out.push_back(name);
     return out;
 }
 
-std::unique_ptr<platform::InputFile> MemoryFileSystem::open_read(const std::string& path, platform::FileError* error) {
+std::unique_ptr<platform::InputFile> MemoryFileSystem::open_read(const std::string& path,
+                                                                 platform::FileError* error) {
     auto it = files.find(path);
     if (it == files.end()) {
         if (error) *error = platform::FileError::not_found;
@@ -193,7 +204,8 @@ std::unique_ptr<platform::InputFile> MemoryFileSystem::open_read(const std::stri
     return std::make_unique<MemoryInput>(it->second, short_read_limit, fail_size);
 }
 
-std::unique_ptr<platform::OutputFile> MemoryFileSystem::create(const std::string& path, platform::FileError* error) {
+std::unique_ptr<platform::OutputFile> MemoryFileSystem::create(const std::string& path,
+                                                               platform::FileError* error) {
     if (fail_create) {
         if (error) *error = platform::FileError::access_denied;
         return nullptr;

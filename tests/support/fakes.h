@@ -27,11 +27,11 @@ Bytes hex(const std::string& text);
 std::string to_hex(const Bytes& bytes);
 
 class FakePort : public platform::SerialPort {
-public:
+  public:
     // Everything the program did to the port, in order: "configure 115200", "baud 9600",
     // "write <n>", "dtr_rts on", "dtr_rts off", "close", "modem", "read".
     std::vector<std::string> events;
-    std::vector<Bytes> writes;              // each write call's bytes
+    std::vector<Bytes> writes;               // each write call's bytes
     std::deque<std::optional<Bytes>> reads;  // scripted reads; nullopt = a failed read
     std::optional<platform::ModemLines> lines = platform::ModemLines{true, true};
     std::uint32_t baud = 0;
@@ -54,7 +54,7 @@ public:
 };
 
 class FakeClock : public platform::TickClock {
-public:
+  public:
     std::uint32_t now = 1000;
     std::uint32_t tick_ms() override { return now; }
     void advance(std::uint32_t ms) { now += ms; }
@@ -68,7 +68,7 @@ struct MessageBoxCall {
 };
 
 class FakeHost : public platform::HostServices {
-public:
+  public:
     std::vector<MessageBoxCall> boxes;
     std::deque<platform::MessageAnswer> answers;  // default: ok / no
     int beeps = 0;
@@ -78,14 +78,15 @@ public:
     std::function<void()> while_box_open;
 
     platform::MessageAnswer message_box(const std::string& text, const std::string& caption,
-                                        platform::MessageButtons buttons, platform::MessageIcon icon) override;
+                                        platform::MessageButtons buttons,
+                                        platform::MessageIcon icon) override;
     void beep() override { ++beeps; }
     std::optional<std::string> save_file_dialog(const platform::SaveFileRequest& request) override;
 };
 
 // Files held in memory. Paths are used as given; find_files looks at names without '/'.
 class MemoryFileSystem : public platform::FileSystem {
-public:
+  public:
     std::map<std::string, Bytes> files;
     std::string cwd = "/work/images";
     // Faults: creation fails; writes fail after this many bytes have been written in total;
@@ -99,8 +100,10 @@ public:
     std::string current_directory() override { return cwd; }
     char separator() const override { return '/'; }
     std::vector<std::string> find_files(const std::string& extension) override;
-    std::unique_ptr<platform::InputFile> open_read(const std::string& path, platform::FileError* error) override;
-    std::unique_ptr<platform::OutputFile> create(const std::string& path, platform::FileError* error) override;
+    std::unique_ptr<platform::InputFile> open_read(const std::string& path,
+                                                   platform::FileError* error) override;
+    std::unique_ptr<platform::OutputFile> create(const std::string& path,
+                                                 platform::FileError* error) override;
 };
 
 }  // namespace vrk::test

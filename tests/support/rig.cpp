@@ -29,7 +29,9 @@ std::vector<Bytes> unframe(const Bytes& wire) {
     return out;
 }
 
-void Rig::feed_message(const Bytes& message) { port.feed(frame(message)); }
+void Rig::feed_message(const Bytes& message) {
+    port.feed(frame(message));
+}
 
 std::vector<Bytes> Rig::take_sent() {
     auto messages = unframe(port.written());

@@ -24,11 +24,12 @@ namespace vrk::test {
 // (2 s page retry, 30 s without progress) can then be met in a fraction of the time; the
 // program only ever compares tick differences, so it cannot tell.
 class ScaledClock final : public platform::TickClock {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
     explicit ScaledClock(std::uint32_t factor = 1) : factor_(factor), origin_(Clock::now()) {}
     std::uint32_t tick_ms() override {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - origin_).count();
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - origin_).count();
         return static_cast<std::uint32_t>(base_ + static_cast<std::uint64_t>(ms) * factor_);
     }
     // Changes the rate from now on; the tick goes on from where it is, never backwards.
@@ -38,7 +39,7 @@ public:
         factor_ = factor;
     }
 
-private:
+  private:
     // Starts well above zero: the transfer engine treats a start time of 0 as "idle".
     std::uint64_t base_ = 1000;
     std::uint32_t factor_;
@@ -46,7 +47,7 @@ private:
 };
 
 class SimSession {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     SimSession(sim::UnitConfig unit, platform::FileSystem& files, platform::HostServices& host,
@@ -99,7 +100,9 @@ public:
     }
 
     // The linked state with the unit's settings loaded: the hunt is over.
-    [[nodiscard]] bool settings_loaded() const { return ctx_->link.link_state == link::LINK_SETTINGS_LOADED; }
+    [[nodiscard]] bool settings_loaded() const {
+        return ctx_->link.link_state == link::LINK_SETTINGS_LOADED;
+    }
     [[nodiscard]] std::string status() const { return window_.text(1015); }
     // Index of the list item with exactly this text, or -1.
     [[nodiscard]] int item_index(int list, const std::string& text) const {
@@ -115,7 +118,7 @@ public:
     ScaledClock& clock() { return clock_; }
     [[nodiscard]] std::uint64_t ticks() const { return ticks_; }
 
-private:
+  private:
     sim::Simulator sim_;
     ScaledClock clock_;
     platform::FileSystem& files_;

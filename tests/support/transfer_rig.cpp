@@ -37,7 +37,8 @@ Bytes LoaderModel::answer(const Bytes& r) {
         case 0x2F: {
             if (r.size() != 260) return {};
             const std::size_t at = static_cast<std::size_t>(r[2] | (r[3] << 8)) * 256;
-            const bool same = std::equal(r.begin() + 4, r.end(), flash.begin() + static_cast<std::ptrdiff_t>(at));
+            const bool same =
+                std::equal(r.begin() + 4, r.end(), flash.begin() + static_cast<std::ptrdiff_t>(at));
             return {0x30, static_cast<std::uint8_t>(same ? 1 : 0), r[2], r[3]};
         }
         default:
@@ -78,11 +79,13 @@ std::vector<Bytes> TransferRig::run_against(LoaderModel& unit, std::size_t limit
 }
 
 bool TransferRig::transfer_controls_enabled() const {
-    return window.is_enabled(ids::APPLICATION) && window.is_enabled(ids::DOWNLOAD) && window.is_enabled(ids::COMPARE);
+    return window.is_enabled(ids::APPLICATION) && window.is_enabled(ids::DOWNLOAD) &&
+           window.is_enabled(ids::COMPARE);
 }
 
 bool TransferRig::transfer_controls_disabled() const {
-    return !window.is_enabled(ids::APPLICATION) && !window.is_enabled(ids::DOWNLOAD) && !window.is_enabled(ids::COMPARE);
+    return !window.is_enabled(ids::APPLICATION) && !window.is_enabled(ids::DOWNLOAD) &&
+           !window.is_enabled(ids::COMPARE);
 }
 
 }  // namespace vrk::test

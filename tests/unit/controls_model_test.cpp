@@ -1,8 +1,8 @@
+#include "platform/controls_model.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "platform/controls_model.h"
 
 namespace vrk::platform {
 namespace {
@@ -26,7 +26,8 @@ struct ModelFixture : ::testing::Test {
     ControlsModel model;
     std::vector<Recorded> commands;
     void SetUp() override {
-        model.add_control(make(1, ControlKind::drop_down_list, [](Control& c) { c.sorted = true; }));
+        model.add_control(
+            make(1, ControlKind::drop_down_list, [](Control& c) { c.sorted = true; }));
         model.add_control(make(2, ControlKind::edit, [](Control& c) {
             c.uppercase = true;
             c.text_limit = 8;
@@ -43,22 +44,29 @@ struct ModelFixture : ::testing::Test {
 };
 
 TEST_F(ModelFixture, SortedListsInsertCaseInsensitively) {
-    for (const char* t : {"SMS-M1", "Phone @ 19200", "iDEN", " None", "Phone", "SMS", "Computer", "ttyS3", "ttyS12"})
+    for (const char* t : {"SMS-M1", "Phone @ 19200", "iDEN", " None", "Phone", "SMS", "Computer",
+                          "ttyS3", "ttyS12"})
         model.add_item(1, t);
-    EXPECT_EQ(items(1), (std::vector<std::string>{" None", "Computer", "iDEN", "Phone", "Phone @ 19200", "SMS",
-                                                  "SMS-M1", "ttyS12", "ttyS3"}));
+    EXPECT_EQ(items(1),
+              (std::vector<std::string>{" None", "Computer", "iDEN", "Phone", "Phone @ 19200",
+                                        "SMS", "SMS-M1", "ttyS12", "ttyS3"}));
     model.add_item(4, "b");
     model.add_item(4, "a");
-    EXPECT_EQ(items(4), (std::vector<std::string>{"b", "a"})) << "unsorted lists keep insertion order";
+    EXPECT_EQ(items(4), (std::vector<std::string>{"b", "a"}))
+        << "unsorted lists keep insertion order";
 }
 
 TEST_F(ModelFixture, SelectByTextTakesFirstPrefixMatchAndKeepsSelectionOnMiss) {
     for (const char* t : {"TSIP 8N1", "SiRF", "TSIP", "Zodiac"}) model.add_item(1, t);
-    struct Case { const char* prefix; int expected_index; const char* selected_text; };
+    struct Case {
+        const char* prefix;
+        int expected_index;
+        const char* selected_text;
+    };
     const Case cases[] = {
-        {"TSIP", 1, "TSIP"},         // the shorter text sorts first
-        {"tsip 8", 2, "TSIP 8N1"},   // case-insensitive
-        {"Nothing", -1, "TSIP 8N1"}, // a miss leaves the selection alone
+        {"TSIP", 1, "TSIP"},          // the shorter text sorts first
+        {"tsip 8", 2, "TSIP 8N1"},    // case-insensitive
+        {"Nothing", -1, "TSIP 8N1"},  // a miss leaves the selection alone
         {"s", 0, "SiRF"},
     };
     for (const Case& c : cases) {
@@ -78,7 +86,8 @@ TEST_F(ModelFixture, UserActionsRaiseCommandsProgramActionsDoNot) {
     model.user_select(1, 0);
     model.user_click(3);
     model.user_double_click(4, 0);  // no items: nothing
-    EXPECT_EQ(commands, (std::vector<Recorded>{{1, Notification::selection_change}, {3, Notification::clicked}}));
+    EXPECT_EQ(commands, (std::vector<Recorded>{{1, Notification::selection_change},
+                                               {3, Notification::clicked}}));
 
     commands.clear();
     model.enable(3, false);
@@ -91,7 +100,8 @@ TEST_F(ModelFixture, EditBoxTypingAndSettingText) {
     EXPECT_EQ(model.text(2), "ABC123XY");
     model.set_text(2, "lower");  // the program's text is stored as given
     EXPECT_EQ(model.text(2), "lower");
-    EXPECT_EQ(commands, (std::vector<Recorded>{{2, Notification::edit_change}, {2, Notification::edit_change}}));
+    EXPECT_EQ(commands, (std::vector<Recorded>{{2, Notification::edit_change},
+                                               {2, Notification::edit_change}}));
     model.select_edit_text(2, 0, -1);
     EXPECT_EQ(model.find(2)->edit_sel_end, 5);
 }

@@ -1,7 +1,8 @@
+#include "device/device_panel.h"
+
 #include <gtest/gtest.h>
 
 #include "device/control_ids.h"
-#include "device/device_panel.h"
 #include "device/device_tables.h"
 #include "device/dispatcher.h"
 #include "tests/support/rig.h"
@@ -23,8 +24,9 @@ TEST(DeviceTables, SizesAndListsAreFilledSortedWithCodesAsData) {
     EXPECT_EQ(rig.window.item_count(ids::INTERNAL_DEVICE), 38);
     EXPECT_EQ(rig.window.item_count(ids::EXTERNAL_DEVICE), 24);
     for (int i = 0; i < rig.window.item_count(ids::EXTERNAL_DEVICE); ++i) {
-        const auto* row = device::find_device(device::external_device_table(),
-                                              static_cast<std::uint8_t>(rig.window.item_data(ids::EXTERNAL_DEVICE, i)));
+        const auto* row = device::find_device(
+            device::external_device_table(),
+            static_cast<std::uint8_t>(rig.window.item_data(ids::EXTERNAL_DEVICE, i)));
         ASSERT_NE(row, nullptr);
         EXPECT_EQ(row->text, rig.window.item_text(ids::EXTERNAL_DEVICE, i));
     }
@@ -83,12 +85,15 @@ TEST(UnitId, Reports) {
     };
     const Case cases[] = {
         {"four letters then garbage", 1, "", "0B 41 42 43 44 00 58 59 5A 57", "ABCD", "keep", true},
-        {"eight letters, byte 9 not zero", 1, "", "0B 31 32 33 34 35 36 37 38 39", "12345678", "keep", true},
+        {"eight letters, byte 9 not zero", 1, "", "0B 31 32 33 34 35 36 37 38 39", "12345678",
+         "keep", true},
         {"empty ID", 1, "OLD", "0B 00 41 41 41 41 41 41 41 41", "", "keep", true},
         {"same ID at state 2 confirms", 2, "ABCD", "0B 41 42 43 44 00 00 00 00 00", "ABCD",
          "The new ID was received by the VRK", false},
-        {"same ID at state 1 replaces", 1, "ABCD", "0B 41 42 43 44 00 00 00 00 00", "ABCD", "keep", true},
-        {"different ID at state 2 replaces", 2, "ABCD", "0B 57 58 00 00 00 00 00 00 00", "WX", "keep", true},
+        {"same ID at state 1 replaces", 1, "ABCD", "0B 41 42 43 44 00 00 00 00 00", "ABCD", "keep",
+         true},
+        {"different ID at state 2 replaces", 2, "ABCD", "0B 57 58 00 00 00 00 00 00 00", "WX",
+         "keep", true},
         {"case matters", 2, "ABCD", "0B 61 62 63 64 00 00 00 00 00", "abcd", "keep", true},
     };
     for (const Case& c : cases) {
@@ -117,7 +122,8 @@ TEST(UnitId, FirstReportAfterAResetSendsTheFourQueriesOnce) {
     link::reset_link_display(rig.ctx);
     dispatch(rig, "0B 41 00 00 00 00 00 00 00 00");
     EXPECT_EQ(rig.ctx.link.link_state, 1);
-    EXPECT_EQ(rig.take_sent(), (std::vector<Bytes>{hex("01 00"), hex("16 00"), hex("14 00"), hex("18 00")}));
+    EXPECT_EQ(rig.take_sent(),
+              (std::vector<Bytes>{hex("01 00"), hex("16 00"), hex("14 00"), hex("18 00")}));
     dispatch(rig, "0B 41 00 00 00 00 00 00 00 00");
     EXPECT_TRUE(rig.take_sent().empty());
 }
@@ -146,21 +152,28 @@ TEST(DeviceReports, SelectionConfirmationAndStatus) {
     };
     const Case cases[] = {
         {"internal code not in table", 1, ids::INTERNAL_DEVICE, 4, "15 0D", "Phone", "", 1},
-        {"internal 4 is Phone not Phone @ 19200", 1, ids::INTERNAL_DEVICE, -1, "15 04", "Phone", "", 1},
+        {"internal 4 is Phone not Phone @ 19200", 1, ids::INTERNAL_DEVICE, -1, "15 04", "Phone", "",
+         1},
         {"internal 6 is SMS not SMS-M1", 1, ids::INTERNAL_DEVICE, -1, "15 06", "SMS", "", 1},
-        {"gps 0 is TSIP not TSIP 8N1", 1, ids::GPS_TYPE, -1, "17 00", "TSIP", "Establishing link to the VRK...", 1},
-        {"gps leaves the status alone", 0, ids::GPS_TYPE, -1, "17 04", "TSIP 8N1", "Establishing link to the VRK...", 0},
+        {"gps 0 is TSIP not TSIP 8N1", 1, ids::GPS_TYPE, -1, "17 00", "TSIP",
+         "Establishing link to the VRK...", 1},
+        {"gps leaves the status alone", 0, ids::GPS_TYPE, -1, "17 04", "TSIP 8N1",
+         "Establishing link to the VRK...", 0},
         {"internal clears the status", 0, ids::INTERNAL_DEVICE, -1, "15 01", "Computer", "", 0},
-        {"external while searching loads settings", 0, ids::EXTERNAL_DEVICE, -1, "19 30", "1-Wire", "", 2},
+        {"external while searching loads settings", 0, ids::EXTERNAL_DEVICE, -1, "19 30", "1-Wire",
+         "", 2},
         {"internal equal at state 2 confirms", 2, ids::INTERNAL_DEVICE, 5, "15 05", "SMS-M1",
          "The new internal device was received by the VRK.", 2},
         {"external equal at state 2 confirms", 2, ids::EXTERNAL_DEVICE, 11, "19 0B", "SLIP",
          "The new external device was received by the VRK.", 2},
         {"gps equal at state 2 confirms", 2, ids::GPS_TYPE, 3, "17 03", "SiRF @ 19200",
          "The new GPS type was received by the VRK.", 2},
-        {"equal at state 1 is no confirmation", 1, ids::INTERNAL_DEVICE, 5, "15 05", "SMS-M1", "", 1},
-        {"different at state 2 moves the list", 2, ids::EXTERNAL_DEVICE, 11, "19 3B", "Garmin", "", 2},
-        {"external unknown code still loads settings", 1, ids::EXTERNAL_DEVICE, -1, "19 FF", "", "", 2},
+        {"equal at state 1 is no confirmation", 1, ids::INTERNAL_DEVICE, 5, "15 05", "SMS-M1", "",
+         1},
+        {"different at state 2 moves the list", 2, ids::EXTERNAL_DEVICE, 11, "19 3B", "Garmin", "",
+         2},
+        {"external unknown code still loads settings", 1, ids::EXTERNAL_DEVICE, -1, "19 FF", "", "",
+         2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,19 +1,39 @@
+#include "device/dispatcher.h"
+
 #include <gtest/gtest.h>
 
 #include "device/control_ids.h"
-#include "device/dispatcher.h"
 #include "tests/support/rig.h"
 
 namespace vrk::test {
 namespace {
 
-int dispatch(Rig& rig, Bytes message) { return device::dispatch_message(rig.ctx, message); }
+int dispatch(Rig& rig, Bytes message) {
+    return device::dispatch_message(rig.ctx, message);
+}
 
 TEST(Dispatcher, WrongLengthsAndUnknownTypesHaveNoEffect) {
     const char* ignored[] = {
-        "00", "00 00 00", "02 28 D7 00 01 00 00 00 00 00",  // VERSION_REPORT of 10
-        "0B 41 42 00", "15", "15 01 02", "17", "19 01 00", "1F", "1F 00 00", "21 00 00",
-        "29", "29 00 00", "2B 00 00", "2E 00 00", "2E 00 00 00 00", "30 01 00", "03 00", "FF 00", "7F",
+        "00",
+        "00 00 00",
+        "02 28 D7 00 01 00 00 00 00 00",  // VERSION_REPORT of 10
+        "0B 41 42 00",
+        "15",
+        "15 01 02",
+        "17",
+        "19 01 00",
+        "1F",
+        "1F 00 00",
+        "21 00 00",
+        "29",
+        "29 00 00",
+        "2B 00 00",
+        "2E 00 00",
+        "2E 00 00 00 00",
+        "30 01 00",
+        "03 00",
+        "FF 00",
+        "7F",
     };
     for (const char* m : ignored) {
         SCOPED_TRACE(m);
@@ -53,7 +73,8 @@ TEST(Dispatcher, AnnounceRequeriesAllButTheExternalDevice) {
     rig.ctx.link.link_state = 2;
     rig.window.set_text(ids::STATUS, "something");
     EXPECT_EQ(dispatch(rig, hex("00 7E")), 0);
-    EXPECT_EQ(rig.take_sent(), (std::vector<Bytes>{hex("01 00"), hex("0B 00"), hex("16 00"), hex("14 00")}));
+    EXPECT_EQ(rig.take_sent(),
+              (std::vector<Bytes>{hex("01 00"), hex("0B 00"), hex("16 00"), hex("14 00")}));
     EXPECT_EQ(rig.status(), "");
     EXPECT_EQ(rig.ctx.link.link_state, 2);
 }
@@ -70,11 +91,12 @@ TEST(Dispatcher, ModeAndExitQuestions) {
     };
     using platform::MessageAnswer, platform::MessageButtons, platform::MessageIcon;
     const Case cases[] = {
-        {"1F 00", std::nullopt, 0, "The VRK is in QB7 mode.", MessageButtons::ok, MessageIcon::none, true},
-        {"21 00", MessageAnswer::no, 0, "The VRK is running the application.\nExit VRKCFG?", MessageButtons::yes_no,
-         MessageIcon::question, true},
-        {"21 00", MessageAnswer::yes, 1, "The VRK is running the application.\nExit VRKCFG?", MessageButtons::yes_no,
-         MessageIcon::question, false},
+        {"1F 00", std::nullopt, 0, "The VRK is in QB7 mode.", MessageButtons::ok, MessageIcon::none,
+         true},
+        {"21 00", MessageAnswer::no, 0, "The VRK is running the application.\nExit VRKCFG?",
+         MessageButtons::yes_no, MessageIcon::question, true},
+        {"21 00", MessageAnswer::yes, 1, "The VRK is running the application.\nExit VRKCFG?",
+         MessageButtons::yes_no, MessageIcon::question, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
@@ -108,7 +130,8 @@ TEST(Dispatcher, TicksWhileABoxIsOpenAreDroppedAndBytesWaitForLater) {
             rig.tick();
             ++ticks_inside;
         }
-        EXPECT_EQ(rig.window.selection(ids::GPS_TYPE), -1) << "no message is handled while the box is open";
+        EXPECT_EQ(rig.window.selection(ids::GPS_TYPE), -1)
+            << "no message is handled while the box is open";
     };
     rig.host.answers.push_back(platform::MessageAnswer::no);
     rig.feed_message(hex("21 00"));

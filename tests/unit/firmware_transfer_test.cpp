@@ -1,13 +1,14 @@
 // Firmware download and compare, driven as the user and the unit drive it: an image picked in
 // the list, the buttons pressed, the unit's replies fed through the port and the poll cycle,
 // time moved by the fake clock.
+#include "device/firmware_transfer.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <new>
 
 #include "device/control_ids.h"
-#include "device/firmware_transfer.h"
 #include "link/poll_cycle.h"
 #include "tests/support/transfer_rig.h"
 
@@ -21,7 +22,9 @@ constexpr const char* NAME = "APP.vr4";
 Bytes page_data(const Bytes& image, std::size_t page) {
     Bytes data(256, 0xFF);
     const std::size_t at = page * 256;
-    if (at < image.size()) std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(at), std::min<std::size_t>(256, image.size() - at), data.begin());
+    if (at < image.size())
+        std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(at),
+                    std::min<std::size_t>(256, image.size() - at), data.begin());
     return data;
 }
 
@@ -42,11 +45,11 @@ Bytes only_message(TransferRig& rig) {
 
 struct SizeCase {
     std::size_t size;
-    const char* erase;          // the erase request
-    const char* program_head;   // header of the first programming request
-    const char* compare_head;   // header of the first compare request
-    std::size_t image_bytes;    // image bytes in the first page; the rest is 0xFF
-    const char* first_number;   // the page number the status line shows first
+    const char* erase;         // the erase request
+    const char* program_head;  // header of the first programming request
+    const char* compare_head;  // header of the first compare request
+    std::size_t image_bytes;   // image bytes in the first page; the rest is 0xFF
+    const char* first_number;  // the page number the status line shows first
 };
 
 const SizeCase SIZE_CASES[] = {
@@ -79,9 +82,11 @@ TEST(TransferSizes, EraseAndFirstProgrammingRequest) {
         const std::size_t last_page = (c.size - 1) / 256;
         const Bytes data(request.begin() + static_cast<std::ptrdiff_t>(head.size()), request.end());
         EXPECT_EQ(data, page_data(image, last_page));
-        EXPECT_EQ(std::count(data.begin() + static_cast<std::ptrdiff_t>(c.image_bytes), data.end(), 0xFF),
-                  static_cast<std::ptrdiff_t>(256 - c.image_bytes));
-        EXPECT_EQ(rig.status(), std::string("Programming page #") + c.first_number + "...Please wait");
+        EXPECT_EQ(
+            std::count(data.begin() + static_cast<std::ptrdiff_t>(c.image_bytes), data.end(), 0xFF),
+            static_cast<std::ptrdiff_t>(256 - c.image_bytes));
+        EXPECT_EQ(rig.status(),
+                  std::string("Programming page #") + c.first_number + "...Please wait");
     }
 }
 
@@ -94,7 +99,8 @@ TEST(TransferSizes, FirstCompareRequestIsAlwaysSixteenBit) {
         rig.press_compare();
         const Bytes request = only_message(rig);
         EXPECT_EQ(request, join(hex(c.compare_head), page_data(image, (c.size - 1) / 256)));
-        EXPECT_EQ(rig.status(), std::string("Comparing page #") + c.first_number + "...Please wait");
+        EXPECT_EQ(rig.status(),
+                  std::string("Comparing page #") + c.first_number + "...Please wait");
         EXPECT_TRUE(rig.transfer_controls_disabled());
         EXPECT_EQ(rig.window.focus(), ids::RUN_APPLICATION);
     }
@@ -136,7 +142,9 @@ TEST(WholeTransfer, DownloadAndCompareAgainstTheLoader) {
             const Bytes& r = requests[i];
             const std::size_t head = page >= 256 ? 4 : 2;
             EXPECT_EQ(r[0], page >= 256 ? 0x2D : 0x2A) << page;
-            EXPECT_EQ(Bytes(r.begin() + static_cast<std::ptrdiff_t>(head), r.end()), page_data(image, page)) << page;
+            EXPECT_EQ(Bytes(r.begin() + static_cast<std::ptrdiff_t>(head), r.end()),
+                      page_data(image, page))
+                << page;
         }
         Bytes padded = image;
         padded.resize(pages * 256, 0xFF);
@@ -254,7 +262,8 @@ TEST(Watchdog, PageIsSentAgainOnlyAfterMoreThanTwoSecondsWithTheSameBytes) {
         bool compare;
         const char* text;
     };
-    for (const Case c : {Case{false, "Retrying page #2...Please wait"}, Case{true, "Recomparing page #2...Please wait"}}) {
+    for (const Case c : {Case{false, "Retrying page #2...Please wait"},
+                         Case{true, "Recomparing page #2...Please wait"}}) {
         SCOPED_TRACE(c.text);
         WaitingForPage rig(c.compare);
         const std::string first_status = rig.status();
@@ -283,7 +292,10 @@ TEST(Watchdog, NoProgressForMoreThanThirtySecondsEndsTheOperation) {
         SCOPED_TRACE(c.what);
         TransferRig rig;
         rig.pick(NAME, test_image(1000));
-        if (c.stage == 2) rig.press_compare(); else rig.press_download();
+        if (c.stage == 2)
+            rig.press_compare();
+        else
+            rig.press_download();
         if (c.stage == 1) rig.reply(hex("29 00"));
         rig.take_sent();
         const std::uint32_t progress = rig.clock.now;
@@ -460,10 +472,13 @@ TEST(ImageFiles, AFailedStartSendsNothingAndKeepsThePreviousImage) {
              r.pick("B.vr4", test_image(600, 2));
          },
          "Error: Can't read B.vr4"},
-        {"too large", [](AfterCompareOfA& r) { r.pick("B.vr4", Bytes(8'388'609, 0x11)); }, "Error: B.vr4 is too large"},
+        {"too large", [](AfterCompareOfA& r) { r.pick("B.vr4", Bytes(8'388'609, 0x11)); },
+         "Error: B.vr4 is too large"},
         {"no memory",
          [](AfterCompareOfA& r) {
-             r.ctx.transfer.allocate_image = [](std::size_t) -> std::vector<std::uint8_t> { throw std::bad_alloc(); };
+             r.ctx.transfer.allocate_image = [](std::size_t) -> std::vector<std::uint8_t> {
+                 throw std::bad_alloc();
+             };
              r.pick("B.vr4", test_image(600, 2));
          },
          "Error: Not enough memory for B.vr4"},
@@ -473,7 +488,10 @@ TEST(ImageFiles, AFailedStartSendsNothingAndKeepsThePreviousImage) {
             SCOPED_TRACE(std::string(c.what) + (compare ? " compare" : " download"));
             AfterCompareOfA rig;
             c.arrange(rig);
-            if (compare) rig.press_compare(); else rig.press_download();
+            if (compare)
+                rig.press_compare();
+            else
+                rig.press_download();
             EXPECT_EQ(rig.status(), c.status);
             EXPECT_EQ(rig.host.beeps, 1);
             EXPECT_TRUE(rig.take_sent().empty());
@@ -537,7 +555,8 @@ TEST(ImageFiles, AnEmptyImageIsErasedAndComparedWithoutPages) {
 TEST(HostileReplies, PagesBeyondTheImageAreIgnoredAndAreNoProgress) {
     // Three pages; page 2 was sent. A reply is usable only when the page below the one it
     // names lies in the image.
-    const char* ignored[] = {"2B 04", "2B FF", "2E 00 04 00", "2E 00 FF FF", "2E 00 00 80", "30 01 04 00", "30 01 FF FF"};
+    const char* ignored[] = {"2B 04",       "2B FF",       "2E 00 04 00", "2E 00 FF FF",
+                             "2E 00 00 80", "30 01 04 00", "30 01 FF FF"};
     for (const char* reply : ignored) {
         SCOPED_TRACE(reply);
         TransferRig rig;
@@ -576,7 +595,8 @@ TEST(HostileReplies, TheImageBoundaryItselfIsUsable) {
 }
 
 TEST(HostileReplies, RepliesBeforeAnyImageDoNothing) {
-    for (const char* reply : {"29 00", "2B 00", "2B 01", "2E 00 00 00", "2E 00 01 00", "30 01 00 00", "30 00 00 00", "30 01 05 00"}) {
+    for (const char* reply : {"29 00", "2B 00", "2B 01", "2E 00 00 00", "2E 00 01 00",
+                              "30 01 00 00", "30 00 00 00", "30 01 05 00"}) {
         SCOPED_TRACE(reply);
         TransferRig rig;
         const std::string before = rig.status();

@@ -1,13 +1,16 @@
+#include "link/frame_codec.h"
+
 #include <gtest/gtest.h>
 
-#include "link/frame_codec.h"
 #include "tests/support/fakes.h"
 #include "tests/support/rig.h"
 
 namespace vrk::test {
 namespace {
 
-Bytes repeated(std::size_t n, std::uint8_t value) { return Bytes(n, value); }
+Bytes repeated(std::size_t n, std::uint8_t value) {
+    return Bytes(n, value);
+}
 
 struct Vector {
     const char* name;
@@ -58,7 +61,8 @@ TEST(FrameCodec, EmptyMessageWritesNothing) {
 TEST(FrameCodec, EachFrameIsOneWriteAndLongFramesSplitAt512) {
     // 260 bytes that never repeat three times and are all reserved values: 2n + 2 wire bytes.
     Bytes message;
-    for (int i = 0; i < 260; ++i) message.push_back(static_cast<std::uint8_t>(0xFC + (i % 2) + ((i / 2) % 2) * 2));
+    for (int i = 0; i < 260; ++i)
+        message.push_back(static_cast<std::uint8_t>(0xFC + (i % 2) + ((i / 2) % 2) * 2));
     FakePort port;
     link::CodecState codec;
     link::encode_frame(codec, port, message);
@@ -96,10 +100,19 @@ TEST(FrameDecoder, StateMachine) {
         {"escaped FF", hex("FF FD 30 FE"), {hex("FF")}},
         {"plain 30 is data", hex("FF 30 FE"), {hex("30")}},
         {"end acts while escape pending", hex("FF 0B FD FE"), {hex("0B")}},
-        {"escape survives REPEAT and applies to the count", hex("FF FD FC 30 41 FE"), {repeated(255, 0x41)}},
+        {"escape survives REPEAT and applies to the count",
+         hex("FF FD FC 30 41 FE"),
+         {repeated(255, 0x41)}},
         {"512 delivered bytewise", wire512, {m512}},
-        {"513 bytewise dropped up to next start", [&] { Bytes w = wire513; w.push_back(0x42); w.push_back(0xFE);
-                                                       Bytes t = hex("FF 43 FE"); w.insert(w.end(), t.begin(), t.end()); return w; }(),
+        {"513 bytewise dropped up to next start",
+         [&] {
+             Bytes w = wire513;
+             w.push_back(0x42);
+             w.push_back(0xFE);
+             Bytes t = hex("FF 43 FE");
+             w.insert(w.end(), t.begin(), t.end());
+             return w;
+         }(),
          {hex("43")}},
         {"512 by runs", hex("FF FC 02 41 FC FD 30 41 FC FD 30 41 FE"), {m512}},
         {"run passing 512 dropped", hex("FF FC 03 41 FC FD 30 41 FC FD 30 41 FE"), {}},
@@ -119,7 +132,8 @@ TEST(FrameDecoder, NeverWritesPastItsBufferWhateverArrives) {
     std::uint32_t x = 12345;
     for (int i = 0; i < 200000; ++i) {
         x = x * 1103515245u + 12345u;
-        const auto b = static_cast<std::uint8_t>((x >> 16) % 7 == 0 ? 0xFC + ((x >> 8) & 3) : (x >> 16) & 0xFF);
+        const auto b = static_cast<std::uint8_t>((x >> 16) % 7 == 0 ? 0xFC + ((x >> 8) & 3)
+                                                                    : (x >> 16) & 0xFF);
         const int n = link::frame_decoder(codec, b);
         ASSERT_GE(n, 0);
         ASSERT_LE(n, 512);

@@ -20,7 +20,7 @@ constexpr std::size_t FLASH_SIZE = 4 * 256;
 // Takes the program's writes; from byte `cut_at` of everything ever written, the rest of that
 // one write is lost, as when a line drops out in the middle of a frame.
 class CuttingPort : public FakePort {
-public:
+  public:
     std::size_t cut_at = SIZE_MAX;
     std::size_t total = 0;
     bool write(std::span<const std::uint8_t> bytes) override {
@@ -58,7 +58,8 @@ struct Outcome {
 
 // Runs one operation to its end on the fake clock. `cut_at` cuts the program's bytes,
 // `reply_cut_at` the loader's.
-Outcome run(bool download, std::size_t cut_at, std::size_t reply_cut_at, SmallLoader& loader, const Bytes& image) {
+Outcome run(bool download, std::size_t cut_at, std::size_t reply_cut_at, SmallLoader& loader,
+            const Bytes& image) {
     Rig rig(false);
     CuttingPort port;
     port.cut_at = cut_at;
@@ -69,8 +70,9 @@ Outcome run(bool download, std::size_t cut_at, std::size_t reply_cut_at, SmallLo
     rig.window.user_select(ids::APPLICATION, 0);
     rig.window.user_click(download ? ids::DOWNLOAD : ids::COMPARE);
 
-    const std::set<std::string> ends = {"APP.vr4 has been downloaded successfully", "APP.vr4 matched successfully",
-                                        "APP.vr4 doesn't match!!!!!", "Error: The VRK700 is not responding"};
+    const std::set<std::string> ends = {
+        "APP.vr4 has been downloaded successfully", "APP.vr4 matched successfully",
+        "APP.vr4 doesn't match!!!!!", "Error: The VRK700 is not responding"};
     link::CodecState far_end;
     std::size_t replied = 0;
     for (int tick = 0; tick < 5000 && ends.count(rig.window.text(ids::STATUS)) == 0; ++tick) {
@@ -103,7 +105,8 @@ TEST(LossyLine, ADownloadCutAtAnyByteEitherWayFinishesCorrectlyOrSaysSo) {
     const Bytes image = test_image(IMAGE_SIZE);
     // The clean run gives the number of bytes each way to sweep over.
     SmallLoader clean;
-    ASSERT_EQ(run(true, SIZE_MAX, SIZE_MAX, clean, image).status, "APP.vr4 has been downloaded successfully");
+    ASSERT_EQ(run(true, SIZE_MAX, SIZE_MAX, clean, image).status,
+              "APP.vr4 has been downloaded successfully");
     ASSERT_EQ(clean.flash, expected_flash(image));
 
     const std::size_t program_bytes = 4 + 4 * 300;  // erase + pages, an upper bound on the wire
@@ -114,7 +117,8 @@ TEST(LossyLine, ADownloadCutAtAnyByteEitherWayFinishesCorrectlyOrSaysSo) {
         SmallLoader loader;
         const Outcome o = towards_unit ? run(true, cut, SIZE_MAX, loader, image)
                                        : run(true, SIZE_MAX, cut - program_bytes, loader, image);
-        SCOPED_TRACE(testing::Message() << (towards_unit ? "request" : "reply") << " byte " << cut << ": " << o.status);
+        SCOPED_TRACE(testing::Message() << (towards_unit ? "request" : "reply") << " byte " << cut
+                                        << ": " << o.status);
         if (o.status == "APP.vr4 has been downloaded successfully") {
             ASSERT_EQ(o.flash, expected_flash(image));
             ++recovered;
@@ -125,7 +129,8 @@ TEST(LossyLine, ADownloadCutAtAnyByteEitherWayFinishesCorrectlyOrSaysSo) {
         }
     }
     // Only cuts inside the erase request or its answer (4 bytes each) may end unfinished.
-    EXPECT_EQ(recovered, static_cast<int>(program_bytes + reply_bytes) - 8) << "lost pages are retried, not given up";
+    EXPECT_EQ(recovered, static_cast<int>(program_bytes + reply_bytes) - 8)
+        << "lost pages are retried, not given up";
 }
 
 TEST(LossyLine, ACompareCutAtAnyByteNeverMatchesAFlashThatDiffers) {
@@ -137,7 +142,8 @@ TEST(LossyLine, ACompareCutAtAnyByteNeverMatchesAFlashThatDiffers) {
         SmallLoader loader;
         loader.flash = differing;
         const Outcome o = run(false, cut, SIZE_MAX, loader, image);
-        EXPECT_TRUE(o.status == "APP.vr4 doesn't match!!!!!" || o.status == "Error: The VRK700 is not responding")
+        EXPECT_TRUE(o.status == "APP.vr4 doesn't match!!!!!" ||
+                    o.status == "Error: The VRK700 is not responding")
             << o.status;
     }
 }

@@ -1,11 +1,12 @@
 // The macro recorder: what lands in the file for each message sent, the Record button's
 // dialog and proposals, and what happens when the file cannot take a record.
+#include "device/macro_recorder.h"
+
 #include <gtest/gtest.h>
 
 #include <numeric>
 
 #include "device/control_ids.h"
-#include "device/macro_recorder.h"
 #include "link/frame_codec.h"
 #include "link/poll_cycle.h"
 #include "tests/support/macro_reader.h"
@@ -60,9 +61,12 @@ TEST(MacroRecords, EachRecordedTypeAppendsItsExactBytes) {
         {"external device 0x30", hex("19 30"), hex("02 00 02 00 19 30 19 30")},
         {"erase", hex("28 00"), hex("02 00 02 80 28 00 29 00")},
         {"erase 2 blocks", hex("2C 02"), hex("02 00 02 80 2C 02 29 00")},
-        {"program page 3", cat({hex("2A 03"), d}), cat({hex("02 01 02 00 2A 03"), d, hex("2B 03")})},
-        {"program page 0x0123 wide", cat({hex("2D 00 23 01"), d}), cat({hex("04 01 04 80 2D 00 23 01"), d, hex("2E 00 23 01")})},
-        {"compare page 5", cat({hex("2F 00 05 00"), d}), cat({hex("04 01 04 00 2F 00 05 00"), d, hex("30 01 05 00")})},
+        {"program page 3", cat({hex("2A 03"), d}),
+         cat({hex("02 01 02 00 2A 03"), d, hex("2B 03")})},
+        {"program page 0x0123 wide", cat({hex("2D 00 23 01"), d}),
+         cat({hex("04 01 04 80 2D 00 23 01"), d, hex("2E 00 23 01")})},
+        {"compare page 5", cat({hex("2F 00 05 00"), d}),
+         cat({hex("04 01 04 00 2F 00 05 00"), d, hex("30 01 05 00")})},
         // A malformed request never makes the recorder read past the message.
         {"wide request cut to its type", hex("2D"), hex("01 00 04 80 2D 2E 00 00 00")},
     };
@@ -82,8 +86,8 @@ TEST(MacroRecords, EachRecordedTypeAppendsItsExactBytes) {
 TEST(MacroRecords, OtherMessagesAppendNothing) {
     RecorderRig rig;
     rig.start_recording();
-    for (const char* m : {"17 03", "0B 00", "0B 41 42 43 00 00 00 00 00 00", "01 00", "14 00", "16 00", "18 00", "1E 00",
-                          "20 00", "29 00", "2B 01", "30 01 00 00"})
+    for (const char* m : {"17 03", "0B 00", "0B 41 42 43 00 00 00 00 00 00", "01 00", "14 00",
+                          "16 00", "18 00", "1E 00", "20 00", "29 00", "2B 01", "30 01 00 00"})
         rig.send(hex(m));
     // As the program sends them: the baud hunt's probe while recording, a GPS type change.
     link::reset_link_display(rig.ctx);
@@ -144,7 +148,7 @@ TEST(MacroRecords, AWholeDownloadIsRecordedRequestByRequest) {
     }
     EXPECT_EQ(rig.file().size(), total);
     EXPECT_EQ(parse.records[0].reply_word, 0x8002);
-    EXPECT_EQ(parse.records[1].reply_word, 0x8004);  // wide page
+    EXPECT_EQ(parse.records[1].reply_word, 0x8004);      // wide page
     EXPECT_EQ(parse.records.back().reply_word, 0x0002);  // 8-bit page
 }
 
@@ -160,7 +164,8 @@ TEST(MacroReader, RejectsACutOffRecord) {
     const Bytes whole = hex("02 00 02 80 28 00 29 00 02 00 02 00 15 05 15 05");
     ASSERT_TRUE(read_macro(whole).ok());
     for (std::size_t cut = 9; cut < whole.size(); ++cut) {
-        const MacroParse p = read_macro(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
+        const MacroParse p =
+            read_macro(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
         EXPECT_FALSE(p.ok()) << cut;
         EXPECT_EQ(p.records.size(), 1u) << cut;
     }
@@ -229,7 +234,8 @@ TEST(RecordButton, ProposedName) {
         {"nothing selected", "/work/images", "", "/work/images/*.vbm"},
         {"no period", "/work/images", "NOPERIOD", "/work/images/NOPERIOD.vbm"},
         {"at the root", "/", "APP.vr4", "/APP.vbm"},
-        {"fits exactly", long_dir, std::string(fit, 'n') + ".vr4", long_dir + "/" + std::string(fit, 'n') + ".vbm"},
+        {"fits exactly", long_dir, std::string(fit, 'n') + ".vr4",
+         long_dir + "/" + std::string(fit, 'n') + ".vbm"},
         {"too long is not cut", long_dir, std::string(fit + 1, 'n') + ".vr4", long_dir + "/*.vbm"},
     };
     for (const auto& c : cases) {
@@ -281,7 +287,8 @@ TEST(RecordButton, InitialPathFromTheCurrentDirectory) {
 
 TEST(RecordButton, FileNamePartOfAPath) {
     const std::pair<const char*, std::size_t> cases[] = {
-        {"/a/b.vbm", 3}, {"C:\\dir\\x.vbm", 7}, {"C:x.vbm", 2}, {"x.vbm", 0}, {"dir/", 4}, {"a:b/c.vbm", 4},
+        {"/a/b.vbm", 3}, {"C:\\dir\\x.vbm", 7}, {"C:x.vbm", 2},
+        {"x.vbm", 0},    {"dir/", 4},           {"a:b/c.vbm", 4},
     };
     for (const auto& [path, start] : cases) EXPECT_EQ(device::file_name_start(path), start) << path;
 }

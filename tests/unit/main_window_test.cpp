@@ -1,6 +1,7 @@
+#include "app/main_window.h"
+
 #include <gtest/gtest.h>
 
-#include "app/main_window.h"
 #include "device/control_ids.h"
 #include "tests/support/rig.h"
 
@@ -43,7 +44,8 @@ TEST(MainWindowInit, ImageListAndPreselection) {
         EXPECT_EQ(rig.window.item_count(ids::APPLICATION), 3);
         EXPECT_EQ(rig.window.item_text(ids::APPLICATION, 0), "Alpha.VR4");
         EXPECT_EQ(rig.window.text(ids::APPLICATION), c.selected);
-        EXPECT_FALSE(rig.window.is_enabled(ids::DOWNLOAD)) << "preselection does not enable Download";
+        EXPECT_FALSE(rig.window.is_enabled(ids::DOWNLOAD))
+            << "preselection does not enable Download";
         EXPECT_FALSE(rig.window.is_enabled(ids::COMPARE));
         EXPECT_EQ(rig.status(), "Establishing link to the VRK...");
     }

@@ -1,7 +1,8 @@
+#include "link/poll_cycle.h"
+
 #include <gtest/gtest.h>
 
 #include "device/control_ids.h"
-#include "link/poll_cycle.h"
 #include "tests/support/rig.h"
 
 namespace vrk::test {
@@ -66,7 +67,8 @@ TEST(PollPort, AtMostOneMessagePerTick) {
     rig.port.feed(two);
     rig.tick();
     EXPECT_EQ(rig.window.text(ids::INTERNAL_DEVICE), "Computer");
-    EXPECT_EQ(rig.window.selection(ids::GPS_TYPE), -1) << "the second frame waits for the next tick";
+    EXPECT_EQ(rig.window.selection(ids::GPS_TYPE), -1)
+        << "the second frame waits for the next tick";
     rig.tick();
     EXPECT_EQ(rig.window.text(ids::GPS_TYPE), "TSIP");
 }
@@ -149,7 +151,8 @@ TEST(ResetLinkDisplay, EmptiesThePanelAndEndsATransferSilently) {
     EXPECT_EQ(rig.window.selection(ids::GPS_TYPE), -1);
     EXPECT_EQ(rig.status(), "Establishing link to the VRK...");
     EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
-    for (int id : {ids::APPLICATION, ids::DOWNLOAD, ids::COMPARE}) EXPECT_TRUE(rig.window.is_enabled(id));
+    for (int id : {ids::APPLICATION, ids::DOWNLOAD, ids::COMPARE})
+        EXPECT_TRUE(rig.window.is_enabled(id));
     EXPECT_EQ(rig.host.beeps, 0);
     EXPECT_EQ(rig.ctx.link.current_baud, 4800u) << "the baud rate is left alone";
     EXPECT_TRUE(rig.port.writes.empty());

@@ -1,9 +1,8 @@
 // POSIX files and the tick clock, in a private temporary directory that is the current one for
 // the duration of each test (the image search looks there).
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
@@ -23,7 +22,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
 class PosixFiles : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         previous_ = fs::current_path();
         std::string pattern = (fs::temp_directory_path() / "vrk_files_XXXXXX").string();
@@ -58,8 +57,8 @@ TEST_F(PosixFiles, CurrentDirectoryIsTheProcesssOwn) {
 }
 
 TEST_F(PosixFiles, FindFilesListsRegularFilesWithTheExtensionInAnyCase) {
-    for (const char* name : {"app.vr4", "BOOT.VR4", "mixed.Vr4", "notes.txt", "app.vr4.bak",
-                             "app.vr", "vr4"}) {
+    for (const char* name :
+         {"app.vr4", "BOOT.VR4", "mixed.Vr4", "notes.txt", "app.vr4.bak", "app.vr", "vr4"}) {
         put(name, "x");
     }
     fs::create_directory("folder.vr4");
@@ -104,10 +103,8 @@ TEST_F(PosixFiles, OpenReadRefusesWhatIsNotARegularFile) {
         FileError expected;
     };
     const std::vector<Row> rows = {
-        {"missing.vr4", FileError::not_found},
-        {"nowhere/app.vr4", FileError::not_found},
-        {"folder.vr4", FileError::io_failure},
-        {"pipe.vr4", FileError::io_failure},
+        {"missing.vr4", FileError::not_found}, {"nowhere/app.vr4", FileError::not_found},
+        {"folder.vr4", FileError::io_failure}, {"pipe.vr4", FileError::io_failure},
         {"/dev/zero", FileError::io_failure},
     };
     for (const auto& row : rows) {
@@ -184,7 +181,8 @@ TEST(PosixTickClock, FollowsTheSteadyClockInMilliseconds) {
     const std::uint32_t before = steady_ms();
     const std::uint32_t tick = clock.tick_ms();
     const std::uint32_t after = steady_ms();
-    EXPECT_LE(static_cast<std::uint32_t>(tick - before), static_cast<std::uint32_t>(after - before));
+    EXPECT_LE(static_cast<std::uint32_t>(tick - before),
+              static_cast<std::uint32_t>(after - before));
 
     // And it moves: wait for the next millisecond without sleeping a fixed time.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);

@@ -1,12 +1,12 @@
 // The device-free decisions of the POSIX layer: speeds, error categories, port names, the
 // extension match.
+#include "platform/posix/posix_helpers.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <string>
 #include <vector>
-
-#include "platform/posix/posix_helpers.h"
 
 namespace vrk::platform::posix {
 namespace {
@@ -18,10 +18,9 @@ struct SpeedRow {
 
 // Every rate of the unit's hunt, its neighbours, and the fast rates of USB adapters.
 const std::vector<SpeedRow> SPEED_ROWS = {
-    {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
-    {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800},
-    {921600, B921600},
+    {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},   {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600}, {115200, B115200},
+    {230400, B230400}, {460800, B460800}, {921600, B921600},
 };
 
 TEST(PosixSpeedTable, MapsKnownRatesBothWays) {
@@ -56,8 +55,8 @@ TEST(PosixErrorClassification, PortErrors) {
         {ENXIO, PortError::not_found},
         {EACCES, PortError::access_denied},
         {EPERM, PortError::access_denied},
-        {EBUSY, PortError::busy},         // exclusive mode held by another program
-        {EWOULDBLOCK, PortError::busy},   // another program's lock
+        {EBUSY, PortError::busy},        // exclusive mode held by another program
+        {EWOULDBLOCK, PortError::busy},  // another program's lock
         {ENOTTY, PortError::not_a_serial},
         {EISDIR, PortError::not_a_serial},
         {EIO, PortError::io_failure},
@@ -140,11 +139,10 @@ struct SuffixRow {
 
 TEST(PosixFileNames, ExtensionMatchIgnoresCase) {
     const std::vector<SuffixRow> rows = {
-        {"app.vr4", ".vr4", true},      {"APP.VR4", ".vr4", true},
-        {"boot.Vr4", ".VR4", true},     {".vr4", ".vr4", true},
-        {"app.vr4.bak", ".vr4", false}, {"app.vr", ".vr4", false},
-        {"appvr4", ".vr4", false},      {"vr4", ".vr4", false},
-        {"", ".vr4", false},            {"app.vr5", ".vr4", false},
+        {"app.vr4", ".vr4", true},  {"APP.VR4", ".vr4", true},      {"boot.Vr4", ".VR4", true},
+        {".vr4", ".vr4", true},     {"app.vr4.bak", ".vr4", false}, {"app.vr", ".vr4", false},
+        {"appvr4", ".vr4", false},  {"vr4", ".vr4", false},         {"", ".vr4", false},
+        {"app.vr5", ".vr4", false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.name) + " / " + row.suffix);

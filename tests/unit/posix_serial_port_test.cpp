@@ -2,14 +2,13 @@
 // unit on the master. Termios requests on a master act on its slave, so the test reads the line
 // settings there the way the simulator does.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <array>
 #include <chrono>
@@ -61,7 +60,7 @@ bool opens_for_unprivileged_user(const std::string& device) {
 }
 
 class PosixSerialPortOnPty : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         ASSERT_GE(master_, 0);
@@ -331,8 +330,8 @@ TEST_F(PosixSerialPortOnPty, AClosedPortRefusesEverythingHarmlessly) {
 }
 
 TEST(PosixPortOpen, ClassifiesWhatIsNotAPort) {
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("vrk_port_open_" + std::to_string(::getpid()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("vrk_port_open_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const auto plain_file = dir / "ttyUSB0";
     std::ofstream(plain_file) << "not a terminal";

@@ -1,23 +1,60 @@
 // The vrk-sim command line: every option reaches its setting, every mistake is named.
+#include "sim/sim_options.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "sim/demo_image.h"
-#include "sim/sim_options.h"
 
 namespace vrk::sim {
 namespace {
 
 TEST(SimOptions, EveryOptionReachesItsSetting) {
-    const auto r = parse_sim_options({"--baud", "9600", "--id", "ABC", "--version", "3.07", "--serial", "-5",
-                                      "--crystal", "16000000", "--short-version", "--announce", "--line-time",
-                                      "--erase-ms", "1500", "--program-ms=20", "--seed", "0x10", "--drop-rx", "0.1",
-                                      "--drop-tx", "0.2", "--corrupt", "0.001", "--stop-after", "12", "--wrong-page",
-                                      "--flash-out", "f.bin", "--log", "l.txt", "--link", "/tmp/vrk",
-                                      "--flash-type", "0x4A", "--gps-type", "3", "--internal-device", "4",
-                                      "--external-device", "50", "--flash-size", "65536"});
+    const auto r = parse_sim_options({"--baud",
+                                      "9600",
+                                      "--id",
+                                      "ABC",
+                                      "--version",
+                                      "3.07",
+                                      "--serial",
+                                      "-5",
+                                      "--crystal",
+                                      "16000000",
+                                      "--short-version",
+                                      "--announce",
+                                      "--line-time",
+                                      "--erase-ms",
+                                      "1500",
+                                      "--program-ms=20",
+                                      "--seed",
+                                      "0x10",
+                                      "--drop-rx",
+                                      "0.1",
+                                      "--drop-tx",
+                                      "0.2",
+                                      "--corrupt",
+                                      "0.001",
+                                      "--stop-after",
+                                      "12",
+                                      "--wrong-page",
+                                      "--flash-out",
+                                      "f.bin",
+                                      "--log",
+                                      "l.txt",
+                                      "--link",
+                                      "/tmp/vrk",
+                                      "--flash-type",
+                                      "0x4A",
+                                      "--gps-type",
+                                      "3",
+                                      "--internal-device",
+                                      "4",
+                                      "--external-device",
+                                      "50",
+                                      "--flash-size",
+                                      "65536"});
     ASSERT_EQ(r.error, "");
     const UnitConfig& u = r.options.unit;
     EXPECT_EQ(u.baud, 9600u);

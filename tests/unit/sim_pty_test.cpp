@@ -31,7 +31,7 @@ constexpr auto DEADLINE = 20s;
 
 // The program's end of the line, reduced to framing: the real port, the real codec.
 class ProgramEnd {
-public:
+  public:
     explicit ProgramEnd(const std::string& device) {
         platform::PortError error{};
         port = platform::PosixSerialPort::open(device, error);
@@ -89,11 +89,12 @@ Bytes program_wide(std::size_t page, std::uint8_t fill) {
 }
 
 class TempDir {
-public:
+  public:
     TempDir() {
-        path = std::filesystem::temp_directory_path() /
-               ("vrk-sim-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                std::to_string(Clock::now().time_since_epoch().count()));
+        path =
+            std::filesystem::temp_directory_path() /
+            ("vrk-sim-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + std::to_string(Clock::now().time_since_epoch().count()));
         std::filesystem::create_directories(path);
     }
     ~TempDir() {
@@ -240,7 +241,8 @@ TEST(SimPty, LineTimeHoldsEachByteForTenBitTimes) {
     const auto st = s.sim.stats();
     EXPECT_EQ(st.wire_bytes_received, 4u);
     EXPECT_EQ(st.wire_bytes_sent, 12u);
-    const auto wire_time = std::chrono::microseconds((st.wire_bytes_received + st.wire_bytes_sent) * 10 * 1'000'000 / 1200);
+    const auto wire_time = std::chrono::microseconds((st.wire_bytes_received + st.wire_bytes_sent) *
+                                                     10 * 1'000'000 / 1200);
     EXPECT_GE(elapsed, wire_time);
 }
 
@@ -293,7 +295,8 @@ TEST(SimPty, LostRepliesAndCorruptedBytes) {
         ASSERT_EQ(got.size(), clean.size());
         for (std::size_t i = 0; i < got.size(); ++i) {
             const unsigned diff = got[i] ^ clean[i];
-            EXPECT_TRUE(diff != 0 && (diff & (diff - 1)) == 0) << "byte " << i << ": exactly one bit flipped";
+            EXPECT_TRUE(diff != 0 && (diff & (diff - 1)) == 0)
+                << "byte " << i << ": exactly one bit flipped";
         }
         EXPECT_EQ(s.sim.stats().bytes_corrupted, clean.size());
     }

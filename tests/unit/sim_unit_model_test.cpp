@@ -26,7 +26,8 @@ Bytes page_message(std::uint8_t type, std::size_t page, std::uint8_t fill) {
     if (type == 0x2A) {
         m = {type, static_cast<std::uint8_t>(page)};
     } else {
-        m = {type, 0x00, static_cast<std::uint8_t>(page & 0xFF), static_cast<std::uint8_t>(page >> 8)};
+        m = {type, 0x00, static_cast<std::uint8_t>(page & 0xFF),
+             static_cast<std::uint8_t>(page >> 8)};
     }
     m.insert(m.end(), FLASH_PAGE_SIZE, fill);
     return m;
@@ -42,7 +43,8 @@ TEST(SimUnitModel, AnswersEveryRequestOfTheCatalogue) {
     const Exchange cases[] = {
         {"version, long form", "01 00", "02 28 D7 00 7C 11 01 00 00 00 E1 00"},
         {"ID query", "0B 00", "0B 56 52 4B 30 30 30 34 32 00"},
-        {"ID set of 4 characters", "0B 41 42 43 44 00 00 00 00 00", "0B 41 42 43 44 00 00 00 00 00"},
+        {"ID set of 4 characters", "0B 41 42 43 44 00 00 00 00 00",
+         "0B 41 42 43 44 00 00 00 00 00"},
         {"ID set, bytes after the terminator are not part of it", "0B 41 42 00 58 58 58 58 58 00",
          "0B 41 42 00 00 00 00 00 00 00"},
         {"ID set of 8 characters, terminator missing", "0B 31 32 33 34 35 36 37 38 39",
@@ -101,7 +103,8 @@ TEST(SimUnitModel, EraseClearsWholeBlocksOnlyAndTakesItsTimePerBlock) {
     c.erase_ms = 7;
     c.flash_size = 4 * FLASH_BLOCK_SIZE;
     UnitModel unit{c};
-    for (std::size_t at : {std::size_t{0}, FLASH_BLOCK_SIZE - 1, FLASH_BLOCK_SIZE, 3 * FLASH_BLOCK_SIZE})
+    for (std::size_t at :
+         {std::size_t{0}, FLASH_BLOCK_SIZE - 1, FLASH_BLOCK_SIZE, 3 * FLASH_BLOCK_SIZE})
         unit.poke_flash(at, 0x00);
 
     EXPECT_EQ(unit.handle(hex("28 00")).busy_ms, 7u);
@@ -145,7 +148,8 @@ TEST(SimUnitModel, RequestsThatBreakTheLayoutAreRefused) {
     wide_reserved[1] = 0x01;
     Bytes compare_reserved = page_message(0x2F, 0, 0xFF);
     compare_reserved[1] = 0x80;
-    for (const Bytes& m : {wide_low, wide_reserved, compare_reserved}) EXPECT_EQ(answer_text(unit.handle(m)), "");
+    for (const Bytes& m : {wide_low, wide_reserved, compare_reserved})
+        EXPECT_EQ(answer_text(unit.handle(m)), "");
     EXPECT_EQ(unit.malformed_requests(), 3u);
     EXPECT_EQ(unit.programmed_extent(), 0u);
 }
@@ -191,10 +195,13 @@ TEST(SimUnitModel, PagesBeyondTheFlashAreNeverWrittenNorAcknowledged) {
         {page_message(0x2F, 3, 0xFF), "30 00 03 00"},
         {page_message(0x2F, 0xFFFF, 0xFF), "30 00 FF FF"},
     };
-    for (const auto& x : cases) EXPECT_EQ(answer_text(unit.handle(x.request)), x.answer) << to_hex(Bytes(x.request.begin(), x.request.begin() + 4));
+    for (const auto& x : cases)
+        EXPECT_EQ(answer_text(unit.handle(x.request)), x.answer)
+            << to_hex(Bytes(x.request.begin(), x.request.begin() + 4));
     const auto flash = unit.flash_copy(unit.flash_size());
     ASSERT_EQ(flash.size(), c.flash_size);
-    EXPECT_TRUE(std::all_of(flash.begin() + 3 * 256, flash.end(), [](std::uint8_t b) { return b == 0xFF; }));
+    EXPECT_TRUE(std::all_of(flash.begin() + 3 * 256, flash.end(),
+                            [](std::uint8_t b) { return b == 0xFF; }));
     EXPECT_EQ(unit.flash_copy(SIZE_MAX).size(), c.flash_size);
     // poke outside the flash is ignored, not a write past the buffer.
     unit.poke_flash(c.flash_size, 0x00);
@@ -206,12 +213,15 @@ TEST(SimUnitModel, CompareReportsEqualOnlyForTheWholePage) {
     UnitModel unit{UnitConfig{}};
     (void)unit.handle(page_message(0x2D, 300, 0x42));
     EXPECT_EQ(answer_text(unit.handle(page_message(0x2F, 300, 0x42))), "30 01 2C 01");
-    EXPECT_EQ(answer_text(unit.handle(page_message(0x2F, 0, 0xFF))), "30 01 00 00") << "erased page";
+    EXPECT_EQ(answer_text(unit.handle(page_message(0x2F, 0, 0xFF))), "30 01 00 00")
+        << "erased page";
     unit.poke_flash(300 * 256 + 255, 0x43);
-    EXPECT_EQ(answer_text(unit.handle(page_message(0x2F, 300, 0x42))), "30 00 2C 01") << "last byte differs";
+    EXPECT_EQ(answer_text(unit.handle(page_message(0x2F, 300, 0x42))), "30 00 2C 01")
+        << "last byte differs";
     unit.poke_flash(300 * 256 + 255, 0x42);
     unit.poke_flash(300 * 256, 0x41);
-    EXPECT_EQ(answer_text(unit.handle(page_message(0x2F, 300, 0x42))), "30 00 2C 01") << "first byte differs";
+    EXPECT_EQ(answer_text(unit.handle(page_message(0x2F, 300, 0x42))), "30 00 2C 01")
+        << "first byte differs";
 }
 
 TEST(SimUnitModel, StopsAnsweringAnythingAfterTheConfiguredNumberOfPageRequests) {
@@ -223,7 +233,8 @@ TEST(SimUnitModel, StopsAnsweringAnythingAfterTheConfiguredNumberOfPageRequests)
     EXPECT_EQ(answer_text(unit.handle(page_message(0x2D, 400, 0x01))), "2E 00 90 01");
     EXPECT_EQ(answer_text(unit.handle(page_message(0x2F, 5, 0x01))), "30 01 05 00");
     EXPECT_EQ(answer_text(unit.handle(page_message(0x2A, 4, 0x02))), "");
-    EXPECT_EQ(unit.flash_copy(5 * 256)[4 * 256], 0xFF) << "the request that found the unit dead wrote nothing";
+    EXPECT_EQ(unit.flash_copy(5 * 256)[4 * 256], 0xFF)
+        << "the request that found the unit dead wrote nothing";
     EXPECT_EQ(answer_text(unit.handle(hex("0B 00"))), "") << "dead means dead";
     unit.set_silent(false);
     EXPECT_EQ(answer_text(unit.handle(hex("0B 00"))), "0B 56 52 4B 30 30 30 34 32 00");
@@ -243,7 +254,8 @@ TEST(SimUnitModel, WrongPageNamesThePageAboveOnEveryEighthWideAcknowledgement) {
     }
     for (std::size_t i = 0; i < named.size(); ++i) {
         const std::size_t page = 1000 - i;
-        EXPECT_EQ(named[i], (i + 1) % WRONG_PAGE_EVERY == 0 ? page + 1 : page) << "request " << i + 1;
+        EXPECT_EQ(named[i], (i + 1) % WRONG_PAGE_EVERY == 0 ? page + 1 : page)
+            << "request " << i + 1;
     }
 }
 
@@ -281,7 +293,8 @@ TEST(SimUnitConfig, RejectsConfigurationsTheUnitCannotRun) {
         {"ID with NUL", [](UnitConfig& c) { c.id = std::string("A\0B", 3); }, false},
         {"negative probability", [](UnitConfig& c) { c.drop_rx = -0.1; }, false},
         {"probability above 1", [](UnitConfig& c) { c.corrupt = 1.5; }, false},
-        {"NaN probability", [](UnitConfig& c) { c.drop_tx = std::numeric_limits<double>::quiet_NaN(); }, false},
+        {"NaN probability",
+         [](UnitConfig& c) { c.drop_tx = std::numeric_limits<double>::quiet_NaN(); }, false},
         {"16 MiB flash", [](UnitConfig& c) { c.flash_size = MAX_FLASH_SIZE; }, true},
         {"flash above 16 MiB", [](UnitConfig& c) { c.flash_size = MAX_FLASH_SIZE + 1; }, false},
     };

@@ -1,9 +1,10 @@
+#include "app/startup.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "app/main_window.h"
-#include "app/startup.h"
 #include "device/context.h"
 #include "device/control_ids.h"
 #include "tests/support/fakes.h"
@@ -13,7 +14,7 @@ namespace {
 
 // Ports that exist; those in `busy` fail to open. Every port handed out shares one event log.
 class FakeProvider : public platform::PortProvider {
-public:
+  public:
     std::vector<std::string> names;
     std::map<std::string, platform::PortError> failing;
     std::vector<std::string> opened;
@@ -28,35 +29,43 @@ public:
         return {std::move(port), platform::PortError::none};
     }
 
-private:
+  private:
     // The program owns the port it opens; the test keeps watching through a FakePort it owns.
     class ForwardingPort : public platform::SerialPort {
-    public:
-        explicit ForwardingPort(FakeProvider& p) : target_(*p.keep.emplace_back(std::make_unique<FakePort>())) {
+      public:
+        explicit ForwardingPort(FakeProvider& p)
+            : target_(*p.keep.emplace_back(std::make_unique<FakePort>())) {
             p.last = &target_;
         }
         bool configure(std::uint32_t b) override { return target_.configure(b); }
         bool set_baud_rate(std::uint32_t b) override { return target_.set_baud_rate(b); }
-        std::optional<std::size_t> read(std::span<std::uint8_t> b) override { return target_.read(b); }
+        std::optional<std::size_t> read(std::span<std::uint8_t> b) override {
+            return target_.read(b);
+        }
         bool write(std::span<const std::uint8_t> b) override { return target_.write(b); }
         std::optional<platform::ModemLines> modem_lines() override { return target_.modem_lines(); }
         bool set_dtr_rts(bool on) override { return target_.set_dtr_rts(on); }
         void close() override { target_.close(); }
 
-    private:
+      private:
         FakePort& target_;
     };
 };
 
 class ScriptedUi : public app::DialogRunner {
-public:
-    std::function<void(platform::ControlsModel&)> on_ports = [](platform::ControlsModel& m) { m.user_click(ids::OK); };
-    std::function<void(Context&)> on_main = [](Context& ctx) { ctx.main_window.user_click(ids::EXIT); };
+  public:
+    std::function<void(platform::ControlsModel&)> on_ports = [](platform::ControlsModel& m) {
+        m.user_click(ids::OK);
+    };
+    std::function<void(Context&)> on_main = [](Context& ctx) {
+        ctx.main_window.user_click(ids::EXIT);
+    };
     std::vector<std::string> port_list;
     bool main_shown = false;
 
     void run_port_selection(platform::ControlsModel& model) override {
-        for (int i = 0; i < model.item_count(ids::PORT_LIST); ++i) port_list.push_back(model.item_text(ids::PORT_LIST, i));
+        for (int i = 0; i < model.item_count(ids::PORT_LIST); ++i)
+            port_list.push_back(model.item_text(ids::PORT_LIST, i));
         on_ports(model);
     }
     void run_main_window(Context& ctx) override {
@@ -71,7 +80,9 @@ struct StartupRig {
     MemoryFileSystem files;
     FakeHost host;
     ScriptedUi ui;
-    int run(app::StartupOptions options = {}) { return app::run_program(ports, clock, files, host, ui, options); }
+    int run(app::StartupOptions options = {}) {
+        return app::run_program(ports, clock, files, host, ui, options);
+    }
 };
 
 TEST(PortSelection, ListsPortsThatOpenSortedAsTextKeepingTheTruePort) {
