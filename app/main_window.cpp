@@ -1,13 +1,14 @@
 #include "app/main_window.h"
 
 #include "app/res/dialog_templates.h"
-#include "device/context.h"
-#include "device/control_ids.h"
 #include "device/device_panel.h"
+#include "device/engine.h"
 #include "device/firmware_transfer.h"
 #include "device/macro_recorder.h"
-#include "device/messages.h"
+#include "link/messages.h"
 #include "link/poll_cycle.h"
+#include "platform/control_ids.h"
+#include "platform/path_names.h"
 
 namespace vrk::app {
 
@@ -27,16 +28,15 @@ std::string_view command_line_file_name(std::string_view command_line) {
     // The shell that starts us may hand over a path in either system's form, with a drive
     // ("C:\\images\\main.vr4") or without: everything up to the last colon, slash or
     // backslash is directory.
-    const std::size_t last = name.find_last_of(":/\\");
-    return last == std::string_view::npos ? name : name.substr(last + 1);
+    return platform::file_name_part(name, platform::PathRule::command_line);
 }
 
 void init_main_window(Context& ctx, std::string_view command_line) {
     auto& window = ctx.main_window;
     window.set_command_sink([&ctx](int id, Notification n) { on_command(ctx, id, n); });
 
-    device::init_macro_path(ctx);
-    device::init_device_panel(ctx);
+    device::init_macro_path(ctx.engine);
+    device::init_device_panel(ctx.engine);
 
     for (const std::string& name : ctx.files.find_files(".vr4"))
         window.add_item(ids::APPLICATION, name);
@@ -46,7 +46,7 @@ void init_main_window(Context& ctx, std::string_view command_line) {
     const std::string_view name = command_line_file_name(command_line);
     if (!name.empty()) (void)window.select_by_text(ids::APPLICATION, name);
 
-    window.set_text(ids::STATUS, link::ESTABLISHING_LINK_TEXT);
+    ctx.engine.events.status_changed(device::ESTABLISHING_LINK_TEXT);
 }
 
 void on_command(Context& ctx, int id, Notification notification) {
@@ -58,25 +58,25 @@ void on_command(Context& ctx, int id, Notification notification) {
                 window.enable(ids::SEND_ID, !window.text(ids::UNIT_ID).empty());
             break;
         case ids::SEND_ID:
-            device::send_unit_id(ctx);
+            device::send_unit_id(ctx.engine);
             break;
         case ids::INTERNAL_DEVICE:
-            if (selection_change) device::send_internal_device(ctx);
+            if (selection_change) device::send_internal_device(ctx.engine);
             break;
         case ids::EXTERNAL_DEVICE:
-            if (selection_change) device::send_external_device(ctx);
+            if (selection_change) device::send_external_device(ctx.engine);
             break;
         case ids::GPS_TYPE:
-            if (selection_change) device::send_gps_type(ctx);
+            if (selection_change) device::send_gps_type(ctx.engine);
             break;
         case ids::EXIT:
             window.end_dialog(-1);
             break;
         case ids::QB7_MODE:
-            device::send_request(ctx, device::ENTER_QB7_MODE);
+            device::send_request(ctx.engine, link::messages::ENTER_QB7_MODE);
             break;
         case ids::RUN_APPLICATION:
-            device::send_request(ctx, device::RUN_APPLICATION);
+            device::send_request(ctx.engine, link::messages::RUN_APPLICATION);
             break;
         case ids::APPLICATION:
             if (selection_change) {
@@ -85,13 +85,13 @@ void on_command(Context& ctx, int id, Notification notification) {
             }
             break;
         case ids::DOWNLOAD:
-            device::start_download(ctx);
+            device::start_download(ctx.engine);
             break;
         case ids::COMPARE:
-            device::start_compare(ctx);
+            device::start_compare(ctx.engine);
             break;
         case ids::RECORD:
-            device::toggle_recording(ctx);
+            device::toggle_recording(ctx.engine);
             break;
         default:
             break;  // OK and Cancel among them: Escape does not close this window
@@ -108,7 +108,7 @@ void on_timer_tick(Context& ctx) {
         ctx.poll_guard = previous;
         return;
     }
-    if (link::poll_port(ctx) != 0) ctx.main_window.end_dialog(-1);
+    if (link::poll_port(ctx.link, ctx.engine) != 0) ctx.main_window.end_dialog(-1);
     ctx.poll_guard = 0;
 }
 

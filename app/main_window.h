@@ -1,18 +1,15 @@
 // The main window's logic: initialisation, command routing and the timer tick with its poll
-// guard. The front-end draws the controls model and calls these; it runs the 10 ms timer.
+// guard. The front-end draws the controls model and feeds it the user's actions; the session
+// calls these.
 #pragma once
 
 #include <string_view>
 
+#include "app/context.h"
 #include "platform/controls_model.h"
-
-namespace vrk {
-struct Context;
-}
 
 namespace vrk::app {
 
-inline constexpr int TIMER_PERIOD_MS = 10;
 inline constexpr const char* MAIN_CAPTION = "VRK 700 Configuration 42.15";
 
 // Builds the main window's model from its template (before the context is made).

@@ -1,24 +1,15 @@
 #include "app/startup.h"
 
-#include "app/main_window.h"
 #include "app/res/dialog_templates.h"
-#include "device/context.h"
-#include "device/control_ids.h"
-#include "device/firmware_transfer.h"
-#include "device/macro_recorder.h"
-#include "link/poll_cycle.h"
+#include "app/session.h"
+#include "platform/control_ids.h"
+#include "platform/path_names.h"
 
 namespace vrk::app {
 
 using platform::Notification;
 
 namespace {
-
-// What the list shows for a device: its name without the device directory.
-std::string display_name(const std::string& device) {
-    const std::size_t slash = device.find_last_of('/');
-    return slash == std::string::npos ? device : device.substr(slash + 1);
-}
 
 void show_port_error(platform::HostServices& host, platform::PortError error,
                      const std::string& device) {
@@ -36,7 +27,8 @@ bool fill_port_list(platform::ControlsModel& model, platform::PortProvider& port
         platform::OpenResult opened = ports.open(device);
         if (!opened.port) continue;
         opened.port->close();
-        const int index = model.add_item(ids::PORT_LIST, display_name(device));
+        const int index = model.add_item(ids::PORT_LIST, std::string(platform::file_name_part(
+                                                             device, platform::PathRule::slash)));
         model.set_item_data(ids::PORT_LIST, index, static_cast<std::uint32_t>(devices.size()));
         devices.push_back(device);
     }
@@ -95,30 +87,12 @@ int run_program(platform::PortProvider& ports, platform::TickClock& clock,
         show_port_error(host, opened.error, device);
         return 0;
     }
-    platform::SerialPort& port = *opened.port;
-
-    // 3-5. The unit's line settings, DTR and RTS raised.
-    (void)port.configure(link::START_BAUD);
-
-    platform::ControlsModel window;
-    build_main_window(window);
-    Context ctx(port, clock, files, host, window);
-    ctx.link.current_baud = link::START_BAUD;
-
-    // 6-7. The first probe of the baud hunt goes out at once, at 115200.
-    ctx.link.next_probe_time = clock.tick_ms() + link::PROBE_INTERVAL_MS;
-    link::send_id_query(ctx);
-
-    // 8. The main window, until it closes.
-    init_main_window(ctx, options.command_line);
-    ui.run_main_window(ctx);
-
-    // 9. Release in order: the macro file (its records are the user's work), the image, then
-    // the lines are dropped before the port closes so the unit sees the host go away.
-    device::close_macro_file(ctx);
-    device::free_image(ctx);
-    (void)port.set_dtr_rts(false);
-    port.close();
+    // The session configures the line, initialises the window and sends the first probe.
+    Session session(std::move(opened.port), device, SessionServices{clock, files, host},
+                    options.command_line);
+    ui.run_main_window(session);
+    // Releases in order: the macro file, the image, DTR and RTS, the port.
+    session.shutdown();
     return 0;
 }
 

@@ -1,32 +1,19 @@
-// The program's outer lifetime: choose a port, open and configure it, send the first probe,
-// run the main window until it closes, release everything in order.
+// The program's outer lifetime: choose a port, open it, run a session in the main window until
+// it closes, release everything in order.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/front_end.h"
 #include "platform/controls_model.h"
 #include "platform/files.h"
 #include "platform/host_services.h"
 #include "platform/serial_port.h"
 #include "platform/tick_clock.h"
 
-namespace vrk {
-struct Context;
-}
-
 namespace vrk::app {
-
-// The front-end that runs the two modal dialogs. Each call returns once the model is ended.
-class DialogRunner {
-  public:
-    virtual ~DialogRunner() = default;
-    // Shows "SELECTPORT" over its model until model.ended().
-    virtual void run_port_selection(platform::ControlsModel& model) = 0;
-    // Shows "MAIN" and calls on_timer_tick every 10 ms until the model is ended.
-    virtual void run_main_window(Context& ctx) = 0;
-};
 
 // Fills the port list with the devices that open (each is closed again at once), sorted as
 // text; item data is the index in `devices`. Returns false (after nothing was added) when no

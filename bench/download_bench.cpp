@@ -18,6 +18,8 @@
 #include <string>
 
 #include "link/frame_codec.h"
+#include "link/link.h"
+#include "platform/control_ids.h"
 #include "platform/host_services.h"
 #include "platform/posix/posix_platform.h"
 #include "sim/demo_image.h"
@@ -41,6 +43,11 @@ class QuietHost final : public platform::HostServices {
     std::optional<std::string> save_file_dialog(const platform::SaveFileRequest&) override {
         return std::nullopt;
     }
+};
+
+class StillClock final : public platform::TickClock {
+  public:
+    std::uint32_t tick_ms() override { return 1000; }
 };
 
 double thread_cpu_seconds(int who) {
@@ -94,11 +101,11 @@ void download_case(std::uint32_t baud, std::size_t size) {
     }
     const auto before = s.sim().stats();
     const std::uint64_t ticks_before = s.ticks();
-    const int index = s.item_index(1013, name);
-    s.window().user_select(1013, index);
+    const int index = s.item_index(ids::APPLICATION, name);
+    s.window().user_select(ids::APPLICATION, index);
     const std::string done = name + " has been downloaded successfully";
     const auto t0 = Clock::now();
-    s.window().user_click(1014);
+    s.window().user_click(ids::DOWNLOAD);
     const bool ok =
         s.run_until([&] { return s.status() == done || s.status().rfind("Error", 0) == 0; },
                     std::chrono::minutes(30));
@@ -136,21 +143,18 @@ void round_trip_case() {
     platform::PortError port_error{};
     auto port = platform::PosixSerialPort::open(unit.device_path(), port_error);
     if (!port || !port->configure(115200)) return;
-    link::CodecState tx, rx;
+    StillClock clock;
+    link::Link line(*port, clock);
     constexpr int COUNT = 500;
-    const std::uint8_t query[] = {0x0B, 0x00};
     double total = 0;
     for (int i = 0; i < COUNT; ++i) {
         const auto t0 = Clock::now();
-        link::encode_frame(tx, *port, query);
+        link::send_id_query(line);
         bool got = false;
         while (!got) {
-            const int b = link::port_read_byte(rx, *port);
+            const int b = link::port_read_byte(line.reader, *port);
             if (b < 0) continue;
-            if (link::frame_decoder(rx, static_cast<std::uint8_t>(b)) > 0) {
-                rx.rx_length = -1;
-                got = true;
-            }
+            got = !link::frame_decoder(line.decoder, static_cast<std::uint8_t>(b)).empty();
         }
         total += std::chrono::duration<double>(Clock::now() - t0).count();
     }

@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
-#include "device/context.h"
-#include "device/control_ids.h"
+#include "app/session.h"
 #include "device/firmware_transfer.h"
 #include "device/macro_recorder.h"
+#include "link/messages.h"
+#include "platform/control_ids.h"
 #include "platform/controls_model.h"
 
 namespace {
@@ -140,29 +140,30 @@ struct Figures {
 };
 
 // One download, answered instantly: every acknowledgement names the page just sent.
-Figures run_download(Context& ctx, NullPort& port) {
+Figures run_download(device::Engine& engine, NullPort& port) {
+    namespace msg = link::messages;
     Figures f;
-    device::start_download(ctx);
-    device::on_erase_done(ctx);
-    const auto& request = ctx.transfer.page_message;
+    device::start_download(engine);
+    const std::uint8_t erased[2] = {msg::ERASE_DONE, 0x00};
+    device::on_transfer_reply(engine, erased);
+    const auto& request = engine.transfer.page_message;
     const auto t0 = std::chrono::steady_clock::now();
     const std::size_t before = allocations.load();
-    while (ctx.transfer.operation_start_time != 0 && ctx.transfer.current_page > 0) {
+    while (device::operation_running(engine.transfer) && engine.transfer.current_page > 0) {
         ++f.pages;
-        if (request[0] == device::PROGRAM_PAGE_WIDE) {
-            const std::uint8_t ack[4] = {device::PAGE_PROGRAMMED_WIDE, 0x00, request[2],
-                                         request[3]};
-            device::on_page_programmed_wide(ctx, ack);
+        if (request[0] == msg::PROGRAM_PAGE_WIDE) {
+            const std::uint8_t ack[4] = {msg::PAGE_PROGRAMMED_WIDE, 0x00, request[2], request[3]};
+            device::on_transfer_reply(engine, ack);
         } else {
-            const std::uint8_t ack[2] = {device::PAGE_PROGRAMMED, request[1]};
-            device::on_page_programmed(ctx, ack);
+            const std::uint8_t ack[2] = {msg::PAGE_PROGRAMMED, request[1]};
+            device::on_transfer_reply(engine, ack);
         }
     }
     f.page_allocations = allocations.load() - before;
     f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     // Page 0's acknowledgement ends the download (its result text is built once, not per page).
-    const std::uint8_t last[2] = {device::PAGE_PROGRAMMED, 0x00};
-    device::on_page_programmed(ctx, last);
+    const std::uint8_t last[2] = {msg::PAGE_PROGRAMMED, 0x00};
+    device::on_transfer_reply(engine, last);
     ++f.pages;
     f.wire_bytes = port.bytes;
     return f;
@@ -173,16 +174,16 @@ void report(const char* title, bool recording) {
     StillClock clock;
     OneImage files;
     NullHost host;
-    platform::ControlsModel window;
     files.content.resize(IMAGE_SIZE);
     for (std::size_t i = 0; i < IMAGE_SIZE; ++i)
         files.content[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
 
-    app::build_main_window(window);
-    Context ctx{port, clock, files, host, window};
-    app::init_main_window(ctx, "");
+    // The session as the window runs it, status line and progress bar included.
+    app::Session session(port, "bench", {clock, files, host});
+    device::Engine& engine = session.engine();
+    platform::ControlsModel& window = session.window();
     window.set_selection(ids::APPLICATION, 0);
-    if (recording) device::toggle_recording(ctx);
+    if (recording) device::toggle_recording(engine);
 
     std::size_t pages = 0;
     std::size_t page_allocations = 0;
@@ -190,7 +191,7 @@ void report(const char* title, bool recording) {
     double seconds = 0;
     for (int run = 0; run < RUNS; ++run) {
         port.bytes = 0;
-        const Figures f = run_download(ctx, port);
+        const Figures f = run_download(engine, port);
         if (window.text(ids::STATUS) != IMAGE_NAME + " has been downloaded successfully") {
             std::printf("download did not complete: %s\n", window.text(ids::STATUS).c_str());
             std::exit(1);
@@ -200,7 +201,7 @@ void report(const char* title, bool recording) {
         seconds += f.seconds;
         wire += f.wire_bytes;
     }
-    if (recording) device::toggle_recording(ctx);
+    if (recording) device::toggle_recording(engine);
     std::printf("%s\n", title);
     std::printf("  image %zu bytes, %d downloads, %zu pages each\n", IMAGE_SIZE, RUNS,
                 pages / RUNS);

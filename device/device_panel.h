@@ -6,29 +6,30 @@
 #include <cstdint>
 #include <span>
 
-namespace vrk {
-struct Context;
-}
-
 namespace vrk::device {
 
+struct Engine;
+
 // Fills the three device lists from their tables (item data = code) and limits the ID box.
-void init_device_panel(Context& ctx);
+void init_device_panel(Engine& engine);
 
 // Report handlers, called by the dispatcher at the exact lengths.
-void show_version_report(Context& ctx, std::span<const std::uint8_t> message);  // 8 or 12 bytes
-void show_unit_id(Context& ctx,
+void show_version_report(Engine& engine, std::span<const std::uint8_t> message);  // 8 or 12 bytes
+void show_unit_id(Engine& engine,
                   std::span<std::uint8_t> message);  // 10 bytes; byte 9 is overwritten
-void show_internal_device(Context& ctx, std::span<const std::uint8_t> message);  // 2 bytes
-void show_external_device(Context& ctx, std::span<const std::uint8_t> message);  // 2 bytes
-void show_gps_type(Context& ctx, std::span<const std::uint8_t> message);         // 2 bytes
+void show_internal_device(Engine& engine, std::span<const std::uint8_t> message);  // 2 bytes
+void show_external_device(Engine& engine, std::span<const std::uint8_t> message);  // 2 bytes
+void show_gps_type(Engine& engine, std::span<const std::uint8_t> message);         // 2 bytes
 
 // Requests.
-void send_request(Context& ctx, std::uint8_t type);  // two bytes, byte 1 without meaning
-void send_unit_id(Context& ctx);                     // always 10 bytes
-void send_internal_device(Context& ctx);             // on the user's selection change
-void send_external_device(Context& ctx);
-void send_gps_type(Context& ctx);
+void send_request(Engine& engine, std::uint8_t type);  // two bytes, byte 1 without meaning
+void send_unit_id(Engine& engine);                     // always 10 bytes
+// The four queries that load the unit's data once it answers the probe: version, GPS type,
+// internal and external device (the last report marks the settings loaded).
+void send_unit_queries(Engine& engine);
+void send_internal_device(Engine& engine);  // on the user's selection change
+void send_external_device(Engine& engine);
+void send_gps_type(Engine& engine);
 
 inline constexpr const char* ID_RECEIVED_TEXT = "The new ID was received by the VRK";
 inline constexpr const char* INTERNAL_RECEIVED_TEXT =

@@ -1,18 +1,16 @@
 #include "device/dispatcher.h"
 
-#include <array>
-
-#include "device/context.h"
-#include "device/control_ids.h"
 #include "device/device_panel.h"
+#include "device/engine.h"
 #include "device/firmware_transfer.h"
-#include "device/messages.h"
-#include "link/frame_codec.h"
-#include "link/poll_cycle.h"
+#include "link/link.h"
+#include "link/messages.h"
 
 namespace vrk::device {
 
-int dispatch_message(Context& ctx, std::span<std::uint8_t> message) {
+using namespace link::messages;
+
+int dispatch_message(Engine& e, std::span<std::uint8_t> message) {
     if (message.empty()) return 0;
     const std::size_t length = message.size();
     switch (message[0]) {
@@ -20,54 +18,45 @@ int dispatch_message(Context& ctx, std::span<std::uint8_t> message) {
             // A unit that restarts announces itself: load its data again. The external device is
             // not asked for, so the settings stay loaded and later reports confirm.
             if (length != 2) return 0;
-            send_request(ctx, VERSION_QUERY);
-            link::send_id_query(ctx);
-            send_request(ctx, GPS_TYPE_QUERY);
-            send_request(ctx, INTERNAL_DEVICE_QUERY);
-            ctx.main_window.set_text(ids::STATUS, "");
+            send_request(e, VERSION_QUERY);
+            link::send_id_query(e.link);
+            send_request(e, GPS_TYPE_QUERY);
+            send_request(e, INTERNAL_DEVICE_QUERY);
+            e.events.status_changed("");
             return 0;
         case VERSION_REPORT:
             if (length == VERSION_REPORT_SHORT_LENGTH || length == VERSION_REPORT_LONG_LENGTH)
-                show_version_report(ctx, message);
+                show_version_report(e, message);
             return 0;
         case ID_MESSAGE:
-            if (length == ID_MESSAGE_LENGTH) show_unit_id(ctx, message);
+            if (length == ID_MESSAGE_LENGTH) show_unit_id(e, message);
             return 0;
         case INTERNAL_DEVICE:
-            if (length == 2) show_internal_device(ctx, message);
+            if (length == 2) show_internal_device(e, message);
             return 0;
         case GPS_TYPE:
-            if (length == 2) show_gps_type(ctx, message);
+            if (length == 2) show_gps_type(e, message);
             return 0;
         case EXTERNAL_DEVICE:
-            if (length == 2) show_external_device(ctx, message);
+            if (length == 2) show_external_device(e, message);
             return 0;
         case QB7_MODE_REPORT:
             if (length != 2) return 0;
-            (void)ctx.host.message_box(QB7_MODE_TEXT, CONFIRMATION_CAPTION,
-                                       platform::MessageButtons::ok, platform::MessageIcon::none);
-            link::reset_link_display(ctx);
+            e.events.mode_reported(UnitMode::qb7);
+            if (e.prompts != nullptr) e.prompts->qb7_mode();
+            reset_link_display(e, link::LinkLoss::mode_report);
             return 0;
         case APPLICATION_RUNNING:
             if (length != 2) return 0;
-            if (ctx.host.message_box(APPLICATION_RUNNING_TEXT, CONFIRMATION_CAPTION,
-                                     platform::MessageButtons::yes_no,
-                                     platform::MessageIcon::question) ==
-                platform::MessageAnswer::yes)
-                return 1;
-            link::reset_link_display(ctx);
+            e.events.mode_reported(UnitMode::application_running);
+            if (e.prompts != nullptr && e.prompts->exit_when_application_runs()) return 1;
+            reset_link_display(e, link::LinkLoss::mode_report);
             return 0;
         case ERASE_DONE:
-            if (length == 2) on_erase_done(ctx);
-            return 0;
         case PAGE_PROGRAMMED:
-            if (length == PAGE_PROGRAMMED_LENGTH) on_page_programmed(ctx, message);
-            return 0;
         case PAGE_PROGRAMMED_WIDE:
-            if (length == PAGE_PROGRAMMED_WIDE_LENGTH) on_page_programmed_wide(ctx, message);
-            return 0;
         case PAGE_COMPARED:
-            if (length == PAGE_COMPARED_LENGTH) on_page_compared(ctx, message);
+            on_transfer_reply(e, message);
             return 0;
         default:
             return 0;

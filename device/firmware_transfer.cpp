@@ -2,32 +2,39 @@
 //
 // The unit's loader is strictly stop-and-wait: it answers each request once, and the page
 // number in its answer says which page it took, so the next request is always the page below
-// the one reported. Nothing here waits; every step runs from a button, a reply or the watchdog.
+// the one reported. Nothing here waits; every step runs from a command, a reply or the
+// watchdog.
 //
-// Every page request is built in one buffer that lives as long as the context, and the texts
+// The line has no checksum, so a page number can arrive garbled. The protocol's rule (the
+// reported page decides the next) is kept, and bookkeeping is added on top: a page is done
+// only when a reply names it after it was sent, and when the unit reports page 0 while some
+// pages are not done, the highest of those goes next. A unit that answers in order never meets
+// the bookkeeping; one whose answers are garbled cannot make a download report success for
+// pages it never took.
+//
+// Every page request is built in one buffer that lives as long as the engine, and the texts
 // that change per page are built in one string whose capacity stays, so a running transfer
 // allocates nothing per page.
 //
 // Replies are taken from the unit as they come, also late ones (a slow erase may answer after
-// the time-out, and that must still start programming). What is never taken from the unit is
-// a page number that points outside the image: such a reply is dropped without sending or
-// reading anything, and without counting as progress.
+// the time-out, and that must still start programming), but never one of another operation
+// than the running one, and never a page number that points outside the image.
 #include "device/firmware_transfer.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <new>
-#include <optional>
-#include <string_view>
 #include <utility>
 
-#include "device/context.h"
-#include "device/control_ids.h"
+#include "device/engine.h"
 #include "device/format_text.h"
-#include "link/frame_codec.h"
+#include "link/link.h"
+#include "platform/control_ids.h"
 
 namespace vrk::device {
+
+using namespace link::messages;
 
 namespace {
 
@@ -36,31 +43,19 @@ constexpr std::size_t WIDE_HEADER = 4;    // type, 0x00, 16-bit page
 constexpr std::int32_t FIRST_WIDE_PAGE = 256;
 constexpr std::uint8_t FILL_BYTE = 0xFF;  // what erased flash holds: a short last page's tail
 
-// 0 means "idle" in both tick fields, so a tick that reads 0 is kept as 1.
-std::uint32_t stamp(std::uint32_t tick) {
-    return tick == 0 ? 1 : tick;
-}
-
-// Milliseconds from a stamped tick to now. A difference of all ones arises only when the start
-// was a tick of 0 kept as 1 and now is that same millisecond: that is no time at all.
-std::uint32_t elapsed(std::uint32_t now, std::uint32_t since) {
-    const std::uint32_t d = now - since;
-    return d == 0xFFFF'FFFFu ? 0 : d;
-}
-
-void show(Context& ctx, std::string_view text) {
-    ctx.main_window.set_text(ids::STATUS, text);
+void show(Engine& e, std::string_view text) {
+    e.events.status_changed(text);
 }
 
 // Shows format with its "%d" replaced by page + 1 (pages count down to 1 on the screen), and
 // an optional mark after it. Built in the reused status string: no allocation per page.
-void show_page_text(Context& ctx, std::string_view format, std::int32_t page,
+void show_page_text(Engine& e, std::string_view format, std::int32_t page,
                     std::string_view mark = {}) {
     std::array<char, 12> digits{};
     const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), page + 1);
     const std::string_view number(digits.data(),
                                   static_cast<std::size_t>(result.ptr - digits.data()));
-    std::string& text = ctx.transfer.status_text;
+    std::string& text = e.transfer.status_text;
     text.clear();
     const auto at = format.find("%d");
     if (at == std::string_view::npos) {
@@ -71,58 +66,240 @@ void show_page_text(Context& ctx, std::string_view format, std::int32_t page,
         text.append(format.substr(at + 2));
     }
     text.append(mark);
-    show(ctx, text);
+    show(e, text);
 }
 
-void enable_transfer_controls(Context& ctx, bool enabled) {
-    ctx.main_window.enable(ids::APPLICATION, enabled);
-    ctx.main_window.enable(ids::DOWNLOAD, enabled);
-    ctx.main_window.enable(ids::COMPARE, enabled);
+void enable_transfer_controls(Engine& e, bool enabled) {
+    e.main_window.enable(ids::APPLICATION, enabled);
+    e.main_window.enable(ids::DOWNLOAD, enabled);
+    e.main_window.enable(ids::COMPARE, enabled);
 }
 
 std::int32_t last_page(const TransferState& t) {
     return last_page_of(t.image_size);
+}
+std::uint32_t page_count(const TransferState& t) {
+    return static_cast<std::uint32_t>(last_page(t) + 1);
 }
 
 bool page_in_image(const TransferState& t, std::int32_t page) {
     return t.image_loaded && page >= 0 && page <= last_page(t);
 }
 
-// The page that a reply naming `reported` asks for next, or nullopt when that page lies
-// beyond the image (a hostile or garbled page number) or no image was ever loaded. -1 means
-// the reply named page 0: the operation is complete.
-std::optional<std::int32_t> next_page_after(const TransferState& t, std::uint32_t reported) {
-    if (!t.image_loaded) return std::nullopt;
-    const std::int32_t next = static_cast<std::int32_t>(reported) - 1;
-    if (next > last_page(t)) return std::nullopt;
-    return next;
+PageKind kind_of(Phase phase) {
+    return phase == Phase::programming ? PageKind::program : PageKind::compare;
+}
+
+std::string_view first_text(Phase phase) {
+    switch (phase) {
+        case Phase::programming:
+            return PROGRAMMING_TEXT;
+        case Phase::verifying:
+            return VERIFYING_TEXT;
+        default:
+            return COMPARING_TEXT;
+    }
+}
+
+std::string_view retry_text(Phase phase) {
+    switch (phase) {
+        case Phase::programming:
+            return RETRYING_TEXT;
+        case Phase::verifying:
+            return REVERIFYING_TEXT;
+        default:
+            return RECOMPARING_TEXT;
+    }
+}
+
+void reset_page_states(TransferState& t, PageKind kind) {
+    std::fill(t.page_states.begin(), t.page_states.end(), PageState::waiting);
+    t.page_states_for = kind;
+    t.pages_done = 0;
+}
+
+void tell_progress(Engine& e) {
+    e.events.progress({e.transfer.phase, e.transfer.pages_done, page_count(e.transfer)});
+}
+
+// Enters a page phase with every page still to do.
+void enter_page_phase(Engine& e, Phase phase) {
+    e.transfer.phase = phase;
+    reset_page_states(e.transfer, kind_of(phase));
+    tell_progress(e);
+}
+
+// A reply that arrived while no operation ran takes up the operation it answers.
+void resume(Engine& e, Phase phase, OperationKind kind) {
+    TransferState& t = e.transfer;
+    t.kind = kind;
+    t.phase = phase;
+    e.events.operation_started(
+        {kind, phase, t.image_name, t.image_size, page_count(t), /*resumed=*/true});
+}
+
+// Moves the operation on to `page`: records the progress, shows the text, then sends. The send
+// comes last so that everything the request stands for is in place before any byte leaves (a
+// failed macro write shows a box from inside the send, and the window keeps running meanwhile).
+void advance_to(Engine& e, std::int32_t page, std::string_view mark = {}) {
+    TransferState& t = e.transfer;
+    t.current_page = static_cast<std::int16_t>(page);
+    show_page_text(e, first_text(t.phase), page, mark);
+    const std::uint32_t now = e.clock.tick_ms();
+    t.operation_start_time = now;
+    t.page_sent_time = now;
+    auto& state = t.page_states[static_cast<std::size_t>(page)];
+    if (state == PageState::waiting) state = PageState::sent;
+    send_page(e, kind_of(t.phase), t.current_page);
+    e.events.page_sent({t.phase, page, /*retry=*/false});
+}
+
+// Sends the current page again; the 30-second limit keeps counting from the last progress.
+void resend_current(Engine& e) {
+    TransferState& t = e.transfer;
+    if (!page_in_image(t, t.current_page)) return;
+    show_page_text(e, retry_text(t.phase), t.current_page);
+    t.page_sent_time = e.clock.tick_ms();
+    send_page(e, kind_of(t.phase), t.current_page);
+    e.events.page_sent({t.phase, t.current_page, /*retry=*/true});
+}
+
+// Counts the page a reply named, when it was sent in this phase and not yet done.
+void mark_done(Engine& e, std::uint32_t reported) {
+    TransferState& t = e.transfer;
+    if (reported >= t.page_states.size()) return;
+    PageState& state = t.page_states[reported];
+    if (state != PageState::sent) return;
+    state = PageState::done;
+    ++t.pages_done;
+    tell_progress(e);
+}
+
+// The page to send after a reply that points at `candidate` (the reported page minus 1): that
+// page, as the protocol has it; once page 0 has been reported, the highest page not yet done.
+// -1 when every page is done.
+std::int32_t next_page(const TransferState& t, std::int32_t candidate) {
+    if (candidate >= 0) return candidate;
+    if (t.pages_done >= page_count(t)) return -1;
+    for (std::int32_t page = last_page(t); page >= 0; --page)
+        if (t.page_states[static_cast<std::size_t>(page)] != PageState::done) return page;
+    return -1;
+}
+
+enum class Tell { text_and_beep, silently };
+
+// The one place where an operation ends.
+void end_operation(Engine& e, Result result, std::string_view text, Tell tell) {
+    TransferState& t = e.transfer;
+    if (tell == Tell::text_and_beep) {
+        show(e, text);
+        e.host.beep();
+    }
+    const OperationKind kind = t.kind;
+    t.phase = Phase::idle;
+    t.operation_start_time.reset();
+    t.page_sent_time.reset();
+    enable_transfer_controls(e, true);
+    e.events.operation_finished({kind, result, t.image_name, text, t.pages_done, page_count(t)});
+}
+
+void end_with(Engine& e, Result result, const char* format) {
+    end_operation(e, result, format_text(format, e.transfer.image_name), Tell::text_and_beep);
+}
+
+void finish_programming(Engine& e) {
+    if (e.transfer.kind == OperationKind::download_and_verify) {
+        enter_page_phase(e, Phase::verifying);
+        advance_to(e, last_page(e.transfer));
+        return;
+    }
+    e.transfer.current_page = -1;
+    end_with(e, Result::success, DOWNLOADED_TEXT);
 }
 
 std::uint16_t read_u16(std::span<const std::uint8_t> message, std::size_t at) {
     return static_cast<std::uint16_t>(message[at] | (message[at + 1] << 8));
 }
 
-// Moves the operation on to `page`: records the progress, shows the text, then sends. The send
-// comes last so that everything the request stands for is in place before any byte leaves (a
-// failed macro write shows a box from inside the send, and the window keeps running meanwhile).
-void advance_to(Context& ctx, PageKind kind, std::int32_t page, std::string_view format,
-                std::string_view mark = {}) {
-    TransferState& t = ctx.transfer;
-    t.current_page = static_cast<std::int16_t>(page);
-    show_page_text(ctx, format, page, mark);
-    const std::uint32_t now = stamp(ctx.clock.tick_ms());
-    t.operation_start_time = now;
-    t.page_sent_time = now;
-    send_page(ctx, kind, t.current_page);
+void on_erase_done(Engine& e) {
+    TransferState& t = e.transfer;
+    if (!t.image_loaded || t.image_size == 0) return;
+    switch (t.phase) {
+        case Phase::comparing:
+        case Phase::verifying:
+            return;  // a compare sent no erase
+        case Phase::idle:
+            // The erase answered after the time limit: programming starts all the same.
+            resume(e, Phase::programming,
+                   t.kind == OperationKind::compare ? OperationKind::download : t.kind);
+            break;
+        case Phase::erasing:
+        case Phase::programming:
+            break;
+    }
+    // The flash has just been erased: every page is to be programmed.
+    enter_page_phase(e, Phase::programming);
+    advance_to(e, last_page(t));
 }
 
-// Sends the current page again; the 30-second limit keeps counting from the last progress.
-void resend_current(Context& ctx, PageKind kind, std::string_view format) {
-    TransferState& t = ctx.transfer;
-    if (!page_in_image(t, t.current_page)) return;
-    show_page_text(ctx, format, t.current_page);
-    t.page_sent_time = stamp(ctx.clock.tick_ms());
-    send_page(ctx, kind, t.current_page);
+void on_page_programmed(Engine& e, std::uint32_t reported, bool wide) {
+    TransferState& t = e.transfer;
+    if (!t.image_loaded) return;
+    // Before ERASE_DONE no page is outstanding, and during a compare none was programmed: an
+    // acknowledgement then belongs to another operation.
+    if (t.phase == Phase::erasing || t.phase == Phase::comparing || t.phase == Phase::verifying)
+        return;
+    const std::int32_t candidate = static_cast<std::int32_t>(reported) - 1;
+    if (candidate > last_page(t)) return;  // beyond the image: garbled or hostile
+    if (t.phase == Phase::idle) {
+        if (reported == 0) return;  // nothing left to take up
+        if (t.page_states_for != PageKind::program) reset_page_states(t, PageKind::program);
+        resume(e, Phase::programming,
+               t.kind == OperationKind::compare ? OperationKind::download : t.kind);
+        tell_progress(e);
+    }
+    // The unit took another page than the one sent (a lost request and a late answer, for
+    // instance). Its word decides what comes next; the mark tells the person watching.
+    const bool other_page = wide && reported != static_cast<std::uint16_t>(t.current_page);
+    mark_done(e, reported);
+    const std::int32_t next = next_page(t, candidate);
+    if (next < 0) {
+        finish_programming(e);
+        return;
+    }
+    advance_to(e, next, other_page ? WRONG_PAGE_MARK : "");
+}
+
+void on_page_compared(Engine& e, bool matched, std::uint32_t reported) {
+    TransferState& t = e.transfer;
+    if (!t.image_loaded) return;
+    if (t.phase == Phase::erasing || t.phase == Phase::programming) return;  // a download's
+    const std::int32_t candidate = static_cast<std::int32_t>(reported) - 1;
+    if (t.phase == Phase::idle) {
+        // Only a match of a page above 0 has anything left to take up.
+        if (!matched || reported == 0 || candidate > last_page(t)) return;
+        if (t.page_states_for != PageKind::compare) reset_page_states(t, PageKind::compare);
+        const OperationKind kind =
+            t.kind == OperationKind::download ? OperationKind::compare : t.kind;
+        resume(e, kind == OperationKind::download_and_verify ? Phase::verifying : Phase::comparing,
+               kind);
+        tell_progress(e);
+    }
+    if (!matched) {
+        // One differing page decides it; the rest need not be asked about.
+        end_with(e, Result::mismatch, MISMATCH_TEXT);
+        return;
+    }
+    if (candidate > last_page(t)) return;
+    mark_done(e, reported);
+    const std::int32_t next = next_page(t, candidate);
+    if (next < 0) {
+        t.current_page = -1;
+        end_with(e, Result::success,
+                 t.kind == OperationKind::download_and_verify ? VERIFIED_TEXT : MATCHED_TEXT);
+        return;
+    }
+    advance_to(e, next);
 }
 
 std::vector<std::uint8_t> default_allocate(std::size_t size) {
@@ -131,24 +308,34 @@ std::vector<std::uint8_t> default_allocate(std::size_t size) {
 
 }  // namespace
 
-bool load_image(Context& ctx) {
-    TransferState& t = ctx.transfer;
-    const std::string name = ctx.main_window.text(ids::APPLICATION);
-    const auto fail = [&](const char* format) {
-        show(ctx, format_text(format, name));
-        ctx.host.beep();
+bool load_image(Engine& e, const std::string& path, const std::string& name, OperationKind kind) {
+    TransferState& t = e.transfer;
+    const auto fail = [&](Result result, const char* format) {
+        const std::string text = format_text(format, name);
+        show(e, text);
+        e.host.beep();
+        e.events.operation_refused({kind, result, name, text, 0, 0});
         return false;
     };
 
     platform::FileError error = platform::FileError::none;
-    auto file = ctx.files.open_read(name, &error);
-    if (!file) return fail(CANT_FIND_TEXT);
+    auto file = e.files.open_read(path, &error);
+    if (!file) {
+        // Only a file that is not there is "not found"; one that is there but cannot be opened
+        // (no permission, a directory of that name, an I/O error) is unreadable.
+        if (error == platform::FileError::not_found)
+            return fail(Result::file_not_found, CANT_FIND_TEXT);
+        return fail(Result::file_unreadable, CANT_READ_TEXT);
+    }
 
     const auto size = file->size();
-    if (!size) return fail(CANT_READ_TEXT);
+    if (!size) return fail(Result::file_unreadable, CANT_READ_TEXT);
+    // An empty image has no page: erasing the unit for it would destroy the application and
+    // put nothing in its place, and a compare would "match" without reading anything.
+    if (*size == 0) return fail(Result::file_empty, EMPTY_TEXT);
     // Past 32,768 pages the page number no longer fits the unit's 16-bit field (and past 255
     // blocks the erase count wraps): such an image cannot be sent correctly at all.
-    if (*size > MAX_IMAGE_SIZE) return fail(TOO_LARGE_TEXT);
+    if (*size > MAX_IMAGE_SIZE) return fail(Result::file_too_large, TOO_LARGE_TEXT);
     const auto length = static_cast<std::size_t>(*size);
 
     // Read into a fresh block and take it only when complete: a download must never report
@@ -157,9 +344,9 @@ bool load_image(Context& ctx) {
     try {
         fresh = t.allocate_image != nullptr ? t.allocate_image(length) : default_allocate(length);
     } catch (const std::bad_alloc&) {
-        return fail(NO_MEMORY_TEXT);
+        return fail(Result::file_too_large, NO_MEMORY_TEXT);
     }
-    if (fresh.size() != length) return fail(NO_MEMORY_TEXT);
+    if (fresh.size() != length) return fail(Result::file_too_large, NO_MEMORY_TEXT);
 
     std::size_t got = 0;
     while (got < length) {
@@ -168,112 +355,91 @@ bool load_image(Context& ctx) {
         got += std::min(*n, length - got);
     }
     file.reset();
-    if (got != length) return fail(CANT_READ_TEXT);
+    if (got != length) return fail(Result::file_unreadable, CANT_READ_TEXT);
 
     t.image_buffer = std::move(fresh);
     t.image_size = static_cast<std::uint32_t>(length);
     t.image_name = name;
     t.image_loaded = true;
+    t.page_states.assign(page_count(t), PageState::waiting);
+    t.pages_done = 0;
     // The progress texts never outgrow this; reserving now keeps the pages free of allocation.
     t.status_text.reserve(64);
 
-    enable_transfer_controls(ctx, false);
-    ctx.main_window.set_focus(ids::RUN_APPLICATION);
+    enable_transfer_controls(e, false);
+    e.main_window.set_focus(ids::RUN_APPLICATION);
     return true;
 }
 
-void start_download(Context& ctx) {
-    if (!load_image(ctx)) return;
-    TransferState& t = ctx.transfer;
+void start_operation(Engine& e, OperationKind kind, const std::string& path,
+                     const std::string& name) {
+    if (!load_image(e, path, name, kind)) return;
+    TransferState& t = e.transfer;
+    t.kind = kind;
+    t.current_page = static_cast<std::int16_t>(last_page(t));
+    if (kind == OperationKind::compare) {
+        // A compare has no erase step and starts at once.
+        e.events.operation_started(
+            {kind, Phase::comparing, t.image_name, t.image_size, page_count(t)});
+        enter_page_phase(e, Phase::comparing);
+        advance_to(e, last_page(t));
+        return;
+    }
     std::array<std::uint8_t, REQUEST_LENGTH> erase{ERASE, 0x00};
     if (t.image_size > ERASE_BLOCK_SIZE) {
         const std::uint32_t blocks = (t.image_size + ERASE_BLOCK_SIZE - 1) / ERASE_BLOCK_SIZE;
         erase = {ERASE_BLOCKS, static_cast<std::uint8_t>(blocks & 0xFFu)};
     }
+    t.phase = Phase::erasing;
     t.last_page_command = erase[0];
-    show(ctx, ERASING_TEXT);
+    e.events.operation_started({kind, t.phase, t.image_name, t.image_size, page_count(t)});
+    reset_page_states(t, PageKind::program);
+    show(e, ERASING_TEXT);
     // The erase is never sent again: only the no-progress limit watches it.
-    t.operation_start_time = stamp(ctx.clock.tick_ms());
-    t.page_sent_time = 0;
-    link::send_message(ctx, erase);
+    t.operation_start_time = e.clock.tick_ms();
+    t.page_sent_time.reset();
+    link::send_message(e.link, erase);
 }
 
-void start_compare(Context& ctx) {
-    if (!load_image(ctx)) return;
-    const std::int32_t last = last_page(ctx.transfer);
-    if (last < 0) {
-        // An empty image has no page to ask about; nothing of it can differ.
-        ctx.transfer.current_page = -1;
-        end_operation(ctx, MATCHED_TEXT);
-        return;
-    }
-    advance_to(ctx, PageKind::compare, last, COMPARING_TEXT);
+void start_download(Engine& e) {
+    const std::string name = e.main_window.text(ids::APPLICATION);
+    start_operation(e, OperationKind::download, name, name);
 }
 
-void on_erase_done(Context& ctx) {
-    TransferState& t = ctx.transfer;
-    if (!t.image_loaded) return;
-    const std::int32_t last = last_page(t);
-    if (last < 0) {
-        // An empty image: the erase was the whole download.
-        t.current_page = -1;
-        end_operation(ctx, DOWNLOADED_TEXT);
-        return;
-    }
-    advance_to(ctx, PageKind::program, last, PROGRAMMING_TEXT);
+void start_compare(Engine& e) {
+    const std::string name = e.main_window.text(ids::APPLICATION);
+    start_operation(e, OperationKind::compare, name, name);
 }
 
-void on_page_programmed(Context& ctx, std::span<const std::uint8_t> message) {
-    if (message.size() < PAGE_PROGRAMMED_LENGTH) return;
-    const auto next = next_page_after(ctx.transfer, message[1]);
-    if (!next) return;
-    if (*next < 0) {
-        ctx.transfer.current_page = -1;
-        end_operation(ctx, DOWNLOADED_TEXT);
-        return;
-    }
-    advance_to(ctx, PageKind::program, *next, PROGRAMMING_TEXT);
+void cancel_operation(Engine& e) {
+    if (!operation_running(e.transfer)) return;
+    end_with(e, Result::interrupted, INTERRUPTED_TEXT);
 }
 
-void on_page_programmed_wide(Context& ctx, std::span<const std::uint8_t> message) {
-    if (message.size() < PAGE_PROGRAMMED_WIDE_LENGTH) return;
-    TransferState& t = ctx.transfer;
-    const std::uint16_t reported = read_u16(message, 2);
-    const auto next = next_page_after(t, reported);
-    if (!next) return;
-    // The unit took another page than the one sent (a lost request and a late answer, for
-    // instance). Its word decides what comes next; the mark tells the person watching.
-    const bool other_page = reported != static_cast<std::uint16_t>(t.current_page);
-    if (*next < 0) {
-        t.current_page = -1;
-        end_operation(ctx, DOWNLOADED_TEXT);
-        return;
+void on_transfer_reply(Engine& e, std::span<const std::uint8_t> message) {
+    if (message.empty()) return;
+    switch (message[0]) {
+        case ERASE_DONE:
+            if (message.size() == REQUEST_LENGTH) on_erase_done(e);
+            break;
+        case PAGE_PROGRAMMED:
+            if (message.size() == PAGE_PROGRAMMED_LENGTH) on_page_programmed(e, message[1], false);
+            break;
+        case PAGE_PROGRAMMED_WIDE:
+            if (message.size() == PAGE_PROGRAMMED_WIDE_LENGTH)
+                on_page_programmed(e, read_u16(message, 2), true);
+            break;
+        case PAGE_COMPARED:
+            if (message.size() == PAGE_COMPARED_LENGTH)
+                on_page_compared(e, message[1] != 0, read_u16(message, 2));
+            break;
+        default:
+            break;
     }
-    // Below page 256 send_page switches to the 8-bit request, and the unit to its 8-bit answer.
-    advance_to(ctx, PageKind::program, *next, PROGRAMMING_TEXT, other_page ? WRONG_PAGE_MARK : "");
 }
 
-void on_page_compared(Context& ctx, std::span<const std::uint8_t> message) {
-    if (message.size() < PAGE_COMPARED_LENGTH) return;
-    TransferState& t = ctx.transfer;
-    if (!t.image_loaded) return;
-    if (message[1] == 0) {
-        // One differing page decides it; the rest need not be asked about.
-        end_operation(ctx, MISMATCH_TEXT);
-        return;
-    }
-    const auto next = next_page_after(t, read_u16(message, 2));
-    if (!next) return;
-    if (*next < 0) {
-        t.current_page = -1;
-        end_operation(ctx, MATCHED_TEXT);
-        return;
-    }
-    advance_to(ctx, PageKind::compare, *next, COMPARING_TEXT);
-}
-
-void send_page(Context& ctx, PageKind kind, std::int16_t page) {
-    TransferState& t = ctx.transfer;
+void send_page(Engine& e, PageKind kind, std::int16_t page) {
+    TransferState& t = e.transfer;
     if (!page_in_image(t, page)) return;
     auto& m = t.page_message;
     const auto page_number = static_cast<std::uint16_t>(page);
@@ -296,52 +462,38 @@ void send_page(Context& ctx, PageKind kind, std::int16_t page) {
     std::fill(m.begin() + static_cast<std::ptrdiff_t>(header + count),
               m.begin() + static_cast<std::ptrdiff_t>(header + PAGE_SIZE), FILL_BYTE);
     t.last_page_command = m[0];
-    link::send_message(ctx, std::span<const std::uint8_t>(m.data(), header + PAGE_SIZE));
+    link::send_message(e.link, std::span<const std::uint8_t>(m.data(), header + PAGE_SIZE));
 }
 
-void end_operation(Context& ctx, const char* format) {
-    show(ctx, format_text(format, ctx.transfer.image_name));
-    ctx.host.beep();
-    ctx.transfer.operation_start_time = 0;
-    enable_transfer_controls(ctx, true);
-}
-
-void retry_page(Context& ctx) {
-    resend_current(ctx, PageKind::program, RETRYING_TEXT);
-}
-
-void recompare_page(Context& ctx) {
-    resend_current(ctx, PageKind::compare, RECOMPARING_TEXT);
-}
-
-void transfer_watchdog(Context& ctx) {
-    TransferState& t = ctx.transfer;
-    if (t.operation_start_time == 0) return;
-    const std::uint32_t now = ctx.clock.tick_ms();
-    if (elapsed(now, t.operation_start_time) > NO_PROGRESS_LIMIT_MS) {
-        t.operation_start_time = 0;
-        show(ctx, NOT_RESPONDING_TEXT);
-        ctx.host.beep();
-        enable_transfer_controls(ctx, true);
+void transfer_watchdog(Engine& e) {
+    TransferState& t = e.transfer;
+    if (!operation_running(t) || !t.operation_start_time) return;
+    const std::uint32_t now = e.clock.tick_ms();
+    if (now - *t.operation_start_time > NO_PROGRESS_LIMIT_MS) {
+        // Nothing more is sent to the unit; no retry in this cycle.
+        end_with(e, Result::not_responding, NOT_RESPONDING_TEXT);
         return;
     }
-    if (t.page_sent_time == 0 || elapsed(now, t.page_sent_time) <= PAGE_RETRY_MS) return;
-    switch (t.last_page_command) {
-        case PROGRAM_PAGE:
-        case PROGRAM_PAGE_WIDE:
-            retry_page(ctx);
-            break;
-        case COMPARE_PAGE:
-            recompare_page(ctx);
-            break;
-        default:
-            break;
-    }
+    if (!t.page_sent_time || now - *t.page_sent_time <= PAGE_RETRY_MS) return;
+    resend_current(e);
 }
 
-void free_image(Context& ctx) {
-    TransferState& t = ctx.transfer;
+void end_by_link_loss(Engine& e, link::LinkLoss why) {
+    if (!operation_running(e.transfer)) return;
+    if (why == link::LinkLoss::port_lost) {
+        end_operation(e, Result::port_lost, format_text(PORT_GONE_TEXT, e.port_name),
+                      Tell::text_and_beep);
+        return;
+    }
+    // The unit has gone; a transfer in flight cannot finish. End it without a word: the
+    // status line already says what happened.
+    end_operation(e, Result::link_lost, ESTABLISHING_LINK_TEXT, Tell::silently);
+}
+
+void free_image(Engine& e) {
+    TransferState& t = e.transfer;
     std::vector<std::uint8_t>().swap(t.image_buffer);
+    std::vector<PageState>().swap(t.page_states);
     t.image_size = 0;
     t.image_loaded = false;
 }

@@ -12,11 +12,14 @@
 #include <cctype>
 #include <utility>
 
-#include "device/context.h"
-#include "device/control_ids.h"
+#include "device/engine.h"
 #include "device/format_text.h"
+#include "platform/control_ids.h"
+#include "platform/path_names.h"
 
 namespace vrk::device {
+
+using namespace link::messages;
 
 namespace {
 
@@ -40,17 +43,17 @@ void put_u16(std::uint8_t* at, std::size_t value) {
     at[1] = static_cast<std::uint8_t>((value >> 8) & 0xFFu);
 }
 
-void error_box(Context& ctx, const char* format, std::string_view path) {
-    ctx.host.message_box(format_text(format, path), "", platform::MessageButtons::ok,
-                         platform::MessageIcon::error);
+void error_box(Engine& e, const char* format, std::string_view path) {
+    e.host.message_box(format_text(format, path), "", platform::MessageButtons::ok,
+                       platform::MessageIcon::error);
 }
 
 // Ends the recording. The state is back to idle before any box opens: a box keeps the window
 // running, and nothing sent meanwhile may reach a file that is being given up.
 enum class Tell { now, after_send };
 
-void stop_recording(Context& ctx, bool write_failed, Tell tell = Tell::now) {
-    RecorderState& r = ctx.recorder;
+void stop_recording(Engine& e, bool write_failed, Tell tell = Tell::now) {
+    RecorderState& r = e.recorder;
     if (!r.macro_file) return;
     std::unique_ptr<platform::OutputFile> file = std::move(r.macro_file);
     const std::string path = std::move(r.macro_file_name);
@@ -58,45 +61,39 @@ void stop_recording(Context& ctx, bool write_failed, Tell tell = Tell::now) {
     // A close that fails may have lost what was written last: as bad as a failed write.
     const bool closed = file->close();
     file.reset();
-    ctx.main_window.set_text(ids::RECORD, RECORD_CAPTION);
+    e.main_window.set_text(ids::RECORD, RECORD_CAPTION);
     if (!write_failed && closed) return;
     if (tell == Tell::after_send) {
         r.pending_error = format_text(WRITE_ERROR_TEXT, path);
         return;
     }
-    error_box(ctx, WRITE_ERROR_TEXT, path);
+    error_box(e, WRITE_ERROR_TEXT, path);
 }
 
 }  // namespace
-
-std::size_t file_name_start(std::string_view path) {
-    const auto slash = path.find_last_of("/\\");
-    if (slash != std::string_view::npos) return slash + 1;
-    if (path.size() >= 2 && path[1] == ':' &&
-        std::isalpha(static_cast<unsigned char>(path[0])) != 0)
-        return 2;
-    return 0;
-}
 
 std::string propose_macro_path(std::string_view application_text, std::string_view macro_path) {
     std::string name(application_text);
     // Only a period in the file-name part counts; a name without one gets the extension added.
     const auto dot = name.rfind('.');
-    if (dot != std::string::npos && dot >= file_name_start(name)) name.erase(dot);
+    if (dot != std::string::npos &&
+        dot >= platform::file_name_start(name, platform::PathRule::with_drive_letter))
+        name.erase(dot);
     name += MACRO_EXTENSION;
-    std::string proposal(macro_path.substr(0, file_name_start(macro_path)));
+    std::string proposal(
+        platform::directory_part(macro_path, platform::PathRule::with_drive_letter));
     proposal += name;
     return proposal;
 }
 
-void init_macro_path(Context& ctx) {
-    std::string path = ctx.files.current_directory();
+void init_macro_path(Engine& e) {
+    std::string path = e.files.current_directory();
     if (!path.empty()) {
         // The root already ends in its separator.
-        if (path.back() != ctx.files.separator()) path += ctx.files.separator();
+        if (path.back() != e.files.separator()) path += e.files.separator();
     }
     path += MACRO_PATTERN;
-    ctx.recorder.macro_path =
+    e.recorder.macro_path =
         path.size() <= MACRO_PATH_CAPACITY ? std::move(path) : std::string(MACRO_PATTERN);
 }
 
@@ -137,13 +134,13 @@ std::uint16_t expected_reply(std::span<const std::uint8_t> message,
     }
 }
 
-void record_message(Context& ctx, std::span<const std::uint8_t> message) {
-    RecorderState& r = ctx.recorder;
+void record_message(Engine& e, std::span<const std::uint8_t> message) {
+    RecorderState& r = e.recorder;
     if (!r.macro_file || message.empty() || !is_recorded_type(message[0])) return;
     if (message.size() > LONGEST_SENT_MESSAGE) {
         // No request of this program is that long. Leaving it out would make a macro that
         // plays back without one of its commands, so the recording ends as on a failed write.
-        stop_recording(ctx, true, Tell::after_send);
+        stop_recording(e, true, Tell::after_send);
         return;
     }
     std::array<std::uint8_t, MAX_REPLY_SIZE> reply{};
@@ -160,25 +157,24 @@ void record_message(Context& ctx, std::span<const std::uint8_t> message) {
     const std::size_t size = RECORD_HEADER_SIZE + message.size() + reply_size;
 
     if (!r.macro_file->write(std::span<const std::uint8_t>(record.data(), size)))
-        stop_recording(ctx, true, Tell::after_send);
+        stop_recording(e, true, Tell::after_send);
 }
 
-void report_recording_failure(Context& ctx) {
-    if (ctx.recorder.pending_error.empty()) return;
-    const std::string text = std::move(ctx.recorder.pending_error);
-    ctx.recorder.pending_error.clear();
-    (void)ctx.host.message_box(text, "", platform::MessageButtons::ok,
-                               platform::MessageIcon::error);
+void report_recording_failure(Engine& e) {
+    if (e.recorder.pending_error.empty()) return;
+    const std::string text = std::move(e.recorder.pending_error);
+    e.recorder.pending_error.clear();
+    (void)e.host.message_box(text, "", platform::MessageButtons::ok, platform::MessageIcon::error);
 }
 
-void toggle_recording(Context& ctx) {
-    RecorderState& r = ctx.recorder;
+void toggle_recording(Engine& e) {
+    RecorderState& r = e.recorder;
     if (r.macro_file) {
-        stop_recording(ctx, false);
+        stop_recording(e, false);
         return;
     }
 
-    const std::string application = ctx.main_window.text(ids::APPLICATION);
+    const std::string application = e.main_window.text(ids::APPLICATION);
     if (!application.empty()) {
         // A proposal that does not fit is not cut: a cut name would be some other file.
         std::string proposal = propose_macro_path(application, r.macro_path);
@@ -191,23 +187,35 @@ void toggle_recording(Context& ctx) {
     request.filter_pattern = MACRO_PATTERN;
     request.default_extension = MACRO_DEFAULT_EXTENSION;
     request.overwrite_prompt = true;
-    const std::optional<std::string> chosen = ctx.host.save_file_dialog(request);
+    const std::optional<std::string> chosen = e.host.save_file_dialog(request);
     if (!chosen) return;
     if (chosen->size() <= MACRO_PATH_CAPACITY) r.macro_path = *chosen;
 
     platform::FileError error = platform::FileError::none;
-    auto file = ctx.files.create(*chosen, &error);
-    if (!file) {
-        error_box(ctx, CREATE_ERROR_TEXT, *chosen);
-        return;
-    }
-    r.macro_file = std::move(file);
-    r.macro_file_name = *chosen;
-    ctx.main_window.set_text(ids::RECORD, STOP_RECORDING_CAPTION);
+    if (!start_recording(e, *chosen, &error)) error_box(e, CREATE_ERROR_TEXT, *chosen);
 }
 
-void close_macro_file(Context& ctx) {
-    stop_recording(ctx, false);
+bool start_recording(Engine& e, const std::string& path, platform::FileError* error) {
+    RecorderState& r = e.recorder;
+    if (r.macro_file) stop_recording(e, false);
+    auto file = e.files.create(path, error);
+    if (!file) return false;
+    r.macro_file = std::move(file);
+    r.macro_file_name = path;
+    e.main_window.set_text(ids::RECORD, STOP_RECORDING_CAPTION);
+    return true;
+}
+
+void RecorderHook::before_send(std::span<const std::uint8_t> message) {
+    record_message(*engine, message);
+}
+
+void RecorderHook::after_send(std::span<const std::uint8_t>, std::span<const std::uint8_t>) {
+    report_recording_failure(*engine);
+}
+
+void close_macro_file(Engine& e) {
+    stop_recording(e, false);
 }
 
 }  // namespace vrk::device

@@ -4,14 +4,14 @@
 #include <span>
 #include <vector>
 
-#include "device/control_ids.h"
 #include "device/dispatcher.h"
+#include "platform/control_ids.h"
 #include "tests/support/rig.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    vrk::test::Rig rig(false);
-    rig.files.files["APP.vr4"] = vrk::test::Bytes(70000, 0x5A);
-    rig.init("APP.vr4");
+    vrk::test::Rig rig(
+        [](vrk::test::Rig& r) { r.files.files["APP.vr4"] = vrk::test::Bytes(70000, 0x5A); },
+        "APP.vr4");
     rig.window.user_select(vrk::ids::APPLICATION, 0);
     if (size > 0 && (data[0] & 1))
         rig.window.user_click(vrk::ids::DOWNLOAD);
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (i + length > size) break;
         std::vector<std::uint8_t> message(data + i, data + i + length);
         i += length;
-        (void)vrk::device::dispatch_message(rig.ctx, message);
+        (void)vrk::device::dispatch_message(rig.engine, message);
         rig.port.clear_writes();
     }
     return 0;

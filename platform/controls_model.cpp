@@ -192,6 +192,26 @@ void ControlsModel::select_edit_text(int id, int start, int end) {
     touch(c);
 }
 
+void ControlsModel::show(int id, bool visible) {
+    Control& c = get(id);
+    if (c.visible == visible) return;
+    c.visible = visible;
+    touch(c);
+}
+
+bool ControlsModel::is_visible(int id) const {
+    return get(id).visible;
+}
+
+void ControlsModel::set_progress(int id, std::uint32_t position, std::uint32_t range) {
+    Control& c = get(id);
+    position = std::min(position, range);
+    if (c.position == position && c.range == range) return;
+    c.position = position;
+    c.range = range;
+    touch(c);
+}
+
 void ControlsModel::set_focus(int id) {
     if (focus_ == id) return;
     focus_ = id;

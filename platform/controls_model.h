@@ -30,6 +30,7 @@ enum class ControlKind {
     default_push_button,
     drop_down_list,  // combo box whose edit part cannot be typed into
     list_box,
+    progress_bar,  // a bar filled to position / range
 };
 
 // What a control tells its window, after the platform's standard notification codes.
@@ -54,7 +55,10 @@ struct Control {
     bool uppercase = false;      // edit only
     std::size_t text_limit = 0;  // edit only; 0 = no limit
     std::vector<ListItem> items;
-    int selection = -1;      // lists: selected index, -1 none
+    int selection = -1;  // lists: selected index, -1 none
+    bool visible = true;
+    std::uint32_t position = 0;  // progress bar: how far, of range
+    std::uint32_t range = 0;
     int edit_sel_start = 0;  // edit: selected character range [start, end)
     int edit_sel_end = 0;
     std::uint64_t revision = 0;  // bumped on every change, for redrawing only what changed
@@ -98,6 +102,12 @@ class ControlsModel {
     void set_text_limit(int id, std::size_t limit);
     // Selects characters [start, end) of an edit box; end -1 means to the end of the text.
     void select_edit_text(int id, int start, int end);
+
+    // Shows or hides a control (a hidden one is neither drawn nor used).
+    void show(int id, bool visible);
+    [[nodiscard]] bool is_visible(int id) const;
+    // A progress bar's position of range (position is kept at most range).
+    void set_progress(int id, std::uint32_t position, std::uint32_t range);
 
     void set_focus(int id);
     [[nodiscard]] int focus() const { return focus_; }

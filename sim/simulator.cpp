@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "link/frame_codec.h"
-#include "platform/serial_port.h"
+#include "platform/line_speeds.h"
 #include "sim/pty_line.h"
 #include "sim/unit_model.h"
 
@@ -25,23 +25,6 @@ constexpr auto IDLE_WAKE = std::chrono::milliseconds(10);
 // The records kept for the tests. A simulator left running for days (vrk-sim) forgets the oldest.
 constexpr std::size_t RECORD_LIMIT = std::size_t{1} << 17;
 constexpr std::size_t READ_BLOCK = 4096;
-
-// Collects the encoder's wire bytes: the frame codec writes to a port, and the unit decides
-// itself when and how its bytes go out on the line.
-class WireCollector final : public platform::SerialPort {
-  public:
-    Bytes bytes;
-    bool configure(std::uint32_t) override { return true; }
-    bool set_baud_rate(std::uint32_t) override { return true; }
-    std::optional<std::size_t> read(std::span<std::uint8_t>) override { return std::size_t{0}; }
-    bool write(std::span<const std::uint8_t> data) override {
-        bytes.insert(bytes.end(), data.begin(), data.end());
-        return true;
-    }
-    std::optional<platform::ModemLines> modem_lines() override { return std::nullopt; }
-    bool set_dtr_rts(bool) override { return true; }
-    void close() override {}
-};
 
 // One byte on an 8N1 line: start bit, 8 data bits, stop bit.
 Clock::duration byte_time(std::uint32_t baud) {
@@ -77,7 +60,7 @@ struct Simulator::Impl {
     // The unit's thread only.
     FaultSource faults;
     std::ofstream log;
-    link::CodecState codec;
+    link::FrameDecoder decoder;
     std::uint32_t speed = 0;
     bool announced = false;
     Clock::time_point rx_free{};  // when the last byte received has fully arrived
@@ -118,7 +101,7 @@ void Simulator::Impl::watch_speed() {
     if (now_speed == speed) return;
     speed = now_speed;
     // A UART switched to another speed loses whatever frame it was in the middle of.
-    codec = link::CodecState{};
+    decoder = link::FrameDecoder{};
     if (at_unit_speed() && config.announce && !announced) {
         announced = true;
         send(UnitModel::announce_message());
@@ -135,12 +118,9 @@ void Simulator::Impl::take_bytes(std::span<const std::uint8_t> bytes, Clock::tim
     }
     for (std::uint8_t b : bytes) {
         rx_free += per_byte;
-        const int length = link::frame_decoder(codec, b);
-        if (length <= 0) continue;
-        const std::span<const std::uint8_t> message(codec.rx_buffer.data(),
-                                                    static_cast<std::size_t>(length));
+        const auto message = link::frame_decoder(decoder, b);
+        if (message.empty()) continue;
         Bytes copy(message.begin(), message.end());
-        codec.rx_length = -1;
         if (!at_unit_speed()) {
             // At another speed the unit hears only noise; the record is a line monitor's view.
             std::lock_guard lock(mutex);
@@ -155,7 +135,7 @@ void Simulator::Impl::take_bytes(std::span<const std::uint8_t> bytes, Clock::tim
         take_message(copy);
         if (stopping.load()) return;
     }
-    if (!at_unit_speed()) codec = link::CodecState{};
+    if (!at_unit_speed()) decoder = link::FrameDecoder{};
 }
 
 void Simulator::Impl::take_message(std::span<const std::uint8_t> message) {
@@ -189,20 +169,19 @@ void Simulator::Impl::take_message(std::span<const std::uint8_t> message) {
 void Simulator::Impl::send(const Bytes& message) {
     // A program that changed speed while the unit was busy hears garbage; send nothing.
     if (line.line_speed() != config.baud) return;
-    WireCollector wire;
-    link::CodecState encoder;
-    link::encode_frame(encoder, wire, message);
+    Bytes wire(link::max_frame_size(message.size()));
+    wire.resize(link::encode_frame(message, wire));
     {
         std::lock_guard lock(mutex);
-        for (auto& b : wire.bytes) {
+        for (auto& b : wire) {
             if (faults.chance(config.corrupt)) {
                 b = static_cast<std::uint8_t>(b ^ (1u << (faults.next() % 8)));
                 ++stats.bytes_corrupted;
             }
         }
-        stats.wire_bytes_sent += wire.bytes.size();
+        stats.wire_bytes_sent += wire.size();
     }
-    put_on_line(wire.bytes);
+    put_on_line(wire);
 }
 
 void Simulator::Impl::put_on_line(const Bytes& wire) {

@@ -4,12 +4,13 @@
 #include <array>
 #include <cstdio>
 
-#include "device/messages.h"
+#include "link/messages.h"
+#include "platform/line_speeds.h"
 #include "sim/demo_image.h"
 
 namespace vrk::sim {
 
-namespace dev = vrk::device;
+namespace dev = vrk::link::messages;
 
 namespace {
 
@@ -28,11 +29,6 @@ std::size_t le16(std::span<const std::uint8_t> m, std::size_t at) {
     return static_cast<std::size_t>(m[at]) | (static_cast<std::size_t>(m[at + 1]) << 8);
 }
 
-constexpr std::array<std::uint32_t, 22> LINE_SPEEDS = {
-    50,   75,   110,   134,   150,   200,    300,    600,    1200,   1800,   2400,
-    4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 500000, 921600, 1000000,
-};
-
 }  // namespace
 
 std::uint64_t FaultSource::next() {
@@ -49,10 +45,6 @@ bool FaultSource::chance(double p) {
     if (p >= 1) return true;
     const double u = static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0);  // [0, 1)
     return u < p;
-}
-
-bool is_line_speed(std::uint32_t baud) {
-    return std::find(LINE_SPEEDS.begin(), LINE_SPEEDS.end(), baud) != LINE_SPEEDS.end();
 }
 
 std::string validate_config(const UnitConfig& c) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/line_speeds.h"
 #include "sim/simulator.h"
 
 namespace vrk::sim {
@@ -97,7 +98,7 @@ class UnitModel {
 [[nodiscard]] std::string validate_config(const UnitConfig& config);
 
 // The line speeds a serial line (and so the simulated unit) can be set to.
-[[nodiscard]] bool is_line_speed(std::uint32_t baud);
+using platform::is_line_speed;
 
 // "0B 00": the form of the log lines.
 [[nodiscard]] std::string hex_line(std::span<const std::uint8_t> bytes);

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
@@ -17,7 +18,7 @@
 #include <limits>
 
 #include "app/qt/qt_text.h"
-#include "device/control_ids.h"
+#include "platform/control_ids.h"
 
 namespace vrk::qt {
 
@@ -216,6 +217,11 @@ QWidget* DialogView::make_widget(const res::ControlTemplate& control) {
                     [this, id](int index) { on_activated(id, index); });
             return combo;
         }
+        case ControlKind::progress_bar: {
+            auto* bar = new QProgressBar(this);
+            bar->setTextVisible(false);  // the numbers are in the text beside it
+            return bar;
+        }
         case ControlKind::list_box: {
             auto* list = new QListWidget(this);
             list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -279,6 +285,7 @@ void DialogView::draw(const platform::Control& control, QWidget* widget) {
     // The program's changes must not come back as the user's commands.
     const QSignalBlocker blocker(widget);
     if (widget->isEnabled() != control.enabled) widget->setEnabled(control.enabled);
+    if (widget->isVisibleTo(this) != control.visible) widget->setVisible(control.visible);
 
     switch (control.kind) {
         case ControlKind::label:
@@ -324,6 +331,15 @@ void DialogView::draw(const platform::Control& control, QWidget* widget) {
             }
             if (combo->currentIndex() != control.selection)
                 combo->setCurrentIndex(control.selection);
+            break;
+        }
+        case ControlKind::progress_bar: {
+            auto* bar = static_cast<QProgressBar*>(widget);
+            // QProgressBar counts in int; a range of 0 would make it a busy indicator.
+            const int range = static_cast<int>(std::max<std::uint32_t>(control.range, 1));
+            if (bar->maximum() != range) bar->setRange(0, range);
+            const int position = static_cast<int>(control.position);
+            if (bar->value() != position) bar->setValue(position);
             break;
         }
         case ControlKind::list_box: {

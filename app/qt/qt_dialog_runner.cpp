@@ -4,13 +4,10 @@
 #include <QPixmap>
 #include <QTimer>
 
-#include "app/main_window.h"
 #include "app/qt/dialog_view.h"
 #include "app/qt/icons.h"
 #include "app/res/dialog_templates.h"
-#include "device/context.h"
-#include "device/control_ids.h"
-#include "link/poll_cycle.h"
+#include "platform/control_ids.h"
 
 namespace vrk::qt {
 
@@ -32,9 +29,10 @@ void QtDialogRunner::run_port_selection(platform::ControlsModel& model) {
     run_until_ended(view, model);
 }
 
-void QtDialogRunner::run_main_window(Context& ctx) {
-    if (ctx.main_window.ended()) return;
-    DialogView view(res::main_template(), ctx.main_window, DialogOptions{.escape_command = 0});
+void QtDialogRunner::run_main_window(app::MainWindowDriver& session) {
+    platform::ControlsModel& window = session.window();
+    if (window.ended()) return;
+    DialogView view(res::main_template(), window, DialogOptions{.escape_command = 0});
     view.setWindowIcon(resource_icon(MAIN_WINDOW_ICON));
 
     // The poll timer. A message box opened inside a poll runs a nested event loop that keeps
@@ -45,24 +43,22 @@ void QtDialogRunner::run_main_window(Context& ctx) {
     QElapsedTimer running;
     running.start();
     SelfTest* self_test = self_test_;
-    QObject::connect(&timer, &QTimer::timeout, &view, [&ctx, &view, &running, self_test] {
-        app::on_timer_tick(ctx);
-        view.refresh();
-        if (self_test == nullptr || ctx.main_window.ended()) return;
-        // Linked with the settings loaded and the version shown: what a person would call up.
-        const bool linked = ctx.link.link_state == link::LINK_SETTINGS_LOADED &&
-                            !ctx.main_window.text(ids::FIRMWARE_VERSION).empty() &&
-                            ctx.main_window.selection(ids::EXTERNAL_DEVICE) >= 0;
-        if (linked) {
-            self_test->linked =
-                view.grab().save(QString::fromStdString(self_test->screenshot_path), "PNG");
-            ctx.main_window.end_dialog(-1);
-        } else if (running.elapsed() > self_test->time_limit_ms) {
-            ctx.main_window.end_dialog(-1);
-        }
-    });
+    QObject::connect(
+        &timer, &QTimer::timeout, &view, [&session, &window, &view, &running, self_test] {
+            session.tick();
+            view.refresh();
+            if (self_test == nullptr || window.ended()) return;
+            // Linked with the settings loaded and the version shown: what a person would call up.
+            if (session.unit_settings_shown()) {
+                self_test->linked =
+                    view.grab().save(QString::fromStdString(self_test->screenshot_path), "PNG");
+                window.end_dialog(-1);
+            } else if (running.elapsed() > self_test->time_limit_ms) {
+                window.end_dialog(-1);
+            }
+        });
     timer.start();
-    run_until_ended(view, ctx.main_window);
+    run_until_ended(view, window);
     timer.stop();
 }
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/startup.h"
+#include "app/front_end.h"
 
 namespace vrk::qt {
 
@@ -20,7 +20,7 @@ class QtDialogRunner final : public app::DialogRunner {
   public:
     explicit QtDialogRunner(SelfTest* self_test = nullptr) : self_test_(self_test) {}
     void run_port_selection(platform::ControlsModel& model) override;
-    void run_main_window(Context& ctx) override;
+    void run_main_window(app::MainWindowDriver& session) override;
 
   private:
     SelfTest* self_test_;

@@ -2,9 +2,13 @@
 
 #include <QFile>
 
-#include "app/qt/code_page.h"
+#include "platform/code_page.h"
 
 namespace vrk::qt {
+
+using platform::display_text;
+using platform::unicode_to_windows1255;
+using platform::windows1255_to_unicode;
 
 namespace {
 

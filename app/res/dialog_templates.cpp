@@ -1,6 +1,6 @@
 #include "app/res/dialog_templates.h"
 
-#include "device/control_ids.h"
+#include "platform/control_ids.h"
 
 namespace vrk::res {
 
@@ -52,6 +52,10 @@ constexpr ControlTemplate main_controls[] = {
     {id::RUN_APPLICATION, ControlKind::push_button, "&Run Application", STYLE_TABSTOP, 168, 39, 55,
      14},
     {id::RECORD, ControlKind::push_button, "Re&cord...", STYLE_TABSTOP, 168, 55, 55, 14},
+    // Under the status line, in the room the window had below it: pages done of the image's
+    // pages and the time left, while a download or compare runs.
+    {id::PROGRESS, ControlKind::progress_bar, "", STYLE_HIDDEN | STYLE_BORDER, 20, 125, 110, 9},
+    {id::PROGRESS_TEXT, ControlKind::static_text, "", STYLE_HIDDEN, 134, 126, 75, 8},
 };
 
 }  // namespace
@@ -86,6 +90,7 @@ void build_model(const DialogTemplate& dialog, platform::ControlsModel& model) {
         c.enabled = (t.style & STYLE_DISABLED) == 0;
         c.sorted = (t.style & STYLE_SORTED) != 0;
         c.uppercase = (t.style & STYLE_UPPERCASE) != 0;
+        c.visible = (t.style & STYLE_HIDDEN) == 0;
         model.add_control(std::move(c));
     }
 }

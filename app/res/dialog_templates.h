@@ -23,6 +23,7 @@ enum ControlStyle : std::uint32_t {
     STYLE_UPPERCASE = 1u << 7,
     STYLE_NOTIFY = 1u << 8,
     STYLE_NO_INTEGRAL_HEIGHT = 1u << 9,
+    STYLE_HIDDEN = 1u << 10,  // created invisible
 };
 
 struct ControlTemplate {

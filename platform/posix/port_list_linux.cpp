@@ -17,8 +17,9 @@
 #include <string>
 #include <system_error>
 
-#include "platform/posix/posix_helpers.h"
+#include "platform/posix/port_names.h"
 #include "platform/posix/posix_platform.h"
+#include "platform/posix/unique_fd.h"
 
 namespace vrk::platform {
 namespace {
@@ -39,11 +40,10 @@ std::optional<int> uart_type_from_sysfs(const std::string& name) {
 // The same from the driver itself, for kernels without the sysfs attribute. Non-blocking, so a
 // port without carrier does not hold us; like any open it may pulse DTR on an idle port.
 std::optional<int> uart_type_from_driver(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
+    const posix::UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) return std::nullopt;
     serial_struct info{};
-    const bool known = ::ioctl(fd, TIOCGSERIAL, &info) == 0;
-    ::close(fd);
+    const bool known = ::ioctl(fd.get(), TIOCGSERIAL, &info) == 0;
     if (!known) return std::nullopt;
     return info.type;
 }

@@ -8,9 +8,12 @@
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
-#include "platform/posix/posix_helpers.h"
+#include "platform/path_names.h"
+#include "platform/posix/errno_classes.h"
 #include "platform/posix/posix_platform.h"
+#include "platform/posix/unique_fd.h"
 
 namespace vrk::platform {
 namespace {
@@ -21,14 +24,11 @@ void report(FileError* error, FileError value) {
 
 class PosixInputFile final : public InputFile {
   public:
-    explicit PosixInputFile(int fd) : fd_(fd) {}
-    ~PosixInputFile() override { ::close(fd_); }
-    PosixInputFile(const PosixInputFile&) = delete;
-    PosixInputFile& operator=(const PosixInputFile&) = delete;
+    explicit PosixInputFile(posix::UniqueFd fd) : fd_(std::move(fd)) {}
 
     std::optional<std::uint64_t> size() override {
         struct stat info {};
-        if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) {
+        if (::fstat(fd_.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) {
             return std::nullopt;
         }
         return static_cast<std::uint64_t>(info.st_size);
@@ -36,28 +36,28 @@ class PosixInputFile final : public InputFile {
 
     std::optional<std::size_t> read(std::span<std::uint8_t> buffer) override {
         for (;;) {
-            const ssize_t count = ::read(fd_, buffer.data(), buffer.size());
+            const ssize_t count = ::read(fd_.get(), buffer.data(), buffer.size());
             if (count >= 0) return static_cast<std::size_t>(count);
             if (errno != EINTR) return std::nullopt;
         }
     }
 
   private:
-    int fd_;
+    posix::UniqueFd fd_;
 };
 
 class PosixOutputFile final : public OutputFile {
   public:
-    explicit PosixOutputFile(int fd) : fd_(fd) {}
+    explicit PosixOutputFile(posix::UniqueFd fd) : fd_(std::move(fd)) {}
     ~PosixOutputFile() override { (void)close(); }
     PosixOutputFile(const PosixOutputFile&) = delete;
     PosixOutputFile& operator=(const PosixOutputFile&) = delete;
 
     bool write(std::span<const std::uint8_t> bytes) override {
-        if (fd_ < 0) return false;
+        if (!fd_) return false;
         std::size_t done = 0;
         while (done < bytes.size()) {
-            const ssize_t count = ::write(fd_, bytes.data() + done, bytes.size() - done);
+            const ssize_t count = ::write(fd_.get(), bytes.data() + done, bytes.size() - done);
             if (count > 0) {
                 done += static_cast<std::size_t>(count);
                 continue;
@@ -71,18 +71,16 @@ class PosixOutputFile final : public OutputFile {
     }
 
     bool close() override {
-        if (fd_ < 0) return intact_;
+        if (!fd_) return intact_;
         // No fsync: the macro file is an ordinary document, and the kernel reports the errors
         // that matter here (a full disk, a lost network share) at write or at close. close() is
-        // not retried after EINTR: on Linux the descriptor is gone either way, and a retry could
-        // close a descriptor opened meanwhile.
-        if (::close(fd_) != 0) intact_ = false;
-        fd_ = -1;
+        // not retried after EINTR (see UniqueFd::reset).
+        if (fd_.reset() != 0) intact_ = false;
         return intact_;
     }
 
   private:
-    int fd_;
+    posix::UniqueFd fd_;
     bool intact_ = true;  // every byte handed to write() was taken, and close succeeded
 };
 
@@ -102,7 +100,7 @@ std::vector<std::string> PosixFileSystem::find_files(const std::string& extensio
     std::filesystem::directory_iterator entry(".", error);
     for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
         const std::string name = entry->path().filename().string();
-        if (!posix::ends_with_ignoring_case(name, extension)) continue;
+        if (!ends_with_ignoring_case(name, extension)) continue;
         // Follows links: a link to an image is an image; a link to nothing is not listed.
         std::error_code type_error;
         if (!entry->is_regular_file(type_error)) continue;
@@ -113,39 +111,37 @@ std::vector<std::string> PosixFileSystem::find_files(const std::string& extensio
 
 std::unique_ptr<InputFile> PosixFileSystem::open_read(const std::string& path, FileError* error) {
     // O_NONBLOCK so that a FIFO without a writer cannot hang the open; it is refused below.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    posix::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
         report(error, posix::classify_file_error(errno));
         return nullptr;
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
+    // A directory, a device or a FIFO of that name exists but is no image: unreadable.
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         report(error, FileError::io_failure);
         return nullptr;
     }
     report(error, FileError::none);
-    return std::make_unique<PosixInputFile>(fd);
+    return std::make_unique<PosixInputFile>(std::move(fd));
 }
 
 std::unique_ptr<OutputFile> PosixFileSystem::create(const std::string& path, FileError* error) {
     // Opened without blocking (a FIFO without a reader fails with ENXIO instead of hanging),
     // then switched to blocking writes so the write loop never meets EAGAIN on a device.
-    const int fd = ::open(path.c_str(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    posix::UniqueFd fd(::open(
+        path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666));
+    if (!fd) {
         report(error, posix::classify_file_error(errno));
         return nullptr;
     }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        const int error_number = errno;
-        ::close(fd);
-        report(error, posix::classify_file_error(error_number));
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        report(error, posix::classify_file_error(errno));
         return nullptr;
     }
     report(error, FileError::none);
-    return std::make_unique<PosixOutputFile>(fd);
+    return std::make_unique<PosixOutputFile>(std::move(fd));
 }
 
 }  // namespace vrk::platform

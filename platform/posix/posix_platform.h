@@ -1,7 +1,7 @@
 // The platform services on a POSIX system (Linux is the one we build for): the serial port on a
 // terminal device, the steady-clock tick and the files of the current directory. The rest of the
 // program sees only the interfaces in platform/; start-up creates these and hands them over.
-// No system header leaks out of this one: the descriptors are plain ints.
+// No system header leaks out of this one: the descriptors are held by UniqueFd.
 #pragma once
 
 #include <chrono>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/serial_port.h"
 #include "platform/tick_clock.h"
 
@@ -67,10 +68,11 @@ class PosixSerialPort final : public SerialPort {
     };
 
   public:
-    PosixSerialPort(Key, int fd, std::string device) : fd_(fd), device_(std::move(device)) {}
+    PosixSerialPort(Key, posix::UniqueFd fd, std::string device)
+        : fd_(std::move(fd)), device_(std::move(device)) {}
 
   private:
-    int fd_ = -1;
+    posix::UniqueFd fd_;
     std::string device_;
     std::chrono::milliseconds write_time_per_byte_ = WRITE_TIME_PER_BYTE;
     std::chrono::milliseconds write_time_constant_ = WRITE_TIME_CONSTANT;

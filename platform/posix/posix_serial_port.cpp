@@ -20,9 +20,11 @@
 #include <climits>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
-#include "platform/posix/posix_helpers.h"
+#include "platform/posix/errno_classes.h"
 #include "platform/posix/posix_platform.h"
+#include "platform/posix/termios_line.h"
 
 namespace vrk::platform {
 namespace {
@@ -75,27 +77,26 @@ std::unique_ptr<PosixSerialPort> PosixSerialPort::open(const std::string& device
     // Non-blocking from the start: without CLOCAL (not set until configure) an open would wait
     // for carrier, and reads and writes are paced by poll() anyway. No controlling terminal: a
     // hang-up on the line must not send the program SIGHUP.
-    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    posix::UniqueFd fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
         error = posix::classify_port_error(errno);
         return nullptr;
     }
     const auto fail = [&](int error_number) {
         error = posix::classify_port_error(error_number);
-        ::close(fd);
         return nullptr;
     };
     termios settings{};
-    if (::tcgetattr(fd, &settings) != 0) return fail(errno);
+    if (::tcgetattr(fd.get(), &settings) != 0) return fail(errno);
     // The lock comes before TIOCEXCL: exclusive mode belongs to the terminal, not to our
     // descriptor, so setting it on a port another program holds and then backing out would
     // leave that program unable to open its own port again.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno);
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return fail(errno);
     // Refuses further opens by anyone without privilege; the lock above also stops programs
     // that honour locks, root included.
-    if (::ioctl(fd, TIOCEXCL) != 0) return fail(errno);
+    if (::ioctl(fd.get(), TIOCEXCL) != 0) return fail(errno);
     error = PortError::none;
-    return std::make_unique<PosixSerialPort>(Key{}, fd, device);
+    return std::make_unique<PosixSerialPort>(Key{}, std::move(fd), device);
 }
 
 PosixSerialPort::~PosixSerialPort() {
@@ -103,30 +104,30 @@ PosixSerialPort::~PosixSerialPort() {
 }
 
 bool PosixSerialPort::configure(std::uint32_t baud) {
-    if (fd_ < 0) return false;
+    if (!fd_) return false;
     termios settings{};
-    if (::tcgetattr(fd_, &settings) != 0) return false;
+    if (::tcgetattr(fd_.get(), &settings) != 0) return false;
     posix::make_unit_line(settings);
     if (!set_speed(settings, baud)) return false;
-    const bool applied = apply_settings(fd_, settings);
+    const bool applied = apply_settings(fd_.get(), settings);
     // A pseudo-terminal has no modem lines and refuses this; the line is still usable.
     (void)set_dtr_rts(true);
     return applied;
 }
 
 bool PosixSerialPort::set_baud_rate(std::uint32_t baud) {
-    if (fd_ < 0) return false;
+    if (!fd_) return false;
     termios settings{};
-    if (::tcgetattr(fd_, &settings) != 0) return false;
+    if (::tcgetattr(fd_.get(), &settings) != 0) return false;
     if (!set_speed(settings, baud)) return false;
     // TCSANOW, not TCSADRAIN: waiting for output to drain can block without limit on a line
     // that is held (or on a pseudo-terminal nobody reads), and the hunt leaves 300 ms between a
     // probe and the next speed change.
-    return apply_settings(fd_, settings);
+    return apply_settings(fd_.get(), settings);
 }
 
 std::optional<std::size_t> PosixSerialPort::read(std::span<std::uint8_t> buffer) {
-    if (fd_ < 0) return std::nullopt;
+    if (!fd_) return std::nullopt;
     if (buffer.empty()) return 0;
     std::size_t got = 0;
     // Until the first byte the wait is the first-byte time-out; after each arrival it is the
@@ -139,10 +140,10 @@ std::optional<std::size_t> PosixSerialPort::read(std::span<std::uint8_t> buffer)
         return std::nullopt;
     };
     while (got < buffer.size()) {
-        const int events = wait_for(fd_, POLLIN, deadline);
+        const int events = wait_for(fd_.get(), POLLIN, deadline);
         if (events == 0) return got;  // nothing within 50 ms (0), or the line went idle
         if (events < 0) return failed();
-        const ssize_t count = ::read(fd_, buffer.data() + got, buffer.size() - got);
+        const ssize_t count = ::read(fd_.get(), buffer.data() + got, buffer.size() - got);
         if (count > 0) {
             got += static_cast<std::size_t>(count);
             deadline = Clock::now() + IDLE_TIMEOUT;
@@ -165,12 +166,12 @@ std::optional<std::size_t> PosixSerialPort::read(std::span<std::uint8_t> buffer)
 }
 
 bool PosixSerialPort::write(std::span<const std::uint8_t> bytes) {
-    if (fd_ < 0) return false;
+    if (!fd_) return false;
     const auto deadline = Clock::now() + write_time_constant_ +
                           write_time_per_byte_ * static_cast<std::int64_t>(bytes.size());
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const ssize_t count = ::write(fd_, bytes.data() + sent, bytes.size() - sent);
+        const ssize_t count = ::write(fd_.get(), bytes.data() + sent, bytes.size() - sent);
         if (count > 0) {
             sent += static_cast<std::size_t>(count);
             continue;
@@ -180,7 +181,7 @@ bool PosixSerialPort::write(std::span<const std::uint8_t> bytes) {
             // The driver's buffer is full: wait for room, but not past the limit, or a line
             // whose output is held would freeze the program.
             if (Clock::now() >= deadline) return false;
-            if (wait_for(fd_, POLLOUT, deadline) < 0) return false;
+            if (wait_for(fd_.get(), POLLOUT, deadline) < 0) return false;
             continue;
         }
         return false;
@@ -189,30 +190,29 @@ bool PosixSerialPort::write(std::span<const std::uint8_t> bytes) {
 }
 
 std::optional<ModemLines> PosixSerialPort::modem_lines() {
-    if (fd_ < 0) return std::nullopt;
+    if (!fd_) return std::nullopt;
     int status = 0;
     // Fails with ENOTTY on a pseudo-terminal, which has no modem lines to report.
-    if (::ioctl(fd_, TIOCMGET, &status) != 0) return std::nullopt;
+    if (::ioctl(fd_.get(), TIOCMGET, &status) != 0) return std::nullopt;
     return ModemLines{(status & TIOCM_CTS) != 0, (status & TIOCM_DSR) != 0};
 }
 
 bool PosixSerialPort::set_dtr_rts(bool on) {
-    if (fd_ < 0) return false;
+    if (!fd_) return false;
     int lines = TIOCM_DTR | TIOCM_RTS;
-    return ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &lines) == 0;
+    return ::ioctl(fd_.get(), on ? TIOCMBIS : TIOCMBIC, &lines) == 0;
 }
 
 void PosixSerialPort::close() {
-    if (fd_ < 0) return;
+    if (!fd_) return;
     // Exclusive mode is a flag of the terminal and can outlive our descriptor: a
     // pseudo-terminal's slave keeps it while the master stays open, and the next open by an
     // unprivileged user then fails with EBUSY. The port dialog opens and closes each port before
     // the chosen one is opened again, so the flag is cleared here. Both calls fail harmlessly on
     // a line that has hung up.
-    (void)::ioctl(fd_, TIOCNXCL);
-    (void)::flock(fd_, LOCK_UN);
-    ::close(fd_);
-    fd_ = -1;
+    (void)::ioctl(fd_.get(), TIOCNXCL);
+    (void)::flock(fd_.get(), LOCK_UN);
+    fd_.reset();
 }
 
 OpenResult PosixPortProvider::open(const std::string& device) {

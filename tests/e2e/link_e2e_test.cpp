@@ -28,7 +28,7 @@ TEST_F(EndToEnd, AUnitAt9600IsFoundAfterTheFasterAndSlowerProbesAndFillsThePanel
     EXPECT_EQ(w.text(1016), "SiRF");
     EXPECT_EQ(w.text(1009), "Phone @ 19200");
     EXPECT_EQ(w.text(1017), "\xF8\xE1\x20\xE1\xF8\xE9\xE7");
-    EXPECT_EQ(w.text(1015), "") << "the device reports clear the hunt's text";
+    EXPECT_EQ(w.text(ids::STATUS), "") << "the device reports clear the hunt's text";
 
     // The probes as they went over the line: one ID query per rate, starting at 115200 and
     // wrapping to the slowest, until the unit's rate; none after it had answered.
@@ -48,7 +48,7 @@ TEST_F(EndToEnd, ChangesOfIdAndDevicesAreConfirmedByTheUnit) {
     SimSession& s = start_linked(sim::UnitConfig{});
     auto& w = s.window();
 
-    w.set_text(1015, "");
+    w.set_text(ids::STATUS, "");
     w.user_type_text(1005, "newid7");
     ASSERT_TRUE(w.is_enabled(1007));
     w.user_click(1007);
@@ -71,7 +71,7 @@ TEST_F(EndToEnd, ChangesOfIdAndDevicesAreConfirmedByTheUnit) {
         {1016, "Zodiac", "The new GPS type was received by the VRK.", 2, &sim::Simulator::gps_type},
     };
     for (const auto& c : changes) {
-        w.set_text(1015, "");
+        w.set_text(ids::STATUS, "");
         const int index = s.item_index(c.list, c.item);
         ASSERT_GE(index, 0) << c.item;
         w.user_select(c.list, index);

@@ -13,9 +13,9 @@ namespace {
 
 // Picks the image in the application list and presses a transfer button, as the user does.
 void press_on_image(SimSession& s, const std::string& name, int button) {
-    const int index = s.item_index(1013, name);
+    const int index = s.item_index(ids::APPLICATION, name);
     ASSERT_GE(index, 0) << name << " is not in the application list";
-    s.window().user_select(1013, index);
+    s.window().user_select(ids::APPLICATION, index);
     ASSERT_TRUE(s.window().is_enabled(button));
     s.window().user_click(button);
 }
@@ -42,19 +42,19 @@ TEST_F(EndToEnd, DownloadsLeaveTheImageInFlashAndCompareFindsAFlippedByte) {
         const Bytes image = write_image(name, size, size);
         SimSession& s = start_linked(sim::UnitConfig{});
 
-        press_on_image(s, name, 1014);
+        press_on_image(s, name, ids::DOWNLOAD);
         ASSERT_TRUE(run_to_end(s, name)) << s.status();
         EXPECT_EQ(s.status(), name + " has been downloaded successfully");
         EXPECT_TRUE(flash_holds(s.sim(), image, 2 * 65536));
-        EXPECT_TRUE(s.window().is_enabled(1013));
-        EXPECT_TRUE(s.window().is_enabled(1014));
+        EXPECT_TRUE(s.window().is_enabled(ids::APPLICATION));
+        EXPECT_TRUE(s.window().is_enabled(ids::DOWNLOAD));
 
-        s.window().user_click(1018);
+        s.window().user_click(ids::COMPARE);
         ASSERT_TRUE(run_to_end(s, name)) << s.status();
         EXPECT_EQ(s.status(), name + " matched successfully");
 
         s.sim().poke_flash(size / 2, static_cast<std::uint8_t>(image[size / 2] ^ 0x01));
-        s.window().user_click(1018);
+        s.window().user_click(ids::COMPARE);
         ASSERT_TRUE(run_to_end(s, name)) << s.status();
         EXPECT_EQ(s.status(), name + " doesn't match!!!!!");
         EXPECT_EQ(host_.beeps, 3);
@@ -82,7 +82,7 @@ TEST_F(EndToEnd, ADownloadSurvivesTenPercentOfFramesLostEachWay) {
     // download, and the user presses Download again. Allow a few presses.
     bool downloaded = false;
     for (int attempt = 0; attempt < 5 && !downloaded; ++attempt) {
-        press_on_image(s, name, 1014);
+        press_on_image(s, name, ids::DOWNLOAD);
         ASSERT_TRUE(run_to_end(s, name, std::chrono::seconds(120))) << s.status();
         downloaded = s.status() == name + " has been downloaded successfully";
     }
@@ -104,7 +104,7 @@ TEST_F(EndToEnd, WrongPageAcknowledgementsAreMarkedAndTheDownloadStillCompletes)
     SimSession& s = start_linked(unit);
 
     std::set<std::string> marked;
-    press_on_image(s, name, 1014);
+    press_on_image(s, name, ids::DOWNLOAD);
     ASSERT_TRUE(s.run_until([&] {
         const std::string text = s.status();
         if (text.size() > 6 && text.compare(text.size() - 6, 6, " *****") == 0) marked.insert(text);
@@ -130,7 +130,7 @@ TEST_F(EndToEnd, AUnitThatStopsAnsweringEndsTheDownloadWithAnError) {
     s.clock().set_factor(20);
 
     std::set<std::string> seen;
-    press_on_image(s, name, 1014);
+    press_on_image(s, name, ids::DOWNLOAD);
     ASSERT_TRUE(s.run_until([&] {
         seen.insert(s.status());
         return s.status() == "Error: The VRK700 is not responding";
@@ -142,9 +142,9 @@ TEST_F(EndToEnd, AUnitThatStopsAnsweringEndsTheDownloadWithAnError) {
             EXPECT_EQ(text, "Retrying page #246...Please wait");
         }
     }
-    EXPECT_TRUE(s.window().is_enabled(1013));
-    EXPECT_TRUE(s.window().is_enabled(1014));
-    EXPECT_TRUE(s.window().is_enabled(1018));
+    EXPECT_TRUE(s.window().is_enabled(ids::APPLICATION));
+    EXPECT_TRUE(s.window().is_enabled(ids::DOWNLOAD));
+    EXPECT_TRUE(s.window().is_enabled(ids::COMPARE));
     EXPECT_EQ(host_.beeps, 1);
 }
 
@@ -155,12 +155,12 @@ TEST_F(EndToEnd, AMacroRecordedDuringADownloadHoldsTheRequestsSent) {
     host_.save_answers.push_back(macro);
     SimSession& s = start_linked(sim::UnitConfig{});
 
-    const int index = s.item_index(1013, name);
+    const int index = s.item_index(ids::APPLICATION, name);
     ASSERT_GE(index, 0);
-    s.window().user_select(1013, index);
+    s.window().user_select(ids::APPLICATION, index);
     s.window().user_click(1019);
     ASSERT_EQ(s.window().text(1019), "&Stop Recording");
-    s.window().user_click(1014);
+    s.window().user_click(ids::DOWNLOAD);
     ASSERT_TRUE(run_to_end(s, name)) << s.status();
     ASSERT_EQ(s.status(), name + " has been downloaded successfully");
     s.window().user_click(1019);

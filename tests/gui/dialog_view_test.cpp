@@ -17,9 +17,9 @@
 #include "app/qt/icons.h"
 #include "app/res/dialog_templates.h"
 #include "app/startup.h"
-#include "device/control_ids.h"
 #include "device/macro_recorder.h"
-#include "device/messages.h"
+#include "link/messages.h"
+#include "platform/control_ids.h"
 #include "tests/gui/gui_support.h"
 #include "tests/support/rig.h"
 
@@ -59,6 +59,8 @@ const char* widget_class(ControlKind kind) {
             return "QComboBox";
         case ControlKind::list_box:
             return "QListWidget";
+        case ControlKind::progress_bar:
+            return "QProgressBar";
     }
     return "?";
 }
@@ -512,7 +514,7 @@ TEST(MainWindowWithCore, TheHebrewExternalDeviceIsDrawnAsHebrewAndSendsItsCode) 
     EXPECT_EQ(rig.window.selection(ids::EXTERNAL_DEVICE), index);
     const std::vector<Bytes> sent = rig.take_sent();
     ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0], (Bytes{device::EXTERNAL_DEVICE, 50}));
+    EXPECT_EQ(sent[0], (Bytes{link::messages::EXTERNAL_DEVICE, 50}));
 }
 
 TEST(MainWindowWithCore, ExitButtonEndsTheWindow) {

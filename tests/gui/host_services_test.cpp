@@ -16,10 +16,10 @@
 #include "app/qt/qt_dialog_runner.h"
 #include "app/qt/qt_host_services.h"
 #include "app/res/dialog_templates.h"
-#include "device/context.h"
-#include "device/control_ids.h"
-#include "device/dispatcher.h"
-#include "device/messages.h"
+#include "app/session.h"
+#include "app/startup.h"
+#include "link/messages.h"
+#include "platform/control_ids.h"
 #include "tests/gui/gui_support.h"
 #include "tests/support/fakes.h"
 #include "tests/support/rig.h"
@@ -234,12 +234,10 @@ TEST(QtDialogRunner, MainWindowTicksAndAQuestionInsideAPollCanEndIt) {
     FakeClock clock;
     MemoryFileSystem files;
     qt::QtHostServices host;
-    platform::ControlsModel window;
-    app::build_main_window(window);
-    Context ctx(port, clock, files, host, window);
-    app::init_main_window(ctx, "");
+    app::Session session(port, "fake", {clock, files, host});
+    platform::ControlsModel& window = session.window();
     port.log_reads = true;
-    port.feed(frame({device::APPLICATION_RUNNING, 0x00}));
+    port.feed(frame({link::messages::APPLICATION_RUNNING, 0x00}));
 
     QString owner;
     QString title;
@@ -250,10 +248,10 @@ TEST(QtDialogRunner, MainWindowTicksAndAQuestionInsideAPollCanEndIt) {
         box->button(QMessageBox::Yes)->click();
     });
     qt::QtDialogRunner runner;
-    runner.run_main_window(ctx);
+    runner.run_main_window(session);
     ASSERT_TRUE(script.acted()) << script.failure();
     EXPECT_EQ(owner, "MAIN");
-    EXPECT_EQ(title, QString::fromLatin1(device::CONFIRMATION_CAPTION));
+    EXPECT_EQ(title, QString::fromLatin1(app::CONFIRMATION_CAPTION));
     EXPECT_TRUE(window.ended());
     EXPECT_NE(std::count(port.events.begin(), port.events.end(), "read"), 0);
 }

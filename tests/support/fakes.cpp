@@ -200,6 +200,10 @@ std::unique_ptr<platform::InputFile> MemoryFileSystem::open_read(const std::stri
         if (error) *error = platform::FileError::not_found;
         return nullptr;
     }
+    if (unreadable.count(path) != 0) {
+        if (error) *error = platform::FileError::access_denied;
+        return nullptr;
+    }
     if (error) *error = platform::FileError::none;
     return std::make_unique<MemoryInput>(it->second, short_read_limit, fail_size);
 }

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,8 @@ class MemoryFileSystem : public platform::FileSystem {
     std::optional<std::size_t> fail_writes_after;
     std::optional<std::size_t> short_read_limit;
     bool fail_size = false;
+    // Files that exist but cannot be opened (no permission, a directory of that name).
+    std::set<std::string> unreadable;
     std::size_t bytes_written = 0;
 
     std::string current_directory() override { return cwd; }

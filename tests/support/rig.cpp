@@ -4,30 +4,24 @@ namespace vrk::test {
 
 namespace {
 
-// Collects what the encoder writes.
-class CapturePort : public FakePort {};
+std::unique_ptr<app::Session> start_session(Rig& rig, const Rig::Setup& setup,
+                                            const std::string& command_line) {
+    if (setup) setup(rig);
+    auto session = std::make_unique<app::Session>(
+        rig.port, "/dev/ttyFAKE0", app::SessionServices{rig.clock, rig.files, rig.host},
+        command_line);
+    rig.port.writes.clear();
+    rig.port.events.clear();
+    return session;
+}
 
 }  // namespace
 
-Bytes frame(const Bytes& message) {
-    link::CodecState codec;
-    CapturePort sink;
-    link::encode_frame(codec, sink, message);
-    return sink.written();
-}
-
-std::vector<Bytes> unframe(const Bytes& wire) {
-    link::CodecState codec;
-    std::vector<Bytes> out;
-    for (std::uint8_t b : wire) {
-        const int n = link::frame_decoder(codec, b);
-        if (n > 0) {
-            out.emplace_back(codec.rx_buffer.begin(), codec.rx_buffer.begin() + n);
-            codec.rx_length = -1;
-        }
-    }
-    return out;
-}
+Rig::Rig(const Setup& setup, const std::string& command_line)
+    : session(start_session(*this, setup, command_line)),
+      ctx(session->context()),
+      engine(session->engine()),
+      window(session->window()) {}
 
 void Rig::feed_message(const Bytes& message) {
     port.feed(frame(message));

@@ -1,46 +1,45 @@
-// A whole program core against fakes: a main window model initialised as at start-up, a
-// context, a scripted port, clock, host and file system. Each test makes a fresh one.
+// A whole program core against fakes: a session started as the program starts one (line
+// settings, window initialised, first probe), on a scripted port, clock, host and file system.
+// Each test makes a fresh one. What the start-up sent is forgotten, so a test sees only what
+// follows.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
-#include "device/context.h"
+#include "app/session.h"
 #include "link/frame_codec.h"
+#include "platform/control_ids.h"
 #include "tests/support/fakes.h"
+#include "tests/support/wire.h"
 
 namespace vrk::test {
 
 struct Rig {
+    // Runs before the session starts: files placed here appear in the application list.
+    using Setup = std::function<void(Rig&)>;
+
     FakePort port;
     FakeClock clock;
     MemoryFileSystem files;
     FakeHost host;
-    platform::ControlsModel window;
-    Context ctx{port, clock, files, host, window};
+    std::unique_ptr<app::Session> session;
+    app::Context& ctx;
+    device::Engine& engine;
+    platform::ControlsModel& window;
 
-    // Builds the window and initialises it with the given command line. Files placed in
-    // `files` before init() appear in the application list.
-    explicit Rig(bool initialise = true) {
-        app::build_main_window(window);
-        if (initialise) init();
-    }
-    void init(const std::string& command_line = "") { app::init_main_window(ctx, command_line); }
+    explicit Rig(const Setup& setup = {}, const std::string& command_line = "");
 
     // Queues one framed message for the next read.
     void feed_message(const Bytes& message);
     // Runs one timer tick.
-    void tick() { app::on_timer_tick(ctx); }
+    void tick() { session->tick(); }
     // Decodes everything written to the port into messages, and forgets the writes.
     std::vector<Bytes> take_sent();
     // The status line.
-    [[nodiscard]] std::string status() const { return window.text(1015); }
+    [[nodiscard]] std::string status() const { return window.text(ids::STATUS); }
 };
-
-// The wire form of a message.
-Bytes frame(const Bytes& message);
-// The messages in a stream of wire bytes.
-std::vector<Bytes> unframe(const Bytes& wire);
 
 }  // namespace vrk::test

@@ -10,10 +10,9 @@
 #include <string>
 #include <thread>
 
-#include "app/main_window.h"
-#include "device/context.h"
-#include "link/frame_codec.h"
-#include "link/poll_cycle.h"
+#include "app/session.h"
+#include "link/link.h"
+#include "platform/control_ids.h"
 #include "platform/controls_model.h"
 #include "platform/posix/posix_platform.h"
 #include "sim/simulator.h"
@@ -55,8 +54,7 @@ class SimSession {
         : sim_(std::move(unit)), clock_(clock_factor), files_(files), host_(host) {}
     ~SimSession() {
         // The program lets go of its end first, as at shutdown.
-        ctx_.reset();
-        if (port_) port_->close();
+        session_.reset();
         sim_.stop();
     }
 
@@ -66,18 +64,14 @@ class SimSession {
     bool open(std::string* error) {
         if (!sim_.start(error)) return false;
         platform::PortError port_error{};
-        port_ = platform::PosixSerialPort::open(sim_.device_path(), port_error);
-        if (!port_) {
+        auto port = platform::PosixSerialPort::open(sim_.device_path(), port_error);
+        if (!port) {
             if (error) *error = platform::describe_port_error(port_error, sim_.device_path());
             return false;
         }
-        (void)port_->configure(link::START_BAUD);
-        app::build_main_window(window_);
-        ctx_ = std::make_unique<Context>(*port_, clock_, files_, host_, window_);
-        ctx_->link.current_baud = link::START_BAUD;
-        ctx_->link.next_probe_time = clock_.tick_ms() + link::PROBE_INTERVAL_MS;
-        link::send_id_query(*ctx_);
-        app::init_main_window(*ctx_, "");
+        port_ = port.get();
+        session_ = std::make_unique<app::Session>(std::move(port), sim_.device_path(),
+                                                  app::SessionServices{clock_, files_, host_});
         return true;
     }
 
@@ -90,30 +84,32 @@ class SimSession {
         auto next = Clock::now();
         for (;;) {
             if (done()) return true;
-            if (Clock::now() >= deadline || window_.ended()) return done();
+            if (Clock::now() >= deadline || session_->window().ended()) return done();
             const auto now = Clock::now();
             if (next > now) std::this_thread::sleep_until(next);
             next = std::max(next + std::chrono::milliseconds(app::TIMER_PERIOD_MS), Clock::now());
-            app::on_timer_tick(*ctx_);
+            session_->tick();
             ++ticks_;
         }
     }
 
     // The linked state with the unit's settings loaded: the hunt is over.
-    [[nodiscard]] bool settings_loaded() const {
-        return ctx_->link.link_state == link::LINK_SETTINGS_LOADED;
+    [[nodiscard]] bool settings_loaded() {
+        return session_->context().link.link_state == link::LINK_SETTINGS_LOADED;
     }
-    [[nodiscard]] std::string status() const { return window_.text(1015); }
+    [[nodiscard]] std::string status() { return session_->window().text(ids::STATUS); }
     // Index of the list item with exactly this text, or -1.
-    [[nodiscard]] int item_index(int list, const std::string& text) const {
-        for (int i = 0; i < window_.item_count(list); ++i)
-            if (window_.item_text(list, i) == text) return i;
+    [[nodiscard]] int item_index(int list, const std::string& text) {
+        auto& window = session_->window();
+        for (int i = 0; i < window.item_count(list); ++i)
+            if (window.item_text(list, i) == text) return i;
         return -1;
     }
 
     sim::Simulator& sim() { return sim_; }
-    platform::ControlsModel& window() { return window_; }
-    Context& ctx() { return *ctx_; }
+    platform::ControlsModel& window() { return session_->window(); }
+    app::Context& ctx() { return session_->context(); }
+    app::Session& session() { return *session_; }
     platform::PosixSerialPort& port() { return *port_; }
     ScaledClock& clock() { return clock_; }
     [[nodiscard]] std::uint64_t ticks() const { return ticks_; }
@@ -123,9 +119,8 @@ class SimSession {
     ScaledClock clock_;
     platform::FileSystem& files_;
     platform::HostServices& host_;
-    std::unique_ptr<platform::PosixSerialPort> port_;
-    platform::ControlsModel window_;
-    std::unique_ptr<Context> ctx_;
+    platform::PosixSerialPort* port_ = nullptr;
+    std::unique_ptr<app::Session> session_;
     std::uint64_t ticks_ = 0;
 };
 

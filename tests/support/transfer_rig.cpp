@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "device/control_ids.h"
-#include "link/poll_cycle.h"
+#include "link/link.h"
+#include "platform/control_ids.h"
 
 namespace vrk::test {
 

@@ -31,8 +31,8 @@ struct TransferRig : Rig {
     void pick(const std::string& name, const Bytes& content);
     // Selects a name that is in the list but may not be in the file system.
     void pick_name(const std::string& name);
-    void press_download() { window.user_click(1014); }
-    void press_compare() { window.user_click(1018); }
+    void press_download() { window.user_click(ids::DOWNLOAD); }
+    void press_compare() { window.user_click(ids::COMPARE); }
     // Delivers one message from the unit and runs the tick that dispatches it.
     void reply(const Bytes& message) {
         feed_message(message);

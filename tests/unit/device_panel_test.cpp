@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "device/control_ids.h"
 #include "device/device_tables.h"
 #include "device/dispatcher.h"
+#include "platform/control_ids.h"
 #include "tests/support/rig.h"
 
 namespace vrk::test {
@@ -12,7 +12,7 @@ namespace {
 
 void dispatch(Rig& rig, const char* message) {
     Bytes m = hex(message);
-    (void)device::dispatch_message(rig.ctx, m);
+    (void)device::dispatch_message(rig.engine, m);
 }
 
 TEST(DeviceTables, SizesAndListsAreFilledSortedWithCodesAsData) {
@@ -118,10 +118,10 @@ TEST(UnitId, Reports) {
 
 TEST(UnitId, FirstReportAfterAResetSendsTheFourQueriesOnce) {
     Rig rig;
-    rig.ctx.link.link_state = 2;
-    link::reset_link_display(rig.ctx);
+    rig.ctx.link.link_state = link::LINK_SETTINGS_LOADED;
+    device::reset_link_display(rig.engine);
     dispatch(rig, "0B 41 00 00 00 00 00 00 00 00");
-    EXPECT_EQ(rig.ctx.link.link_state, 1);
+    EXPECT_EQ(rig.ctx.link.link_state, link::LINK_LINKED);
     EXPECT_EQ(rig.take_sent(),
               (std::vector<Bytes>{hex("01 00"), hex("16 00"), hex("14 00"), hex("18 00")}));
     dispatch(rig, "0B 41 00 00 00 00 00 00 00 00");
@@ -197,7 +197,7 @@ TEST(DeviceReports, ConfirmationTwiceInARow) {
     Rig rig;
     dispatch(rig, "19 20");
     dispatch(rig, "15 09");
-    ASSERT_EQ(rig.ctx.link.link_state, 2);
+    ASSERT_EQ(rig.ctx.link.link_state, link::LINK_SETTINGS_LOADED);
     for (int i = 0; i < 2; ++i) {
         rig.window.set_text(ids::STATUS, "");
         dispatch(rig, "15 09");

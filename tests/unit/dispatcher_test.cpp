@@ -2,14 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include "device/control_ids.h"
+#include "platform/control_ids.h"
 #include "tests/support/rig.h"
 
 namespace vrk::test {
 namespace {
 
 int dispatch(Rig& rig, Bytes message) {
-    return device::dispatch_message(rig.ctx, message);
+    return device::dispatch_message(rig.engine, message);
 }
 
 TEST(Dispatcher, WrongLengthsAndUnknownTypesHaveNoEffect) {
@@ -70,13 +70,13 @@ TEST(Dispatcher, EachReportAtItsLengthReachesItsHandler) {
 
 TEST(Dispatcher, AnnounceRequeriesAllButTheExternalDevice) {
     Rig rig;
-    rig.ctx.link.link_state = 2;
+    rig.ctx.link.link_state = link::LINK_SETTINGS_LOADED;
     rig.window.set_text(ids::STATUS, "something");
     EXPECT_EQ(dispatch(rig, hex("00 7E")), 0);
     EXPECT_EQ(rig.take_sent(),
               (std::vector<Bytes>{hex("01 00"), hex("0B 00"), hex("16 00"), hex("14 00")}));
     EXPECT_EQ(rig.status(), "");
-    EXPECT_EQ(rig.ctx.link.link_state, 2);
+    EXPECT_EQ(rig.ctx.link.link_state, link::LINK_SETTINGS_LOADED);
 }
 
 TEST(Dispatcher, ModeAndExitQuestions) {
@@ -101,7 +101,7 @@ TEST(Dispatcher, ModeAndExitQuestions) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
         Rig rig;
-        rig.ctx.link.link_state = 2;
+        rig.ctx.link.link_state = link::LINK_SETTINGS_LOADED;
         rig.window.set_text(ids::FIRMWARE_VERSION, "2.15");
         if (c.answer) rig.host.answers.push_back(*c.answer);
         EXPECT_EQ(dispatch(rig, hex(c.message)), c.result);
@@ -119,7 +119,7 @@ TEST(Dispatcher, ModeAndExitQuestions) {
 
 TEST(Dispatcher, TicksWhileABoxIsOpenAreDroppedAndBytesWaitForLater) {
     Rig rig;
-    rig.ctx.link.link_state = 2;
+    rig.ctx.link.link_state = link::LINK_SETTINGS_LOADED;
     rig.ctx.link.next_probe_time = rig.clock.now;
     int ticks_inside = 0;
     rig.host.while_box_open = [&] {

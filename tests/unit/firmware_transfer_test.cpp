@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <new>
 
-#include "device/control_ids.h"
 #include "link/poll_cycle.h"
+#include "platform/control_ids.h"
 #include "tests/support/transfer_rig.h"
 
 namespace vrk::test {
@@ -152,7 +152,7 @@ TEST(WholeTransfer, DownloadAndCompareAgainstTheLoader) {
         EXPECT_EQ(rig.status(), "APP.vr4 has been downloaded successfully");
         EXPECT_EQ(rig.host.beeps, 1);
         EXPECT_TRUE(rig.transfer_controls_enabled());
-        EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+        EXPECT_EQ(rig.engine.transfer.phase, device::Phase::idle);
 
         rig.press_compare();
         const auto compares = rig.run_against(unit);
@@ -161,7 +161,7 @@ TEST(WholeTransfer, DownloadAndCompareAgainstTheLoader) {
         EXPECT_EQ(rig.status(), "APP.vr4 matched successfully");
         EXPECT_EQ(rig.host.beeps, 2);
         EXPECT_TRUE(rig.transfer_controls_enabled());
-        EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+        EXPECT_EQ(rig.engine.transfer.phase, device::Phase::idle);
     }
 }
 
@@ -177,27 +177,115 @@ TEST(WholeTransfer, MismatchEndsTheCompareAtOnceWhateverPageItNames) {
         EXPECT_EQ(rig.status(), "APP.vr4 doesn't match!!!!!");
         EXPECT_EQ(rig.host.beeps, 1);
         EXPECT_TRUE(rig.transfer_controls_enabled());
-        EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+        EXPECT_EQ(rig.engine.transfer.phase, device::Phase::idle);
     }
 }
 
 TEST(WholeTransfer, AcknowledgementOfPageZeroInEitherFormEndsTheDownload) {
-    // The wide form naming page 0 after page 1 was sent is another page, but the end carries
-    // no mark.
+    // Page 1, then page 0, each acknowledged: the wide form naming page 0 after page 0 was sent
+    // ends without a mark.
     for (const char* reply : {"2B 00", "2E 00 00 00"}) {
         SCOPED_TRACE(reply);
         TransferRig rig;
         rig.pick(NAME, test_image(2 * 256));
         rig.press_download();
         rig.reply(hex("29 00"));
+        rig.reply(hex("2B 01"));
         rig.take_sent();
         rig.reply(hex(reply));
         EXPECT_TRUE(rig.take_sent().empty());
         EXPECT_EQ(rig.status(), "APP.vr4 has been downloaded successfully");
         EXPECT_EQ(rig.host.beeps, 1);
         EXPECT_TRUE(rig.transfer_controls_enabled());
-        EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+        EXPECT_EQ(rig.engine.transfer.phase, device::Phase::idle);
     }
+}
+
+// A unit whose answer names page 0 too early (its page byte garbled on the line): the
+// operation must go on with the pages not yet done, and only then report success.
+TEST(GarbledPageNumbers, AnEarlyPageZeroNeverEndsAnOperationWithPagesLeft) {
+    struct Case {
+        const char* what;
+        bool download;
+        std::size_t size;
+        const char* garbled;      // replaces the unit's first answer to a page request
+        const char* first_again;  // the status once the first page is sent again
+    };
+    const Case cases[] = {
+        {"8-bit acknowledgement", true, 3 * 256, "2B 00", "Programming page #3...Please wait"},
+        {"wide acknowledgement", true, 300 * 256, "2E 00 00 00",
+         "Programming page #300...Please wait *****"},
+        {"match", false, 3 * 256, "30 01 00 00", "Comparing page #3...Please wait"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TransferRig rig;
+        const Bytes image = test_image(c.size);
+        LoaderModel unit;
+        if (!c.download) std::copy(image.begin(), image.end(), unit.flash.begin());
+        rig.pick(NAME, image);
+        c.download ? rig.press_download() : rig.press_compare();
+        if (c.download) rig.reply(unit.answer(only_message(rig)));  // the erase
+        (void)unit.answer(only_message(rig));  // the unit takes the first page...
+        rig.reply(hex(c.garbled));             // ...but its answer names page 0
+        EXPECT_NE(rig.engine.transfer.phase, device::Phase::idle) << rig.status();
+        EXPECT_EQ(rig.host.beeps, 0);
+        EXPECT_EQ(rig.status(), c.first_again);
+        rig.run_against(unit);
+        EXPECT_EQ(rig.status(), c.download ? "APP.vr4 has been downloaded successfully"
+                                           : "APP.vr4 matched successfully");
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), unit.flash.begin()));
+        EXPECT_EQ(rig.engine.transfer.pages_done, (c.size + 255) / 256);
+    }
+}
+
+// A reply of another operation than the running one (a slow unit's late answer to one that
+// ended) is dropped: nothing is sent, nothing changes, and it is no progress.
+TEST(OtherOperationsReplies, AreDroppedAndAreNoProgress) {
+    struct Case {
+        const char* what;
+        bool download;
+        bool erase_done;  // the download is programming (else still erasing)
+        const char* reply;
+    };
+    const Case cases[] = {
+        {"program acknowledgement during a compare", false, false, "2B 01"},
+        {"wide acknowledgement during a compare", false, false, "2E 00 01 00"},
+        {"erase done during a compare", false, false, "29 00"},
+        {"match during programming", true, true, "30 01 02 00"},
+        {"mismatch during programming", true, true, "30 00 02 00"},
+        {"acknowledgement before the erase is done", true, false, "2B 02"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TransferRig rig;
+        const Bytes image = test_image(3 * 256);
+        rig.pick(NAME, image);
+        c.download ? rig.press_download() : rig.press_compare();
+        if (c.erase_done) rig.reply(hex("29 00"));
+        rig.take_sent();
+        const std::string status = rig.status();
+        const auto phase = rig.engine.transfer.phase;
+        const auto progress = rig.engine.transfer.operation_start_time;
+        rig.clock.advance(500);
+        rig.reply(hex(c.reply));
+        EXPECT_TRUE(rig.take_sent().empty());
+        EXPECT_EQ(rig.status(), status);
+        EXPECT_EQ(rig.engine.transfer.phase, phase);
+        EXPECT_EQ(rig.engine.transfer.operation_start_time, progress);
+        EXPECT_EQ(rig.host.beeps, 0);
+    }
+    // And the compare that met a download's acknowledgement ends as a compare.
+    TransferRig rig;
+    const Bytes image = test_image(2 * 256);
+    LoaderModel unit;
+    std::copy(image.begin(), image.end(), unit.flash.begin());
+    rig.pick(NAME, image);
+    rig.press_compare();
+    rig.reply(hex("2B 01"));
+    rig.run_against(unit);
+    EXPECT_EQ(rig.status(), "APP.vr4 matched successfully");
+    for (const Bytes& request : unit.requests) EXPECT_EQ(request[0], 0x2F);
 }
 
 TEST(WholeTransfer, WideAcknowledgementOfAnotherPageIsMarkedAndFollowed) {
@@ -304,7 +392,7 @@ TEST(Watchdog, NoProgressForMoreThanThirtySecondsEndsTheOperation) {
             rig.clock.advance(10);
             rig.tick();
         }
-        EXPECT_NE(rig.ctx.transfer.operation_start_time, 0u);
+        EXPECT_NE(rig.engine.transfer.phase, device::Phase::idle);
         EXPECT_EQ(rig.host.beeps, 0);
         rig.take_sent();
         rig.clock.advance(1);
@@ -312,7 +400,7 @@ TEST(Watchdog, NoProgressForMoreThanThirtySecondsEndsTheOperation) {
         EXPECT_EQ(rig.status(), "Error: The VRK700 is not responding");
         EXPECT_EQ(rig.host.beeps, 1);
         EXPECT_TRUE(rig.transfer_controls_enabled());
-        EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+        EXPECT_EQ(rig.engine.transfer.phase, device::Phase::idle);
         EXPECT_TRUE(rig.take_sent().empty());  // no retry in the ending cycle
         // And nothing more afterwards.
         rig.clock.advance(60'000);
@@ -348,7 +436,7 @@ TEST(Watchdog, ProgressRestartsTheThirtySecondsButRetriesDoNot) {
     const std::uint32_t progress = rig.clock.now;
     rig.clock.now = progress + 30'000;
     rig.tick();
-    EXPECT_NE(rig.ctx.transfer.operation_start_time, 0u);
+    EXPECT_NE(rig.engine.transfer.phase, device::Phase::idle);
     rig.clock.now = progress + 30'001;
     rig.tick();
     EXPECT_EQ(rig.status(), "Error: The VRK700 is not responding");
@@ -366,7 +454,7 @@ TEST(Watchdog, LimitsHoldAcrossTheTickWrap) {
     rig.clock.now = sent + 2000;  // past the wrap
     rig.tick();
     EXPECT_TRUE(rig.take_sent().empty());
-    EXPECT_EQ(rig.ctx.transfer.operation_start_time, sent);
+    EXPECT_EQ(rig.engine.transfer.operation_start_time, sent);
     rig.clock.now = sent + 2001;
     rig.tick();
     EXPECT_EQ(only_message(rig), first);
@@ -375,27 +463,27 @@ TEST(Watchdog, LimitsHoldAcrossTheTickWrap) {
     EXPECT_EQ(only_message(rig), join(hex("2A 01"), page_data(image, 1)));
     rig.clock.now += 30'000;
     rig.tick();
-    EXPECT_NE(rig.ctx.transfer.operation_start_time, 0u);
+    EXPECT_NE(rig.engine.transfer.phase, device::Phase::idle);
     rig.clock.now += 1;
     rig.tick();
     EXPECT_EQ(rig.status(), "Error: The VRK700 is not responding");
 }
 
-TEST(Watchdog, AnOperationStartedAtTickZeroIsRunningAndKeptOneMillisecondLate) {
+TEST(Watchdog, AnOperationStartedAtTickZeroIsRunningAndTimedFromZero) {
+    // Tick 0 is a tick like any other: whether an operation runs is its phase, not its time.
     TransferRig rig;
     rig.clock.now = 0;
     rig.pick(NAME, test_image(100));
     rig.press_compare();
     const Bytes first = only_message(rig);
-    EXPECT_EQ(rig.ctx.transfer.operation_start_time, 1u);
-    EXPECT_EQ(rig.ctx.transfer.page_sent_time, 1u);
+    EXPECT_EQ(rig.engine.transfer.operation_start_time, 0u);
     rig.tick();  // still tick 0: no time has passed
     EXPECT_TRUE(rig.take_sent().empty());
-    EXPECT_NE(rig.ctx.transfer.operation_start_time, 0u);
-    rig.clock.now = 2001;
+    EXPECT_NE(rig.engine.transfer.phase, device::Phase::idle);
+    rig.clock.now = 2000;
     rig.tick();
     EXPECT_TRUE(rig.take_sent().empty());
-    rig.clock.now = 2002;
+    rig.clock.now = 2001;
     rig.tick();
     EXPECT_EQ(only_message(rig), first);
 }
@@ -404,11 +492,11 @@ TEST(Watchdog, AnOperationStartedAtTickZeroIsRunningAndKeptOneMillisecondLate) {
 
 TEST(LateReplies, LinkResetEndsTheOperationSilently) {
     WaitingForPage rig(false);
-    link::reset_link_display(rig.ctx);
+    device::reset_link_display(rig.engine);
     EXPECT_EQ(rig.status(), "Establishing link to the VRK...");
     EXPECT_EQ(rig.host.beeps, 0);
     EXPECT_TRUE(rig.transfer_controls_enabled());
-    EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+    EXPECT_EQ(rig.engine.transfer.phase, device::Phase::idle);
     // The watchdog is idle: the hunt probes, but no page goes out and no text of ours shows.
     for (std::uint32_t ms = 0; ms < 40'000; ms += 50) rig.tick_at(ms);
     for (const Bytes& m : rig.take_sent()) EXPECT_EQ(m, hex("0B 00"));
@@ -429,7 +517,7 @@ TEST(LateReplies, EraseDoneAfterTheTimeOutStillStartsProgramming) {
     rig.reply(hex("29 00"));
     EXPECT_EQ(only_message(rig), join(hex("2A 02"), page_data(image, 2)));
     EXPECT_EQ(rig.status(), "Programming page #3...Please wait");
-    EXPECT_NE(rig.ctx.transfer.operation_start_time, 0u);
+    EXPECT_NE(rig.engine.transfer.phase, device::Phase::idle);
     EXPECT_TRUE(rig.transfer_controls_enabled());
     // The revived operation is watched again.
     rig.clock.advance(2001);
@@ -474,9 +562,19 @@ TEST(ImageFiles, AFailedStartSendsNothingAndKeepsThePreviousImage) {
          "Error: Can't read B.vr4"},
         {"too large", [](AfterCompareOfA& r) { r.pick("B.vr4", Bytes(8'388'609, 0x11)); },
          "Error: B.vr4 is too large"},
+        // An empty image has no page: erasing for it would leave the unit with nothing, and a
+        // compare would "match" without reading anything.
+        {"empty", [](AfterCompareOfA& r) { r.pick("B.vr4", {}); }, "Error: B.vr4 is empty"},
+        // There, but not to be opened: not the same as missing.
+        {"exists but cannot be opened",
+         [](AfterCompareOfA& r) {
+             r.files.unreadable.insert("B.vr4");
+             r.pick("B.vr4", test_image(600, 2));
+         },
+         "Error: Can't read B.vr4"},
         {"no memory",
          [](AfterCompareOfA& r) {
-             r.ctx.transfer.allocate_image = [](std::size_t) -> std::vector<std::uint8_t> {
+             r.engine.transfer.allocate_image = [](std::size_t) -> std::vector<std::uint8_t> {
                  throw std::bad_alloc();
              };
              r.pick("B.vr4", test_image(600, 2));
@@ -496,9 +594,9 @@ TEST(ImageFiles, AFailedStartSendsNothingAndKeepsThePreviousImage) {
             EXPECT_EQ(rig.host.beeps, 1);
             EXPECT_TRUE(rig.take_sent().empty());
             EXPECT_TRUE(rig.transfer_controls_enabled());
-            EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
-            EXPECT_EQ(rig.ctx.transfer.image_size, 512u);
-            EXPECT_EQ(rig.ctx.transfer.image_name, "A.vr4");
+            EXPECT_EQ(rig.engine.transfer.phase, device::Phase::idle);
+            EXPECT_EQ(rig.engine.transfer.image_size, 512u);
+            EXPECT_EQ(rig.engine.transfer.image_name, "A.vr4");
             // A late match is still answered from A's bytes, under A's name.
             rig.reply(hex("30 01 01 00"));
             EXPECT_EQ(only_message(rig), join(hex("2F 00 00 00"), page_data(rig.a, 0)));
@@ -519,37 +617,6 @@ TEST(ImageFiles, TheWholeNameIsUsedHoweverLong) {
     EXPECT_EQ(rig.status(), name + " has been downloaded successfully");
 }
 
-TEST(ImageFiles, AnEmptyImageIsErasedAndComparedWithoutPages) {
-    {
-        TransferRig rig;
-        rig.pick("EMPTY.vr4", {});
-        rig.press_download();
-        EXPECT_EQ(only_message(rig), hex("28 00"));
-        rig.reply(hex("29 00"));
-        EXPECT_TRUE(rig.take_sent().empty());
-        EXPECT_EQ(rig.status(), "EMPTY.vr4 has been downloaded successfully");
-        EXPECT_EQ(rig.host.beeps, 1);
-        EXPECT_TRUE(rig.transfer_controls_enabled());
-        EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
-    }
-    {
-        TransferRig rig;
-        rig.pick("EMPTY.vr4", {});
-        rig.press_compare();
-        EXPECT_TRUE(rig.take_sent().empty());
-        EXPECT_EQ(rig.status(), "EMPTY.vr4 matched successfully");
-        EXPECT_EQ(rig.host.beeps, 1);
-        EXPECT_TRUE(rig.transfer_controls_enabled());
-        EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
-        // Neither a retry nor a late reply finds a page to send.
-        rig.clock.advance(5000);
-        rig.tick();
-        rig.reply(hex("30 01 01 00"));
-        rig.reply(hex("2B 01"));
-        EXPECT_TRUE(rig.take_sent().empty());
-    }
-}
-
 // --- Replies the image cannot answer ----------------------------------------------------------
 
 TEST(HostileReplies, PagesBeyondTheImageAreIgnoredAndAreNoProgress) {
@@ -565,13 +632,13 @@ TEST(HostileReplies, PagesBeyondTheImageAreIgnoredAndAreNoProgress) {
         rig.reply(hex("29 00"));
         rig.take_sent();
         const std::string before = rig.status();
-        const auto started = rig.ctx.transfer.operation_start_time;
+        const auto started = rig.engine.transfer.operation_start_time;
         rig.clock.advance(29'000);
         rig.reply(hex(reply));
         EXPECT_TRUE(rig.take_sent().empty());
         EXPECT_EQ(rig.status(), before);
-        EXPECT_EQ(rig.ctx.transfer.operation_start_time, started);
-        EXPECT_EQ(rig.ctx.transfer.current_page, 2);
+        EXPECT_EQ(rig.engine.transfer.operation_start_time, started);
+        EXPECT_EQ(rig.engine.transfer.current_page, 2);
         EXPECT_EQ(rig.host.beeps, 0);
         rig.clock.advance(1001);
         rig.tick();
@@ -606,13 +673,13 @@ TEST(HostileReplies, RepliesBeforeAnyImageDoNothing) {
         EXPECT_TRUE(rig.take_sent().empty());
         EXPECT_EQ(rig.status(), before);
         EXPECT_EQ(rig.host.beeps, 0);
-        EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+        EXPECT_EQ(rig.engine.transfer.phase, device::Phase::idle);
     }
 }
 
 TEST(HostileReplies, AfterTheImageIsFreedRepliesDoNothing) {
     WaitingForPage rig(false);
-    device::free_image(rig.ctx);
+    device::free_image(rig.engine);
     rig.reply(hex("2B 01"));
     rig.reply(hex("29 00"));
     EXPECT_TRUE(rig.take_sent().empty());

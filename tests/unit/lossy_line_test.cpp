@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <set>
 
-#include "device/control_ids.h"
+#include "app/session.h"
+#include "link/link.h"
+#include "platform/control_ids.h"
 #include "tests/support/rig.h"
 #include "tests/support/transfer_rig.h"
 
@@ -60,27 +62,30 @@ struct Outcome {
 // `reply_cut_at` the loader's.
 Outcome run(bool download, std::size_t cut_at, std::size_t reply_cut_at, SmallLoader& loader,
             const Bytes& image) {
-    Rig rig(false);
+    FakeClock clock;
+    MemoryFileSystem files;
+    FakeHost host;
     CuttingPort port;
+    files.files["APP.vr4"] = image;
+    app::Session session(port, "lossy", {clock, files, host});
+    // Linked, and the cut counted from the first byte of the operation on.
+    session.context().link.link_state = link::LINK_SETTINGS_LOADED;
+    port.clear_writes();
     port.cut_at = cut_at;
-    Context ctx(port, rig.clock, rig.files, rig.host, rig.window);
-    rig.files.files["APP.vr4"] = image;
-    ctx.link.link_state = 2;
-    app::init_main_window(ctx, "");
-    rig.window.user_select(ids::APPLICATION, 0);
-    rig.window.user_click(download ? ids::DOWNLOAD : ids::COMPARE);
+    auto& window = session.window();
+    window.user_select(ids::APPLICATION, 0);
+    window.user_click(download ? ids::DOWNLOAD : ids::COMPARE);
 
     const std::set<std::string> ends = {
         "APP.vr4 has been downloaded successfully", "APP.vr4 matched successfully",
         "APP.vr4 doesn't match!!!!!", "Error: The VRK700 is not responding"};
-    link::CodecState far_end;
+    link::FrameDecoder far_end;
     std::size_t replied = 0;
-    for (int tick = 0; tick < 5000 && ends.count(rig.window.text(ids::STATUS)) == 0; ++tick) {
+    for (int tick = 0; tick < 5000 && ends.count(window.text(ids::STATUS)) == 0; ++tick) {
         for (std::uint8_t b : port.written()) {
-            const int n = link::frame_decoder(far_end, b);
-            if (n == 0) continue;
-            const Bytes request(far_end.rx_buffer.begin(), far_end.rx_buffer.begin() + n);
-            far_end.rx_length = -1;
+            const auto message = link::frame_decoder(far_end, b);
+            if (message.empty()) continue;
+            const Bytes request(message.begin(), message.end());
             Bytes reply = frame(loader.answer(request));
             if (reply.size() <= 2) continue;  // not answered
             const std::size_t start = replied;
@@ -89,10 +94,10 @@ Outcome run(bool download, std::size_t cut_at, std::size_t reply_cut_at, SmallLo
             port.feed(reply);
         }
         port.clear_writes();
-        rig.clock.advance(10);
-        app::on_timer_tick(ctx);
+        clock.advance(10);
+        session.tick();
     }
-    return {rig.window.text(ids::STATUS), loader.flash};
+    return {window.text(ids::STATUS), loader.flash};
 }
 
 Bytes expected_flash(const Bytes& image) {

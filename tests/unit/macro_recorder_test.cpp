@@ -6,9 +6,9 @@
 
 #include <numeric>
 
-#include "device/control_ids.h"
-#include "link/frame_codec.h"
-#include "link/poll_cycle.h"
+#include "app/context.h"
+#include "link/link.h"
+#include "platform/control_ids.h"
 #include "tests/support/macro_reader.h"
 #include "tests/support/transfer_rig.h"
 
@@ -41,8 +41,8 @@ struct RecorderRig : TransferRig {
         window.user_click(ids::RECORD);
     }
     void start_recording(const std::string& path = MACRO) { press_record(path); }
-    void send(const Bytes& message) { link::send_message(ctx, message); }
-    [[nodiscard]] bool recording() const { return ctx.recorder.macro_file != nullptr; }
+    void send(const Bytes& message) { link::send_message(ctx.link, message); }
+    [[nodiscard]] bool recording() const { return engine.recorder.macro_file != nullptr; }
     [[nodiscard]] std::string caption() const { return window.text(ids::RECORD); }
     Bytes& file(const std::string& path = MACRO) { return files.files[path]; }
 };
@@ -90,7 +90,7 @@ TEST(MacroRecords, OtherMessagesAppendNothing) {
                           "16 00", "18 00", "1E 00", "20 00", "29 00", "2B 01", "30 01 00 00"})
         rig.send(hex(m));
     // As the program sends them: the baud hunt's probe while recording, a GPS type change.
-    link::reset_link_display(rig.ctx);
+    device::reset_link_display(rig.engine);
     for (int i = 0; i < 10; ++i) {
         rig.clock.advance(300);
         rig.tick();
@@ -155,7 +155,7 @@ TEST(MacroRecords, AWholeDownloadIsRecordedRequestByRequest) {
 TEST(MacroRecords, RecordingSurvivesALinkReset) {
     RecorderRig rig;
     rig.start_recording();
-    link::reset_link_display(rig.ctx);
+    device::reset_link_display(rig.engine);
     rig.send(hex("28 00"));
     EXPECT_EQ(rig.file().size(), 8u);
 }
@@ -242,12 +242,12 @@ TEST(RecordButton, ProposedName) {
         SCOPED_TRACE(c.what);
         RecorderRig rig;
         rig.files.cwd = c.cwd;
-        device::init_macro_path(rig.ctx);
+        device::init_macro_path(rig.engine);
         if (!c.selected.empty()) rig.pick(c.selected, test_image(1));
         rig.press_record(std::nullopt);
         ASSERT_EQ(rig.host.save_requests.size(), 1u);
         EXPECT_EQ(rig.host.save_requests[0].initial_path, c.proposal);
-        EXPECT_LE(rig.ctx.recorder.macro_path.size(), 255u);
+        EXPECT_LE(rig.engine.recorder.macro_path.size(), 255u);
     }
 }
 
@@ -280,17 +280,9 @@ TEST(RecordButton, InitialPathFromTheCurrentDirectory) {
         SCOPED_TRACE(c.cwd);
         RecorderRig rig;
         rig.files.cwd = c.cwd;
-        device::init_macro_path(rig.ctx);
-        EXPECT_EQ(rig.ctx.recorder.macro_path, c.path);
+        device::init_macro_path(rig.engine);
+        EXPECT_EQ(rig.engine.recorder.macro_path, c.path);
     }
-}
-
-TEST(RecordButton, FileNamePartOfAPath) {
-    const std::pair<const char*, std::size_t> cases[] = {
-        {"/a/b.vbm", 3}, {"C:\\dir\\x.vbm", 7}, {"C:x.vbm", 2},
-        {"x.vbm", 0},    {"dir/", 4},           {"a:b/c.vbm", 4},
-    };
-    for (const auto& [path, start] : cases) EXPECT_EQ(device::file_name_start(path), start) << path;
 }
 
 TEST(RecordButton, AFileThatCannotBeCreatedIsReported) {
@@ -346,7 +338,7 @@ TEST(MacroWriteFailure, TheErrorIsShownOnlyOnceTheRequestHasGoneOut) {
     rig.send(hex("28 00"));
     ASSERT_EQ(rig.host.boxes.size(), 1u);
     EXPECT_EQ(written_when_box_opened, 4u);
-    EXPECT_TRUE(rig.ctx.recorder.pending_error.empty());
+    EXPECT_TRUE(rig.engine.recorder.pending_error.empty());
 }
 
 TEST(MacroWriteFailure, AMessageTooLongForARecordEndsTheRecording) {
@@ -362,7 +354,7 @@ TEST(MacroWriteFailure, AMessageTooLongForARecordEndsTheRecording) {
 TEST(MacroWriteFailure, ShutdownClosesTheFile) {
     RecorderRig rig;
     rig.start_recording();
-    device::close_macro_file(rig.ctx);
+    device::close_macro_file(rig.engine);
     EXPECT_FALSE(rig.recording());
     rig.send(hex("28 00"));
     EXPECT_TRUE(rig.file().empty());
@@ -373,15 +365,15 @@ TEST(MacroWriteFailure, ShutdownClosesTheFile) {
 TEST(MacroWriteFailure, AFullDeviceIsReportedByTheRealFileSystem) {
     platform::PosixFileSystem disk;
     RecorderRig rig;
-    Context ctx{rig.port, rig.clock, disk, rig.host, rig.window};
+    app::Context ctx{rig.port, rig.clock, disk, rig.host, rig.window};
     rig.host.save_answers.emplace_back("/dev/full");
-    device::toggle_recording(ctx);
-    ASSERT_NE(ctx.recorder.macro_file, nullptr);
-    link::send_message(ctx, hex("28 00"));
+    device::toggle_recording(ctx.engine);
+    ASSERT_NE(ctx.engine.recorder.macro_file, nullptr);
+    link::send_message(ctx.link, hex("28 00"));
     // The system may refuse the bytes at the write or only when they are flushed at close:
     // either way the person is told, once.
-    if (ctx.recorder.macro_file) device::toggle_recording(ctx);
-    EXPECT_EQ(ctx.recorder.macro_file, nullptr);
+    if (ctx.engine.recorder.macro_file) device::toggle_recording(ctx.engine);
+    EXPECT_EQ(ctx.engine.recorder.macro_file, nullptr);
     EXPECT_EQ(rig.window.text(ids::RECORD), "Re&cord...");
     ASSERT_EQ(rig.host.boxes.size(), 1u);
     EXPECT_EQ(rig.host.boxes[0].text, "Error writing '/dev/full'");

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "device/control_ids.h"
+#include "platform/control_ids.h"
 #include "tests/support/rig.h"
 
 namespace vrk::test {
@@ -37,10 +37,13 @@ TEST(MainWindowInit, ImageListAndPreselection) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command_line);
-        Rig rig(false);
-        for (const char* name : {"main.vr4", "Alpha.VR4", "beta.vr4", "notes.txt", "main.vr4.bak"})
-            rig.files.files[name] = Bytes(10, 1);
-        rig.init(c.command_line);
+        Rig rig(
+            [](Rig& r) {
+                for (const char* name :
+                     {"main.vr4", "Alpha.VR4", "beta.vr4", "notes.txt", "main.vr4.bak"})
+                    r.files.files[name] = Bytes(10, 1);
+            },
+            c.command_line);
         EXPECT_EQ(rig.window.item_count(ids::APPLICATION), 3);
         EXPECT_EQ(rig.window.item_text(ids::APPLICATION, 0), "Alpha.VR4");
         EXPECT_EQ(rig.window.text(ids::APPLICATION), c.selected);
@@ -59,9 +62,7 @@ TEST(MainWindowInit, InitialControlStates) {
 }
 
 TEST(MainWindowCommands, Routing) {
-    Rig rig(false);
-    rig.files.files["app.vr4"] = Bytes(10, 1);
-    rig.init();
+    Rig rig([](Rig& r) { r.files.files["app.vr4"] = Bytes(10, 1); });
     rig.window.user_type_text(ids::UNIT_ID, "ab");
     EXPECT_TRUE(rig.window.is_enabled(ids::SEND_ID));
     rig.window.user_type_text(ids::UNIT_ID, "");

@@ -1,12 +1,16 @@
 // The device-free decisions of the POSIX layer: speeds, error categories, port names, the
 // extension match.
-#include "platform/posix/posix_helpers.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <string>
 #include <vector>
+
+#include "platform/line_speeds.h"
+#include "platform/path_names.h"
+#include "platform/posix/errno_classes.h"
+#include "platform/posix/port_names.h"
+#include "platform/posix/termios_line.h"
 
 namespace vrk::platform::posix {
 namespace {
@@ -24,6 +28,7 @@ const std::vector<SpeedRow> SPEED_ROWS = {
 };
 
 TEST(PosixSpeedTable, MapsKnownRatesBothWays) {
+    for (const std::uint32_t baud : LINE_SPEEDS) EXPECT_TRUE(speed_for_baud(baud)) << baud;
     for (const auto& row : SPEED_ROWS) {
         SCOPED_TRACE(row.baud);
         EXPECT_EQ(speed_for_baud(row.baud), row.speed);

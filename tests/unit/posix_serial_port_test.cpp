@@ -19,8 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/posix_helpers.h"
+#include "platform/posix/port_names.h"
 #include "platform/posix/posix_platform.h"
+#include "platform/posix/termios_line.h"
 
 namespace vrk::platform {
 namespace {

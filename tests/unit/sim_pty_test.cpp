@@ -36,18 +36,15 @@ class ProgramEnd {
         platform::PortError error{};
         port = platform::PosixSerialPort::open(device, error);
     }
-    void send(const Bytes& message) { link::encode_frame(tx, *port, message); }
+    void send(const Bytes& message) { (void)port->write(test::frame(message)); }
     // The next message from the unit, or nothing by the deadline.
     std::optional<Bytes> receive() {
         const auto deadline = Clock::now() + DEADLINE;
         while (Clock::now() < deadline) {
-            const int b = link::port_read_byte(rx, *port);
+            const int b = link::port_read_byte(reader, *port);
             if (b < 0) continue;
-            const int n = link::frame_decoder(rx, static_cast<std::uint8_t>(b));
-            if (n > 0) {
-                rx.rx_length = -1;
-                return Bytes(rx.rx_buffer.begin(), rx.rx_buffer.begin() + n);
-            }
+            const auto message = link::frame_decoder(decoder, static_cast<std::uint8_t>(b));
+            if (!message.empty()) return Bytes(message.begin(), message.end());
         }
         return std::nullopt;
     }
@@ -58,8 +55,8 @@ class ProgramEnd {
     }
 
     std::unique_ptr<platform::PosixSerialPort> port;
-    link::CodecState tx;
-    link::CodecState rx;
+    link::PortReader reader;
+    link::FrameDecoder decoder;
 };
 
 struct Started {

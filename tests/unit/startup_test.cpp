@@ -4,9 +4,8 @@
 
 #include <map>
 
-#include "app/main_window.h"
-#include "device/context.h"
-#include "device/control_ids.h"
+#include "app/session.h"
+#include "platform/control_ids.h"
 #include "tests/support/fakes.h"
 
 namespace vrk::test {
@@ -57,8 +56,8 @@ class ScriptedUi : public app::DialogRunner {
     std::function<void(platform::ControlsModel&)> on_ports = [](platform::ControlsModel& m) {
         m.user_click(ids::OK);
     };
-    std::function<void(Context&)> on_main = [](Context& ctx) {
-        ctx.main_window.user_click(ids::EXIT);
+    std::function<void(app::Session&)> on_main = [](app::Session& session) {
+        session.window().user_click(ids::EXIT);
     };
     std::vector<std::string> port_list;
     bool main_shown = false;
@@ -68,9 +67,11 @@ class ScriptedUi : public app::DialogRunner {
             port_list.push_back(model.item_text(ids::PORT_LIST, i));
         on_ports(model);
     }
-    void run_main_window(Context& ctx) override {
+    void run_main_window(app::MainWindowDriver& driver) override {
         main_shown = true;
-        on_main(ctx);
+        auto* session = dynamic_cast<app::Session*>(&driver);
+        ASSERT_NE(session, nullptr);
+        on_main(*session);
     }
 };
 
@@ -125,10 +126,10 @@ TEST(PortSelection, CancelAndNoPorts) {
 
 TEST(Startup, ConfiguresProbesRunsAndShutsDownInOrder) {
     StartupRig rig;
-    rig.ui.on_main = [](Context& ctx) {
-        EXPECT_EQ(ctx.link.current_baud, 115200u);
-        EXPECT_EQ(ctx.link.next_probe_time, 1300u);
-        ctx.main_window.user_click(ids::EXIT);
+    rig.ui.on_main = [](app::Session& session) {
+        EXPECT_EQ(session.context().link.current_baud, 115200u);
+        EXPECT_EQ(session.context().link.next_probe_time, 1300u);
+        session.window().user_click(ids::EXIT);
     };
     app::StartupOptions options;
     options.port = "/dev/pts/7";

@@ -1,8 +1,8 @@
-#include "link/poll_cycle.h"
-
 #include <gtest/gtest.h>
 
-#include "device/control_ids.h"
+#include "device/engine.h"
+#include "link/poll_cycle.h"
+#include "platform/control_ids.h"
 #include "tests/support/rig.h"
 
 namespace vrk::test {
@@ -23,56 +23,6 @@ struct Started : Rig {
     }
 };
 
-TEST(BaudHunt, StepsThroughTheTableEvery300msAndStopsWhenTheUnitAnswers) {
-    Started rig;
-    rig.run_for(1200);
-    // Before each probe the speed changes, and then the ID query goes out.
-    std::vector<std::string> expected;
-    for (const char* baud : {"1200", "2400", "4800", "9600"}) {
-        expected.push_back(std::string("baud ") + baud);
-        expected.push_back("write 4");
-    }
-    EXPECT_EQ(rig.port.events, expected);
-    for (const auto& m : rig.take_sent()) EXPECT_EQ(m, hex("0B 00"));
-
-    // The unit at 9600 answers within 300 ms: no further probe.
-    rig.feed_message(hex("0B 41 42 43 44 00 00 00 00 00"));
-    rig.run_for(2000);
-    EXPECT_EQ(rig.ctx.link.link_state, 1);
-    EXPECT_EQ(rig.port.baud, 9600u);
-    for (const auto& e : rig.port.events) EXPECT_NE(e, "baud 19200");
-}
-
-TEST(BaudHunt, NextBaudTable) {
-    const std::pair<std::uint32_t, std::uint32_t> cases[] = {
-        {115200, 1200}, {1200, 2400}, {19200, 57600}, {57600, 115200}, {38400, 1200}, {0, 1200}};
-    for (auto [from, to] : cases) EXPECT_EQ(link::next_baud(from), to) << from;
-}
-
-TEST(BaudHunt, ProbeDueJustAfterTheTickWrapIsSentOnTime) {
-    Started rig;
-    rig.clock.now = 0xFFFFFF00u;
-    rig.ctx.link.next_probe_time = rig.clock.now + 300;  // wraps to 0x2C
-    rig.run_for(290);
-    EXPECT_TRUE(rig.port.writes.empty());
-    rig.run_for(20);
-    EXPECT_EQ(rig.take_sent().size(), 1u);
-}
-
-TEST(PollPort, AtMostOneMessagePerTick) {
-    Started rig;
-    Bytes two = frame(hex("15 01"));
-    const Bytes second = frame(hex("17 00"));
-    two.insert(two.end(), second.begin(), second.end());
-    rig.port.feed(two);
-    rig.tick();
-    EXPECT_EQ(rig.window.text(ids::INTERNAL_DEVICE), "Computer");
-    EXPECT_EQ(rig.window.selection(ids::GPS_TYPE), -1)
-        << "the second frame waits for the next tick";
-    rig.tick();
-    EXPECT_EQ(rig.window.text(ids::GPS_TYPE), "TSIP");
-}
-
 TEST(LinkSupervision, ModemLines) {
     struct Case {
         const char* name;
@@ -88,7 +38,7 @@ TEST(LinkSupervision, ModemLines) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Started rig;
-        rig.ctx.link.link_state = 2;
+        rig.ctx.link.link_state = link::LINK_SETTINGS_LOADED;
         rig.ctx.link.current_baud = 9600;
         rig.window.set_text(ids::FIRMWARE_VERSION, "2.15");
         rig.port.lines = c.lines;
@@ -111,12 +61,12 @@ TEST(LinkSupervision, AfterWeeksLinkedALostLinkIsHuntedForAtOnce) {
     for (const std::uint32_t linked_for : {1000u, 25u * 24 * 3600 * 1000, 40u * 24 * 3600 * 1000}) {
         SCOPED_TRACE(linked_for);
         Started rig;
-        rig.ctx.link.link_state = 2;
+        rig.ctx.link.link_state = link::LINK_SETTINGS_LOADED;
         rig.ctx.link.current_baud = 9600;
         rig.clock.advance(linked_for);
         rig.port.lines = platform::ModemLines{false, false};
         rig.tick();
-        ASSERT_EQ(rig.ctx.link.link_state, 0);
+        ASSERT_EQ(rig.ctx.link.link_state, link::LINK_SEARCHING);
         rig.port.events.clear();
         rig.clock.advance(10);
         rig.tick();
@@ -132,25 +82,26 @@ TEST(LinkSupervision, NoModemReadsWhileSearching) {
 
 TEST(ResetLinkDisplay, EmptiesThePanelAndEndsATransferSilently) {
     Rig rig;
-    rig.ctx.link.link_state = 2;
+    rig.ctx.link.link_state = link::LINK_SETTINGS_LOADED;
     rig.window.set_text(ids::UNIT_ID, "ABCD");
     rig.window.set_text(ids::CRYSTAL, "16 MHz");
     rig.window.set_selection(ids::GPS_TYPE, 1);
     rig.window.set_text(ids::STATUS, "Programming page #3...Please wait");
-    rig.ctx.transfer.operation_start_time = 1234;
-    rig.ctx.transfer.page_sent_time = 1234;
+    rig.engine.transfer.phase = device::Phase::programming;
+    rig.engine.transfer.operation_start_time = 1234;
+    rig.engine.transfer.page_sent_time = 1234;
     for (int id : {ids::APPLICATION, ids::DOWNLOAD, ids::COMPARE}) rig.window.enable(id, false);
     rig.ctx.link.current_baud = 4800;
 
-    link::reset_link_display(rig.ctx);
+    device::reset_link_display(rig.engine);
 
-    EXPECT_EQ(rig.ctx.link.link_state, 0);
+    EXPECT_EQ(rig.ctx.link.link_state, link::LINK_SEARCHING);
     EXPECT_EQ(rig.window.text(ids::UNIT_ID), "");
     EXPECT_EQ(rig.window.text(ids::CRYSTAL), "");
     EXPECT_FALSE(rig.window.is_enabled(ids::SEND_ID));
     EXPECT_EQ(rig.window.selection(ids::GPS_TYPE), -1);
     EXPECT_EQ(rig.status(), "Establishing link to the VRK...");
-    EXPECT_EQ(rig.ctx.transfer.operation_start_time, 0u);
+    EXPECT_EQ(rig.engine.transfer.phase, device::Phase::idle);
     for (int id : {ids::APPLICATION, ids::DOWNLOAD, ids::COMPARE})
         EXPECT_TRUE(rig.window.is_enabled(id));
     EXPECT_EQ(rig.host.beeps, 0);

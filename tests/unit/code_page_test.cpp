@@ -1,12 +1,12 @@
 // The byte texts of the model as the screen shows them: the unit's Windows-1255 (the Hebrew
 // external-device row), and this system's UTF-8 names.
-#include "app/qt/code_page.h"
+#include "platform/code_page.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace vrk::qt {
+namespace vrk::platform {
 namespace {
 
 struct ByteCase {
@@ -88,4 +88,4 @@ TEST(DisplayText, SystemNamesShowAsUtf8AndTheUnitsTextAsWindows1255) {
 }
 
 }  // namespace
-}  // namespace vrk::qt
+}  // namespace vrk::platform

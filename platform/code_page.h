@@ -1,5 +1,6 @@
-// Text as the controls model holds it (bytes) and as the screen shows it (Unicode). Kept free
-// of Qt so it can be tested on its own.
+// Text as the controls model holds it (bytes) and as a screen or a terminal shows it (Unicode,
+// UTF-8). Shared by every front-end: the Qt view draws code points, the command-line tool and
+// its JSON print UTF-8.
 //
 // The model keeps the unit's texts as the single bytes the unit and its tables use: Windows
 // code page 1255 (one external-device row is Hebrew in it). File names and paths that reach
@@ -14,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-namespace vrk::qt {
+namespace vrk::platform {
 
 // The code point of one Windows-1255 byte. The bytes the code page leaves undefined (81, 8A,
 // 8C-90, 9A, 9C-9F, D9-DF, FB, FC, FF) become U+FFFD, the replacement character.
@@ -36,4 +37,10 @@ namespace vrk::qt {
 // Windows-1255 (see the top of this file).
 [[nodiscard]] std::u32string display_text(std::string_view bytes);
 
-}  // namespace vrk::qt
+// Code points as UTF-8. Surrogates and values past U+10FFFF become U+FFFD.
+[[nodiscard]] std::string unicode_to_utf8(std::u32string_view text);
+// A text of the model or of the unit as UTF-8, by the rule of display_text: unchanged when it
+// is valid UTF-8 already, else read as Windows-1255.
+[[nodiscard]] std::string display_utf8(std::string_view bytes);
+
+}  // namespace vrk::platform

@@ -1,5 +1,6 @@
-// Ids of the main window's controls, shared by every piece of the program that reads or
-// writes the window. The values are those of the dialog template.
+// Ids of the controls of the program's two dialogs: the contract between the dialog templates
+// (app/res/), the views that draw them and the engine that fills them. The values are those of
+// the dialog templates.
 #pragma once
 
 namespace vrk::ids {
@@ -22,6 +23,9 @@ inline constexpr int GPS_TYPE = 1016;
 inline constexpr int EXTERNAL_DEVICE = 1017;
 inline constexpr int COMPARE = 1018;
 inline constexpr int RECORD = 1019;
+// The progress of a download or compare, under the status line; shown only while one runs.
+inline constexpr int PROGRESS = 1020;
+inline constexpr int PROGRESS_TEXT = 1021;
 
 // Port selection dialog "SELECTPORT".
 inline constexpr int PORT_LIST = 1000;

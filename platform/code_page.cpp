@@ -1,8 +1,8 @@
-#include "app/qt/code_page.h"
+#include "platform/code_page.h"
 
 #include <array>
 
-namespace vrk::qt {
+namespace vrk::platform {
 
 namespace {
 
@@ -137,4 +137,33 @@ std::u32string display_text(std::string_view bytes) {
     return is_valid_utf8(bytes) ? utf8_to_unicode(bytes) : windows1255_to_unicode(bytes);
 }
 
-}  // namespace vrk::qt
+std::string unicode_to_utf8(std::u32string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char32_t cp : text) {
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = UNDEFINED;
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0u | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80u | (cp & 0x3Fu)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0u | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80u | ((cp >> 6) & 0x3Fu)));
+            out.push_back(static_cast<char>(0x80u | (cp & 0x3Fu)));
+        } else {
+            out.push_back(static_cast<char>(0xF0u | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80u | ((cp >> 12) & 0x3Fu)));
+            out.push_back(static_cast<char>(0x80u | ((cp >> 6) & 0x3Fu)));
+            out.push_back(static_cast<char>(0x80u | (cp & 0x3Fu)));
+        }
+    }
+    return out;
+}
+
+std::string display_utf8(std::string_view bytes) {
+    if (is_valid_utf8(bytes)) return std::string(bytes);
+    return unicode_to_utf8(windows1255_to_unicode(bytes));
+}
+
+}  // namespace vrk::platform

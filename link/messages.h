@@ -1,12 +1,16 @@
 // The message catalogue: every message the program and the unit exchange. Byte 0 of a message
 // is its type; the frame carries the length. Several types travel both ways with one layout:
 // the program sends them to set a value and the unit sends them to report it.
+//
+// The catalogue sits in the link layer because the link speaks one message itself (the ID
+// query that probes for the unit) and the simulator, which links only the codec, speaks them
+// all; the device layer handles the rest.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace vrk::device {
+namespace vrk::link::messages {
 
 // Types.
 inline constexpr std::uint8_t ANNOUNCE = 0x00;
@@ -50,4 +54,4 @@ inline constexpr std::size_t LONGEST_SENT_MESSAGE = 260;
 // Byte 1 of a request that carries no parameter; the unit does not read it.
 inline constexpr std::uint8_t NO_PARAMETER = 0x00;
 
-}  // namespace vrk::device
+}  // namespace vrk::link::messages

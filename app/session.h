@@ -1,0 +1,76 @@
+// One session: one port, one unit, one main window model. The only start-up path of the
+// program: the window, the command-line tool, the end-to-end tests and the benchmarks all make
+// their sessions here, so all of them run the same engine exactly as started.
+//
+// A session is single-threaded: construct it, tick it and shut it down on one thread. Sessions
+// share nothing, so several can run on threads of their own.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/context.h"
+#include "app/front_end.h"
+#include "app/window_events.h"
+#include "platform/controls_model.h"
+#include "platform/files.h"
+#include "platform/host_services.h"
+#include "platform/serial_port.h"
+#include "platform/tick_clock.h"
+
+namespace vrk::app {
+
+struct SessionServices {
+    platform::TickClock& clock;
+    platform::FileSystem& files;
+    platform::HostServices& host;
+};
+
+class Session final : public MainWindowDriver {
+  public:
+    // Starts a session on an open port, in this order: the unit's line settings (115200 baud,
+    // 8N1, no flow control, DTR and RTS raised), the main window's model built and initialised
+    // (image list, the command line's preselection, "Establishing link to the VRK..."), and the
+    // first probe of the baud hunt. `port_name` is what texts call the port.
+    Session(std::unique_ptr<platform::SerialPort> port, std::string port_name,
+            SessionServices services, std::string_view command_line = {});
+    // The same on a port the caller keeps (the tests' fakes).
+    Session(platform::SerialPort& port, std::string port_name, SessionServices services,
+            std::string_view command_line = {});
+    ~Session() override;
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // MainWindowDriver
+    [[nodiscard]] platform::ControlsModel& window() override { return window_; }
+    void tick() override;
+    [[nodiscard]] bool unit_settings_shown() const override;
+
+    // Ends the session, in this order: the macro file closed (its records are the user's work),
+    // the image freed, DTR and RTS dropped so the unit sees the host go, the port closed.
+    // Idempotent; the destructor calls it.
+    void shutdown();
+
+    [[nodiscard]] Context& context() { return *ctx_; }
+    [[nodiscard]] device::Engine& engine() { return ctx_->engine; }
+    [[nodiscard]] const std::string& port_name() const { return port_name_; }
+
+    // Replaces the window's boxes for the unit's mode reports (the command-line tool answers
+    // them itself). Null restores the window's.
+    void set_prompts(device::UnitPrompts* prompts);
+
+  private:
+    void start(std::string_view command_line);
+
+    std::unique_ptr<platform::SerialPort> owned_port_;
+    platform::SerialPort& port_;
+    std::string port_name_;
+    platform::ControlsModel window_;
+    std::unique_ptr<Context> ctx_;
+    std::unique_ptr<WindowEvents> window_events_;
+    std::unique_ptr<WindowPrompts> window_prompts_;
+    bool shut_down_ = false;
+};
+
+}  // namespace vrk::app

@@ -1,0 +1,70 @@
+#include "app/window_events.h"
+
+#include <array>
+#include <cstdio>
+
+#include "platform/control_ids.h"
+
+namespace vrk::app {
+
+WindowEvents::WindowEvents(platform::ControlsModel& window, platform::TickClock& clock)
+    : window_(window), clock_(clock) {
+    text_.reserve(48);
+}
+
+void WindowEvents::status_changed(std::string_view text) {
+    window_.set_text(ids::STATUS, text);
+}
+
+void WindowEvents::operation_started(const device::OperationStart& start) {
+    phase_ = start.phase;
+    estimate_.start(clock_.tick_ms(), 0, start.pages);
+    window_.show(ids::PROGRESS, true);
+    window_.show(ids::PROGRESS_TEXT, true);
+    draw_progress();
+}
+
+void WindowEvents::progress(const device::Progress& progress) {
+    // A new phase (a verify after the programming) is timed on its own.
+    if (progress.phase != phase_ || progress.pages_done < estimate_.pages_done()) {
+        phase_ = progress.phase;
+        estimate_.start(clock_.tick_ms(), progress.pages_done, progress.pages);
+    } else {
+        estimate_.update(clock_.tick_ms(), progress.pages_done);
+    }
+    draw_progress();
+}
+
+void WindowEvents::operation_finished(const device::OperationEnd&) {
+    phase_ = device::Phase::idle;
+    window_.show(ids::PROGRESS, false);
+    window_.show(ids::PROGRESS_TEXT, false);
+}
+
+void WindowEvents::draw_progress() {
+    window_.set_progress(ids::PROGRESS, estimate_.pages_done(), estimate_.pages());
+    std::array<char, 64> buffer{};
+    int n = std::snprintf(buffer.data(), buffer.size(), "%u of %u pages", estimate_.pages_done(),
+                          estimate_.pages());
+    if (const auto left = estimate_.ms_left(); left && n > 0) {
+        std::array<char, 16> time{};
+        format_duration(*left, time.data(), time.size());
+        n += std::snprintf(buffer.data() + n, buffer.size() - static_cast<std::size_t>(n),
+                           ", %s left", time.data());
+    }
+    text_.assign(buffer.data());
+    window_.set_text(ids::PROGRESS_TEXT, text_);
+}
+
+void WindowPrompts::qb7_mode() {
+    (void)host_.message_box(QB7_MODE_TEXT, CONFIRMATION_CAPTION, platform::MessageButtons::ok,
+                            platform::MessageIcon::none);
+}
+
+bool WindowPrompts::exit_when_application_runs() {
+    return host_.message_box(APPLICATION_RUNNING_TEXT, CONFIRMATION_CAPTION,
+                             platform::MessageButtons::yes_no,
+                             platform::MessageIcon::question) == platform::MessageAnswer::yes;
+}
+
+}  // namespace vrk::app

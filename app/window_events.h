@@ -1,0 +1,52 @@
+// The main window's share of the engine's events: the status line shows their texts, the
+// progress bar under it follows the pages of a running download or compare, and the unit's mode
+// reports become the window's two message boxes. The command-line tool has consumers of its
+// own; the window's are what a person at the bench sees.
+#pragma once
+
+#include <string>
+
+#include "app/progress_estimate.h"
+#include "device/events.h"
+#include "platform/controls_model.h"
+#include "platform/host_services.h"
+#include "platform/tick_clock.h"
+
+namespace vrk::app {
+
+class WindowEvents final : public device::EngineObserver {
+  public:
+    WindowEvents(platform::ControlsModel& window, platform::TickClock& clock);
+
+    void status_changed(std::string_view text) override;
+    void operation_started(const device::OperationStart& start) override;
+    void progress(const device::Progress& progress) override;
+    void operation_finished(const device::OperationEnd& end) override;
+
+  private:
+    void draw_progress();
+
+    platform::ControlsModel& window_;
+    platform::TickClock& clock_;
+    ProgressEstimate estimate_;
+    device::Phase phase_ = device::Phase::idle;
+    std::string text_;  // reused: a page costs no allocation
+};
+
+// The unit's mode reports as the window asks them.
+class WindowPrompts final : public device::UnitPrompts {
+  public:
+    explicit WindowPrompts(platform::HostServices& host) : host_(host) {}
+    void qb7_mode() override;
+    [[nodiscard]] bool exit_when_application_runs() override;
+
+  private:
+    platform::HostServices& host_;
+};
+
+inline constexpr const char* QB7_MODE_TEXT = "The VRK is in QB7 mode.";
+inline constexpr const char* APPLICATION_RUNNING_TEXT =
+    "The VRK is running the application.\nExit VRKCFG?";
+inline constexpr const char* CONFIRMATION_CAPTION = "Confirmation";
+
+}  // namespace vrk::app

@@ -1,0 +1,77 @@
+#include "link/link.h"
+
+#include <algorithm>
+
+#include "platform/serial_port.h"
+#include "platform/tick_clock.h"
+
+namespace vrk::link {
+
+bool add_send_hook(Link& link, SendHook& hook) {
+    if (std::find(link.hooks.begin(), link.hooks.end(), &hook) != link.hooks.end()) return false;
+    const auto free = std::find(link.hooks.begin(), link.hooks.end(), nullptr);
+    if (free == link.hooks.end()) return false;
+    *free = &hook;
+    return true;
+}
+
+void remove_send_hook(Link& link, SendHook& hook) {
+    std::replace(link.hooks.begin(), link.hooks.end(), &hook, static_cast<SendHook*>(nullptr));
+}
+
+void send_message(Link& link, std::span<const std::uint8_t> message) {
+    if (message.empty()) return;
+    // The recorder sees the message as the program built it, before any wire byte goes out.
+    for (SendHook* hook : link.hooks)
+        if (hook != nullptr) hook->before_send(message);
+    const std::size_t size = encode_frame(message, link.tx_buffer);
+    const std::span<const std::uint8_t> wire(link.tx_buffer.data(), size);
+    for (std::size_t at = 0; at < size; at += TX_WRITE_LIMIT) {
+        (void)link.port->write(wire.subspan(at, std::min(TX_WRITE_LIMIT, size - at)));
+    }
+    // Told only now, with the frame on its way: a hook may open a box whose event loop keeps
+    // the program running, and the message must not change under us meanwhile.
+    for (SendHook* hook : link.hooks)
+        if (hook != nullptr) hook->after_send(message, wire);
+}
+
+void send_id_query(Link& link) {
+    static constexpr std::array<std::uint8_t, 2> id_query = {messages::ID_MESSAGE, 0x00};
+    send_message(link, id_query);
+}
+
+void start_link(Link& link) {
+    link.link_state = LINK_SEARCHING;
+    link.current_baud = START_BAUD;
+    link.reader = PortReader{};
+    link.decoder = FrameDecoder{};
+    // The first probe goes out at once, at 115200; the hunt moves on 300 ms later.
+    link.next_probe_time = link.clock.tick_ms() + PROBE_INTERVAL_MS;
+    send_id_query(link);
+}
+
+void mark_linked(Link& link) {
+    if (link.link_state != LINK_SEARCHING) return;
+    link.link_state = LINK_LINKED;
+    if (link.observer != nullptr) link.observer->link_up(link.current_baud);
+}
+
+void mark_settings_loaded(Link& link) {
+    const bool was_searching = link.link_state == LINK_SEARCHING;
+    link.link_state = LINK_SETTINGS_LOADED;
+    // A settings report that arrives while searching ends the hunt as well.
+    if (was_searching && link.observer != nullptr) link.observer->link_up(link.current_baud);
+}
+
+void lose_link(Link& link, LinkLoss why) {
+    if (link.link_state != LINK_SEARCHING) {
+        // The last probe was sent when the link came up, perhaps weeks ago: the next one is
+        // due now. Left as it was, a due time more than 2^31 ms old would read as lying in the
+        // future and hold the hunt back for as long again.
+        link.next_probe_time = link.clock.tick_ms();
+    }
+    link.link_state = LINK_SEARCHING;
+    if (link.observer != nullptr) link.observer->link_lost(why);
+}
+
+}  // namespace vrk::link

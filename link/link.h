@@ -1,0 +1,119 @@
+// The serial link to one unit: the frames going out, the bytes coming in, and whether a unit
+// answers. One Link per session; it holds no global state, so sessions on several ports can run
+// on threads of their own.
+//
+// Everything sent goes through send_message, which frames the message into tx_buffer and hands
+// it to the port. Others can hook in: a hook is offered every message before its first wire
+// byte leaves (the macro recorder records there) and again once the frame is out (with the
+// wire bytes, for a trace). The link tells its observer when the unit is found and when it is
+// lost; what that means for the window and a running transfer is the device layer's business.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "link/frame_codec.h"
+#include "link/messages.h"
+
+namespace vrk::platform {
+class SerialPort;
+class TickClock;
+}  // namespace vrk::platform
+
+namespace vrk::link {
+
+// The longest frame the program sends: a 260-byte page request with every byte escaped.
+inline constexpr std::size_t TX_BUFFER_SIZE = max_frame_size(messages::LONGEST_SENT_MESSAGE);
+// A frame reaches the port in writes of at most this many bytes (the unit's driver queue is
+// 1024 bytes; half of it is what the program ever has in flight).
+inline constexpr std::size_t TX_WRITE_LIMIT = 512;
+inline constexpr std::size_t MAX_SEND_HOOKS = 4;
+
+inline constexpr std::uint32_t START_BAUD = 115200;
+inline constexpr std::uint32_t PROBE_INTERVAL_MS = 300;
+
+enum LinkStateValue : std::int32_t {
+    LINK_SEARCHING = 0,        // hunting: probing rate after rate
+    LINK_LINKED = 1,           // a unit answered the probe
+    LINK_SETTINGS_LOADED = 2,  // and reported its last setting: later reports confirm changes
+};
+
+// Why the link went back to searching.
+enum class LinkLoss {
+    modem_lines,  // CTS and DSR both dropped: the cable or the unit went away
+    mode_report,  // the unit left its configuration mode (QB7 mode, or its application runs)
+    port_lost,    // the port itself vanished (an adapter unplugged)
+};
+
+class SendHook {
+  public:
+    virtual ~SendHook() = default;
+    // Before the frame's first byte goes to the port. The message must not be changed.
+    virtual void before_send(std::span<const std::uint8_t> message) { (void)message; }
+    // After the whole frame has been handed to the port.
+    virtual void after_send(std::span<const std::uint8_t> message,
+                            std::span<const std::uint8_t> wire) {
+        (void)message;
+        (void)wire;
+    }
+};
+
+class LinkObserver {
+  public:
+    virtual ~LinkObserver() = default;
+    // A unit answered the probe at this rate; the hunt is over.
+    virtual void link_up(std::uint32_t baud) = 0;
+    // Back to searching (also when already searching: the display is reset again).
+    virtual void link_lost(LinkLoss why) = 0;
+};
+
+struct Link {
+    Link(platform::SerialPort& port_, platform::TickClock& clock_) : port(&port_), clock(clock_) {}
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+
+    platform::SerialPort* port;  // the open port; the session swaps it after a reconnection
+    platform::TickClock& clock;
+
+    // Encoder: the frame being sent; its bytes are handed to the port before send_message ends.
+    std::array<std::uint8_t, TX_BUFFER_SIZE> tx_buffer{};
+    PortReader reader;
+    FrameDecoder decoder;
+
+    std::int32_t link_state = LINK_SEARCHING;
+    std::uint32_t current_baud = START_BAUD;
+    std::uint32_t next_probe_time = 0;
+
+    std::array<SendHook*, MAX_SEND_HOOKS> hooks{};
+    LinkObserver* observer = nullptr;
+};
+
+// Registers a hook (no more than MAX_SEND_HOOKS; false when full or already there).
+bool add_send_hook(Link& link, SendHook& hook);
+void remove_send_hook(Link& link, SendHook& hook);
+
+// Frames one message and hands its wire bytes to the port, in writes of at most 512 bytes. Hooks
+// see it before and after. An empty message sends nothing and reaches no hook. A failed write is
+// not made good here: lost frames are recovered by the probe repetition and the page retry,
+// which is how the unit's protocol is built.
+void send_message(Link& link, std::span<const std::uint8_t> message);
+
+// The probe: an ID query, an ID message with an empty ID.
+void send_id_query(Link& link);
+
+// Starts the hunt on a freshly configured port: searching at 115200, the first probe sent now
+// and the next due in 300 ms.
+void start_link(Link& link);
+
+// The unit answered: linked at the current rate. Tells the observer once, on the first answer.
+void mark_linked(Link& link);
+// The unit reported its settings: later reports of equal values confirm changes. Ends the hunt
+// too when it was still on (the observer is told the link is up).
+void mark_settings_loaded(Link& link);
+// Back to searching, and the observer told (also when already searching). The rate stays: the
+// hunt resumes from it at the next due probe.
+void lose_link(Link& link, LinkLoss why);
+
+}  // namespace vrk::link
