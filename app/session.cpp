@@ -31,6 +31,7 @@ Session::~Session() {
 void Session::start(std::string_view command_line) {
     device::Engine& engine = ctx_->engine;
     engine.port_name = port_name_;
+    build_main_window(window_);
     window_events_ = std::make_unique<WindowEvents>(window_, ctx_->clock);
     window_prompts_ = std::make_unique<WindowPrompts>(ctx_->host);
     engine.events.add(*window_events_);
@@ -39,7 +40,6 @@ void Session::start(std::string_view command_line) {
     // The unit's line settings, DTR and RTS raised. A driver that refuses part of it leaves the
     // line as it is; the hunt finds out whether the unit answers.
     (void)port_.configure(link::START_BAUD);
-    build_main_window(window_);
     init_main_window(*ctx_, command_line);
     // The first probe of the baud hunt goes out at once, at 115200.
     link::start_link(ctx_->link);

@@ -7,9 +7,17 @@
 
 namespace vrk::app {
 
+namespace {
+
+constexpr std::size_t PROGRESS_TEXT_SIZE = 64;
+
+}  // namespace
+
 WindowEvents::WindowEvents(platform::ControlsModel& window, platform::TickClock& clock)
     : window_(window), clock_(clock) {
-    text_.reserve(48);
+    // The progress line is rewritten with every page: room for its longest form now.
+    text_.reserve(PROGRESS_TEXT_SIZE);
+    window_.reserve_text(ids::PROGRESS_TEXT, PROGRESS_TEXT_SIZE);
 }
 
 void WindowEvents::status_changed(std::string_view text) {
@@ -43,7 +51,7 @@ void WindowEvents::operation_finished(const device::OperationEnd&) {
 
 void WindowEvents::draw_progress() {
     window_.set_progress(ids::PROGRESS, estimate_.pages_done(), estimate_.pages());
-    std::array<char, 64> buffer{};
+    std::array<char, PROGRESS_TEXT_SIZE> buffer{};
     int n = std::snprintf(buffer.data(), buffer.size(), "%u of %u pages", estimate_.pages_done(),
                           estimate_.pages());
     if (const auto left = estimate_.ms_left(); left && n > 0) {

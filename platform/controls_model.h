@@ -103,6 +103,9 @@ class ControlsModel {
     // Selects characters [start, end) of an edit box; end -1 means to the end of the text.
     void select_edit_text(int id, int start, int end);
 
+    // Makes room for a text of `size` bytes, so that a text that changes often (the progress
+    // line) costs no allocation when it grows.
+    void reserve_text(int id, std::size_t size);
     // Shows or hides a control (a hidden one is neither drawn nor used).
     void show(int id, bool visible);
     [[nodiscard]] bool is_visible(int id) const;

@@ -54,8 +54,8 @@ constexpr ControlTemplate main_controls[] = {
     {id::RECORD, ControlKind::push_button, "Re&cord...", STYLE_TABSTOP, 168, 55, 55, 14},
     // Under the status line, in the room the window had below it: pages done of the image's
     // pages and the time left, while a download or compare runs.
-    {id::PROGRESS, ControlKind::progress_bar, "", STYLE_HIDDEN | STYLE_BORDER, 20, 125, 110, 9},
-    {id::PROGRESS_TEXT, ControlKind::static_text, "", STYLE_HIDDEN, 134, 126, 75, 8},
+    {id::PROGRESS, ControlKind::progress_bar, "", STYLE_HIDDEN | STYLE_BORDER, 20, 125, 92, 9},
+    {id::PROGRESS_TEXT, ControlKind::static_text, "", STYLE_HIDDEN, 116, 126, 93, 8},
 };
 
 }  // namespace
