@@ -60,10 +60,10 @@ class NullPort final : public platform::SerialPort {
     std::size_t bytes = 0;
     bool configure(std::uint32_t) override { return true; }
     bool set_baud_rate(std::uint32_t) override { return true; }
-    std::optional<std::size_t> read(std::span<std::uint8_t>) override { return std::size_t{0}; }
-    bool write(std::span<const std::uint8_t> data) override {
+    platform::ReadResult read(std::span<std::uint8_t>) override { return {}; }
+    platform::IoStatus write(std::span<const std::uint8_t> data) override {
         bytes += data.size();
-        return true;
+        return platform::IoStatus::ok;
     }
     std::optional<platform::ModemLines> modem_lines() override {
         return platform::ModemLines{true, true};

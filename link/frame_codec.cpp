@@ -68,11 +68,16 @@ int port_read_byte(PortReader& reader, platform::SerialPort& port) {
     if (reader.rx_chunk_pos < reader.rx_chunk_size) {
         return reader.rx_chunk[static_cast<std::size_t>(reader.rx_chunk_pos++)];
     }
-    const auto got = port.read(reader.rx_chunk);
-    // A failed read counts as nothing waiting; position and size stay, so the next call reads
-    // again. The count is clamped so that a misbehaving port can never push us past the block.
-    if (!got || *got == 0) return -1;
-    reader.rx_chunk_size = static_cast<int>(*got < RX_CHUNK_SIZE ? *got : RX_CHUNK_SIZE);
+    const platform::ReadResult got = port.read(reader.rx_chunk);
+    // The count is clamped so that a misbehaving port can never push us past the block. Bytes
+    // that came before a failure are handed out; the failure shows at the next read.
+    const std::size_t count = got.count < RX_CHUNK_SIZE ? got.count : RX_CHUNK_SIZE;
+    if (count == 0) {
+        // A failed read counts as nothing waiting; position and size stay, so the next call
+        // reads again.
+        return got.status == platform::IoStatus::lost ? PORT_LOST : NOTHING_WAITING;
+    }
+    reader.rx_chunk_size = static_cast<int>(count);
     reader.rx_chunk_pos = 1;
     return reader.rx_chunk[0];
 }

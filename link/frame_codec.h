@@ -66,8 +66,12 @@ struct PortReader {
     int rx_chunk_pos = 0;
 };
 
-// The next received wire byte (0..255), or -1 when nothing is waiting or the read failed. Reads
-// the port in blocks of up to 80 bytes.
+inline constexpr int NOTHING_WAITING = -1;
+inline constexpr int PORT_LOST = -2;
+
+// The next received wire byte (0..255); NOTHING_WAITING when nothing is waiting or the read
+// failed; PORT_LOST when the port reported the device gone. Reads the port in blocks of up to
+// 80 bytes.
 [[nodiscard]] int port_read_byte(PortReader& reader, platform::SerialPort& port);
 
 }  // namespace vrk::link

@@ -28,6 +28,20 @@ enum class PortError {
 // there is one.
 [[nodiscard]] std::string describe_port_error(PortError error, const std::string& device);
 
+// How a read or a write went.
+enum class IoStatus {
+    ok,
+    failed,  // this call failed; the port may still work (the program carries on as if nothing
+             // had arrived or gone out, and its retries make good what was lost)
+    lost,    // the device is gone: an adapter unplugged, the line hung up. Nothing more will
+             // work on this port; it must be closed and opened again.
+};
+
+struct ReadResult {
+    IoStatus status = IoStatus::ok;
+    std::size_t count = 0;  // bytes placed in the buffer
+};
+
 struct ModemLines {
     bool cts = false;
     bool dsr = false;
@@ -46,13 +60,14 @@ class SerialPort {
     // Changes only the line speed.
     virtual bool set_baud_rate(std::uint32_t baud) = 0;
 
-    // Reads up to buffer.size() bytes. Returns 0 when nothing arrived within 50 ms; once bytes
-    // arrive it returns as soon as the line has been idle for 1 ms or the buffer is full.
-    // Returns nullopt when the read failed (the port vanished, for instance).
-    [[nodiscard]] virtual std::optional<std::size_t> read(std::span<std::uint8_t> buffer) = 0;
+    // Reads up to buffer.size() bytes: what is waiting, at once; when nothing is waiting, waits
+    // up to 50 ms for a first byte and returns a count of 0 when none came. A frame that
+    // arrives in pieces is simply decoded across reads. Bytes read before a failure are
+    // returned with the count, and the failure shows at the next read.
+    [[nodiscard]] virtual ReadResult read(std::span<std::uint8_t> buffer) = 0;
 
-    // Writes the whole buffer; returns false when not all of it was taken.
-    virtual bool write(std::span<const std::uint8_t> bytes) = 0;
+    // Writes the whole buffer, within a time bound; failed when not all of it was taken.
+    virtual IoStatus write(std::span<const std::uint8_t> bytes) = 0;
 
     // CTS and DSR, or nullopt when the device cannot tell (a pseudo-terminal) or the read failed.
     [[nodiscard]] virtual std::optional<ModemLines> modem_lines() = 0;

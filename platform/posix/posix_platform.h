@@ -44,8 +44,8 @@ class PosixSerialPort final : public SerialPort {
 
     bool configure(std::uint32_t baud) override;
     bool set_baud_rate(std::uint32_t baud) override;
-    [[nodiscard]] std::optional<std::size_t> read(std::span<std::uint8_t> buffer) override;
-    bool write(std::span<const std::uint8_t> bytes) override;
+    [[nodiscard]] ReadResult read(std::span<std::uint8_t> buffer) override;
+    IoStatus write(std::span<const std::uint8_t> bytes) override;
     [[nodiscard]] std::optional<ModemLines> modem_lines() override;
     bool set_dtr_rts(bool on) override;
     void close() override;

@@ -126,22 +126,22 @@ bool PosixSerialPort::set_baud_rate(std::uint32_t baud) {
     return apply_settings(fd_.get(), settings);
 }
 
-std::optional<std::size_t> PosixSerialPort::read(std::span<std::uint8_t> buffer) {
-    if (!fd_) return std::nullopt;
-    if (buffer.empty()) return 0;
+ReadResult PosixSerialPort::read(std::span<std::uint8_t> buffer) {
+    if (!fd_) return {IoStatus::failed, 0};
+    if (buffer.empty()) return {};
     std::size_t got = 0;
     // Until the first byte the wait is the first-byte time-out; after each arrival it is the
     // idle gap that ends a block.
     auto deadline = Clock::now() + FIRST_BYTE_TIMEOUT;
     // Bytes already received are handed out even when the line fails behind them; the failure
     // shows at the next read.
-    const auto failed = [&]() -> std::optional<std::size_t> {
-        if (got > 0) return got;
-        return std::nullopt;
+    const auto failed = [&]() -> ReadResult {
+        if (got > 0) return {IoStatus::ok, got};
+        return {IoStatus::failed, 0};
     };
     while (got < buffer.size()) {
         const int events = wait_for(fd_.get(), POLLIN, deadline);
-        if (events == 0) return got;  // nothing within 50 ms (0), or the line went idle
+        if (events == 0) return {IoStatus::ok, got};  // nothing within 50 ms, or the line went idle
         if (events < 0) return failed();
         const ssize_t count = ::read(fd_.get(), buffer.data() + got, buffer.size() - got);
         if (count > 0) {
@@ -154,7 +154,7 @@ std::optional<std::size_t> PosixSerialPort::read(std::span<std::uint8_t> buffer)
         if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !line_trouble) {
             // Readable a moment ago, empty now (someone else read it). Keep waiting only while
             // the time-out allows, so a descriptor that keeps saying so cannot hold us here.
-            if (got > 0 || Clock::now() >= deadline) return got;
+            if (got > 0 || Clock::now() >= deadline) return {IoStatus::ok, got};
             continue;
         }
         // read() returned 0 (end of file) or failed: on a terminal both mean the line is gone,
@@ -162,11 +162,11 @@ std::optional<std::size_t> PosixSerialPort::read(std::span<std::uint8_t> buffer)
         // what was still queued at such a hang-up.
         return failed();
     }
-    return got;
+    return {IoStatus::ok, got};
 }
 
-bool PosixSerialPort::write(std::span<const std::uint8_t> bytes) {
-    if (!fd_) return false;
+IoStatus PosixSerialPort::write(std::span<const std::uint8_t> bytes) {
+    if (!fd_) return IoStatus::failed;
     const auto deadline = Clock::now() + write_time_constant_ +
                           write_time_per_byte_ * static_cast<std::int64_t>(bytes.size());
     std::size_t sent = 0;
@@ -180,13 +180,13 @@ bool PosixSerialPort::write(std::span<const std::uint8_t> bytes) {
         if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             // The driver's buffer is full: wait for room, but not past the limit, or a line
             // whose output is held would freeze the program.
-            if (Clock::now() >= deadline) return false;
-            if (wait_for(fd_.get(), POLLOUT, deadline) < 0) return false;
+            if (Clock::now() >= deadline) return IoStatus::failed;
+            if (wait_for(fd_.get(), POLLOUT, deadline) < 0) return IoStatus::failed;
             continue;
         }
-        return false;
+        return IoStatus::failed;
     }
-    return true;
+    return IoStatus::ok;
 }
 
 std::optional<ModemLines> PosixSerialPort::modem_lines() {

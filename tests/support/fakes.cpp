@@ -61,23 +61,28 @@ bool FakePort::set_baud_rate(std::uint32_t b) {
     return true;
 }
 
-std::optional<std::size_t> FakePort::read(std::span<std::uint8_t> buffer) {
+platform::ReadResult FakePort::read(std::span<std::uint8_t> buffer) {
     if (log_reads) events.emplace_back("read");
-    if (reads.empty()) return std::size_t{0};
+    if (lost) return {platform::IoStatus::lost, 0};
+    if (reads.empty()) return {};
     std::optional<Bytes> next = std::move(reads.front());
     reads.pop_front();
-    if (!next) return std::nullopt;
+    if (!next) return {platform::IoStatus::failed, 0};
     const std::size_t n = std::min(buffer.size(), next->size());
     std::copy_n(next->begin(), n, buffer.begin());
     if (n < next->size())
         reads.emplace_front(Bytes(next->begin() + static_cast<std::ptrdiff_t>(n), next->end()));
-    return n;
+    return {platform::IoStatus::ok, n};
 }
 
-bool FakePort::write(std::span<const std::uint8_t> bytes) {
+platform::IoStatus FakePort::write(std::span<const std::uint8_t> bytes) {
+    if (lost) {
+        events.push_back("write to a lost port");
+        return platform::IoStatus::lost;
+    }
     writes.emplace_back(bytes.begin(), bytes.end());
     events.push_back("write " + std::to_string(bytes.size()));
-    return true;
+    return platform::IoStatus::ok;
 }
 
 std::optional<platform::ModemLines> FakePort::modem_lines() {

@@ -34,6 +34,7 @@ class FakePort : public platform::SerialPort {
     std::vector<std::string> events;
     std::vector<Bytes> writes;               // each write call's bytes
     std::deque<std::optional<Bytes>> reads;  // scripted reads; nullopt = a failed read
+    bool lost = false;                       // the device is gone: every read and write says so
     std::optional<platform::ModemLines> lines = platform::ModemLines{true, true};
     std::uint32_t baud = 0;
     bool closed = false;
@@ -47,8 +48,8 @@ class FakePort : public platform::SerialPort {
 
     bool configure(std::uint32_t b) override;
     bool set_baud_rate(std::uint32_t b) override;
-    std::optional<std::size_t> read(std::span<std::uint8_t> buffer) override;
-    bool write(std::span<const std::uint8_t> bytes) override;
+    platform::ReadResult read(std::span<std::uint8_t> buffer) override;
+    platform::IoStatus write(std::span<const std::uint8_t> bytes) override;
     std::optional<platform::ModemLines> modem_lines() override;
     bool set_dtr_rts(bool on) override;
     void close() override;

@@ -25,7 +25,7 @@ class CuttingPort : public FakePort {
   public:
     std::size_t cut_at = SIZE_MAX;
     std::size_t total = 0;
-    bool write(std::span<const std::uint8_t> bytes) override {
+    platform::IoStatus write(std::span<const std::uint8_t> bytes) override {
         const std::size_t start = total;
         total += bytes.size();
         if (cut_at >= start && cut_at < total) bytes = bytes.first(cut_at - start);

@@ -127,12 +127,12 @@ class PosixSerialPortOnPty : public ::testing::Test {
         const auto deadline = Clock::now() + PATIENCE;
         while (received.size() < count && Clock::now() < deadline) {
             std::array<std::uint8_t, READ_BLOCK> block{};
-            const auto got = port_->read(block);
-            if (!got) break;
-            if (*got == 0) continue;
-            if (block_sizes) block_sizes->push_back(*got);
+            const ReadResult got = port_->read(block);
+            if (got.count == 0 && got.status != IoStatus::ok) break;
+            if (got.count == 0) continue;
+            if (block_sizes) block_sizes->push_back(got.count);
             received.insert(received.end(), block.begin(),
-                            block.begin() + static_cast<std::ptrdiff_t>(*got));
+                            block.begin() + static_cast<std::ptrdiff_t>(got.count));
         }
         return received;
     }
@@ -220,9 +220,10 @@ TEST_F(PosixSerialPortOnPty, ReadReturnsEmptyAfterTheFirstByteTimeOut) {
     ASSERT_TRUE(port_->configure(115200));
     std::array<std::uint8_t, READ_BLOCK> block{};
     const auto start = Clock::now();
-    const auto got = port_->read(block);
+    const ReadResult got = port_->read(block);
     const auto elapsed = Clock::now() - start;
-    EXPECT_EQ(got, std::optional<std::size_t>(0));
+    EXPECT_EQ(got.status, IoStatus::ok);
+    EXPECT_EQ(got.count, 0u);
     // About 50 ms; the bounds only tell "waited" from "returned at once" or "blocked".
     EXPECT_GE(elapsed, std::chrono::milliseconds(40));
     EXPECT_LE(elapsed, std::chrono::milliseconds(1000));
@@ -245,12 +246,12 @@ TEST_F(PosixSerialPortOnPty, ReadStopsAtTheEndOfTheCallersBuffer) {
     // A block of 80 inside a larger array: nothing may land past the span.
     std::array<std::uint8_t, READ_BLOCK + 20> storage{};
     storage.fill(0xAA);
-    std::optional<std::size_t> got = 0;
+    ReadResult got;
     const auto deadline = Clock::now() + PATIENCE;
-    while (got == std::optional<std::size_t>(0) && Clock::now() < deadline) {
+    while (got.status == IoStatus::ok && got.count == 0 && Clock::now() < deadline) {
         got = port_->read(std::span<std::uint8_t>(storage.data(), READ_BLOCK));
     }
-    ASSERT_EQ(got, std::optional<std::size_t>(READ_BLOCK));
+    ASSERT_EQ(got.count, READ_BLOCK);
     EXPECT_TRUE(std::equal(storage.begin(), storage.begin() + READ_BLOCK, sent.begin()));
     for (std::size_t i = READ_BLOCK; i < storage.size(); ++i) EXPECT_EQ(storage[i], 0xAA);
 
@@ -271,7 +272,7 @@ TEST_F(PosixSerialPortOnPty, EveryByteValuePassesUnchangedBothWays) {
     send_from_far_end(sent);
     EXPECT_EQ(read_port(sent.size()), sent);
 
-    ASSERT_TRUE(port_->write(sent));
+    ASSERT_EQ(port_->write(sent), IoStatus::ok);
     EXPECT_EQ(receive_at_far_end(sent.size()), sent);
 }
 
@@ -302,9 +303,9 @@ TEST_F(PosixSerialPortOnPty, ReadFailsOnceTheFarEndHasClosed) {
     send_from_far_end({0x01, 0x02, 0x03});
     close_far_end();
     std::array<std::uint8_t, READ_BLOCK> block{};
-    EXPECT_EQ(port_->read(block), std::nullopt);
-    EXPECT_EQ(port_->read(block), std::nullopt);
-    EXPECT_FALSE(port_->write(Bytes{0x0B, 0x00}));
+    EXPECT_NE(port_->read(block).status, IoStatus::ok);
+    EXPECT_NE(port_->read(block).status, IoStatus::ok);
+    EXPECT_NE(port_->write(Bytes{0x0B, 0x00}), IoStatus::ok);
 }
 
 TEST_F(PosixSerialPortOnPty, WriteGivesUpWhenTheFarEndStopsTaking) {
@@ -315,15 +316,15 @@ TEST_F(PosixSerialPortOnPty, WriteGivesUpWhenTheFarEndStopsTaking) {
     ASSERT_NE(port, nullptr);
     ASSERT_TRUE(port->configure(115200));
     port->set_write_time_limit(std::chrono::milliseconds(0), std::chrono::milliseconds(200));
-    EXPECT_FALSE(port->write(Bytes(1 << 20, 0x55)));
+    EXPECT_NE(port->write(Bytes(1 << 20, 0x55)), IoStatus::ok);
 }
 
 TEST_F(PosixSerialPortOnPty, AClosedPortRefusesEverythingHarmlessly) {
     port_->close();
     port_->close();
     std::array<std::uint8_t, READ_BLOCK> block{};
-    EXPECT_EQ(port_->read(block), std::nullopt);
-    EXPECT_FALSE(port_->write(Bytes{0x0B, 0x00}));
+    EXPECT_NE(port_->read(block).status, IoStatus::ok);
+    EXPECT_NE(port_->write(Bytes{0x0B, 0x00}), IoStatus::ok);
     EXPECT_FALSE(port_->configure(115200));
     EXPECT_FALSE(port_->set_baud_rate(9600));
     EXPECT_FALSE(port_->set_dtr_rts(true));

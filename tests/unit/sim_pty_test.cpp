@@ -136,10 +136,10 @@ TEST(SimPty, AtAnotherSpeedTheUnitHearsOnlyNoise) {
     // speed would complete into a setting, had the unit kept the noise in its decoder.
     Bytes noise = test::frame(hex("0B 00"));
     noise.insert(noise.end(), {0xFF, 0x19});
-    ASSERT_TRUE(end.port->write(noise));
+    ASSERT_EQ(end.port->write(noise), platform::IoStatus::ok);
     ASSERT_TRUE(eventually([&] { return !s.sim.line_log().empty(); }));
     ASSERT_TRUE(end.port->set_baud_rate(9600));
-    ASSERT_TRUE(end.port->write(hex("05 FE")));
+    ASSERT_EQ(end.port->write(hex("05 FE")), platform::IoStatus::ok);
     // The first answer is the one to the query sent at the unit's speed: the probe at 115200
     // went unanswered and the broken frame set nothing.
     EXPECT_EQ(end.ask("16 00"), "17 00");
@@ -287,7 +287,7 @@ TEST(SimPty, LostRepliesAndCorruptedBytes) {
         const auto deadline = Clock::now() + DEADLINE;
         while (got.size() < clean.size() && Clock::now() < deadline) {
             const auto n = end.port->read(block);
-            if (n) got.insert(got.end(), block, block + *n);
+            got.insert(got.end(), block, block + n.count);
         }
         ASSERT_EQ(got.size(), clean.size());
         for (std::size_t i = 0; i < got.size(); ++i) {

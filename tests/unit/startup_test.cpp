@@ -38,10 +38,10 @@ class FakeProvider : public platform::PortProvider {
         }
         bool configure(std::uint32_t b) override { return target_.configure(b); }
         bool set_baud_rate(std::uint32_t b) override { return target_.set_baud_rate(b); }
-        std::optional<std::size_t> read(std::span<std::uint8_t> b) override {
-            return target_.read(b);
+        platform::ReadResult read(std::span<std::uint8_t> b) override { return target_.read(b); }
+        platform::IoStatus write(std::span<const std::uint8_t> b) override {
+            return target_.write(b);
         }
-        bool write(std::span<const std::uint8_t> b) override { return target_.write(b); }
         std::optional<platform::ModemLines> modem_lines() override { return target_.modem_lines(); }
         bool set_dtr_rts(bool on) override { return target_.set_dtr_rts(on); }
         void close() override { target_.close(); }
