@@ -47,7 +47,8 @@ focus_and_type() {  # window keys...
 head -c 3000 /dev/urandom >"$work/images/TINY.vr4"
 head -c 100 /dev/urandom >"$work/images/alpha.vr4"
 
-"$sim" --link "$link" --log "$work/sim.log" --flash-out "$work/flash.bin" >"$work/sim-out.log" 2>&1 &
+# The unit's external device is the table's Hebrew row (code page 1255), drawn as Hebrew.
+"$sim" --external-device 50 --link "$link" --log "$work/sim.log" --flash-out "$work/flash.bin" >"$work/sim-out.log" 2>&1 &
 sim_pid=$!
 wait_for 10 test -L "$link" || fail "the simulator made no link $link"
 
