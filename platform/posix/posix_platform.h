@@ -97,6 +97,7 @@ class PosixTickClock final : public TickClock {
 class PosixFileSystem final : public FileSystem {
   public:
     [[nodiscard]] std::string current_directory() override;
+    [[nodiscard]] bool change_directory(const std::string& path) override;
     [[nodiscard]] char separator() const override { return '/'; }
     [[nodiscard]] std::vector<std::string> find_files(const std::string& extension) override;
     // Only regular files open for reading: a FIFO or a device named on the command line would
