@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -54,6 +55,11 @@ struct CliCase {
     std::function<void(const std::vector<Json>&, std::vector<std::unique_ptr<sim::Simulator>>&)>
         also = {};
 };
+
+// Test names show the case's name, not its bytes.
+void PrintTo(const CliCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 std::vector<Json> of_event(const std::vector<Json>& objects, const std::string& event) {
     std::vector<Json> found;
