@@ -58,7 +58,8 @@ std::string usage_text(const std::string& program) {
            "                 window to PNG and exit: 0 when linked, 1 when no unit answered\n"
            "                 within 60 s\n"
            "  --help         show this text\n"
-           "  IMAGE.vr4      preselect this firmware image (from the current directory)\n"
+           "  IMAGE.vr4      preselect this firmware image; with a folder (~/fw/app.vr4) the\n"
+           "                 window works in that folder and lists its images\n"
            "\n"
            "Without --port, the program lists the serial devices that can be opened.\n"
            "Opening a device needs membership of its group (usually dialout).\n";
