@@ -62,7 +62,8 @@ std::string usage_text(const std::string& program, const PortWords& words) {
            "                 window to PNG and exit: 0 when linked, 1 when no unit answered\n"
            "                 within 60 s\n"
            "  --help         show this text\n"
-           "  IMAGE.vr4      preselect this firmware image (from the current directory)\n"
+           "  IMAGE.vr4      preselect this firmware image; named with its folder, the window\n"
+           "                 works in that folder and lists its images\n"
            "\n" +
            std::string(words.list_note);
 }

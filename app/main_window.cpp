@@ -18,13 +18,25 @@ void build_main_window(platform::ControlsModel& model) {
     res::build_model(res::main_template(), model);
 }
 
-std::string_view command_line_file_name(std::string_view command_line) {
-    std::string_view name = command_line;
+namespace {
+
+std::string_view unquoted(std::string_view name) {
     if (!name.empty() && name.front() == '"') {
         // The closing quote is taken to be the last character. A lone quote leaves nothing.
         name.remove_prefix(1);
         if (!name.empty()) name.remove_suffix(1);
     }
+    return name;
+}
+
+}  // namespace
+
+std::string_view command_line_folder(std::string_view command_line) {
+    return platform::directory_part(unquoted(command_line), platform::PathRule::command_line);
+}
+
+std::string_view command_line_file_name(std::string_view command_line) {
+    const std::string_view name = unquoted(command_line);
     // The shell that starts us may hand over a path in either system's form, with a drive
     // ("C:\\images\\main.vr4") or without: everything up to the last colon, slash or
     // backslash is directory.

@@ -26,6 +26,10 @@ void on_command(Context& ctx, int id, platform::Notification notification);
 // message box opened inside a poll keeps ticking); ends the window when the poll asks.
 void on_timer_tick(Context& ctx);
 
+// The folder of the image a command line names (without quotes, with its last separator), or
+// empty when it names none.
+[[nodiscard]] std::string_view command_line_folder(std::string_view command_line);
+
 // The image name a command line preselects: without enclosing quotes and without drive and
 // directory. Empty when nothing is to be selected.
 [[nodiscard]] std::string_view command_line_file_name(std::string_view command_line);

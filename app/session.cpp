@@ -14,21 +14,21 @@ Session::Session(std::unique_ptr<platform::SerialPort> port, std::string port_na
                  SessionServices services, std::string_view command_line)
     : owned_port_(std::move(port)), port_(*owned_port_), port_name_(std::move(port_name)) {
     ctx_ = std::make_unique<Context>(port_, services.clock, services.files, services.host, window_);
-    start(command_line);
+    start(command_line, services);
 }
 
 Session::Session(platform::SerialPort& port, std::string port_name, SessionServices services,
                  std::string_view command_line)
     : port_(port), port_name_(std::move(port_name)) {
     ctx_ = std::make_unique<Context>(port_, services.clock, services.files, services.host, window_);
-    start(command_line);
+    start(command_line, services);
 }
 
 Session::~Session() {
     shutdown();
 }
 
-void Session::start(std::string_view command_line) {
+void Session::start(std::string_view command_line, const SessionServices& services) {
     device::Engine& engine = ctx_->engine;
     engine.port_name = port_name_;
     build_main_window(window_);
@@ -37,6 +37,7 @@ void Session::start(std::string_view command_line) {
     engine.events.add(*window_events_);
     engine.prompts = window_prompts_.get();
 
+    if (services.before_start) services.before_start(*this);
     // The unit's line settings, DTR and RTS raised. A driver that refuses part of it leaves the
     // line as it is; the hunt finds out whether the unit answers.
     (void)port_.configure(link::START_BAUD);

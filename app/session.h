@@ -6,6 +6,7 @@
 // share nothing, so several can run on threads of their own.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,10 +22,15 @@
 
 namespace vrk::app {
 
+class Session;
+
 struct SessionServices {
     platform::TickClock& clock;
     platform::FileSystem& files;
     platform::HostServices& host;
+    // Called once the session's link exists and before its first byte goes out: where a trace
+    // of the wire attaches, so that it sees the first probe too.
+    std::function<void(Session&)> before_start = {};
 };
 
 class Session final : public MainWindowDriver {
@@ -61,7 +67,7 @@ class Session final : public MainWindowDriver {
     void set_prompts(device::UnitPrompts* prompts);
 
   private:
-    void start(std::string_view command_line);
+    void start(std::string_view command_line, const SessionServices& services);
 
     std::unique_ptr<platform::SerialPort> owned_port_;
     platform::SerialPort& port_;

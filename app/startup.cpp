@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/main_window.h"
 #include "app/res/dialog_templates.h"
 #include "app/session.h"
 #include "platform/control_ids.h"
@@ -87,9 +88,17 @@ int run_program(platform::PortProvider& ports, platform::TickClock& clock,
         show_port_error(host, opened.error, device);
         return 0;
     }
+    // Started from the desktop's menu or by opening a file there, the current folder is the
+    // home folder. An image named with its folder makes the window work in that folder: its
+    // list shows that folder's images with the named one preselected, and macro files are
+    // proposed there.
+    std::string command_line = options.command_line;
+    const std::string_view folder = command_line_folder(command_line);
+    if (!folder.empty() && files.change_directory(std::string(folder)))
+        command_line = std::string(command_line_file_name(command_line));
     // The session configures the line, initialises the window and sends the first probe.
     Session session(std::move(opened.port), device, SessionServices{clock, files, host},
-                    options.command_line);
+                    command_line);
     ui.run_main_window(session);
     // Releases in order: the macro file, the image, DTR and RTS, the port.
     session.shutdown();

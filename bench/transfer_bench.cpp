@@ -116,6 +116,7 @@ class OneImage final : public platform::FileSystem {
   public:
     std::vector<std::uint8_t> content;
     std::string current_directory() override { return "/bench"; }
+    bool change_directory(const std::string&) override { return false; }
     char separator() const override { return '/'; }
     std::vector<std::string> find_files(const std::string&) override { return {IMAGE_NAME}; }
     std::unique_ptr<platform::InputFile> open_read(const std::string& path,

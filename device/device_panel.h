@@ -6,12 +6,18 @@
 #include <cstdint>
 #include <span>
 
+namespace vrk::platform {
+class ControlsModel;
+}
+
 namespace vrk::device {
 
 struct Engine;
 
 // Fills the three device lists from their tables (item data = code) and limits the ID box.
 void init_device_panel(Engine& engine);
+// The same on any main window model, without a session: what the lists offer.
+void fill_device_panel(platform::ControlsModel& window);
 
 // Report handlers, called by the dispatcher at the exact lengths.
 void show_version_report(Engine& engine, std::span<const std::uint8_t> message);  // 8 or 12 bytes

@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -302,6 +303,44 @@ void on_page_compared(Engine& e, bool matched, std::uint32_t reported) {
     advance_to(e, next);
 }
 
+struct OpenedImage {
+    std::unique_ptr<platform::InputFile> file;
+    std::uint64_t size = 0;
+    Result result = Result::success;
+};
+
+// Opens an image and checks its size; the file is open only when the result is success.
+OpenedImage open_image(platform::FileSystem& files, const std::string& path) {
+    OpenedImage opened;
+    platform::FileError error = platform::FileError::none;
+    opened.file = files.open_read(path, &error);
+    if (!opened.file) {
+        // Only a file that is not there is "not found"; one that is there but cannot be opened
+        // (no permission, a directory of that name, an I/O error) is unreadable.
+        opened.result = error == platform::FileError::not_found ? Result::file_not_found
+                                                                : Result::file_unreadable;
+        return opened;
+    }
+    const auto size = opened.file->size();
+    if (!size) {
+        opened.result = Result::file_unreadable;
+    } else if (*size == 0) {
+        // An empty image has no page: erasing the unit for it would destroy the application
+        // and put nothing in its place, and a compare would "match" without reading anything.
+        opened.result = Result::file_empty;
+    } else if (*size > MAX_IMAGE_SIZE) {
+        // Past 32,768 pages the page number no longer fits the unit's 16-bit field (and past
+        // 255 blocks the erase count wraps): such an image cannot be sent correctly at all.
+        opened.result = Result::file_too_large;
+    }
+    if (opened.result != Result::success) {
+        opened.file.reset();
+        return opened;
+    }
+    opened.size = *size;
+    return opened;
+}
+
 std::vector<std::uint8_t> default_allocate(std::size_t size) {
     return std::vector<std::uint8_t>(size);
 }
@@ -318,25 +357,21 @@ bool load_image(Engine& e, const std::string& path, const std::string& name, Ope
         return false;
     };
 
-    platform::FileError error = platform::FileError::none;
-    auto file = e.files.open_read(path, &error);
-    if (!file) {
-        // Only a file that is not there is "not found"; one that is there but cannot be opened
-        // (no permission, a directory of that name, an I/O error) is unreadable.
-        if (error == platform::FileError::not_found)
+    OpenedImage opened = open_image(e.files, path);
+    switch (opened.result) {
+        case Result::success:
+            break;
+        case Result::file_not_found:
             return fail(Result::file_not_found, CANT_FIND_TEXT);
-        return fail(Result::file_unreadable, CANT_READ_TEXT);
+        case Result::file_empty:
+            return fail(Result::file_empty, EMPTY_TEXT);
+        case Result::file_too_large:
+            return fail(Result::file_too_large, TOO_LARGE_TEXT);
+        default:
+            return fail(Result::file_unreadable, CANT_READ_TEXT);
     }
-
-    const auto size = file->size();
-    if (!size) return fail(Result::file_unreadable, CANT_READ_TEXT);
-    // An empty image has no page: erasing the unit for it would destroy the application and
-    // put nothing in its place, and a compare would "match" without reading anything.
-    if (*size == 0) return fail(Result::file_empty, EMPTY_TEXT);
-    // Past 32,768 pages the page number no longer fits the unit's 16-bit field (and past 255
-    // blocks the erase count wraps): such an image cannot be sent correctly at all.
-    if (*size > MAX_IMAGE_SIZE) return fail(Result::file_too_large, TOO_LARGE_TEXT);
-    const auto length = static_cast<std::size_t>(*size);
+    auto& file = opened.file;
+    const auto length = static_cast<std::size_t>(opened.size);
 
     // Read into a fresh block and take it only when complete: a download must never report
     // success for bytes it did not read, and a failed start keeps the image it had.
@@ -369,6 +404,10 @@ bool load_image(Engine& e, const std::string& path, const std::string& name, Ope
     enable_transfer_controls(e, false);
     e.main_window.set_focus(ids::RUN_APPLICATION);
     return true;
+}
+
+Result check_image(platform::FileSystem& files, const std::string& path) {
+    return open_image(files, path).result;
 }
 
 void start_operation(Engine& e, OperationKind kind, const std::string& path,

@@ -19,6 +19,7 @@
 
 #include "device/events.h"
 #include "link/messages.h"
+#include "platform/files.h"
 
 namespace vrk::device {
 
@@ -72,6 +73,11 @@ void start_compare(Engine& engine);
 // The same for any image path; `name` is what the texts call it.
 void start_operation(Engine& engine, OperationKind kind, const std::string& path,
                      const std::string& name);
+
+// Whether an image could be loaded, without reading it: Result::success, or why a start with it
+// would be refused (file_not_found, file_unreadable, file_empty, file_too_large). For a
+// front-end that wants to refuse a bad image before a unit is linked.
+[[nodiscard]] Result check_image(platform::FileSystem& files, const std::string& path);
 
 // Ends a running operation at once with Result::interrupted; nothing more is sent.
 void cancel_operation(Engine& engine);

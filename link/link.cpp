@@ -19,6 +19,12 @@ void remove_send_hook(Link& link, SendHook& hook) {
     std::replace(link.hooks.begin(), link.hooks.end(), &hook, static_cast<SendHook*>(nullptr));
 }
 
+void set_receive_hook(Link& link, ReceiveHook* hook) {
+    link.capture.hook = hook;
+    link.capture.size = 0;
+    link.capture.cut = false;
+}
+
 void send_message(Link& link, std::span<const std::uint8_t> message) {
     if (message.empty()) return;
     // The recorder sees the message as the program built it, before any wire byte goes out.

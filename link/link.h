@@ -60,6 +60,29 @@ class SendHook {
     }
 };
 
+// Offered every message the unit sent, before it is handled, with the wire bytes of its frame
+// from FRAME_START to FRAME_END (for a trace of the line). Opt-in: without a hook the poll cycle
+// keeps no copy of the raw bytes.
+class ReceiveHook {
+  public:
+    virtual ~ReceiveHook() = default;
+    // `raw` may miss bytes in the middle when the frame outgrew RAW_CAPTURE_SIZE (then
+    // `raw_cut` is true); the message is always whole.
+    virtual void on_receive(std::span<const std::uint8_t> message,
+                            std::span<const std::uint8_t> raw, bool raw_cut) = 0;
+};
+
+// The longest received frame: a 512-byte message with every byte escaped.
+inline constexpr std::size_t RAW_CAPTURE_SIZE = max_frame_size(RX_BUFFER_SIZE);
+
+// The raw bytes of the frame being received, kept only while a receive hook is set.
+struct RawCapture {
+    ReceiveHook* hook = nullptr;
+    std::array<std::uint8_t, RAW_CAPTURE_SIZE> bytes{};
+    std::size_t size = 0;
+    bool cut = false;
+};
+
 class LinkObserver {
   public:
     virtual ~LinkObserver() = default;
@@ -88,11 +111,14 @@ struct Link {
 
     std::array<SendHook*, MAX_SEND_HOOKS> hooks{};
     LinkObserver* observer = nullptr;
+    RawCapture capture;
 };
 
 // Registers a hook (no more than MAX_SEND_HOOKS; false when full or already there).
 bool add_send_hook(Link& link, SendHook& hook);
 void remove_send_hook(Link& link, SendHook& hook);
+// Sets the one receive hook (null removes it).
+void set_receive_hook(Link& link, ReceiveHook* hook);
 
 // Frames one message and hands its wire bytes to the port, in writes of at most 512 bytes. Hooks
 // see it before and after. An empty message sends nothing and reaches no hook. A failed write is

@@ -16,6 +16,21 @@ std::uint32_t next_baud(std::uint32_t baud) {
 
 namespace {
 
+// Keeps the wire bytes of the frame being received for the receive hook: from FRAME_START on,
+// as the decoder sees them. A frame longer than the buffer keeps its start and its last byte.
+void capture_byte(RawCapture& capture, std::uint8_t byte) {
+    if (byte == FRAME_START) {
+        capture.size = 0;
+        capture.cut = false;
+    }
+    if (capture.size < capture.bytes.size()) {
+        capture.bytes[capture.size++] = byte;
+    } else {
+        capture.bytes[capture.size - 1] = byte;
+        capture.cut = true;
+    }
+}
+
 // True once `now` has reached `due`. Compared by difference so that the 32-bit tick's wrap
 // never holds a probe back for a whole wrap.
 bool reached(std::uint32_t now, std::uint32_t due) {
@@ -30,8 +45,19 @@ int poll_port(Link& link, PollClient& client) {
     for (;;) {
         const int byte = port_read_byte(link.reader, *link.port);
         if (byte < 0) break;
-        const auto message = frame_decoder(link.decoder, static_cast<std::uint8_t>(byte));
-        if (!message.empty()) return client.on_message(message);
+        const auto b = static_cast<std::uint8_t>(byte);
+        if (link.capture.hook != nullptr) capture_byte(link.capture, b);
+        const auto message = frame_decoder(link.decoder, b);
+        if (message.empty()) continue;
+        if (link.capture.hook != nullptr) {
+            // Before the handler: some handlers write into the message (the ID's terminator).
+            link.capture.hook->on_receive(
+                message,
+                std::span<const std::uint8_t>(link.capture.bytes.data(), link.capture.size),
+                link.capture.cut);
+            link.capture.size = 0;
+        }
+        return client.on_message(message);
     }
 
     // 2. A running download or compare: page retry and the limit without progress.

@@ -43,6 +43,8 @@ class FileSystem {
     virtual ~FileSystem() = default;
     // The process's current directory, without a trailing separator (except for the root).
     [[nodiscard]] virtual std::string current_directory() = 0;
+    // Makes `path` the current directory; false (and nothing changed) when it cannot be entered.
+    [[nodiscard]] virtual bool change_directory(const std::string& path) = 0;
     // The character that separates directories in the paths this system builds.
     [[nodiscard]] virtual char separator() const = 0;
     // Names (no directory part) of the regular files in the current directory whose names end

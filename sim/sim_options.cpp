@@ -75,6 +75,8 @@ std::string sim_usage() {
            "  --corrupt P            probability per byte sent that a bit flips\n"
            "  --stop-after N         stop answering after N page requests\n"
            "  --wrong-page           every 8th wide page acknowledgement names the page above\n"
+           "  --flip-byte OFFSET     this flash byte loses a bit right after its page is\n"
+           "                         programmed (a flash that does not keep what it took)\n"
            "Output:\n"
            "  --flash-out FILE       write the flash, up to its last programmed byte, on exit\n"
            "  --log FILE             one hex line per message received\n"
@@ -162,6 +164,14 @@ ParseResult parse_sim_options(const std::vector<std::string>& args) {
              std::uint32_t n = 0;
              if (!parse_integer(v, n)) return "expects a number of pages, not '" + v + "'";
              u.stop_after_pages = n;
+             return {};
+         })},
+        {"--flip-byte", Handler([&u](const std::string& v) -> std::string {
+             std::size_t offset = 0;
+             if (!parse_integer(v, offset) || offset >= MAX_FLASH_SIZE)
+                 return "expects a flash offset below " + std::to_string(MAX_FLASH_SIZE) +
+                        ", not '" + v + "'";
+             u.flip_byte = offset;
              return {};
          })},
         {"--flash-out", text(u.flash_out)},

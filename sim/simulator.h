@@ -42,6 +42,10 @@ struct UnitConfig {
     std::optional<std::uint32_t> stop_after_pages;
     // Every 8th PROGRAM_PAGE_WIDE is acknowledged naming the page above the one programmed.
     bool wrong_page = false;
+    // Flash that does not keep what was written: this byte of the flash loses a bit right after
+    // its page is programmed (the acknowledgement still says the page was taken), so only a
+    // compare of that page can find it.
+    std::optional<std::size_t> flip_byte;
     std::size_t flash_size = std::size_t{8} << 20;  // at most 16 MiB (the 16-bit page range)
     // Bytes at the start of the flash that hold a previous application (pseudo-random, from
     // `seed`) instead of being erased, so that a download that forgets to erase shows.

@@ -210,6 +210,9 @@ Answer UnitModel::program_page(std::size_t page, std::span<const std::uint8_t> d
     // NOR flash programming can only clear bits: writing over a page that was not erased
     // leaves the AND of old and new. A program that forgets the erase shows up in the flash.
     for (std::size_t i = 0; i < FLASH_PAGE_SIZE; ++i) flash_[offset + i] &= data[i];
+    if (config_.flip_byte && *config_.flip_byte >= offset &&
+        *config_.flip_byte < offset + FLASH_PAGE_SIZE)
+        flash_[*config_.flip_byte] ^= FLIPPED_BIT;
     a.busy_ms = config_.program_ms;
     if (!wide) {
         a.replies.push_back({dev::PAGE_PROGRAMMED, static_cast<std::uint8_t>(page)});

@@ -24,6 +24,8 @@ inline constexpr std::uint8_t ERASED = 0xFF;
 // With wrong_page set, every this many-th PROGRAM_PAGE_WIDE is acknowledged with page + 1.
 inline constexpr std::uint32_t WRONG_PAGE_EVERY = 8;
 inline constexpr std::size_t WIDE_PAGE_FIRST = 256;
+// The bit that flip_byte loses after programming.
+inline constexpr std::uint8_t FLIPPED_BIT = 0x01;
 
 // What the unit does with one message: the time it is busy before it answers, then its replies.
 struct Answer {

@@ -86,6 +86,12 @@ class PosixOutputFile final : public OutputFile {
 
 }  // namespace
 
+bool PosixFileSystem::change_directory(const std::string& path) {
+    std::error_code error;
+    std::filesystem::current_path(path, error);
+    return !error;
+}
+
 std::string PosixFileSystem::current_directory() {
     std::error_code error;
     const auto path = std::filesystem::current_path(error);

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/files.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/serial_port.h"
@@ -96,6 +97,7 @@ class PosixTickClock final : public TickClock {
 class PosixFileSystem final : public FileSystem {
   public:
     [[nodiscard]] std::string current_directory() override;
+    [[nodiscard]] bool change_directory(const std::string& path) override;
     [[nodiscard]] char separator() const override { return '/'; }
     [[nodiscard]] std::vector<std::string> find_files(const std::string& extension) override;
     // Only regular files open for reading: a FIFO or a device named on the command line would
@@ -105,6 +107,14 @@ class PosixFileSystem final : public FileSystem {
     // Creates with mode 0666 less the umask, truncating an existing file.
     [[nodiscard]] std::unique_ptr<OutputFile> create(const std::string& path,
                                                      FileError* error) override;
+};
+
+class PosixConsole final : public Console {
+  public:
+    [[nodiscard]] bool is_terminal(StandardStream stream) override;
+    [[nodiscard]] std::optional<int> columns(StandardStream stream) override;
+    void watch_interrupt() override;
+    [[nodiscard]] bool interrupted() override;
 };
 
 }  // namespace vrk::platform

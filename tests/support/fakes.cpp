@@ -190,11 +190,21 @@ class MemoryOutput : public platform::OutputFile {
 
 }  // namespace
 
+bool MemoryFileSystem::change_directory(const std::string& path) {
+    cwd = path;
+    while (cwd.size() > 1 && cwd.back() == '/') cwd.pop_back();
+    return true;
+}
+
 std::vector<std::string> MemoryFileSystem::find_files(const std::string& extension) {
     std::vector<std::string> out;
-    for (const auto& [name, data] : files)
-        if (name.find('/') == std::string::npos && ends_with_ci(name, extension))
-            out.push_back(name);
+    const std::string here = cwd + "/";
+    for (const auto& [name, data] : files) {
+        std::string local = name;
+        if (local.rfind(here, 0) == 0) local.erase(0, here.size());
+        if (local.find('/') == std::string::npos && ends_with_ci(local, extension))
+            out.push_back(local);
+    }
     return out;
 }
 

@@ -102,6 +102,8 @@ class MemoryFileSystem : public platform::FileSystem {
     std::size_t bytes_written = 0;
 
     std::string current_directory() override { return cwd; }
+    // Any directory exists; files stored under "<cwd>/" then count as the current directory's.
+    bool change_directory(const std::string& path) override;
     char separator() const override { return '/'; }
     std::vector<std::string> find_files(const std::string& extension) override;
     std::unique_ptr<platform::InputFile> open_read(const std::string& path,

@@ -41,6 +41,19 @@ Bytes only_message(TransferRig& rig) {
     return sent.empty() ? Bytes{} : sent.front();
 }
 
+// What the engine's observers are told at the end of an operation: the front-ends (the
+// command-line tool's exit codes above all) go by this, not by the status text.
+struct ResultLog : device::EngineObserver {
+    std::vector<device::Result> finished;
+    std::vector<device::Result> refused;
+    void operation_finished(const device::OperationEnd& end) override {
+        finished.push_back(end.result);
+    }
+    void operation_refused(const device::OperationEnd& end) override {
+        refused.push_back(end.result);
+    }
+};
+
 // --- Image sizes: erase, first page request, texts -------------------------------------------
 
 struct SizeCase {
@@ -545,33 +558,36 @@ TEST(ImageFiles, AFailedStartSendsNothingAndKeepsThePreviousImage) {
         const char* what;
         void (*arrange)(AfterCompareOfA&);
         const char* status;
+        device::Result result;
     };
     const Case cases[] = {
-        {"missing", [](AfterCompareOfA& r) { r.pick_name("B.vr4"); }, "Error: Can't find B.vr4"},
+        {"missing", [](AfterCompareOfA& r) { r.pick_name("B.vr4"); }, "Error: Can't find B.vr4",
+         device::Result::file_not_found},
         {"short read",
          [](AfterCompareOfA& r) {
              r.files.short_read_limit = 300;
              r.pick("B.vr4", test_image(600, 2));
          },
-         "Error: Can't read B.vr4"},
+         "Error: Can't read B.vr4", device::Result::file_unreadable},
         {"size larger than content",
          [](AfterCompareOfA& r) {
              r.files.fail_size = true;
              r.pick("B.vr4", test_image(600, 2));
          },
-         "Error: Can't read B.vr4"},
+         "Error: Can't read B.vr4", device::Result::file_unreadable},
         {"too large", [](AfterCompareOfA& r) { r.pick("B.vr4", Bytes(8'388'609, 0x11)); },
-         "Error: B.vr4 is too large"},
+         "Error: B.vr4 is too large", device::Result::file_too_large},
         // An empty image has no page: erasing for it would leave the unit with nothing, and a
         // compare would "match" without reading anything.
-        {"empty", [](AfterCompareOfA& r) { r.pick("B.vr4", {}); }, "Error: B.vr4 is empty"},
+        {"empty", [](AfterCompareOfA& r) { r.pick("B.vr4", {}); }, "Error: B.vr4 is empty",
+         device::Result::file_empty},
         // There, but not to be opened: not the same as missing.
         {"exists but cannot be opened",
          [](AfterCompareOfA& r) {
              r.files.unreadable.insert("B.vr4");
              r.pick("B.vr4", test_image(600, 2));
          },
-         "Error: Can't read B.vr4"},
+         "Error: Can't read B.vr4", device::Result::file_unreadable},
         {"no memory",
          [](AfterCompareOfA& r) {
              r.engine.transfer.allocate_image = [](std::size_t) -> std::vector<std::uint8_t> {
@@ -579,18 +595,22 @@ TEST(ImageFiles, AFailedStartSendsNothingAndKeepsThePreviousImage) {
              };
              r.pick("B.vr4", test_image(600, 2));
          },
-         "Error: Not enough memory for B.vr4"},
+         "Error: Not enough memory for B.vr4", device::Result::file_too_large},
     };
     for (const auto& c : cases) {
         for (const bool compare : {false, true}) {
             SCOPED_TRACE(std::string(c.what) + (compare ? " compare" : " download"));
             AfterCompareOfA rig;
+            ResultLog log;
+            rig.engine.events.add(log);
             c.arrange(rig);
             if (compare)
                 rig.press_compare();
             else
                 rig.press_download();
             EXPECT_EQ(rig.status(), c.status);
+            EXPECT_EQ(log.refused, std::vector<device::Result>{c.result});
+            EXPECT_TRUE(log.finished.empty());
             EXPECT_EQ(rig.host.beeps, 1);
             EXPECT_TRUE(rig.take_sent().empty());
             EXPECT_TRUE(rig.transfer_controls_enabled());
@@ -683,6 +703,77 @@ TEST(HostileReplies, AfterTheImageIsFreedRepliesDoNothing) {
     rig.reply(hex("2B 01"));
     rig.reply(hex("29 00"));
     EXPECT_TRUE(rig.take_sent().empty());
+}
+
+}  // namespace
+}  // namespace vrk::test
+
+namespace vrk::test {
+namespace {
+
+TEST(OperationResults, EachEndIsReportedOnceWithItsResult) {
+    using device::OperationKind;
+    using device::Result;
+    struct Case {
+        const char* what;
+        OperationKind kind;
+        void (*act)(TransferRig&, LoaderModel&);
+        Result result;
+        const char* status;
+    };
+    const auto run = [](TransferRig& r, LoaderModel& u) { r.run_against(u); };
+    const Case cases[] = {
+        {"download with verify", OperationKind::download_and_verify, run, Result::success,
+         "APP.vr4 has been downloaded and verified successfully"},
+        {"verify finds a byte the flash did not keep", OperationKind::download_and_verify,
+         [](TransferRig& r, LoaderModel& u) {
+             r.reply(u.answer(r.take_sent().at(0)));  // the erase
+             for (int page = 2; page >= 0; --page) {
+                 const Bytes ack = u.answer(r.take_sent().at(0));
+                 if (page == 1) u.flash[300] ^= 0x04;  // flips after programming
+                 r.reply(ack);
+             }
+             r.run_against(u);
+         },
+         Result::mismatch, "APP.vr4 doesn't match!!!!!"},
+        {"cancelled while programming", OperationKind::download,
+         [](TransferRig& r, LoaderModel& u) {
+             r.reply(u.answer(r.take_sent().at(0)));
+             device::cancel_operation(r.engine);
+             r.clock.advance(60'000);  // no retry, no time-out: nothing more is sent
+             r.tick();
+             EXPECT_EQ(r.take_sent().size(), 1u) << "only the page sent before the cancel";
+         },
+         Result::interrupted, "APP.vr4: interrupted"},
+        {"silent unit", OperationKind::compare,
+         [](TransferRig& r, LoaderModel&) {
+             for (int i = 0; i < 20; ++i) {
+                 r.clock.advance(2'001);
+                 r.tick();
+             }
+         },
+         Result::not_responding, "Error: The VRK700 is not responding"},
+        {"link lost", OperationKind::download,
+         [](TransferRig& r, LoaderModel&) { device::reset_link_display(r.engine); },
+         Result::link_lost, "Establishing link to the VRK..."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TransferRig rig;
+        ResultLog log;
+        rig.engine.events.add(log);
+        LoaderModel unit;
+        const Bytes image = test_image(3 * 256);
+        if (c.kind == OperationKind::compare)
+            std::copy(image.begin(), image.end(), unit.flash.begin());
+        rig.files.files[NAME] = image;
+        device::start_operation(rig.engine, c.kind, NAME, NAME);
+        c.act(rig, unit);
+        EXPECT_EQ(log.finished, std::vector<Result>{c.result});
+        EXPECT_TRUE(log.refused.empty());
+        EXPECT_EQ(rig.status(), c.status);
+        EXPECT_EQ(rig.engine.transfer.phase, device::Phase::idle);
+    }
 }
 
 }  // namespace

@@ -54,10 +54,13 @@ TEST(SimOptions, EveryOptionReachesItsSetting) {
                                       "--external-device",
                                       "50",
                                       "--flash-size",
-                                      "65536"});
+                                      "65536",
+                                      "--flip-byte",
+                                      "0x1234"});
     ASSERT_EQ(r.error, "");
     const UnitConfig& u = r.options.unit;
     EXPECT_EQ(u.baud, 9600u);
+    EXPECT_EQ(u.flip_byte, std::optional<std::size_t>(0x1234));
     EXPECT_EQ(u.id, "ABC");
     EXPECT_EQ(u.version_hundredths, 307);
     EXPECT_EQ(u.serial_number, -5);

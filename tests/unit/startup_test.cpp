@@ -140,6 +140,28 @@ TEST(Startup, ConfiguresProbesRunsAndShutsDownInOrder) {
     EXPECT_EQ(to_hex(rig.ports.last->written()), "FF 0B 00 FE");
 }
 
+TEST(Startup, AnImageNamedWithItsFolderMakesTheWindowWorkInThatFolder) {
+    StartupRig rig;
+    rig.files.files["/work/images/here.vr4"] = {1};
+    rig.files.files["/home/tech/fw/app.vr4"] = {1};
+    rig.files.files["/home/tech/fw/old.vr4"] = {1};
+    std::vector<std::string> listed;
+    std::string selected;
+    rig.ui.on_main = [&](app::Session& session) {
+        auto& window = session.window();
+        for (int i = 0; i < window.item_count(ids::APPLICATION); ++i)
+            listed.push_back(window.item_text(ids::APPLICATION, i));
+        selected = window.text(ids::APPLICATION);
+        window.user_click(ids::EXIT);
+    };
+    app::StartupOptions options;
+    options.port = "/dev/pts/7";
+    options.command_line = "/home/tech/fw/app.vr4";
+    EXPECT_EQ(rig.run(options), 0);
+    EXPECT_EQ(listed, (std::vector<std::string>{"app.vr4", "old.vr4"}));
+    EXPECT_EQ(selected, "app.vr4");
+}
+
 TEST(Startup, AnOpenFailureIsExplainedAndExitsCleanly) {
     StartupRig rig;
     rig.ports.failing["/dev/ttyUSB0"] = platform::PortError::access_denied;

@@ -1,0 +1,218 @@
+// vrk: the VRK 700 from the command line, for scripts, service benches and production lines. The
+// same engine as the window (a session per port), without Qt, so it runs on a machine without a
+// display.
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/cli/json_line.h"
+#include "app/cli/options.h"
+#include "app/cli/output.h"
+#include "app/cli/port_job.h"
+#include "app/session_commands.h"
+#include "platform/posix/posix_platform.h"
+
+#ifdef VRK_HAVE_SIM
+#include "sim/simulator.h"
+#endif
+
+namespace {
+
+using namespace vrk;
+using namespace vrk::cli;
+
+int usage_error(const std::string& message) {
+    std::fprintf(stderr, "vrk: %s\nTry 'vrk --help' for the commands and options.\n",
+                 message.c_str());
+    return EXIT_USAGE;
+}
+
+// An error found before any port is used: on standard error, and as a JSON object too.
+int early_error(Output& output, bool json, std::string_view result, int code,
+                const std::string& message) {
+    if (json)
+        output.json(JsonLine()
+                        .add("event", "error")
+                        .add_null("port")
+                        .add("time", utc_time_now())
+                        .add("result", result)
+                        .add("exit_code", code)
+                        .add("message", message)
+                        .text());
+    output.error("vrk: " + message);
+    return code;
+}
+
+std::string_view port_state(platform::PortError error) {
+    switch (error) {
+        case platform::PortError::none:
+            return "free";
+        case platform::PortError::busy:
+            return "busy";
+        case platform::PortError::access_denied:
+            return "no_permission";
+        case platform::PortError::not_found:
+            return "not_found";
+        case platform::PortError::not_a_serial:
+            return "not_a_serial";
+        case platform::PortError::io_failure:
+            break;
+    }
+    return "unusable";
+}
+
+std::string_view port_state_text(platform::PortError error) {
+    switch (error) {
+        case platform::PortError::none:
+            return "free";
+        case platform::PortError::busy:
+            return "busy (another program holds it)";
+        case platform::PortError::access_denied:
+            return "no permission (join the port's group, usually dialout)";
+        case platform::PortError::not_found:
+            return "not found";
+        case platform::PortError::not_a_serial:
+            return "not a serial port";
+        case platform::PortError::io_failure:
+            break;
+    }
+    return "cannot be opened";
+}
+
+int list_ports(const Options& options, platform::PortProvider& provider, Output& output) {
+    std::vector<std::string> devices = options.ports;
+    if (devices.empty()) devices = provider.candidate_ports();
+    std::sort(devices.begin(), devices.end());
+    if (devices.empty()) output.note(1, "vrk: no serial ports found");
+    std::string lines;
+    for (const std::string& device : devices) {
+        // A port that opens is free now; it is closed again at once.
+        platform::OpenResult opened = provider.open(device);
+        if (opened.port) opened.port->close();
+        output.json(JsonLine()
+                        .add("event", "port")
+                        .add("port", device)
+                        .add("time", utc_time_now())
+                        .add("state", port_state(opened.error))
+                        .text());
+        lines += device + "  " + std::string(port_state_text(opened.error)) + "\n";
+    }
+    output.result(lines);
+    return EXIT_OK;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const ParsedCommandLine parsed = parse_command_line(arguments);
+    if (!parsed.error.empty()) return usage_error(parsed.error);
+    const Options& options = parsed.options;
+    if (options.help) {
+        std::fputs(usage_text().c_str(), stdout);
+        return EXIT_OK;
+    }
+    if (options.version) {
+        std::printf("vrk %s\n", TOOL_VERSION);
+        return EXIT_OK;
+    }
+
+    platform::PosixConsole console;
+    platform::PosixPortProvider provider;
+    platform::PosixTickClock clock;
+    platform::PosixFileSystem files;
+
+    OutputSettings settings;
+    settings.json = options.json;
+    settings.verbosity = options.verbosity == Verbosity::quiet     ? 0
+                         : options.verbosity == Verbosity::verbose ? 2
+                                                                   : 1;
+    // A bar only for a person watching: never into a file, a pipe or between JSON lines.
+    settings.bars = console.is_terminal(platform::StandardStream::error) && !options.json &&
+                    settings.verbosity > 0;
+    settings.columns = console.columns(platform::StandardStream::error).value_or(80);
+
+    if (options.command == Command::ports) {
+        Output output(settings, stdout, stderr);
+        return list_ports(options, provider, output);
+    }
+
+    if (options.command == Command::download || options.command == Command::compare) {
+        // A bad image is told at once, not after a unit has been found.
+        const device::Result image = app::check_image(files, options.image);
+        if (image != device::Result::success) {
+            Output output(settings, stdout, stderr);
+            const char* why = image == device::Result::file_not_found ? "does not exist"
+                              : image == device::Result::file_empty   ? "is empty"
+                              : image == device::Result::file_too_large
+                                  ? "is too large (at most 8 MiB)"
+                                  : "cannot be read";
+            return early_error(output, options.json, device::result_name(image), EXIT_BAD_IMAGE,
+                               "the image " + options.image + " " + why);
+        }
+    }
+
+    std::vector<std::string> ports = options.ports;
+#ifdef VRK_HAVE_SIM
+    std::unique_ptr<sim::Simulator> simulator;
+    if (options.simulate) {
+        simulator = std::make_unique<sim::Simulator>(sim::UnitConfig{});
+        std::string error;
+        if (!simulator->start(&error)) {
+            std::fprintf(stderr, "vrk: the simulated unit could not be started: %s\n",
+                         error.c_str());
+            return EXIT_NO_LINK;
+        }
+        ports = {simulator->device_path()};
+    }
+#else
+    if (options.simulate) return usage_error("this build has no simulated unit");
+#endif
+    if (ports.empty()) {
+        std::vector<std::string> found = provider.candidate_ports();
+        std::sort(found.begin(), found.end());
+        if (found.size() != 1) {
+            std::string list;
+            for (const auto& port : found) list += "\n  " + port;
+            return usage_error(found.empty()
+                                   ? "no serial port found; name one with --port DEVICE"
+                                   : "several serial ports; choose with --port DEVICE:" + list);
+        }
+        ports = found;
+    }
+
+    settings.bar_rows = ports.size();
+    Output output(settings, stdout, stderr);
+
+    std::unique_ptr<SharedLineFile> trace;
+    if (options.trace) {
+        platform::FileError error = platform::FileError::none;
+        auto file = files.create(*options.trace, &error);
+        if (!file)
+            return early_error(output, options.json, "trace_failed", EXIT_USAGE,
+                               "the trace file " + *options.trace + " cannot be created");
+        trace = std::make_unique<SharedLineFile>(std::move(file));
+    }
+
+    console.watch_interrupt();
+    const JobServices services{provider, clock,       files,          console,
+                               output,   trace.get(), clock.tick_ms()};
+    std::vector<std::unique_ptr<PortJob>> jobs;
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        jobs.push_back(std::make_unique<PortJob>(options, ports[i], i, services));
+    std::vector<int> codes(jobs.size(), EXIT_OK);
+    if (jobs.size() == 1) {
+        codes[0] = jobs[0]->run();
+    } else {
+        // A port read waits up to 50 ms for the unit: one thread per port keeps every unit at
+        // the speed of its own line.
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < jobs.size(); ++i)
+            threads.emplace_back([&codes, &jobs, i] { codes[i] = jobs[i]->run(); });
+        for (auto& thread : threads) thread.join();
+    }
+    return *std::max_element(codes.begin(), codes.end());
+}

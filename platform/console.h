@@ -1,0 +1,27 @@
+// The terminal a command-line front-end runs in: whether its output goes to a terminal (a
+// progress bar and escape sequences only there), how wide that is, and the interrupt key.
+// platform/posix/ implements it with the terminal calls and signals; a Windows console follows.
+#pragma once
+
+#include <optional>
+
+namespace vrk::platform {
+
+enum class StandardStream { output, error };
+
+class Console {
+  public:
+    virtual ~Console() = default;
+    // True when the stream is a terminal a person watches (not a file or a pipe).
+    [[nodiscard]] virtual bool is_terminal(StandardStream stream) = 0;
+    // The terminal's width in characters, or nullopt when it cannot tell.
+    [[nodiscard]] virtual std::optional<int> columns(StandardStream stream) = 0;
+    // From now on the interrupt key (Ctrl+C) and a polite request to stop only set the flag
+    // that interrupted() reads, so the program can end cleanly. A second one ends the program
+    // at once, as without this: a person whose program hangs must still be able to stop it.
+    virtual void watch_interrupt() = 0;
+    // Whether an interrupt came since watch_interrupt(). Callable from any thread.
+    [[nodiscard]] virtual bool interrupted() = 0;
+};
+
+}  // namespace vrk::platform
