@@ -94,6 +94,10 @@ std::string Win32FileSystem::current_directory() {
     return win32::wide_to_utf8(std::wstring_view(path.data(), length));
 }
 
+bool Win32FileSystem::change_directory(const std::string& path) {
+    return ::SetCurrentDirectoryW(win32::to_wide(path).c_str()) != FALSE;
+}
+
 std::vector<std::string> Win32FileSystem::find_files(const std::string& extension) {
     std::vector<std::string> names;
     // Every entry, filtered here: a pattern such as "*.vr4" would also match the short 8.3

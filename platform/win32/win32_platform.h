@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/files.h"
 #include "platform/serial_port.h"
 #include "platform/tick_clock.h"
@@ -85,6 +86,7 @@ class Win32TickClock final : public TickClock {
 class Win32FileSystem final : public FileSystem {
   public:
     [[nodiscard]] std::string current_directory() override;
+    [[nodiscard]] bool change_directory(const std::string& path) override;
     [[nodiscard]] char separator() const override { return '\\'; }
     [[nodiscard]] std::vector<std::string> find_files(const std::string& extension) override;
     // Only files on a disk open for reading: a device or a pipe named on the command line
@@ -94,6 +96,16 @@ class Win32FileSystem final : public FileSystem {
     // Creates with normal attributes, truncating an existing file.
     [[nodiscard]] std::unique_ptr<OutputFile> create(const std::string& path,
                                                      FileError* error) override;
+};
+
+// The console a command-line program runs in.
+class Win32Console final : public Console {
+  public:
+    [[nodiscard]] bool is_terminal(StandardStream stream) override;
+    [[nodiscard]] std::optional<int> columns(StandardStream stream) override;
+    // Ctrl+C, Ctrl+Break and closing the console window.
+    void watch_interrupt() override;
+    [[nodiscard]] bool interrupted() override;
 };
 
 }  // namespace vrk::platform
