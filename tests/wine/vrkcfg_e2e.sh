@@ -2,8 +2,8 @@
 # vrkcfg.exe under Wine, on an X server, against the simulated unit on COM1, driven from the
 # keyboard as a person would: the port dialog lists COM1 and Enter chooses it; the unit links;
 # a new ID is sent; the second image of the list is downloaded and lands in the unit's flash;
-# Exit ends the program with 0. Then --self-test checks that the panel fills. A picture of each
-# dialog is saved in OUT_DIR.
+# Exit ends the program with 0. Then --self-test checks that the panel fills, and --simulate is
+# refused with the usage code. A picture of each dialog is saved in OUT_DIR.
 #
 # Usage: vrkcfg_e2e.sh WINE VRKCFG_EXE VRK_SIM COM1_LINK OUT_DIR
 # Needs WINEPREFIX with COM1 mapped to COM1_LINK, a running wineserver and DISPLAY (see
@@ -90,6 +90,12 @@ rm -f "$picture"
 rc=$?
 [ "$rc" -eq 0 ] || fail "vrkcfg.exe --self-test exited with $rc"
 [ -s "$out/wine-main-linked.png" ] || fail "the self-test saved no picture"
+
+# No simulated unit on Windows: said, and the usage code.
+"$wine" "$vrkcfg" --simulate >"$work/simulate.log" 2>&1
+rc=$?
+[ "$rc" -eq 2 ] || fail "vrkcfg.exe --simulate exited with $rc, not the usage code 2"
+grep -q "pseudo-terminal" "$work/simulate.log" || fail "vrkcfg.exe --simulate did not say why"
 
 kill "$sim_pid"
 wait "$sim_pid"
