@@ -72,8 +72,14 @@ class PosixSerialPort final : public SerialPort {
         : fd_(std::move(fd)), device_(std::move(device)) {}
 
   private:
+    // Marks the port lost and lets go of the descriptor; returns the read result that says so.
+    ReadResult lose();
+
     posix::UniqueFd fd_;
     std::string device_;
+    bool lost_ = false;  // the device went away: every call says so from then on
+    bool latency_asked_ = false;
+    std::optional<int> serial_flags_;  // the driver's flags to put back at close
     std::chrono::milliseconds write_time_per_byte_ = WRITE_TIME_PER_BYTE;
     std::chrono::milliseconds write_time_constant_ = WRITE_TIME_CONSTANT;
 };
