@@ -90,6 +90,8 @@ int run_program(platform::PortProvider& ports, platform::TickClock& clock,
     // The session configures the line, initialises the window and sends the first probe.
     Session session(std::move(opened.port), device, SessionServices{clock, files, host},
                     options.command_line);
+    // A port that goes away (an adapter pulled out) is opened again by the same name.
+    session.set_reopen([&ports, device] { return ports.open(device); });
     ui.run_main_window(session);
     // Releases in order: the macro file, the image, DTR and RTS, the port.
     session.shutdown();
