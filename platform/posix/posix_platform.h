@@ -90,6 +90,9 @@ class PosixPortProvider final : public PortProvider {
     // serial lines, and the ttyS ports that have a UART behind them (a PC kernel creates many
     // ttyS nodes with nothing there). Full paths ("/dev/ttyUSB0"), unsorted.
     [[nodiscard]] std::vector<std::string> candidate_ports() override;
+    // The candidates with what sysfs knows of their hardware (a USB adapter's strings and ids)
+    // and their udev names under /dev/serial as stable names.
+    [[nodiscard]] std::vector<PortInfo> list_ports() override;
     [[nodiscard]] OpenResult open(const std::string& device) override;
 };
 
