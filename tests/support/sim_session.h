@@ -74,7 +74,10 @@ class SimSession {
         }
         session_ = std::make_unique<app::Session>(std::move(opened.port), name,
                                                   app::SessionServices{clock_, files_, host_});
-        session_->set_reopen([this, name] { return ports_.open(name); });
+        session_->set_reopen([this, name] {
+            ++reopen_attempts_;
+            return ports_.open(name);
+        });
         return true;
     }
 
@@ -115,6 +118,8 @@ class SimSession {
     app::Session& session() { return *session_; }
     ScaledClock& clock() { return clock_; }
     [[nodiscard]] std::uint64_t ticks() const { return ticks_; }
+    // How often the session has tried to open its lost port again.
+    [[nodiscard]] int reopen_attempts() const { return reopen_attempts_; }
 
   private:
     sim::Simulator sim_;
@@ -124,6 +129,7 @@ class SimSession {
     platform::PosixPortProvider ports_;
     std::unique_ptr<app::Session> session_;
     std::uint64_t ticks_ = 0;
+    int reopen_attempts_ = 0;
 };
 
 }  // namespace vrk::test
