@@ -12,15 +12,17 @@ namespace vrk::app {
 
 Session::Session(std::unique_ptr<platform::SerialPort> port, std::string port_name,
                  SessionServices services, std::string_view command_line)
-    : owned_port_(std::move(port)), port_(*owned_port_), port_name_(std::move(port_name)) {
-    ctx_ = std::make_unique<Context>(port_, services.clock, services.files, services.host, window_);
+    : owned_port_(std::move(port)), port_(owned_port_.get()), port_name_(std::move(port_name)) {
+    ctx_ =
+        std::make_unique<Context>(*port_, services.clock, services.files, services.host, window_);
     start(command_line, services);
 }
 
 Session::Session(platform::SerialPort& port, std::string port_name, SessionServices services,
                  std::string_view command_line)
-    : port_(port), port_name_(std::move(port_name)) {
-    ctx_ = std::make_unique<Context>(port_, services.clock, services.files, services.host, window_);
+    : port_(&port), port_name_(std::move(port_name)) {
+    ctx_ =
+        std::make_unique<Context>(*port_, services.clock, services.files, services.host, window_);
     start(command_line, services);
 }
 
@@ -40,14 +42,57 @@ void Session::start(std::string_view command_line, const SessionServices& servic
     if (services.before_start) services.before_start(*this);
     // The unit's line settings, DTR and RTS raised. A driver that refuses part of it leaves the
     // line as it is; the hunt finds out whether the unit answers.
-    (void)port_.configure(link::START_BAUD);
+    (void)port_->configure(link::START_BAUD);
     init_main_window(*ctx_, command_line);
     // The first probe of the baud hunt goes out at once, at 115200.
     link::start_link(ctx_->link);
 }
 
 void Session::tick() {
+    // A tick inside a poll (a box opened by a handler) is dropped by the poll guard; the port's
+    // lifetime waits for the poll to end as well.
+    if (ctx_->poll_guard != 0) {
+        on_timer_tick(*ctx_);
+        return;
+    }
+    // A command's write may have found the device gone since the last tick.
+    if (port_open_ && ctx_->link.port_lost) close_lost_port();
     on_timer_tick(*ctx_);
+    if (port_open_ && ctx_->link.port_lost) close_lost_port();
+    if (!port_open_) try_reopen();
+}
+
+void Session::close_lost_port() {
+    // Closed before anyone hears of it: whatever the loss sets off, nothing more reaches the
+    // dead device.
+    port_->close();
+    port_open_ = false;
+    next_reopen_time_ = ctx_->clock.tick_ms() + REOPEN_INTERVAL_MS;
+    link::lose_link(ctx_->link, link::LinkLoss::port_lost);
+}
+
+void Session::try_reopen() {
+    if (!reopen_) return;
+    const std::uint32_t now = ctx_->clock.tick_ms();
+    // By difference: the tick wraps.
+    if (static_cast<std::int32_t>(now - next_reopen_time_) < 0) return;
+    next_reopen_time_ = now + REOPEN_INTERVAL_MS;
+    platform::OpenResult opened = reopen_();
+    // Not there yet, or not ours yet (the system still setting the node up): quietly, again in
+    // a second.
+    if (!opened.port) return;
+    owned_port_ = std::move(opened.port);
+    port_ = owned_port_.get();
+    ctx_->link.port = port_;
+    port_open_ = true;
+    // As at start: the unit's line settings, and the hunt from 115200.
+    (void)port_->configure(link::START_BAUD);
+    device::port_reopened(ctx_->engine);
+    link::start_link(ctx_->link);
+}
+
+void Session::set_reopen(PortOpener opener) {
+    reopen_ = std::move(opener);
 }
 
 bool Session::unit_settings_shown() const {
@@ -65,8 +110,9 @@ void Session::shutdown() {
     shut_down_ = true;
     device::close_macro_file(ctx_->engine);
     device::free_image(ctx_->engine);
-    (void)port_.set_dtr_rts(false);
-    port_.close();
+    // A lost port is closed already: nothing more goes to it.
+    if (port_open_) (void)port_->set_dtr_rts(false);
+    port_->close();
 }
 
 }  // namespace vrk::app

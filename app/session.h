@@ -6,6 +6,7 @@
 // share nothing, so several can run on threads of their own.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,6 +36,13 @@ struct SessionServices {
 
 class Session final : public MainWindowDriver {
   public:
+    // Opens the session's port again after it was lost (the same device, by the name that finds
+    // it again: the name the user gave, or the port's stable name).
+    using PortOpener = std::function<platform::OpenResult()>;
+
+    // How often a lost port is tried again.
+    static constexpr std::uint32_t REOPEN_INTERVAL_MS = 1000;
+
     // Starts a session on an open port, in this order: the unit's line settings (115200 baud,
     // 8N1, no flow control, DTR and RTS raised), the main window's model built and initialised
     // (image list, the command line's preselection, "Establishing link to the VRK..."), and the
@@ -50,6 +58,11 @@ class Session final : public MainWindowDriver {
 
     // MainWindowDriver
     [[nodiscard]] platform::ControlsModel& window() override { return window_; }
+    // One timer tick: the poll cycle, and the port's lifetime. When the port reports the device
+    // gone, the port is closed at once and the loss told once (the panel cleared, "The port ...
+    // is gone: reconnect the cable", a running download or compare ended with a beep). From
+    // then on the opener is tried once a second, quietly; a port that opens is configured as at
+    // start and the hunt starts over.
     void tick() override;
     [[nodiscard]] bool unit_settings_shown() const override;
 
@@ -62,15 +75,25 @@ class Session final : public MainWindowDriver {
     [[nodiscard]] device::Engine& engine() { return ctx_->engine; }
     [[nodiscard]] const std::string& port_name() const { return port_name_; }
 
+    // How to open the port again after a loss. Without one a lost port stays closed.
+    void set_reopen(PortOpener opener);
+    // False from the loss of the port until it is open again.
+    [[nodiscard]] bool port_open() const { return port_open_; }
+
     // Replaces the window's boxes for the unit's mode reports (the command-line tool answers
     // them itself). Null restores the window's.
     void set_prompts(device::UnitPrompts* prompts);
 
   private:
     void start(std::string_view command_line, const SessionServices& services);
+    void close_lost_port();
+    void try_reopen();
 
     std::unique_ptr<platform::SerialPort> owned_port_;
-    platform::SerialPort& port_;
+    platform::SerialPort* port_;
+    bool port_open_ = true;
+    PortOpener reopen_;
+    std::uint32_t next_reopen_time_ = 0;
     std::string port_name_;
     platform::ControlsModel window_;
     std::unique_ptr<Context> ctx_;

@@ -15,11 +15,17 @@
 
 namespace vrk::app {
 
-// Fills the port list with the devices that open (each is closed again at once), sorted as
-// text; item data is the index in `devices`. Returns false (after nothing was added) when no
-// port opens.
+// Fills the port list with the ports worth offering: those that open now, and those this user
+// may not open (marked so, as choosing one explains the fix); a port another program holds is
+// left out. Each entry is the device's name followed by what the system knows of it, sorted as
+// text; item data is the index in `listed`. Returns false (after nothing was added) when there
+// is no port to offer.
 bool fill_port_list(platform::ControlsModel& model, platform::PortProvider& ports,
-                    std::vector<std::string>& devices);
+                    std::vector<platform::PortInfo>& listed);
+
+// A port's entry in the list: "ttyUSB0  FTDI FT232R USB UART A600ABCD (0403:6001)", with the
+// permission mark after the name when the user may not open it.
+[[nodiscard]] std::string port_entry_text(const platform::PortInfo& port);
 
 // Command routing of the port dialog: OK and a double-click end it with the selected item's
 // data, Cancel (and Escape) with -1.
@@ -32,6 +38,7 @@ struct StartupOptions {
 
 inline constexpr const char* NO_PORT_TEXT = "I can't find any available ports";
 inline constexpr const char* NO_PORT_CAPTION = "Aborting...";
+inline constexpr const char* NO_PERMISSION_MARK = " (no permission)";
 
 // Runs the program; returns the process exit code (0 on every path).
 int run_program(platform::PortProvider& ports, platform::TickClock& clock,

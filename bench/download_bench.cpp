@@ -133,9 +133,8 @@ void download_case(std::uint32_t baud, std::size_t size) {
 }
 
 // The fixed cost of one exchange, with the wire taken out (no line time): an ID query through
-// the program's codec and port, and the time until the port's read hands back the whole reply.
-// What remains is the read's rule of returning only once the line has been quiet for 1 ms,
-// rounded up to poll()'s whole milliseconds, and two threads waking.
+// the program's codec and port, and the time until the port's reads have handed back the whole
+// reply. What remains is two threads waking and the reads and writes themselves.
 void round_trip_case() {
     sim::Simulator unit{sim::UnitConfig{}};
     std::string error;

@@ -47,6 +47,10 @@ void Engine::on_quiet_cycle() {
     transfer_watchdog(*this);
 }
 
+void port_reopened(Engine& engine) {
+    if (!operation_running(engine.transfer)) engine.events.status_changed(ESTABLISHING_LINK_TEXT);
+}
+
 void reset_link_display(Engine& engine, link::LinkLoss why) {
     link::lose_link(engine.link, why);
 }

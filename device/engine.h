@@ -54,6 +54,10 @@ struct Engine final : link::LinkObserver, link::PollClient {
 // observers (the engine's among them) see the loss.
 void reset_link_display(Engine& engine, link::LinkLoss why = link::LinkLoss::mode_report);
 
+// The port that was lost is open again and the hunt starts over: the status line says so again
+// (unless an operation started meanwhile shows its own text).
+void port_reopened(Engine& engine);
+
 inline constexpr const char* ESTABLISHING_LINK_TEXT = "Establishing link to the VRK...";
 
 }  // namespace vrk::device

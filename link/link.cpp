@@ -32,8 +32,9 @@ void send_message(Link& link, std::span<const std::uint8_t> message) {
         if (hook != nullptr) hook->before_send(message);
     const std::size_t size = encode_frame(message, link.tx_buffer);
     const std::span<const std::uint8_t> wire(link.tx_buffer.data(), size);
-    for (std::size_t at = 0; at < size; at += TX_WRITE_LIMIT) {
-        (void)link.port->write(wire.subspan(at, std::min(TX_WRITE_LIMIT, size - at)));
+    for (std::size_t at = 0; at < size && !link.port_lost; at += TX_WRITE_LIMIT) {
+        const auto status = link.port->write(wire.subspan(at, std::min(TX_WRITE_LIMIT, size - at)));
+        if (status == platform::IoStatus::lost) link.port_lost = true;
     }
     // Told only now, with the frame on its way: a hook may open a box whose event loop keeps
     // the program running, and the message must not change under us meanwhile.
@@ -47,6 +48,7 @@ void send_id_query(Link& link) {
 }
 
 void start_link(Link& link) {
+    link.port_lost = false;
     link.link_state = LINK_SEARCHING;
     link.current_baud = START_BAUD;
     link.reader = PortReader{};

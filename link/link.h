@@ -105,6 +105,11 @@ struct Link {
     PortReader reader;
     FrameDecoder decoder;
 
+    // The port reported the device gone (a read or a write said so). Nothing is read from it or
+    // written to it from then on; the session closes it, tells the loss and opens the port
+    // again, and start_link on the new port clears this.
+    bool port_lost = false;
+
     std::int32_t link_state = LINK_SEARCHING;
     std::uint32_t current_baud = START_BAUD;
     std::uint32_t next_probe_time = 0;
@@ -123,14 +128,15 @@ void set_receive_hook(Link& link, ReceiveHook* hook);
 // Frames one message and hands its wire bytes to the port, in writes of at most 512 bytes. Hooks
 // see it before and after. An empty message sends nothing and reaches no hook. A failed write is
 // not made good here: lost frames are recovered by the probe repetition and the page retry,
-// which is how the unit's protocol is built.
+// which is how the unit's protocol is built. A write that finds the device gone sets port_lost,
+// and no byte goes to the port after that.
 void send_message(Link& link, std::span<const std::uint8_t> message);
 
 // The probe: an ID query, an ID message with an empty ID.
 void send_id_query(Link& link);
 
 // Starts the hunt on a freshly configured port: searching at 115200, the first probe sent now
-// and the next due in 300 ms.
+// and the next due in 300 ms. Also on a port opened again after the old one was lost.
 void start_link(Link& link);
 
 // The unit answered: linked at the current rate. Tells the observer once, on the first answer.

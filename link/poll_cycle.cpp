@@ -40,10 +40,19 @@ bool reached(std::uint32_t now, std::uint32_t due) {
 }  // namespace
 
 int poll_port(Link& link, PollClient& client) {
+    if (link.port_lost) {
+        client.on_quiet_cycle();
+        return 0;
+    }
     // 1. Drain: at most one message per cycle. The rest waits in the receive block or the
     // driver's queue and is decoded on the next tick.
     for (;;) {
         const int byte = port_read_byte(link.reader, *link.port);
+        if (byte == PORT_LOST) {
+            // The session learns of it as soon as this cycle returns.
+            link.port_lost = true;
+            return 0;
+        }
         if (byte < 0) break;
         const auto b = static_cast<std::uint8_t>(byte);
         if (link.capture.hook != nullptr) capture_byte(link.capture, b);
@@ -63,7 +72,8 @@ int poll_port(Link& link, PollClient& client) {
     // 2. A running download or compare: page retry and the limit without progress.
     client.on_quiet_cycle();
 
-    // 3. The link.
+    // 3. The link. A write of this cycle may have found the device gone.
+    if (link.port_lost) return 0;
     if (link.link_state == LINK_SEARCHING && reached(link.clock.tick_ms(), link.next_probe_time)) {
         link.current_baud = next_baud(link.current_baud);
         (void)link.port->set_baud_rate(link.current_baud);

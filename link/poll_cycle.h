@@ -32,7 +32,9 @@ class PollClient {
 [[nodiscard]] std::uint32_t next_baud(std::uint32_t baud);
 
 // One poll cycle. Returns the client's non-zero answer to a message (the session is to end),
-// else 0.
+// else 0. A read that finds the device gone sets link.port_lost and ends the cycle at once; while
+// the port is lost only the client's quiet cycle runs (a transfer started meanwhile then ends
+// as on a silent line), no read, no probe, no modem lines.
 [[nodiscard]] int poll_port(Link& link, PollClient& client);
 
 }  // namespace vrk::link

@@ -84,12 +84,34 @@ struct OpenResult {
     PortError error = PortError::none;
 };
 
+// One serial port of the machine, as the port dialog and the command-line tool list it.
+struct PortInfo {
+    std::string device;  // what to open now ("/dev/ttyUSB0")
+    // The name that finds this port again after it went away: for a USB adapter one that stays
+    // with the adapter (or with its socket) when it comes back under another device name; else
+    // the device.
+    std::string stable_name;
+    // What the system knows of the hardware, for telling ports apart: "FTDI FT232R USB UART
+    // A600ABCD (0403:6001)" (manufacturer, product, serial number, vendor:product id). Empty for
+    // a built-in UART, whose device name says all there is.
+    std::string description;
+    // none: it opens now; busy: another program holds it; access_denied: this user may not
+    // open it.
+    PortError access = PortError::none;
+};
+
 // Finds and opens serial devices.
 class PortProvider {
   public:
     virtual ~PortProvider() = default;
     // The device names worth offering, in no particular order (the dialog sorts them).
     [[nodiscard]] virtual std::vector<std::string> candidate_ports() = 0;
+    // The ports of the machine, in no particular order: every candidate that opens now, is held
+    // by another program, or is forbidden to this user; one that fails otherwise (the device
+    // gone meanwhile, not a serial line) is left out. Each is opened to find out, and closed
+    // again at once. This default knows no more than the device names (stable name = device, no
+    // description); a platform that can tell more overrides it.
+    [[nodiscard]] virtual std::vector<PortInfo> list_ports();
     // Opens a device read-write and exclusively, so a port in use elsewhere fails to open.
     [[nodiscard]] virtual OpenResult open(const std::string& device) = 0;
 };

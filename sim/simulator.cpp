@@ -4,8 +4,10 @@
 #include <array>
 #include <atomic>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "link/frame_codec.h"
@@ -49,6 +51,8 @@ struct Simulator::Impl {
     std::atomic<bool> stopping{false};
     bool started = false;
     bool stopped = false;
+    bool plugged = false;   // the terminal is open and the unit's thread answers on it
+    std::string link_path;  // the symbolic link kept pointing at the terminal; empty: none
 
     // Shared with the accessors.
     mutable std::mutex mutex;
@@ -66,6 +70,10 @@ struct Simulator::Impl {
     Clock::time_point rx_free{};  // when the last byte received has fully arrived
     Clock::time_point tx_free{};  // when the last byte sent has fully left
 
+    bool open_line(std::string* error);
+    void close_line();
+    bool make_link(std::string* error);
+    void remove_link();
     void run();
     void watch_speed();
     void take_bytes(std::span<const std::uint8_t> bytes, Clock::time_point arrived);
@@ -206,6 +214,46 @@ void Simulator::Impl::put_on_line(const Bytes& wire) {
     note_lateness(tx_free);
 }
 
+bool Simulator::Impl::open_line(std::string* error) {
+    if (!line.open(error)) return false;
+    // The speed before the program has touched its end: only a change from it is the program's.
+    speed = line.line_speed();
+    decoder = link::FrameDecoder{};
+    rx_free = tx_free = Clock::time_point{};
+    stopping.store(false);
+    thread = std::thread([this] { run(); });
+    plugged = true;
+    return true;
+}
+
+void Simulator::Impl::close_line() {
+    if (!plugged) return;
+    plugged = false;
+    stopping.store(true);
+    line.wake();
+    if (thread.joinable()) thread.join();
+    line.close();
+}
+
+bool Simulator::Impl::make_link(std::string* error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(link_path, ec))) fs::remove(link_path, ec);
+    fs::create_symlink(line.slave_path(), link_path, ec);
+    if (!ec) return true;
+    if (error) *error = "cannot create the link " + link_path + ": " + ec.message();
+    return false;
+}
+
+void Simulator::Impl::remove_link() {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    // Only a link to our own terminal: another simulator may have taken the path over since.
+    if (!link_path.empty() && fs::is_symlink(fs::symlink_status(link_path, ec)) &&
+        fs::read_symlink(link_path, ec) == fs::path(line.slave_path()))
+        fs::remove(link_path, ec);
+}
+
 Simulator::Simulator(UnitConfig config) : impl_(std::make_unique<Impl>(std::move(config))) {}
 
 Simulator::~Simulator() {
@@ -224,12 +272,34 @@ bool Simulator::start(std::string* error) {
         if (!impl_->log) return fail("cannot create the log file " + impl_->config.log_path);
     }
     std::string why;
-    if (!impl_->line.open(&why)) return fail(why);
+    if (!impl_->open_line(&why)) return fail(why);
     impl_->started = true;
-    // The speed before the program has touched its end: only a change from it is the program's.
-    impl_->speed = impl_->line.line_speed();
-    impl_->thread = std::thread([this] { impl_->run(); });
     return true;
+}
+
+bool Simulator::link_at(const std::string& path, std::string* error) {
+    impl_->remove_link();
+    impl_->link_path = path;
+    if (!impl_->plugged) return true;  // made when the terminal is there again
+    return impl_->make_link(error);
+}
+
+void Simulator::unplug() {
+    if (!impl_->started || impl_->stopped) return;
+    // The link first, as udev removes the name when the adapter goes: nobody can open the old
+    // terminal's number through it, whoever gets that number next.
+    impl_->remove_link();
+    impl_->close_line();
+}
+
+bool Simulator::plug_in(std::string* error) {
+    if (!impl_->started || impl_->stopped) {
+        if (error) *error = "the simulator is not running";
+        return false;
+    }
+    if (impl_->plugged) return true;
+    if (!impl_->open_line(error)) return false;
+    return impl_->link_path.empty() || impl_->make_link(error);
 }
 
 const std::string& Simulator::device_path() const {
@@ -240,10 +310,8 @@ bool Simulator::stop(std::string* error) {
     Impl& s = *impl_;
     if (!s.started || s.stopped) return true;
     s.stopped = true;
-    s.stopping.store(true);
-    s.line.wake();
-    if (s.thread.joinable()) s.thread.join();
-    s.line.close();
+    s.remove_link();
+    s.close_line();
     s.log.close();
     if (s.config.flash_out.empty()) return true;
     // The flash up to its last programmed byte: the image that was downloaded, unless the image

@@ -84,11 +84,25 @@ class Simulator {
     // Opens the pseudo-terminal and starts answering. False, with a reason in *error (when
     // given), if the terminal cannot be opened, the configuration is unusable or it runs already.
     bool start(std::string* error);
-    // The device the program is to open (the terminal's slave end). Empty before start().
+    // The device the program is to open (the terminal's slave end). Empty before start(); a new
+    // one after plug_in().
     [[nodiscard]] const std::string& device_path() const;
+    // Makes a symbolic link at `path` that points at the terminal (replacing a link left behind,
+    // never anything else) and keeps it pointing there across unplug() and plug_in(), as udev
+    // keeps a /dev/serial name with an adapter. Removed at stop(). False, with a reason in
+    // *error (when given), when it cannot be made.
+    bool link_at(const std::string& path, std::string* error);
     // Stops answering, writes flash_out, closes the terminal. Idempotent. False, with a reason
     // in *error (when given), only when flash_out could not be written.
     bool stop(std::string* error = nullptr);
+
+    // As a USB adapter pulled out: the terminal closes, so the program's end hangs up, and the
+    // link goes. The unit keeps its flash and settings.
+    void unplug();
+    // As the adapter plugged back in: a new terminal (another device name), the link pointing
+    // at it, the unit answering again. False, with a reason in *error (when given), when no
+    // terminal can be had.
+    bool plug_in(std::string* error);
 
     // The first n bytes of the flash (fewer when the flash is smaller).
     [[nodiscard]] std::vector<std::uint8_t> flash_copy(std::size_t n) const;

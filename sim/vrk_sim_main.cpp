@@ -3,9 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -50,17 +48,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vrk-sim: %s\n", error.c_str());
         return 1;
     }
-    if (!options.link.empty()) {
-        std::error_code ec;
-        // Replace a link left behind by an earlier run, but never a real file.
-        if (std::filesystem::is_symlink(std::filesystem::symlink_status(options.link, ec)))
-            std::filesystem::remove(options.link, ec);
-        std::filesystem::create_symlink(sim.device_path(), options.link, ec);
-        if (ec) {
-            std::fprintf(stderr, "vrk-sim: cannot create the link %s: %s\n", options.link.c_str(),
-                         ec.message().c_str());
-            return 1;
-        }
+    // Replaces a link left behind by an earlier run, but never a real file.
+    if (!options.link.empty() && !sim.link_at(options.link, &error)) {
+        std::fprintf(stderr, "vrk-sim: %s\n", error.c_str());
+        return 1;
     }
     std::printf("%s\n", sim.device_path().c_str());
     std::fflush(stdout);
@@ -69,14 +60,10 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, on_stop_signal);
     while (stop_requested == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
-    int status = 0;
+    // Removes the link too.
     if (!sim.stop(&error)) {
         std::fprintf(stderr, "vrk-sim: %s\n", error.c_str());
-        status = 1;
+        return 1;
     }
-    if (!options.link.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(options.link, ec);
-    }
-    return status;
+    return 0;
 }

@@ -83,22 +83,42 @@ std::string_view port_state_text(platform::PortError error) {
 }
 
 int list_ports(const Options& options, platform::PortProvider& provider, Output& output) {
-    std::vector<std::string> devices = options.ports;
-    if (devices.empty()) devices = provider.candidate_ports();
-    std::sort(devices.begin(), devices.end());
-    if (devices.empty()) output.note(1, "vrk: no serial ports found");
+    // What the system knows of each port (free, busy or no permission, and its hardware).
+    std::vector<platform::PortInfo> ports = provider.list_ports();
+    if (!options.ports.empty()) {
+        // Only the devices named, each as found in the list or, when not there (a pseudo-
+        // terminal, a name the list does not offer), as its open says.
+        std::vector<platform::PortInfo> named;
+        for (const std::string& device : options.ports) {
+            const auto it = std::find_if(ports.begin(), ports.end(), [&](const auto& p) {
+                return p.device == device || p.stable_name == device;
+            });
+            if (it != ports.end()) {
+                named.push_back(*it);
+                continue;
+            }
+            platform::OpenResult opened = provider.open(device);
+            if (opened.port) opened.port->close();
+            named.push_back({device, device, "", opened.error});
+        }
+        ports = std::move(named);
+    }
+    std::sort(ports.begin(), ports.end(),
+              [](const auto& a, const auto& b) { return a.device < b.device; });
+    if (ports.empty()) output.note(1, "vrk: no serial ports found");
     std::string lines;
-    for (const std::string& device : devices) {
-        // A port that opens is free now; it is closed again at once.
-        platform::OpenResult opened = provider.open(device);
-        if (opened.port) opened.port->close();
+    for (const platform::PortInfo& port : ports) {
         output.json(JsonLine()
                         .add("event", "port")
-                        .add("port", device)
+                        .add("port", port.device)
                         .add("time", utc_time_now())
-                        .add("state", port_state(opened.error))
+                        .add("state", port_state(port.access))
+                        .add("stable_name", port.stable_name)
+                        .add("description", port.description)
                         .text());
-        lines += device + "  " + std::string(port_state_text(opened.error)) + "\n";
+        lines += port.device + "  " + std::string(port_state_text(port.access));
+        if (!port.description.empty()) lines += "  " + port.description;
+        lines += "\n";
     }
     output.result(lines);
     return EXIT_OK;

@@ -141,6 +141,9 @@ int PortJob::run() {
     };
     app::Session session(std::move(opened.port), device_, services);
     session_ = &session;
+    // A port that goes away (a USB adapter pulled out, a unit on its own adapter swapped on a
+    // production line) is opened again by the name given, once a second, until it is back.
+    session.set_reopen([this] { return s_.ports.open(device_); });
 
     if (options_.record) {
         platform::FileError error = platform::FileError::none;

@@ -11,13 +11,17 @@ namespace id = vrk::ids;
 
 constexpr std::uint32_t LIST_STYLE = STYLE_SORTED | STYLE_TABSTOP | STYLE_VSCROLL;
 
+// The port list is wider than the unit's program had it (112 units): each entry carries what the
+// system knows of the port after its name, and "ttyUSB0  FTDI FT232R USB UART A600ABCD
+// (0403:6001)" must fit beside the scroll bar, or two adapters look alike. The buttons keep
+// their order, size and spacing to the right of it.
 constexpr ControlTemplate select_port_controls[] = {
     {id::PORT_LIST, ControlKind::list_box, "",
      STYLE_SORTED | STYLE_NOTIFY | STYLE_VSCROLL | STYLE_BORDER | STYLE_TABSTOP |
          STYLE_NO_INTEGRAL_HEIGHT,
-     7, 7, 112, 81},
-    {id::OK, ControlKind::default_push_button, "OK", STYLE_TABSTOP, 129, 7, 50, 14},
-    {id::CANCEL, ControlKind::push_button, "Cancel", STYLE_TABSTOP, 129, 24, 50, 14},
+     7, 7, 216, 81},
+    {id::OK, ControlKind::default_push_button, "OK", STYLE_TABSTOP, 233, 7, 50, 14},
+    {id::CANCEL, ControlKind::push_button, "Cancel", STYLE_TABSTOP, 233, 24, 50, 14},
 };
 
 constexpr ControlTemplate main_controls[] = {
@@ -62,7 +66,7 @@ constexpr ControlTemplate main_controls[] = {
 
 const DialogTemplate& select_port_template() {
     static constexpr DialogTemplate dialog{
-        "SELECTPORT",          "Select COMM Port",     "MS Sans Serif",     8, 186, 95,
+        "SELECTPORT",          "Select COMM Port",     "MS Sans Serif",     8, 290, 95,
         /*system_menu=*/false, /*minimize_box=*/false, select_port_controls};
     return dialog;
 }

@@ -1,5 +1,7 @@
 #include "platform/posix/errno_classes.h"
 
+#include <poll.h>
+
 #include <cerrno>
 
 namespace vrk::platform::posix {
@@ -26,6 +28,21 @@ PortError classify_port_error(int error_number) {
         default:
             return PortError::io_failure;
     }
+}
+
+IoStatus classify_io_error(int error_number) {
+    switch (error_number) {
+        case EIO:
+        case ENXIO:
+        case ENODEV:
+            return IoStatus::lost;
+        default:
+            return IoStatus::failed;
+    }
+}
+
+IoStatus classify_poll_events(int events) {
+    return (events & (POLLHUP | POLLERR | POLLNVAL)) != 0 ? IoStatus::lost : IoStatus::ok;
 }
 
 FileError classify_file_error(int error_number) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <system_error>
 
+#include "platform/posix/port_identity.h"
 #include "platform/posix/port_names.h"
 #include "platform/posix/posix_platform.h"
 #include "platform/posix/unique_fd.h"
@@ -73,6 +74,24 @@ std::vector<std::string> PosixPortProvider::candidate_ports() {
         const std::string path = entry->path().string();
         if (kind == posix::PortNameKind::serial_if_uart && !has_uart(name, path)) continue;
         ports.push_back(path);
+    }
+    return ports;
+}
+
+std::vector<PortInfo> PosixPortProvider::list_ports() {
+    std::vector<PortInfo> ports;
+    for (const std::string& device : candidate_ports()) {
+        PortInfo info;
+        // Opened exactly as for use, so that "free" means the program could take it.
+        if (auto port = PosixSerialPort::open(device, info.access)) port->close();
+        if (info.access != PortError::none && info.access != PortError::busy &&
+            info.access != PortError::access_denied)
+            continue;
+        const auto usb = posix::read_usb_details("/sys", fs::path(device).filename().string());
+        info.device = device;
+        info.stable_name = posix::stable_port_name("/dev", device, usb ? usb->serial : "");
+        if (usb) info.description = posix::describe_usb(*usb);
+        ports.push_back(std::move(info));
     }
     return ports;
 }

@@ -73,8 +73,14 @@ class PosixSerialPort final : public SerialPort {
         : fd_(std::move(fd)), device_(std::move(device)) {}
 
   private:
+    // Marks the port lost and lets go of the descriptor; returns the read result that says so.
+    ReadResult lose();
+
     posix::UniqueFd fd_;
     std::string device_;
+    bool lost_ = false;  // the device went away: every call says so from then on
+    bool latency_asked_ = false;
+    std::optional<int> serial_flags_;  // the driver's flags to put back at close
     std::chrono::milliseconds write_time_per_byte_ = WRITE_TIME_PER_BYTE;
     std::chrono::milliseconds write_time_constant_ = WRITE_TIME_CONSTANT;
 };
@@ -85,6 +91,9 @@ class PosixPortProvider final : public PortProvider {
     // serial lines, and the ttyS ports that have a UART behind them (a PC kernel creates many
     // ttyS nodes with nothing there). Full paths ("/dev/ttyUSB0"), unsorted.
     [[nodiscard]] std::vector<std::string> candidate_ports() override;
+    // The candidates with what sysfs knows of their hardware (a USB adapter's strings and ids)
+    // and their udev names under /dev/serial as stable names.
+    [[nodiscard]] std::vector<PortInfo> list_ports() override;
     [[nodiscard]] OpenResult open(const std::string& device) override;
 };
 

@@ -1,12 +1,18 @@
 // The serial port on a POSIX terminal device.
 //
 // The unit's program was written against a driver with queues and time-outs of its own: a read
-// that returns empty after 50 ms, or as soon as the line has been idle for 1 ms once data came;
-// 1024-byte driver queues each way. A terminal has no per-read time-outs that fit (VTIME counts
-// tenths of a second), so the descriptor stays non-blocking and poll() paces every read and
-// write. The queue sizes have no termios counterpart at all: the kernel's buffers are larger
-// than 1024 bytes and the program never has more than a 512-byte block in flight, so nothing is
-// set for them.
+// that returns empty after 50 ms when nothing comes; 1024-byte driver queues each way. A
+// terminal has no per-read time-outs that fit (VTIME counts tenths of a second), so the
+// descriptor stays non-blocking and poll() paces every read and write. Once bytes are waiting a
+// read hands them over at once: the decoder takes a frame across reads, and every millisecond
+// spent waiting for more is a millisecond of each exchange. The queue sizes have no termios
+// counterpart at all: the kernel's buffers are larger than 1024 bytes and the program never has
+// more than a 512-byte block in flight, so nothing is set for them.
+//
+// A USB adapter pulled out, or the far side of a pseudo-terminal closed, hangs the terminal up:
+// poll() reports POLLHUP, reads return 0 and everything else fails with EIO. The port then
+// reports itself lost and lets go of the descriptor at once, so nothing more goes to the dead
+// device and the kernel can free its node for the adapter's return.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -24,6 +30,7 @@
 
 #include "platform/posix/errno_classes.h"
 #include "platform/posix/posix_platform.h"
+#include "platform/posix/serial_latency.h"
 #include "platform/posix/termios_line.h"
 
 namespace vrk::platform {
@@ -32,7 +39,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds FIRST_BYTE_TIMEOUT{50};
-constexpr std::chrono::milliseconds IDLE_TIMEOUT{1};
 
 // Milliseconds from now until deadline for poll(): rounded up so that poll never returns before
 // the deadline, 0 once it has passed.
@@ -105,6 +111,13 @@ PosixSerialPort::~PosixSerialPort() {
 
 bool PosixSerialPort::configure(std::uint32_t baud) {
     if (!fd_) return false;
+    // Asked for once per open, and undone at close: the setting belongs to the driver and would
+    // outlive us for the next program on the port. Not at open itself: the port list opens every
+    // port to see whether it is free, and that need not touch their drivers.
+    if (!latency_asked_) {
+        latency_asked_ = true;
+        serial_flags_ = posix::request_low_latency(fd_.get());
+    }
     termios settings{};
     if (::tcgetattr(fd_.get(), &settings) != 0) return false;
     posix::make_unit_line(settings);
@@ -127,45 +140,37 @@ bool PosixSerialPort::set_baud_rate(std::uint32_t baud) {
 }
 
 ReadResult PosixSerialPort::read(std::span<std::uint8_t> buffer) {
+    if (lost_) return {IoStatus::lost, 0};
     if (!fd_) return {IoStatus::failed, 0};
     if (buffer.empty()) return {};
-    std::size_t got = 0;
-    // Until the first byte the wait is the first-byte time-out; after each arrival it is the
-    // idle gap that ends a block.
-    auto deadline = Clock::now() + FIRST_BYTE_TIMEOUT;
-    // Bytes already received are handed out even when the line fails behind them; the failure
-    // shows at the next read.
-    const auto failed = [&]() -> ReadResult {
-        if (got > 0) return {IoStatus::ok, got};
-        return {IoStatus::failed, 0};
-    };
-    while (got < buffer.size()) {
+    const auto deadline = Clock::now() + FIRST_BYTE_TIMEOUT;
+    for (;;) {
         const int events = wait_for(fd_.get(), POLLIN, deadline);
-        if (events == 0) return {IoStatus::ok, got};  // nothing within 50 ms, or the line went idle
-        if (events < 0) return failed();
-        const ssize_t count = ::read(fd_.get(), buffer.data() + got, buffer.size() - got);
-        if (count > 0) {
-            got += static_cast<std::size_t>(count);
-            deadline = Clock::now() + IDLE_TIMEOUT;
-            continue;
-        }
-        if (count < 0 && errno == EINTR) continue;
-        const bool line_trouble = (events & (POLLERR | POLLHUP | POLLNVAL)) != 0;
-        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !line_trouble) {
+        if (events == 0) return {};  // nothing within 50 ms
+        if (events < 0) return {IoStatus::failed, 0};
+        // A hang-up with bytes still queued hands the bytes out first; the next read finds the
+        // line empty and gone.
+        if ((events & POLLIN) == 0 && posix::classify_poll_events(events) == IoStatus::lost)
+            return lose();
+        const ssize_t count = ::read(fd_.get(), buffer.data(), buffer.size());
+        if (count > 0) return {IoStatus::ok, static_cast<std::size_t>(count)};
+        // End of file: a terminal reads 0 only once it has hung up.
+        if (count == 0) return lose();
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (posix::classify_poll_events(events) == IoStatus::lost) return lose();
             // Readable a moment ago, empty now (someone else read it). Keep waiting only while
             // the time-out allows, so a descriptor that keeps saying so cannot hold us here.
-            if (got > 0 || Clock::now() >= deadline) return {IoStatus::ok, got};
+            if (Clock::now() >= deadline) return {};
             continue;
         }
-        // read() returned 0 (end of file) or failed: on a terminal both mean the line is gone,
-        // a USB adapter unplugged or the far side of a pseudo-terminal closed. The kernel drops
-        // what was still queued at such a hang-up.
-        return failed();
+        if (posix::classify_io_error(errno) == IoStatus::lost) return lose();
+        return {IoStatus::failed, 0};
     }
-    return {IoStatus::ok, got};
 }
 
 IoStatus PosixSerialPort::write(std::span<const std::uint8_t> bytes) {
+    if (lost_) return IoStatus::lost;
     if (!fd_) return IoStatus::failed;
     const auto deadline = Clock::now() + write_time_constant_ +
                           write_time_per_byte_ * static_cast<std::int64_t>(bytes.size());
@@ -181,12 +186,25 @@ IoStatus PosixSerialPort::write(std::span<const std::uint8_t> bytes) {
             // The driver's buffer is full: wait for room, but not past the limit, or a line
             // whose output is held would freeze the program.
             if (Clock::now() >= deadline) return IoStatus::failed;
-            if (wait_for(fd_.get(), POLLOUT, deadline) < 0) return IoStatus::failed;
+            const int events = wait_for(fd_.get(), POLLOUT, deadline);
+            if (events < 0) return IoStatus::failed;
+            if ((events & POLLOUT) == 0 && posix::classify_poll_events(events) == IoStatus::lost)
+                return lose().status;
             continue;
         }
+        if (count < 0 && posix::classify_io_error(errno) == IoStatus::lost) return lose().status;
         return IoStatus::failed;
     }
     return IoStatus::ok;
+}
+
+ReadResult PosixSerialPort::lose() {
+    // The device is gone: no request reaches it any more, not even the ones close() makes, and
+    // the descriptor goes at once.
+    lost_ = true;
+    serial_flags_.reset();
+    fd_.reset();
+    return {IoStatus::lost, 0};
 }
 
 std::optional<ModemLines> PosixSerialPort::modem_lines() {
@@ -210,6 +228,8 @@ void PosixSerialPort::close() {
     // unprivileged user then fails with EBUSY. The port dialog opens and closes each port before
     // the chosen one is opened again, so the flag is cleared here. Both calls fail harmlessly on
     // a line that has hung up.
+    if (serial_flags_) posix::restore_serial_flags(fd_.get(), *serial_flags_);
+    serial_flags_.reset();
     (void)::ioctl(fd_.get(), TIOCNXCL);
     (void)::flock(fd_.get(), LOCK_UN);
     fd_.reset();

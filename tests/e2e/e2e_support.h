@@ -49,14 +49,15 @@ class EndToEnd : public ::testing::Test {
         return image;
     }
 
-    // Starts the unit and the program (after the images are written: the list is filled then).
-    SimSession& start(sim::UnitConfig unit) {
+    // Starts the unit and the program (after the images are written: the list is filled then);
+    // with `link_path`, the program opens the unit's terminal through a symbolic link there.
+    SimSession& start(sim::UnitConfig unit, const std::string& link_path = {}) {
         // A unit in the field holds an application already: a download that does not erase
         // it first, or erases too little, leaves old bytes behind and fails the flash check.
         if (unit.previous_application == 0) unit.previous_application = 65536;
         session_ = std::make_unique<SimSession>(std::move(unit), files_, host_);
         std::string error;
-        const bool opened = session_->open(&error);
+        const bool opened = session_->open(&error, link_path);
         EXPECT_TRUE(opened) << error;
         return *session_;
     }

@@ -63,6 +63,40 @@ TEST_F(EndToEnd, DownloadsLeaveTheImageInFlashAndCompareFindsAFlippedByte) {
     }
 }
 
+TEST_F(EndToEnd, ACablePulledMidDownloadIsToldAndOncePluggedBackTheUnitRelinksAndTakesAnImage) {
+    const std::string name = "CABLE.vr4";
+    const Bytes image = write_image(name, 65536, 5);
+    const std::string link = (dir_ / "vrk-unit").string();
+    SimSession& s = start(sim::UnitConfig{}, link);
+    ASSERT_TRUE(s.run_until([&] { return s.settings_loaded(); })) << s.status();
+
+    press_on_image(s, name, ids::DOWNLOAD);
+    ASSERT_TRUE(s.run_until([&] { return s.sim().received_messages().size() > 40; })) << s.status();
+    s.sim().unplug();
+    const std::string gone = "The port " + link + " is gone: reconnect the cable";
+    ASSERT_TRUE(s.run_until([&] { return s.status() == gone; })) << s.status();
+    EXPECT_EQ(host_.beeps, 1);
+    EXPECT_FALSE(s.session().port_open());
+    EXPECT_EQ(s.window().text(ids::FIRMWARE_VERSION), "");
+    EXPECT_TRUE(s.window().is_enabled(ids::DOWNLOAD));
+    // Quiet while it stays away: tried again and again, told no more.
+    ASSERT_TRUE(s.run_until([&] { return s.reopen_attempts() >= 2; }));
+    EXPECT_EQ(s.status(), gone);
+    EXPECT_EQ(host_.beeps, 1);
+    EXPECT_TRUE(host_.boxes.empty());
+
+    std::string error;
+    ASSERT_TRUE(s.sim().plug_in(&error)) << error;
+    ASSERT_TRUE(s.run_until([&] { return s.settings_loaded(); })) << s.status();
+    EXPECT_TRUE(s.session().port_open());
+    EXPECT_EQ(s.window().text(ids::FIRMWARE_VERSION), "2.15");
+
+    s.window().user_click(ids::DOWNLOAD);
+    ASSERT_TRUE(run_to_end(s, name)) << s.status();
+    EXPECT_EQ(s.status(), name + " has been downloaded successfully");
+    EXPECT_TRUE(flash_holds(s.sim(), image));
+}
+
 TEST_F(EndToEnd, ADownloadSurvivesTenPercentOfFramesLostEachWay) {
     const std::string name = "LOSSY.vr4";
     const Bytes image = write_image(name, 65536, 3);

@@ -220,10 +220,6 @@ const std::vector<CliCase>& cases() {
     return table;
 }
 
-// Whether a unit that leaves its port and the next one that comes are seen by the session: the
-// port is lost when the unit's line goes, and opened again once it is back.
-constexpr bool SESSION_REOPENS_LOST_PORT = false;
-
 class VrkCli : public ::testing::TestWithParam<CliCase> {
   protected:
     void SetUp() override {
@@ -268,9 +264,6 @@ class VrkCli : public ::testing::TestWithParam<CliCase> {
 
 TEST_P(VrkCli, Runs) {
     const CliCase& c = GetParam();
-    if (c.act == Act::next_unit && !SESSION_REOPENS_LOST_PORT)
-        GTEST_SKIP() << "the session does not reopen a lost port yet";
-
     Bytes image;
     if (c.image_size != 0) {
         image = sim::make_demo_image(c.image_size, 3);

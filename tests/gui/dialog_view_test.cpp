@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTest>
 #include <string>
 #include <vector>
@@ -168,6 +169,21 @@ TEST(DialogLayout, TextsFitTheirControlsInTheDialogFont) {
                       view.control_widget(ids::RECORD)->width() - 4);
         }
     }
+}
+
+TEST(DialogLayout, ATypicalPortEntryFitsThePortListBesideItsScrollBar) {
+    // Names alone cannot tell two adapters apart: the list is wide enough for what follows
+    // the name, with a scroll bar when the ports outnumber the rows.
+    platform::ControlsModel model;
+    res::build_model(res::select_port_template(), model);
+    DialogView view(res::select_port_template(), model);
+    auto* list = static_cast<QListWidget*>(view.control_widget(ids::PORT_LIST));
+    const QString entry = qs(app::port_entry_text(
+        {"/dev/ttyUSB0", "", "FTDI FT232R USB UART A600ABCD (0403:6001)", {}}));
+    const int room = list->width() - 2 * list->frameWidth() -
+                     list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list) -
+                     2 * list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list);
+    EXPECT_LE(QFontMetrics(list->font()).horizontalAdvance(entry), room) << entry.toStdString();
 }
 
 TEST(DialogLayout, WindowsHaveTheirCaptionsFrameAndPlace) {

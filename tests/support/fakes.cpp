@@ -76,7 +76,7 @@ platform::ReadResult FakePort::read(std::span<std::uint8_t> buffer) {
 }
 
 platform::IoStatus FakePort::write(std::span<const std::uint8_t> bytes) {
-    if (lost) {
+    if (lost || writes_lost) {
         events.push_back("write to a lost port");
         return platform::IoStatus::lost;
     }

@@ -35,6 +35,7 @@ class FakePort : public platform::SerialPort {
     std::vector<Bytes> writes;               // each write call's bytes
     std::deque<std::optional<Bytes>> reads;  // scripted reads; nullopt = a failed read
     bool lost = false;                       // the device is gone: every read and write says so
+    bool writes_lost = false;                // only writes have found out so far
     std::optional<platform::ModemLines> lines = platform::ModemLines{true, true};
     std::uint32_t baud = 0;
     bool closed = false;

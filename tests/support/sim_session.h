@@ -59,19 +59,25 @@ class SimSession {
     }
 
     // Starts the unit, opens its line with the real port and brings the program up as start-up
-    // does: line settings at 115200, the window initialised, the first probe sent. False, with
-    // the reason in *error, when the unit or the port cannot be had.
-    bool open(std::string* error) {
+    // does: line settings at 115200, the window initialised, the first probe sent, and a lost
+    // port opened again by the name it was opened by. With `link_path` the unit's terminal is
+    // reached through a symbolic link there, as through vrk-sim --link. False, with the reason
+    // in *error, when the unit or the port cannot be had.
+    bool open(std::string* error, const std::string& link_path = {}) {
         if (!sim_.start(error)) return false;
-        platform::PortError port_error{};
-        auto port = platform::PosixSerialPort::open(sim_.device_path(), port_error);
-        if (!port) {
-            if (error) *error = platform::describe_port_error(port_error, sim_.device_path());
+        if (!link_path.empty() && !sim_.link_at(link_path, error)) return false;
+        const std::string name = link_path.empty() ? sim_.device_path() : link_path;
+        platform::OpenResult opened = ports_.open(name);
+        if (!opened.port) {
+            if (error) *error = platform::describe_port_error(opened.error, name);
             return false;
         }
-        port_ = port.get();
-        session_ = std::make_unique<app::Session>(std::move(port), sim_.device_path(),
+        session_ = std::make_unique<app::Session>(std::move(opened.port), name,
                                                   app::SessionServices{clock_, files_, host_});
+        session_->set_reopen([this, name] {
+            ++reopen_attempts_;
+            return ports_.open(name);
+        });
         return true;
     }
 
@@ -110,18 +116,20 @@ class SimSession {
     platform::ControlsModel& window() { return session_->window(); }
     app::Context& ctx() { return session_->context(); }
     app::Session& session() { return *session_; }
-    platform::PosixSerialPort& port() { return *port_; }
     ScaledClock& clock() { return clock_; }
     [[nodiscard]] std::uint64_t ticks() const { return ticks_; }
+    // How often the session has tried to open its lost port again.
+    [[nodiscard]] int reopen_attempts() const { return reopen_attempts_; }
 
   private:
     sim::Simulator sim_;
     ScaledClock clock_;
     platform::FileSystem& files_;
     platform::HostServices& host_;
-    platform::PosixSerialPort* port_ = nullptr;
+    platform::PosixPortProvider ports_;
     std::unique_ptr<app::Session> session_;
     std::uint64_t ticks_ = 0;
+    int reopen_attempts_ = 0;
 };
 
 }  // namespace vrk::test

@@ -1,9 +1,11 @@
 // The device-free decisions of the POSIX layer: speeds, error categories, port names, the
 // extension match.
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <cerrno>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/line_speeds.h"
@@ -71,6 +73,34 @@ TEST(PosixErrorClassification, PortErrors) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.error_number);
         EXPECT_EQ(classify_port_error(row.error_number), row.expected);
+    }
+}
+
+struct IoErrorRow {
+    int error_number;
+    IoStatus expected;
+};
+
+TEST(PosixErrorClassification, AVanishedDeviceIsLostAnythingElseOneFailedCall) {
+    const std::vector<IoErrorRow> errors = {
+        {EIO, IoStatus::lost},       // a hung-up terminal
+        {ENXIO, IoStatus::lost},     // the hardware gone from under its driver
+        {ENODEV, IoStatus::lost},    // likewise
+        {EAGAIN, IoStatus::failed},  // nothing there now
+        {EINVAL, IoStatus::failed},  // a request the driver does not take
+    };
+    for (const auto& row : errors) {
+        SCOPED_TRACE(row.error_number);
+        EXPECT_EQ(classify_io_error(row.error_number), row.expected);
+    }
+    const std::vector<std::pair<int, IoStatus>> events = {
+        {POLLIN, IoStatus::ok},
+        {POLLIN | POLLHUP, IoStatus::lost},
+        {POLLERR, IoStatus::lost},
+    };
+    for (const auto& [polled, expected] : events) {
+        SCOPED_TRACE(polled);
+        EXPECT_EQ(classify_poll_events(polled), expected);
     }
 }
 

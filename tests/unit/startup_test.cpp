@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "app/session.h"
 #include "platform/control_ids.h"
@@ -20,7 +23,14 @@ class FakeProvider : public platform::PortProvider {
     FakePort* last = nullptr;
     std::vector<std::unique_ptr<FakePort>> keep;
 
+    // What the platform tells of each port, when a test gives it; else the default from the
+    // names and the open results.
+    std::optional<std::vector<platform::PortInfo>> infos;
+
     std::vector<std::string> candidate_ports() override { return names; }
+    std::vector<platform::PortInfo> list_ports() override {
+        return infos ? *infos : PortProvider::list_ports();
+    }
     platform::OpenResult open(const std::string& device) override {
         opened.push_back(device);
         if (auto it = failing.find(device); it != failing.end()) return {nullptr, it->second};
@@ -171,6 +181,89 @@ TEST(Startup, AnOpenFailureIsExplainedAndExitsCleanly) {
     ASSERT_EQ(rig.host.boxes.size(), 1u);
     EXPECT_NE(rig.host.boxes[0].text.find("dialout"), std::string::npos) << rig.host.boxes[0].text;
     EXPECT_FALSE(rig.ui.main_shown);
+}
+
+TEST(PortSelection, PortsTheUserMayNotOpenAreListedAndExplained) {
+    const std::string fix = "Add yourself to the port's group (usually 'dialout'";
+    struct Case {
+        const char* name;
+        std::map<std::string, platform::PortError> failing;
+        std::vector<std::string> listed;  // empty: no dialog
+        std::string box;                  // the start of the one box shown; empty: none
+    };
+    const Case cases[] = {
+        {"one forbidden beside a free one: marked, and choosing it explains the fix",
+         {{"/dev/ttyS0", platform::PortError::access_denied}},
+         {"ttyS0 (no permission)", "ttyUSB0"},
+         "Permission denied on /dev/ttyS0. " + fix},
+        {"all forbidden: the explanation at once, naming them",
+         {{"/dev/ttyS0", platform::PortError::access_denied},
+          {"/dev/ttyUSB0", platform::PortError::access_denied}},
+         {},
+         "Permission denied on /dev/ttyS0, /dev/ttyUSB0. " + fix},
+        {"a busy port is not counted as one that could open",
+         {{"/dev/ttyS0", platform::PortError::busy},
+          {"/dev/ttyUSB0", platform::PortError::access_denied}},
+         {},
+         "Permission denied on /dev/ttyUSB0. " + fix},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartupRig rig;
+        rig.ports.names = {"/dev/ttyUSB0", "/dev/ttyS0"};
+        rig.ports.failing = c.failing;
+        rig.ui.on_ports = [](platform::ControlsModel& m) {
+            m.user_double_click(ids::PORT_LIST, 0);
+        };
+        EXPECT_EQ(rig.run(), 0);
+        EXPECT_EQ(rig.ui.port_list, c.listed);
+        EXPECT_FALSE(rig.ui.main_shown);
+        ASSERT_EQ(rig.host.boxes.size(), 1u);
+        EXPECT_EQ(rig.host.boxes[0].text.rfind(c.box, 0), 0u) << rig.host.boxes[0].text;
+    }
+}
+
+TEST(PortSelection, EntriesDescribeTheHardwareAndALostPortIsOpenedAgainByItsStableName) {
+    const std::string by_id = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A600ABCD-if00-port0";
+    struct Case {
+        const char* name;
+        std::optional<std::string> port_option;
+        std::string reopened;
+    };
+    const Case cases[] = {
+        {"chosen in the dialog: its stable name", std::nullopt, by_id},
+        {"given with --port: the name as given", "/tmp/vrk-unit", "/tmp/vrk-unit"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartupRig rig;
+        rig.ports.infos = std::vector<platform::PortInfo>{
+            {"/dev/ttyUSB0", by_id, "FTDI FT232R USB UART A600ABCD (0403:6001)",
+             platform::PortError::none},
+            {"/dev/ttyS0", "/dev/ttyS0", "", platform::PortError::none},
+        };
+        rig.ui.on_ports = [](platform::ControlsModel& m) {
+            m.user_double_click(ids::PORT_LIST, 1);
+        };
+        rig.ui.on_main = [&rig](app::Session& session) {
+            rig.ports.last->lost = true;
+            session.tick();
+            rig.clock.advance(app::Session::REOPEN_INTERVAL_MS);
+            session.tick();
+            EXPECT_TRUE(session.port_open());
+            session.window().user_click(ids::EXIT);
+        };
+        app::StartupOptions options;
+        options.port = c.port_option;
+        EXPECT_EQ(rig.run(options), 0);
+        if (!c.port_option) {
+            EXPECT_EQ(rig.ui.port_list,
+                      (std::vector<std::string>{
+                          "ttyS0", "ttyUSB0  FTDI FT232R USB UART A600ABCD (0403:6001)"}));
+        }
+        ASSERT_EQ(rig.ports.opened.size(), 2u);
+        EXPECT_EQ(rig.ports.opened.back(), c.reopened);
+    }
 }
 
 }  // namespace
