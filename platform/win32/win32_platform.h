@@ -69,10 +69,11 @@ class Win32PortProvider final : public PortProvider {
   public:
     // "com0" to "com99": every number whose device exists, whether or not it is free. Unsorted.
     [[nodiscard]] std::vector<std::string> candidate_ports() override;
+    // The candidates that open now or are held by another program, each described by the
+    // device manager's name for it ("USB Serial Port", "Communications Port") where the system
+    // has one (Wine has none). A COM name stays with its adapter, so it is the stable name too.
+    [[nodiscard]] std::vector<PortInfo> list_ports() override;
     [[nodiscard]] OpenResult open(const std::string& device) override;
-    // The system's description of a port ("USB Serial Port (COM5)"), from the device manager's
-    // records; empty where it has none (a port of a virtual machine or of Wine).
-    [[nodiscard]] std::string friendly_name(const std::string& device);
 };
 
 class Win32TickClock final : public TickClock {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # vrk.exe under Wine against the simulated unit on COM1: info prints the unit's ID, download
 # ends with 0 and the image lands in the unit's flash, --simulate is refused with the usage
-# code.
+# code, and a line that dies in a download is the port lost.
 #
 # Usage: vrk_e2e.sh WINE VRK_EXE VRK_SIM COM1_LINK OUT_DIR
 # Needs WINEPREFIX with COM1 mapped to COM1_LINK and a running wineserver (scripts/test-windows).
@@ -46,4 +46,28 @@ kill "$sim_pid"
 wait "$sim_pid"
 sim_pid=""
 cmp -n 5000 "$work/app.vr4" "$work/flash.bin" || fail "the unit's flash does not hold the image"
+
+# The line goes dead in the middle of a download (the unit's end closes, as an unplugged
+# adapter's would): Wine fails the next write with ERROR_NOT_READY, which is the port lost, and
+# vrk ends with the code for "no link".
+"$sim" --program-ms 50 --link "$link" --log "$work/lost-sim.log" >"$work/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do
+    [ -L "$link" ] && break
+    sleep 0.1
+done
+"$wine" "$vrk" --port COM1 download app.vr4 >"$work/lost.log" 2>&1 &
+vrk_pid=$!
+for _ in $(seq 300); do
+    grep -q "^2A " "$work/lost-sim.log" 2>/dev/null && break
+    sleep 0.1
+done
+grep -q "^2A " "$work/lost-sim.log" || fail "the download did not start"
+kill "$sim_pid"
+wait "$sim_pid"
+sim_pid=""
+wait "$vrk_pid"
+rc=$?
+[ "$rc" -eq 3 ] || fail "vrk.exe exited with $rc when the port was lost, not 3"
+grep -q "gone" "$work/lost.log" || fail "vrk.exe did not say the port is gone"
 echo "vrk.exe: info printed the ID, the image was downloaded and verified"
