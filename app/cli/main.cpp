@@ -13,7 +13,7 @@
 #include "app/cli/output.h"
 #include "app/cli/port_job.h"
 #include "app/session_commands.h"
-#include "platform/posix/posix_platform.h"
+#include "platform/system_services.h"
 
 #ifdef VRK_HAVE_SIM
 #include "sim/simulator.h"
@@ -140,10 +140,11 @@ int main(int argc, char** argv) {
         return EXIT_OK;
     }
 
-    platform::PosixConsole console;
-    platform::PosixPortProvider provider;
-    platform::PosixTickClock clock;
-    platform::PosixFileSystem files;
+    const platform::SystemServices system = platform::make_system_services();
+    platform::Console& console = *system.console;
+    platform::PortProvider& provider = *system.ports;
+    platform::TickClock& clock = *system.clock;
+    platform::FileSystem& files = *system.files;
 
     OutputSettings settings;
     settings.json = options.json;
@@ -189,7 +190,9 @@ int main(int argc, char** argv) {
         ports = {simulator->device_path()};
     }
 #else
-    if (options.simulate) return usage_error("this build has no simulated unit");
+    // The simulated unit serves a pseudo-terminal, which Windows does not have.
+    if (options.simulate)
+        return usage_error("--simulate needs a pseudo-terminal, which this system does not have");
 #endif
     if (ports.empty()) {
         std::vector<std::string> found = provider.candidate_ports();

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/qt/command_line.h"
+#include "app/command_line.h"
 #include "app/qt/icons.h"
 #include "app/qt/qt_dialog_runner.h"
 #include "app/qt/qt_host_services.h"
@@ -25,6 +25,11 @@ std::string program_name(const char* argv0) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+constexpr vrk::app::PortWords PORT_WORDS{
+    "/dev/ttyUSB0",
+    "Without --port, the program lists the serial devices that can be opened.\n"
+    "Opening a device needs membership of its group (usually dialout).\n"};
+
 std::vector<std::string> arguments_after_name(int argc, char** argv) {
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
@@ -37,10 +42,10 @@ int main(int argc, char** argv) {
     const std::string name = program_name(argc > 0 ? argv[0] : nullptr);
     {
         // --help must work without a display, before Qt looks for one.
-        const vrk::qt::CommandLine early =
-            vrk::qt::parse_command_line(arguments_after_name(argc, argv));
+        const vrk::app::CommandLine early =
+            vrk::app::parse_command_line(arguments_after_name(argc, argv), PORT_WORDS);
         if (early.help) {
-            std::fputs(vrk::qt::usage_text(name).c_str(), stdout);
+            std::fputs(vrk::app::usage_text(name, PORT_WORDS).c_str(), stdout);
             return 0;
         }
     }
@@ -51,10 +56,11 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("vrkcfg"));
     QApplication::setWindowIcon(vrk::qt::resource_icon(vrk::qt::APPLICATION_ICON));
 
-    const vrk::qt::CommandLine line = vrk::qt::parse_command_line(arguments_after_name(argc, argv));
+    const vrk::app::CommandLine line =
+        vrk::app::parse_command_line(arguments_after_name(argc, argv), PORT_WORDS);
     if (!line.error.empty()) {
         std::fprintf(stderr, "%s: %s\n%s", name.c_str(), line.error.c_str(),
-                     vrk::qt::usage_text(name).c_str());
+                     vrk::app::usage_text(name, PORT_WORDS).c_str());
         return 2;
     }
 

@@ -12,11 +12,6 @@
 #include "tests/support/macro_reader.h"
 #include "tests/support/transfer_rig.h"
 
-#if __has_include("platform/posix/posix_platform.h")
-#include "platform/posix/posix_platform.h"
-#define VRK_HAVE_POSIX_PLATFORM 1
-#endif
-
 namespace vrk::test {
 namespace {
 
@@ -360,25 +355,6 @@ TEST(MacroWriteFailure, ShutdownClosesTheFile) {
     EXPECT_TRUE(rig.file().empty());
     EXPECT_TRUE(rig.host.boxes.empty());
 }
-
-#ifdef VRK_HAVE_POSIX_PLATFORM
-TEST(MacroWriteFailure, AFullDeviceIsReportedByTheRealFileSystem) {
-    platform::PosixFileSystem disk;
-    RecorderRig rig;
-    app::Context ctx{rig.port, rig.clock, disk, rig.host, rig.window};
-    rig.host.save_answers.emplace_back("/dev/full");
-    device::toggle_recording(ctx.engine);
-    ASSERT_NE(ctx.engine.recorder.macro_file, nullptr);
-    link::send_message(ctx.link, hex("28 00"));
-    // The system may refuse the bytes at the write or only when they are flushed at close:
-    // either way the person is told, once.
-    if (ctx.engine.recorder.macro_file) device::toggle_recording(ctx.engine);
-    EXPECT_EQ(ctx.engine.recorder.macro_file, nullptr);
-    EXPECT_EQ(rig.window.text(ids::RECORD), "Re&cord...");
-    ASSERT_EQ(rig.host.boxes.size(), 1u);
-    EXPECT_EQ(rig.host.boxes[0].text, "Error writing '/dev/full'");
-}
-#endif
 
 }  // namespace
 }  // namespace vrk::test

@@ -1,4 +1,4 @@
-#include "app/qt/command_line.h"
+#include "app/command_line.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace vrk::qt {
+namespace vrk::app {
 namespace {
 
 struct Case {
@@ -56,7 +56,7 @@ TEST(CommandLine, OptionsAndTheImageName) {
         {"lone dash is a name", {"-"}, false, false, std::nullopt, "-", false},
     };
     for (const Case& c : cases) {
-        const CommandLine line = parse_command_line(c.arguments);
+        const CommandLine line = parse_command_line(c.arguments, {"/dev/ttyUSB0", ""});
         EXPECT_EQ(line.help, c.help) << c.name;
         EXPECT_EQ(line.simulate, c.simulate) << c.name;
         EXPECT_EQ(!line.error.empty(), c.error) << c.name << ": " << line.error;
@@ -68,4 +68,4 @@ TEST(CommandLine, OptionsAndTheImageName) {
 }
 
 }  // namespace
-}  // namespace vrk::qt
+}  // namespace vrk::app

@@ -1,9 +1,11 @@
-#include "app/qt/command_line.h"
+#include "app/command_line.h"
 
-namespace vrk::qt {
+namespace vrk::app {
 
-CommandLine parse_command_line(const std::vector<std::string>& arguments) {
+CommandLine parse_command_line(const std::vector<std::string>& arguments, const PortWords& words) {
     CommandLine line;
+    const std::string port_needed =
+        "--port needs a device, for example --port " + std::string(words.example);
     bool options_ended = false;
     const auto add_image_word = [&line](const std::string& word) {
         if (!line.image.empty()) line.image += ' ';
@@ -28,13 +30,13 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
             line.self_test = arguments[++i];
         } else if (arg == "--port") {
             if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
-                line.error = "--port needs a device, for example --port /dev/ttyUSB0";
+                line.error = port_needed;
                 return line;
             }
             line.port = arguments[++i];
         } else if (arg.rfind("--port=", 0) == 0) {
             if (arg.size() == 7) {
-                line.error = "--port needs a device, for example --port /dev/ttyUSB0";
+                line.error = port_needed;
                 return line;
             }
             line.port = arg.substr(7);
@@ -47,22 +49,23 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
     return line;
 }
 
-std::string usage_text(const std::string& program) {
+std::string usage_text(const std::string& program, const PortWords& words) {
     return "Usage: " + program +
            " [--port DEVICE | --simulate] [IMAGE.vr4]\n"
            "Configures a VRK 700 unit on a serial line and downloads firmware into it.\n"
            "\n"
-           "  --port DEVICE  open this serial device (for example /dev/ttyUSB0) without asking\n"
+           "  --port DEVICE  open this serial device (for example " +
+           std::string(words.example) +
+           ") without asking\n"
            "  --simulate     start a built-in simulated unit and connect to it\n"
            "  --self-test PNG  run until the unit's settings are shown, save a picture of the\n"
            "                 window to PNG and exit: 0 when linked, 1 when no unit answered\n"
            "                 within 60 s\n"
            "  --help         show this text\n"
-           "  IMAGE.vr4      preselect this firmware image; with a folder (~/fw/app.vr4) the\n"
-           "                 window works in that folder and lists its images\n"
-           "\n"
-           "Without --port, the program lists the serial devices that can be opened.\n"
-           "Opening a device needs membership of its group (usually dialout).\n";
+           "  IMAGE.vr4      preselect this firmware image; named with its folder, the window\n"
+           "                 works in that folder and lists its images\n"
+           "\n" +
+           std::string(words.list_note);
 }
 
-}  // namespace vrk::qt
+}  // namespace vrk::app

@@ -1,0 +1,24 @@
+// The services of the system this build is for, made by platform/posix/ or platform/win32/,
+// whichever the build chose: a program that needs nothing particular of one system (the
+// command-line tool) starts with these and includes no system's header.
+#pragma once
+
+#include <memory>
+
+#include "platform/console.h"
+#include "platform/files.h"
+#include "platform/serial_port.h"
+#include "platform/tick_clock.h"
+
+namespace vrk::platform {
+
+struct SystemServices {
+    std::unique_ptr<PortProvider> ports;
+    std::unique_ptr<TickClock> clock;
+    std::unique_ptr<FileSystem> files;
+    std::unique_ptr<Console> console;
+};
+
+[[nodiscard]] SystemServices make_system_services();
+
+}  // namespace vrk::platform

@@ -1,0 +1,57 @@
+// The console on Windows. Ctrl+C, Ctrl+Break and the console window's close arrive on a thread
+// the system makes for them, at a handler that can reach nothing of ours but a static flag:
+// the one piece of process-wide state here, written only by the handler.
+#include <windows.h>
+
+#include <atomic>
+
+#include "platform/win32/win32_platform.h"
+
+namespace vrk::platform {
+namespace {
+
+std::atomic<bool> interrupt_seen{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+BOOL WINAPI on_console_event(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+        case CTRL_CLOSE_EVENT:
+            // The first one is ours; the second goes on to the system's handler, which ends
+            // the program at once.
+            return interrupt_seen.exchange(true) ? FALSE : TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+HANDLE stream_handle(StandardStream stream) {
+    return ::GetStdHandle(stream == StandardStream::output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+}  // namespace
+
+bool Win32Console::is_terminal(StandardStream stream) {
+    // Only a console answers GetConsoleMode; a file or a pipe does not.
+    DWORD mode = 0;
+    return ::GetConsoleMode(stream_handle(stream), &mode) != FALSE;
+}
+
+std::optional<int> Win32Console::columns(StandardStream stream) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!::GetConsoleScreenBufferInfo(stream_handle(stream), &info)) return std::nullopt;
+    const int width = info.srWindow.Right - info.srWindow.Left + 1;
+    if (width <= 0) return std::nullopt;
+    return width;
+}
+
+void Win32Console::watch_interrupt() {
+    ::SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+bool Win32Console::interrupted() {
+    return interrupt_seen.load();
+}
+
+}  // namespace vrk::platform

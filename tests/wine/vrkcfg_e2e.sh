@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# vrkcfg.exe under Wine, on an X server, against the simulated unit on COM1, driven from the
+# keyboard as a person would: the port dialog lists COM1 and Enter chooses it; the unit links;
+# a new ID is sent; the second image of the list is downloaded and lands in the unit's flash;
+# Exit ends the program with 0. Then --self-test checks that the panel fills, and --simulate is
+# refused with the usage code. A picture of each dialog is saved in OUT_DIR.
+#
+# Usage: vrkcfg_e2e.sh WINE VRKCFG_EXE VRK_SIM COM1_LINK OUT_DIR
+# Needs WINEPREFIX with COM1 mapped to COM1_LINK, a running wineserver and DISPLAY (see
+# scripts/test-windows), xdotool and ImageMagick's import.
+set -u
+wine=$1 vrkcfg=$2 sim=$3 link=$4 out=$5
+work="$out/vrkcfg-e2e"
+rm -rf "$work" "$out"/wine-*.png
+mkdir -p "$work/images"
+sim_pid="" app_pid=""
+cleanup() {
+    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+}
+trap cleanup EXIT
+fail() {
+    echo "FAILED: $*"
+    for f in "$work"/*.log; do echo "--- $f"; tail -n 20 "$f"; done
+    exit 1
+}
+# Waits up to $1 seconds for the command after it to succeed. Polls; never a fixed wait.
+wait_for() {
+    local limit=$(($(date +%s) + $1))
+    shift
+    until "$@"; do
+        [ "$(date +%s)" -ge "$limit" ] && return 1
+        sleep 0.1
+    done
+}
+window_named() { xdotool search --name "^$1\$" 2>/dev/null | head -n 1; }
+has_window() { [ -n "$(window_named "$1")" ]; }
+logged() { grep -q "$1" "$work/sim.log" 2>/dev/null; }
+app_gone() { ! kill -0 "$app_pid" 2>/dev/null; }
+focus_and_type() {  # window keys...
+    local window=$1
+    shift
+    xdotool windowfocus --sync "$window" && xdotool key --delay 50 "$@"
+}
+
+# Two images, so that choosing the second is a change of selection (what enables Download).
+head -c 3000 /dev/urandom >"$work/images/TINY.vr4"
+head -c 100 /dev/urandom >"$work/images/alpha.vr4"
+
+# The unit's external device is the table's Hebrew row (code page 1255), drawn as Hebrew.
+"$sim" --external-device 50 --link "$link" --log "$work/sim.log" --flash-out "$work/flash.bin" >"$work/sim-out.log" 2>&1 &
+sim_pid=$!
+wait_for 10 test -L "$link" || fail "the simulator made no link $link"
+
+cd "$work/images" || exit 1
+"$wine" "$vrkcfg" >"$work/vrkcfg.log" 2>&1 &
+app_pid=$!
+
+wait_for 60 has_window "Select COMM Port" || fail "no port dialog"
+chooser=$(window_named "Select COMM Port")
+import -window "$chooser" "$out/wine-select-port.png" || fail "no picture of the port dialog"
+# COM1 sorts first and is selected; Enter presses OK.
+focus_and_type "$chooser" Home Return || fail "keys to the port dialog"
+
+wait_for 60 has_window "VRK 700 Configuration 42.15" || fail "no main window"
+main=$(window_named "VRK 700 Configuration 42.15")
+# The last of the settings queries goes out once the unit has answered the first ones.
+wait_for 60 logged "^18 00" || fail "the unit never linked"
+
+# Alt+I: the ID box, its text selected; type a new ID; Alt+S sends it.
+focus_and_type "$main" alt+i W I N E 0 0 0 1 alt+s || fail "keys to the main window"
+wait_for 30 logged "57 49 4E 45 30 30 30 31" || fail "the new ID was not sent"
+import -window "$main" "$out/wine-main.png" || fail "no picture of the main window"
+
+# Alt+A: the application list; Down twice selects its second image (TINY.vr4); Alt+D.
+focus_and_type "$main" alt+a Down Down alt+d || fail "keys to the main window"
+# Pages go out from the last to page 0.
+wait_for 120 logged "^2A 00 " || fail "the download did not reach page 0"
+focus_and_type "$main" alt+x || fail "keys to the main window"
+wait_for 30 app_gone || fail "Exit did not end the program"
+wait "$app_pid"
+rc=$?
+app_pid=""
+[ "$rc" -eq 0 ] || fail "vrkcfg.exe exited with $rc"
+
+# The same unit again: the self-test runs until the panel shows the unit's settings.
+picture="$out/wine-main-linked.png"
+rm -f "$picture"
+"$wine" "$vrkcfg" --port COM1 --self-test "Z:${picture//\//\\}" >"$work/self-test.log" 2>&1
+rc=$?
+[ "$rc" -eq 0 ] || fail "vrkcfg.exe --self-test exited with $rc"
+[ -s "$out/wine-main-linked.png" ] || fail "the self-test saved no picture"
+
+# No simulated unit on Windows: said, and the usage code.
+"$wine" "$vrkcfg" --simulate >"$work/simulate.log" 2>&1
+rc=$?
+[ "$rc" -eq 2 ] || fail "vrkcfg.exe --simulate exited with $rc, not the usage code 2"
+grep -q "pseudo-terminal" "$work/simulate.log" || fail "vrkcfg.exe --simulate did not say why"
+
+kill "$sim_pid"
+wait "$sim_pid"
+sim_pid=""
+cmp -n 3000 "$work/images/TINY.vr4" "$work/flash.bin" || fail "the unit's flash does not hold the image"
+echo "vrkcfg.exe: port chosen, linked, ID sent, image downloaded; pictures in $out"
