@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/control_ids.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace vrk::test {
@@ -19,15 +20,15 @@ TEST_F(EndToEnd, AUnitAt9600IsFoundAfterTheFasterAndSlowerProbesAndFillsThePanel
     ASSERT_TRUE(s.settings_loaded());
 
     auto& w = s.window();
-    EXPECT_EQ(w.text(1003), "2.15");
-    EXPECT_EQ(w.text(1004), "2 Meg");
-    EXPECT_EQ(w.text(1006), "70012");
-    EXPECT_EQ(w.text(1008), "14.7456 MHz");
-    EXPECT_EQ(w.text(1005), "VRK00042");
-    EXPECT_TRUE(w.is_enabled(1007));
-    EXPECT_EQ(w.text(1016), "SiRF");
-    EXPECT_EQ(w.text(1009), "Phone @ 19200");
-    EXPECT_EQ(w.text(1017), "\xF8\xE1\x20\xE1\xF8\xE9\xE7");
+    EXPECT_EQ(w.text(ids::FIRMWARE_VERSION), "2.15");
+    EXPECT_EQ(w.text(ids::FLASH_TYPE), "2 Meg");
+    EXPECT_EQ(w.text(ids::SERIAL_NUMBER), "70012");
+    EXPECT_EQ(w.text(ids::CRYSTAL), "14.7456 MHz");
+    EXPECT_EQ(w.text(ids::UNIT_ID), "VRK00042");
+    EXPECT_TRUE(w.is_enabled(ids::SEND_ID));
+    EXPECT_EQ(w.text(ids::GPS_TYPE), "SiRF");
+    EXPECT_EQ(w.text(ids::INTERNAL_DEVICE), "Phone @ 19200");
+    EXPECT_EQ(w.text(ids::EXTERNAL_DEVICE), "\xF8\xE1\x20\xE1\xF8\xE9\xE7");
     EXPECT_EQ(w.text(ids::STATUS), "") << "the device reports clear the hunt's text";
 
     // The probes as they went over the line: one ID query per rate, starting at 115200 and
@@ -49,13 +50,13 @@ TEST_F(EndToEnd, ChangesOfIdAndDevicesAreConfirmedByTheUnit) {
     auto& w = s.window();
 
     w.set_text(ids::STATUS, "");
-    w.user_type_text(1005, "newid7");
-    ASSERT_TRUE(w.is_enabled(1007));
-    w.user_click(1007);
+    w.user_type_text(ids::UNIT_ID, "newid7");
+    ASSERT_TRUE(w.is_enabled(ids::SEND_ID));
+    w.user_click(ids::SEND_ID);
     EXPECT_TRUE(s.run_until([&] { return s.status() == "The new ID was received by the VRK"; }))
         << s.status();
     EXPECT_EQ(s.sim().unit_id(), "NEWID7");
-    EXPECT_EQ(w.text(1005), "NEWID7");
+    EXPECT_EQ(w.text(ids::UNIT_ID), "NEWID7");
 
     const struct {
         int list;
@@ -64,11 +65,12 @@ TEST_F(EndToEnd, ChangesOfIdAndDevicesAreConfirmedByTheUnit) {
         std::uint8_t code;
         std::uint8_t (sim::Simulator::*unit_value)() const;
     } changes[] = {
-        {1009, "Phone", "The new internal device was received by the VRK.", 4,
+        {ids::INTERNAL_DEVICE, "Phone", "The new internal device was received by the VRK.", 4,
          &sim::Simulator::internal_device},
-        {1017, "PPP", "The new external device was received by the VRK.", 31,
+        {ids::EXTERNAL_DEVICE, "PPP", "The new external device was received by the VRK.", 31,
          &sim::Simulator::external_device},
-        {1016, "Zodiac", "The new GPS type was received by the VRK.", 2, &sim::Simulator::gps_type},
+        {ids::GPS_TYPE, "Zodiac", "The new GPS type was received by the VRK.", 2,
+         &sim::Simulator::gps_type},
     };
     for (const auto& c : changes) {
         w.set_text(ids::STATUS, "");
@@ -88,8 +90,8 @@ TEST_F(EndToEnd, QB7ModeAndRunApplicationAnsweredNoReturnToTheHunt) {
         int button;
         const char* box_text;
     } cases[] = {
-        {1011, "The VRK is in QB7 mode."},
-        {1012, "The VRK is running the application.\nExit VRKCFG?"},
+        {ids::QB7_MODE, "The VRK is in QB7 mode."},
+        {ids::RUN_APPLICATION, "The VRK is running the application.\nExit VRKCFG?"},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(s.settings_loaded());
@@ -101,8 +103,8 @@ TEST_F(EndToEnd, QB7ModeAndRunApplicationAnsweredNoReturnToTheHunt) {
         EXPECT_EQ(host_.boxes.back().caption, "Confirmation");
         EXPECT_FALSE(s.window().ended()) << "No keeps the program running";
         EXPECT_EQ(s.status(), "Establishing link to the VRK...");
-        EXPECT_EQ(s.window().text(1003), "");
-        EXPECT_EQ(s.window().selection(1009), -1);
+        EXPECT_EQ(s.window().text(ids::FIRMWARE_VERSION), "");
+        EXPECT_EQ(s.window().selection(ids::INTERNAL_DEVICE), -1);
 
         // The hunt resumes at the rate after the current one and comes round to the unit's.
         ASSERT_TRUE(s.run_until([&] { return s.settings_loaded(); }))
@@ -113,7 +115,7 @@ TEST_F(EndToEnd, QB7ModeAndRunApplicationAnsweredNoReturnToTheHunt) {
             if (log[i].message == Bytes{0x0B, 0x00}) probe_rates.push_back(log[i].baud);
         EXPECT_EQ(probe_rates,
                   (std::vector<std::uint32_t>{1200, 2400, 4800, 9600, 19200, 57600, 115200}));
-        EXPECT_EQ(s.window().text(1003), "2.15");
+        EXPECT_EQ(s.window().text(ids::FIRMWARE_VERSION), "2.15");
     }
 }
 
@@ -129,7 +131,7 @@ TEST_F(EndToEnd, AnAnnouncingUnitIsQueriedAgain) {
     }));
     const auto taken = s.sim().received_messages();
     EXPECT_EQ(std::count(taken.begin(), taken.end(), Bytes{0x18, 0x00}), 1);
-    EXPECT_EQ(s.window().text(1003), "2.15");
+    EXPECT_EQ(s.window().text(ids::FIRMWARE_VERSION), "2.15");
 }
 
 }  // namespace

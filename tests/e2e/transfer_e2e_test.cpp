@@ -106,7 +106,8 @@ TEST_F(EndToEnd, ADownloadSurvivesTenPercentOfFramesLostEachWay) {
     unit.drop_tx = 0.10;
     SimSession& s = start(unit);
     // Lost queries may leave the settings half loaded; a linked unit is enough to download.
-    ASSERT_TRUE(s.run_until([&] { return s.ctx().link.link_state != 0; })) << s.status();
+    ASSERT_TRUE(s.run_until([&] { return s.ctx().link.link_state != link::LINK_SEARCHING; }))
+        << s.status();
     // Then ten times faster ticks: the 2 s page retry comes after 200 ms, so some fifty lost
     // exchanges cost seconds, not minutes. (Not during the hunt: a probe every 30 ms would
     // outrun a slow machine's answer.)
@@ -192,13 +193,13 @@ TEST_F(EndToEnd, AMacroRecordedDuringADownloadHoldsTheRequestsSent) {
     const int index = s.item_index(ids::APPLICATION, name);
     ASSERT_GE(index, 0);
     s.window().user_select(ids::APPLICATION, index);
-    s.window().user_click(1019);
-    ASSERT_EQ(s.window().text(1019), "&Stop Recording");
+    s.window().user_click(ids::RECORD);
+    ASSERT_EQ(s.window().text(ids::RECORD), "&Stop Recording");
     s.window().user_click(ids::DOWNLOAD);
     ASSERT_TRUE(run_to_end(s, name)) << s.status();
     ASSERT_EQ(s.status(), name + " has been downloaded successfully");
-    s.window().user_click(1019);
-    EXPECT_EQ(s.window().text(1019), "Re&cord...");
+    s.window().user_click(ids::RECORD);
+    EXPECT_EQ(s.window().text(ids::RECORD), "Re&cord...");
 
     std::ifstream in(macro, std::ios::binary);
     const Bytes file((std::istreambuf_iterator<char>(in)), {});

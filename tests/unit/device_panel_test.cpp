@@ -220,7 +220,7 @@ TEST(DeviceChanges, UserSelectionSendsTypeAndCodeWhateverTheLinkState) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sent);
-        Rig rig;  // link_state 0: still searching
+        Rig rig;  // still searching
         int index = -1;
         for (int i = 0; i < rig.window.item_count(c.list); ++i)
             if (rig.window.item_text(c.list, i) == c.text) index = i;

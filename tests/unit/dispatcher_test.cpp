@@ -110,7 +110,8 @@ TEST(Dispatcher, ModeAndExitQuestions) {
         EXPECT_EQ(rig.host.boxes[0].caption, "Confirmation");
         EXPECT_EQ(rig.host.boxes[0].buttons, c.buttons);
         EXPECT_EQ(rig.host.boxes[0].icon, c.icon);
-        EXPECT_EQ(rig.ctx.link.link_state, c.resets ? 0 : 2);
+        EXPECT_EQ(rig.ctx.link.link_state,
+                  c.resets ? link::LINK_SEARCHING : link::LINK_SETTINGS_LOADED);
         if (c.resets) {
             EXPECT_EQ(rig.status(), "Establishing link to the VRK...");
         }

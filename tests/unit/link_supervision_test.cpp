@@ -44,7 +44,8 @@ TEST(LinkSupervision, ModemLines) {
         rig.port.lines = c.lines;
         rig.clock.advance(10);
         rig.tick();
-        EXPECT_EQ(rig.ctx.link.link_state, c.resets ? 0 : 2);
+        EXPECT_EQ(rig.ctx.link.link_state,
+                  c.resets ? link::LINK_SEARCHING : link::LINK_SETTINGS_LOADED);
         EXPECT_EQ(rig.window.text(ids::FIRMWARE_VERSION), c.resets ? "" : "2.15");
         if (c.resets) {
             // The hunt resumes from the rate that worked, at the next due probe.
