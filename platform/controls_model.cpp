@@ -192,7 +192,9 @@ void ControlsModel::select_edit_text(int id, int start, int end) {
     touch(c);
 }
 
-void ControlsModel::reserve_text(int id, std::size_t size) { get(id).text.reserve(size); }
+void ControlsModel::reserve_text(int id, std::size_t size) {
+    get(id).text.reserve(size);
+}
 
 void ControlsModel::show(int id, bool visible) {
     Control& c = get(id);

@@ -1,7 +1,5 @@
 // Which port is which: the USB identity read from a fake sysfs tree laid out as Linux lays it
 // out, and the stable names chosen from a fake /dev with udev's serial links.
-#include "platform/posix/port_identity.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/posix/port_identity.h"
 
 namespace vrk::platform::posix {
 namespace {
