@@ -12,19 +12,11 @@ rm -rf "$work"
 mkdir -p "$work"
 sim_pid=""
 trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null' EXIT
-fail() {
-    echo "FAILED: $*"
-    for f in "$work"/*.log; do echo "--- $f"; tail -n 20 "$f"; done
-    exit 1
-}
+. "$(dirname "$0")/e2e_common.sh"
 
 "$sim" --id WINEVRK1 --link "$link" --flash-out "$work/flash.bin" >"$work/sim.log" 2>&1 &
 sim_pid=$!
-for _ in $(seq 100); do
-    [ -L "$link" ] && break
-    sleep 0.1
-done
-[ -L "$link" ] || fail "the simulator made no link $link"
+wait_for 10 test -L "$link" || fail "the simulator made no link $link"
 cd "$work" || exit 1
 
 "$wine" "$vrk" --port COM1 info >"$work/info.log" 2>&1
@@ -42,9 +34,7 @@ rc=$?
 [ "$rc" -eq 2 ] || fail "vrk.exe --simulate exited with $rc, not the usage code 2"
 grep -q "pseudo-terminal" "$work/simulate.log" || fail "vrk.exe --simulate did not say why"
 
-kill "$sim_pid"
-wait "$sim_pid"
-sim_pid=""
+stop_sim
 cmp -n 5000 "$work/app.vr4" "$work/flash.bin" || fail "the unit's flash does not hold the image"
 
 # The line goes dead in the middle of a download (the unit's end closes, as an unplugged
@@ -52,20 +42,11 @@ cmp -n 5000 "$work/app.vr4" "$work/flash.bin" || fail "the unit's flash does not
 # vrk ends with the code for "no link".
 "$sim" --program-ms 50 --link "$link" --log "$work/lost-sim.log" >"$work/sim.log" 2>&1 &
 sim_pid=$!
-for _ in $(seq 100); do
-    [ -L "$link" ] && break
-    sleep 0.1
-done
+wait_for 10 test -L "$link" || fail "the simulator made no link $link"
 "$wine" "$vrk" --port COM1 download app.vr4 >"$work/lost.log" 2>&1 &
 vrk_pid=$!
-for _ in $(seq 300); do
-    grep -q "^2A " "$work/lost-sim.log" 2>/dev/null && break
-    sleep 0.1
-done
-grep -q "^2A " "$work/lost-sim.log" || fail "the download did not start"
-kill "$sim_pid"
-wait "$sim_pid"
-sim_pid=""
+wait_for 30 grep -qs "^2A " "$work/lost-sim.log" || fail "the download did not start"
+stop_sim
 wait "$vrk_pid"
 rc=$?
 [ "$rc" -eq 3 ] || fail "vrk.exe exited with $rc when the port was lost, not 3"

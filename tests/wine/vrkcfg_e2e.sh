@@ -19,20 +19,7 @@ cleanup() {
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
 }
 trap cleanup EXIT
-fail() {
-    echo "FAILED: $*"
-    for f in "$work"/*.log; do echo "--- $f"; tail -n 20 "$f"; done
-    exit 1
-}
-# Waits up to $1 seconds for the command after it to succeed. Polls; never a fixed wait.
-wait_for() {
-    local limit=$(($(date +%s) + $1))
-    shift
-    until "$@"; do
-        [ "$(date +%s)" -ge "$limit" ] && return 1
-        sleep 0.1
-    done
-}
+. "$(dirname "$0")/e2e_common.sh"
 window_named() { xdotool search --name "^$1\$" 2>/dev/null | head -n 1; }
 has_window() { [ -n "$(window_named "$1")" ]; }
 logged() { grep -q "$1" "$work/sim.log" 2>/dev/null; }
@@ -97,8 +84,6 @@ rc=$?
 [ "$rc" -eq 2 ] || fail "vrkcfg.exe --simulate exited with $rc, not the usage code 2"
 grep -q "pseudo-terminal" "$work/simulate.log" || fail "vrkcfg.exe --simulate did not say why"
 
-kill "$sim_pid"
-wait "$sim_pid"
-sim_pid=""
+stop_sim
 cmp -n 3000 "$work/images/TINY.vr4" "$work/flash.bin" || fail "the unit's flash does not hold the image"
 echo "vrkcfg.exe: port chosen, linked, ID sent, image downloaded; pictures in $out"
