@@ -93,7 +93,7 @@ bool transfer_running(Session& session) {
 
 std::span<const std::uint8_t> loaded_image(Session& session) {
     const auto& transfer = session.engine().transfer;
-    if (!transfer.image_loaded) return {};
+    if (!device::image_loaded(transfer)) return {};
     return std::span<const std::uint8_t>(transfer.image_buffer.data(), transfer.image_size);
 }
 

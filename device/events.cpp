@@ -124,6 +124,28 @@ std::string_view operation_name(OperationKind kind) {
     return "unknown";
 }
 
+std::string_view mode_name(UnitMode mode) {
+    switch (mode) {
+        case UnitMode::qb7:
+            return "qb7";
+        case UnitMode::application_running:
+            return "application_running";
+    }
+    return "unknown";
+}
+
+std::string_view loss_name(link::LinkLoss why) {
+    switch (why) {
+        case link::LinkLoss::modem_lines:
+            return "modem_lines";
+        case link::LinkLoss::mode_report:
+            return "mode_report";
+        case link::LinkLoss::port_lost:
+            return "port_lost";
+    }
+    return "unknown";
+}
+
 std::string_view setting_name(Setting setting) {
     switch (setting) {
         case Setting::unit_id:

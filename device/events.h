@@ -151,5 +151,7 @@ class UnitPrompts {
 [[nodiscard]] std::string_view phase_name(Phase phase);
 [[nodiscard]] std::string_view operation_name(OperationKind kind);
 [[nodiscard]] std::string_view setting_name(Setting setting);
+[[nodiscard]] std::string_view mode_name(UnitMode mode);
+[[nodiscard]] std::string_view loss_name(link::LinkLoss why);
 
 }  // namespace vrk::device

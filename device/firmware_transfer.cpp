@@ -84,7 +84,7 @@ std::uint32_t page_count(const TransferState& t) {
 }
 
 bool page_in_image(const TransferState& t, std::int32_t page) {
-    return t.image_loaded && page >= 0 && page <= last_page(t);
+    return image_loaded(t) && page >= 0 && page <= last_page(t);
 }
 
 PageKind kind_of(Phase phase) {
@@ -224,7 +224,7 @@ std::uint16_t read_u16(std::span<const std::uint8_t> message, std::size_t at) {
 
 void on_erase_done(Engine& e) {
     TransferState& t = e.transfer;
-    if (!t.image_loaded || t.image_size == 0) return;
+    if (!image_loaded(t)) return;
     switch (t.phase) {
         case Phase::comparing:
         case Phase::verifying:
@@ -245,7 +245,7 @@ void on_erase_done(Engine& e) {
 
 void on_page_programmed(Engine& e, std::uint32_t reported, bool wide) {
     TransferState& t = e.transfer;
-    if (!t.image_loaded) return;
+    if (!image_loaded(t)) return;
     // Before ERASE_DONE no page is outstanding, and during a compare none was programmed: an
     // acknowledgement then belongs to another operation.
     if (t.phase == Phase::erasing || t.phase == Phase::comparing || t.phase == Phase::verifying)
@@ -273,7 +273,7 @@ void on_page_programmed(Engine& e, std::uint32_t reported, bool wide) {
 
 void on_page_compared(Engine& e, bool matched, std::uint32_t reported) {
     TransferState& t = e.transfer;
-    if (!t.image_loaded) return;
+    if (!image_loaded(t)) return;
     if (t.phase == Phase::erasing || t.phase == Phase::programming) return;  // a download's
     const std::int32_t candidate = static_cast<std::int32_t>(reported) - 1;
     if (t.phase == Phase::idle) {
@@ -395,7 +395,6 @@ bool load_image(Engine& e, const std::string& path, const std::string& name, Ope
     t.image_buffer = std::move(fresh);
     t.image_size = static_cast<std::uint32_t>(length);
     t.image_name = name;
-    t.image_loaded = true;
     t.page_states.assign(page_count(t), PageState::waiting);
     t.pages_done = 0;
     // The progress texts never outgrow this; reserving now keeps the pages free of allocation.
@@ -430,7 +429,6 @@ void start_operation(Engine& e, OperationKind kind, const std::string& path,
         erase = {ERASE_BLOCKS, static_cast<std::uint8_t>(blocks & 0xFFu)};
     }
     t.phase = Phase::erasing;
-    t.last_page_command = erase[0];
     e.events.operation_started({kind, t.phase, t.image_name, t.image_size, page_count(t)});
     reset_page_states(t, PageKind::program);
     show(e, ERASING_TEXT);
@@ -500,7 +498,6 @@ void send_page(Engine& e, PageKind kind, std::int16_t page) {
               m.begin() + static_cast<std::ptrdiff_t>(header));
     std::fill(m.begin() + static_cast<std::ptrdiff_t>(header + count),
               m.begin() + static_cast<std::ptrdiff_t>(header + PAGE_SIZE), FILL_BYTE);
-    t.last_page_command = m[0];
     link::send_message(e.link, std::span<const std::uint8_t>(m.data(), header + PAGE_SIZE));
 }
 
@@ -534,7 +531,6 @@ void free_image(Engine& e) {
     std::vector<std::uint8_t>().swap(t.image_buffer);
     std::vector<PageState>().swap(t.page_states);
     t.image_size = 0;
-    t.image_loaded = false;
 }
 
 }  // namespace vrk::device

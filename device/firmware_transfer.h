@@ -47,10 +47,8 @@ struct TransferState {
     // The name shown in the texts for the image image_buffer holds, in full.
     std::string image_name;
     std::vector<std::uint8_t> image_buffer;  // the whole image, read once per operation
-    bool image_loaded = false;               // an image has been read at least once
-    std::uint32_t image_size = 0;
-    std::int16_t current_page = 0;       // the page last requested; negative once none remains
-    std::uint8_t last_page_command = 0;  // type of the last erase or page request
+    std::uint32_t image_size = 0;            // 0 until an image is read (an empty one never is)
+    std::int16_t current_page = 0;           // the page last requested; negative once none remains
     std::optional<std::uint32_t> operation_start_time;  // tick of the last progress
     std::optional<std::uint32_t> page_sent_time;        // tick the current page was last sent; none
                                                         // during the erase
@@ -99,6 +97,11 @@ void end_by_link_loss(Engine& engine, link::LinkLoss why);
 // Frees the image (start-up's shutdown). Replies that arrive afterwards find no image and are
 // ignored.
 void free_image(Engine& engine);
+
+// An image has been read (and not freed since): late replies can be answered from it.
+[[nodiscard]] inline bool image_loaded(const TransferState& t) {
+    return t.image_size != 0;
+}
 
 [[nodiscard]] inline bool operation_running(const TransferState& t) {
     return t.phase != Phase::idle;

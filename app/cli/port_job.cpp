@@ -33,22 +33,6 @@ int exit_code_of(device::Result result) {
     return EXIT_FAILED;
 }
 
-std::string_view loss_name(link::LinkLoss why) {
-    switch (why) {
-        case link::LinkLoss::modem_lines:
-            return "modem_lines";
-        case link::LinkLoss::mode_report:
-            return "mode_report";
-        case link::LinkLoss::port_lost:
-            return "port_lost";
-    }
-    return "unknown";
-}
-
-std::string_view mode_name(device::UnitMode mode) {
-    return mode == device::UnitMode::qb7 ? "qb7" : "application_running";
-}
-
 std::string_view command_name(Command command) {
     switch (command) {
         case Command::ports:
@@ -414,8 +398,8 @@ void PortJob::link_lost(link::LinkLoss why) {
     linked_ = false;
     if (why == link::LinkLoss::port_lost) port_lost_ = true;
     if (!was_linked && why != link::LinkLoss::port_lost) return;  // the hunt goes on
-    s_.output.json(event("link_lost").add("reason", loss_name(why)).text());
-    s_.output.note(2, device_ + ": the link is lost (" + std::string(loss_name(why)) + ")");
+    s_.output.json(event("link_lost").add("reason", device::loss_name(why)).text());
+    s_.output.note(2, device_ + ": the link is lost (" + std::string(device::loss_name(why)) + ")");
     if (stage_ == Stage::waiting_for_next) {
         link_gone_ = true;
         return;
@@ -489,7 +473,7 @@ void PortJob::setting_reported(const device::SettingReport& report) {
 }
 
 void PortJob::mode_reported(device::UnitMode mode) {
-    s_.output.json(event("mode").add("mode", mode_name(mode)).text());
+    s_.output.json(event("mode").add("mode", device::mode_name(mode)).text());
     if (stage_ != Stage::acting || outcome_) return;
     const bool wanted =
         (options_.command == Command::qb7 && mode == device::UnitMode::qb7) ||
