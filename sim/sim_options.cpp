@@ -73,6 +73,7 @@ std::string sim_usage() {
            "  --drop-rx P            probability that a received frame is lost\n"
            "  --drop-tx P            probability that a reply is not sent\n"
            "  --corrupt P            probability per byte sent that a bit flips\n"
+           "  --corrupt-rx P         probability per byte received that a bit flips\n"
            "  --stop-after N         stop answering after N page requests\n"
            "  --wrong-page           every 8th wide page acknowledgement names the page above\n"
            "  --flip-byte OFFSET     this flash byte loses a bit right after its page is\n"
@@ -160,6 +161,7 @@ ParseResult parse_sim_options(const std::vector<std::string>& args) {
         {"--drop-rx", probability(u.drop_rx)},
         {"--drop-tx", probability(u.drop_tx)},
         {"--corrupt", probability(u.corrupt)},
+        {"--corrupt-rx", probability(u.corrupt_rx)},
         {"--stop-after", Handler([&u](const std::string& v) -> std::string {
              std::uint32_t n = 0;
              if (!parse_integer(v, n)) return "expects a number of pages, not '" + v + "'";

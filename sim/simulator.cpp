@@ -126,6 +126,15 @@ void Simulator::Impl::take_bytes(std::span<const std::uint8_t> bytes, Clock::tim
     }
     for (std::uint8_t b : bytes) {
         rx_free += per_byte;
+        // Noise on the way in: only bytes the unit can hear at all draw from the generator, so
+        // a run with the same seed flips the same bits however the hunt went.
+        if (config.corrupt_rx > 0 && at_unit_speed()) {
+            std::lock_guard lock(mutex);
+            if (faults.chance(config.corrupt_rx)) {
+                b = static_cast<std::uint8_t>(b ^ (1u << (faults.next() % 8)));
+                ++stats.bytes_corrupted_rx;
+            }
+        }
         const auto message = link::frame_decoder(decoder, b);
         if (message.empty()) continue;
         Bytes copy(message.begin(), message.end());

@@ -37,6 +37,9 @@ struct UnitConfig {
     double drop_rx = 0;  // probability that a whole received frame is lost
     double drop_tx = 0;  // probability that a whole reply is not sent
     double corrupt = 0;  // probability, per wire byte sent, that one of its bits flips
+    // Probability, per wire byte received at the unit's speed, that one of its bits flips before
+    // the unit decodes it: page data programmed wrong, a request that names another page.
+    double corrupt_rx = 0;
     // After this many page requests (program or compare) the unit goes dead: no answer to
     // anything any more.
     std::optional<std::uint32_t> stop_after_pages;
@@ -65,7 +68,8 @@ struct LineRecord {
 struct SimStats {
     std::uint64_t frames_dropped_rx = 0;
     std::uint64_t replies_dropped_tx = 0;
-    std::uint64_t bytes_corrupted = 0;
+    std::uint64_t bytes_corrupted = 0;     // sent by the unit
+    std::uint64_t bytes_corrupted_rx = 0;  // received by the unit
     std::uint64_t wire_bytes_received = 0;  // at the unit's speed
     std::uint64_t wire_bytes_sent = 0;
     // With line time: how far behind the line the unit ran, in total (a received frame handled

@@ -51,7 +51,7 @@ std::string validate_config(const UnitConfig& c) {
     if (!is_line_speed(c.baud)) return "unsupported line speed " + std::to_string(c.baud);
     if (c.id.size() > 8) return "the unit ID holds at most 8 characters";
     if (c.id.find('\0') != std::string::npos) return "the unit ID cannot contain a NUL character";
-    for (double p : {c.drop_rx, c.drop_tx, c.corrupt}) {
+    for (double p : {c.drop_rx, c.drop_tx, c.corrupt, c.corrupt_rx}) {
         if (!(p >= 0 && p <= 1)) return "fault probabilities must lie between 0 and 1";
     }
     if (c.flash_size > MAX_FLASH_SIZE) return "the flash holds at most 16 MiB";

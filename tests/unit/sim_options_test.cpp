@@ -36,6 +36,8 @@ TEST(SimOptions, EveryOptionReachesItsSetting) {
                                       "0.2",
                                       "--corrupt",
                                       "0.001",
+                                      "--corrupt-rx",
+                                      "0.002",
                                       "--stop-after",
                                       "12",
                                       "--wrong-page",
@@ -74,6 +76,7 @@ TEST(SimOptions, EveryOptionReachesItsSetting) {
     EXPECT_DOUBLE_EQ(u.drop_rx, 0.1);
     EXPECT_DOUBLE_EQ(u.drop_tx, 0.2);
     EXPECT_DOUBLE_EQ(u.corrupt, 0.001);
+    EXPECT_DOUBLE_EQ(u.corrupt_rx, 0.002);
     ASSERT_TRUE(u.stop_after_pages.has_value());
     EXPECT_EQ(*u.stop_after_pages, 12u);
     EXPECT_TRUE(u.wrong_page);

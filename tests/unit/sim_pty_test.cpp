@@ -297,6 +297,22 @@ TEST(SimPty, LostRepliesAndCorruptedBytes) {
         }
         EXPECT_EQ(s.sim.stats().bytes_corrupted, clean.size());
     }
+    {
+        // On the way in: every byte the unit hears at its speed has a bit flipped before it is
+        // decoded, so the setting never arrives as sent.
+        UnitConfig c;
+        c.corrupt_rx = 1.0;
+        Started s{c};
+        ASSERT_TRUE(s.started);
+        ProgramEnd end(s.sim.device_path());
+        ASSERT_TRUE(end.port);
+        ASSERT_TRUE(end.port->configure(115200));
+        const Bytes sent = test::frame(hex("15 05"));
+        end.send(hex("15 05"));
+        ASSERT_TRUE(eventually([&] { return s.sim.stats().bytes_corrupted_rx == sent.size(); }));
+        EXPECT_NE(s.sim.internal_device(), 0x05);
+        for (const auto& m : s.sim.received_messages()) EXPECT_NE(m, hex("15 05"));
+    }
 }
 
 TEST(SimPty, StartRefusesBadConfigurationsAndASecondStart) {
