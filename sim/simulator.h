@@ -68,8 +68,8 @@ struct LineRecord {
 struct SimStats {
     std::uint64_t frames_dropped_rx = 0;
     std::uint64_t replies_dropped_tx = 0;
-    std::uint64_t bytes_corrupted = 0;     // sent by the unit
-    std::uint64_t bytes_corrupted_rx = 0;  // received by the unit
+    std::uint64_t bytes_corrupted = 0;      // sent by the unit
+    std::uint64_t bytes_corrupted_rx = 0;   // received by the unit
     std::uint64_t wire_bytes_received = 0;  // at the unit's speed
     std::uint64_t wire_bytes_sent = 0;
     // With line time: how far behind the line the unit ran, in total (a received frame handled
