@@ -148,7 +148,6 @@ void resume(Engine& e, Phase phase) {
     t.resumable = Phase::idle;
     e.events.operation_started(
         {t.kind, phase, t.image_name, t.image_size, page_count(t), /*resumed=*/true});
-    tell_progress(e);
 }
 
 // Moves the operation on to `page`: records the progress, shows the text, then sends. The send
