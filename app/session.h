@@ -96,9 +96,10 @@ class Session final : public MainWindowDriver {
     std::uint32_t next_reopen_time_ = 0;
     std::string port_name_;
     platform::ControlsModel window_;
-    std::unique_ptr<Context> ctx_;
+    // Declared before the context: the engine in it points at them, so they must outlive it.
     std::unique_ptr<WindowEvents> window_events_;
     std::unique_ptr<WindowPrompts> window_prompts_;
+    std::unique_ptr<Context> ctx_;
     bool shut_down_ = false;
 };
 

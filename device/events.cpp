@@ -9,19 +9,14 @@ void EventHub::add(EngineObserver& observer) {
         observers_.push_back(&observer);
 }
 
-void EventHub::remove(EngineObserver& observer) {
-    observers_.erase(std::remove(observers_.begin(), observers_.end(), &observer),
-                     observers_.end());
-}
-
 namespace {
 
-// An observer may remove itself (or add another) from inside an event: indexing keeps the walk
-// valid, and one added meanwhile hears from the next event on.
+// An observer may add another from inside an event: indexing keeps the walk valid where the
+// vector grows, and the one added hears from the next event on.
 template <typename Call>
 void each(const std::vector<EngineObserver*>& observers, Call call) {
     const std::size_t n = observers.size();
-    for (std::size_t i = 0; i < n && i < observers.size(); ++i) call(*observers[i]);
+    for (std::size_t i = 0; i < n; ++i) call(*observers[i]);
 }
 
 }  // namespace

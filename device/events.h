@@ -113,11 +113,11 @@ class EngineObserver {
     virtual void status_changed(std::string_view text) { (void)text; }
 };
 
-// Hands every event to every registered observer, in the order they were added.
+// Hands every event to every registered observer, in the order they were added. Observers stay
+// for the engine's life: each must outlive the engine it is added to.
 class EventHub final : public EngineObserver {
   public:
     void add(EngineObserver& observer);
-    void remove(EngineObserver& observer);
 
     void link_up(std::uint32_t baud) override;
     void link_lost(link::LinkLoss why) override;

@@ -1,29 +1,40 @@
 // Firmware download and compare.
 //
 // The unit's loader is strictly stop-and-wait: it answers each request once, and the page
-// number in its answer says which page it took, so the next request is always the page below
-// the one reported. Nothing here waits; every step runs from a command, a reply or the
-// watchdog.
+// number in its answer says which page it took, so the next request is the page below the one
+// reported. Nothing here waits; every step runs from a command, a reply or the watchdog.
 //
-// The line has no checksum, so a page number can arrive garbled. The protocol's rule (the
-// reported page decides the next) is kept, and bookkeeping is added on top: a page is done
-// only when a reply names it after it was sent, and when the unit reports page 0 while some
-// pages are not done, the highest of those goes next. A unit that answers in order never meets
-// the bookkeeping; one whose answers are garbled cannot make a download report success for
-// pages it never took.
+// The line has no checksum, and a slow or noisy line delivers answers late, twice or garbled:
+// the answer to a page sent again after 2 s comes after the next page has gone, a flipped bit
+// names another page or turns a match flag into something else. So a reply is believed only
+// when it answers the request in flight. A page is done only when a reply names it after it
+// was sent in this phase; an acknowledgement of a page already done or above the one in flight
+// is old or garbled and changes nothing (the page in flight has its own retry); one naming a
+// page below the one in flight that is not done is the unit's word that it took that page, and
+// the download goes on below it, the pages skipped being sent once the bottom is reached. The
+// download ends only when every page is done. A compare reply counts only for the page asked,
+// and one that does not say "match" at once has the page asked again until two replies agree,
+// so that one garbled byte neither passes a differing page nor rejects a good one. A unit that
+// answers in order never meets any of this: it sees the same bytes as ever.
 //
 // Every page request is built in one buffer that lives as long as the engine, and the texts
 // that change per page are built in one string whose capacity stays, so a running transfer
 // allocates nothing per page.
 //
-// Replies are taken from the unit as they come, also late ones (a slow erase may answer after
-// the time-out, and that must still start programming), but never one of another operation
-// than the running one, and never a page number that points outside the image.
+// Late replies are taken up when they answer what was in flight when the time limit or a lost
+// link ended the operation (a slow erase may answer after the time-out, and that must still
+// start programming), never after an end the unit or the user decided, never one of another
+// operation, and never a page number outside the image.
+//
+// The time limits count from the moment a request has left the PC, which the link works out
+// (a 260-byte page takes 2.2 s to leave at 1200 baud, and a write may return long before): a
+// retry due 2 s after the write began would go out before the unit had even received the page.
 #include "device/firmware_transfer.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <initializer_list>
 #include <memory>
 #include <new>
 #include <utility>
@@ -113,9 +124,8 @@ std::string_view retry_text(Phase phase) {
     }
 }
 
-void reset_page_states(TransferState& t, PageKind kind) {
+void reset_page_states(TransferState& t) {
     std::fill(t.page_states.begin(), t.page_states.end(), PageState::waiting);
-    t.page_states_for = kind;
     t.pages_done = 0;
 }
 
@@ -126,32 +136,37 @@ void tell_progress(Engine& e) {
 // Enters a page phase with every page still to do.
 void enter_page_phase(Engine& e, Phase phase) {
     e.transfer.phase = phase;
-    reset_page_states(e.transfer, kind_of(phase));
+    reset_page_states(e.transfer);
     tell_progress(e);
 }
 
-// A reply that arrived while no operation ran takes up the operation it answers.
-void resume(Engine& e, Phase phase, OperationKind kind) {
+// A reply that arrived while no operation ran takes up the operation it answers, in the phase
+// the time limit or the lost link ended.
+void resume(Engine& e, Phase phase) {
     TransferState& t = e.transfer;
-    t.kind = kind;
     t.phase = phase;
+    t.resumable = Phase::idle;
     e.events.operation_started(
-        {kind, phase, t.image_name, t.image_size, page_count(t), /*resumed=*/true});
+        {t.kind, phase, t.image_name, t.image_size, page_count(t), /*resumed=*/true});
 }
 
 // Moves the operation on to `page`: records the progress, shows the text, then sends. The send
 // comes last so that everything the request stands for is in place before any byte leaves (a
-// failed macro write shows a box from inside the send, and the window keeps running meanwhile).
+// failed macro write shows a box from inside the send, and the window keeps running meanwhile);
+// the time stamps then move on to when the request will have left.
 void advance_to(Engine& e, std::int32_t page, std::string_view mark = {}) {
     TransferState& t = e.transfer;
     t.current_page = static_cast<std::int16_t>(page);
+    t.compare_replies = 0;
     show_page_text(e, first_text(t.phase), page, mark);
     const std::uint32_t now = e.clock.tick_ms();
     t.operation_start_time = now;
     t.page_sent_time = now;
     auto& state = t.page_states[static_cast<std::size_t>(page)];
     if (state == PageState::waiting) state = PageState::sent;
-    send_page(e, kind_of(t.phase), t.current_page);
+    const std::uint32_t left = send_page(e, kind_of(t.phase), t.current_page);
+    t.operation_start_time = left;
+    t.page_sent_time = left;
     e.events.page_sent({t.phase, page, /*retry=*/false});
 }
 
@@ -160,31 +175,43 @@ void resend_current(Engine& e) {
     TransferState& t = e.transfer;
     if (!page_in_image(t, t.current_page)) return;
     show_page_text(e, retry_text(t.phase), t.current_page);
-    t.page_sent_time = e.clock.tick_ms();
-    send_page(e, kind_of(t.phase), t.current_page);
+    t.page_sent_time = send_page(e, kind_of(t.phase), t.current_page);
     e.events.page_sent({t.phase, t.current_page, /*retry=*/true});
 }
 
+PageState state_of(const TransferState& t, std::int32_t page) {
+    return t.page_states[static_cast<std::size_t>(page)];
+}
+
 // Counts the page a reply named, when it was sent in this phase and not yet done.
-void mark_done(Engine& e, std::uint32_t reported) {
+void mark_done(Engine& e, std::int32_t reported) {
     TransferState& t = e.transfer;
-    if (reported >= t.page_states.size()) return;
-    PageState& state = t.page_states[reported];
+    PageState& state = t.page_states[static_cast<std::size_t>(reported)];
     if (state != PageState::sent) return;
     state = PageState::done;
     ++t.pages_done;
     tell_progress(e);
 }
 
-// The page to send after a reply that points at `candidate` (the reported page minus 1): that
-// page, as the protocol has it; once page 0 has been reported, the highest page not yet done.
-// -1 when every page is done.
-std::int32_t next_page(const TransferState& t, std::int32_t candidate) {
-    if (candidate >= 0) return candidate;
+// The page to send after a reply that named `reported`: the highest page below it not yet
+// done (the page below, for a unit that answers in order); when none is left below, the
+// highest page not yet done, skipped earlier. -1 when every page is done.
+std::int32_t next_page(const TransferState& t, std::int32_t reported) {
     if (t.pages_done >= page_count(t)) return -1;
-    for (std::int32_t page = last_page(t); page >= 0; --page)
-        if (t.page_states[static_cast<std::size_t>(page)] != PageState::done) return page;
+    for (std::int32_t page = reported - 1; page >= 0; --page)
+        if (state_of(t, page) != PageState::done) return page;
+    for (std::int32_t page = last_page(t); page > reported; --page)
+        if (state_of(t, page) != PageState::done) return page;
     return -1;
+}
+
+// Whether a reply while none runs answers the page that was in flight when the operation of
+// one of `phases` was ended by the time limit or a lost link.
+bool answers_page_left_in_flight(const TransferState& t, std::int32_t reported,
+                                 std::initializer_list<Phase> phases) {
+    if (std::find(phases.begin(), phases.end(), t.resumable) == phases.end()) return false;
+    return reported == t.current_page && page_in_image(t, reported) &&
+           state_of(t, reported) == PageState::sent;
 }
 
 enum class Tell { text_and_beep, silently };
@@ -197,6 +224,10 @@ void end_operation(Engine& e, Result result, std::string_view text, Tell tell) {
         e.host.beep();
     }
     const OperationKind kind = t.kind;
+    // Only an end the unit or the user did not decide leaves something a late reply may answer.
+    const bool undecided = result == Result::not_responding || result == Result::link_lost ||
+                           result == Result::port_lost;
+    t.resumable = undecided ? t.phase : Phase::idle;
     t.phase = Phase::idle;
     t.operation_start_time.reset();
     t.page_sent_time.reset();
@@ -226,74 +257,93 @@ void on_erase_done(Engine& e) {
     TransferState& t = e.transfer;
     if (!image_loaded(t)) return;
     switch (t.phase) {
+        case Phase::erasing:
+            break;
+        case Phase::idle:
+            // The erase answered after the time limit: programming starts all the same.
+            if (t.resumable != Phase::erasing) return;
+            resume(e, Phase::programming);
+            break;
+        case Phase::programming:
+            // Erased already: a second answer (or a garbled reply that reads as one) must not
+            // throw away every page done and start again.
         case Phase::comparing:
         case Phase::verifying:
             return;  // a compare sent no erase
-        case Phase::idle:
-            // The erase answered after the time limit: programming starts all the same.
-            resume(e, Phase::programming,
-                   t.kind == OperationKind::compare ? OperationKind::download : t.kind);
-            break;
-        case Phase::erasing:
-        case Phase::programming:
-            break;
     }
     // The flash has just been erased: every page is to be programmed.
     enter_page_phase(e, Phase::programming);
     advance_to(e, last_page(t));
 }
 
-void on_page_programmed(Engine& e, std::uint32_t reported, bool wide) {
+void on_page_programmed(Engine& e, std::uint32_t reported_number, bool wide) {
     TransferState& t = e.transfer;
-    if (!image_loaded(t)) return;
+    if (!image_loaded(t) || reported_number > static_cast<std::uint32_t>(last_page(t))) return;
+    const auto reported = static_cast<std::int32_t>(reported_number);
+    if (t.phase == Phase::idle) {
+        if (!answers_page_left_in_flight(t, reported, {Phase::programming})) return;
+        resume(e, Phase::programming);
+    }
     // Before ERASE_DONE no page is outstanding, and during a compare none was programmed: an
     // acknowledgement then belongs to another operation.
-    if (t.phase == Phase::erasing || t.phase == Phase::comparing || t.phase == Phase::verifying)
-        return;
-    const std::int32_t candidate = static_cast<std::int32_t>(reported) - 1;
-    if (candidate > last_page(t)) return;  // beyond the image: garbled or hostile
-    if (t.phase == Phase::idle) {
-        if (reported == 0) return;  // nothing left to take up
-        if (t.page_states_for != PageKind::program) reset_page_states(t, PageKind::program);
-        resume(e, Phase::programming,
-               t.kind == OperationKind::compare ? OperationKind::download : t.kind);
-        tell_progress(e);
-    }
-    // The unit took another page than the one sent (a lost request and a late answer, for
-    // instance). Its word decides what comes next; the mark tells the person watching.
-    const bool other_page = wide && reported != static_cast<std::uint16_t>(t.current_page);
+    if (t.phase != Phase::programming) return;
+    // A page done already (a late answer to a request sent twice) or above the page in flight
+    // (sent before it, or a garbled number) tells nothing new: the page in flight waits for
+    // its own answer, or its retry.
+    if (reported > t.current_page || state_of(t, reported) == PageState::done) return;
+    // Below the page in flight and not done: the unit took another page than the one sent. Its
+    // word decides where the download goes on; the mark tells the person watching.
+    const bool other_page = reported != t.current_page;
     mark_done(e, reported);
-    const std::int32_t next = next_page(t, candidate);
+    const std::int32_t next = next_page(t, reported);
     if (next < 0) {
         finish_programming(e);
         return;
     }
-    advance_to(e, next, other_page ? WRONG_PAGE_MARK : "");
+    advance_to(e, next, wide && other_page ? WRONG_PAGE_MARK : "");
 }
 
-void on_page_compared(Engine& e, bool matched, std::uint32_t reported) {
+// The verdict on the page in flight once the flags reported for it so far are known: none yet
+// (ask again), a match or a difference.
+enum class Verdict { ask_again, match, different };
+
+Verdict compare_verdict(const TransferState& t) {
+    const auto flags = std::span(t.compare_flags).first(t.compare_replies);
+    if (flags.size() == 1 && flags[0] == MATCH_FLAG) return Verdict::match;
+    if (flags.size() >= 2 && flags[flags.size() - 1] == flags[flags.size() - 2])
+        return flags.back() == DIFFERENT_FLAG ? Verdict::different : Verdict::match;
+    return flags.size() < MAX_COMPARE_REPLIES ? Verdict::ask_again : Verdict::different;
+}
+
+void on_page_compared(Engine& e, std::uint8_t flag, std::uint32_t reported_number) {
     TransferState& t = e.transfer;
-    if (!image_loaded(t)) return;
-    if (t.phase == Phase::erasing || t.phase == Phase::programming) return;  // a download's
-    const std::int32_t candidate = static_cast<std::int32_t>(reported) - 1;
+    if (!image_loaded(t) || reported_number > static_cast<std::uint32_t>(last_page(t))) return;
+    const auto reported = static_cast<std::int32_t>(reported_number);
     if (t.phase == Phase::idle) {
-        // Only a match of a page above 0 has anything left to take up.
-        if (!matched || reported == 0 || candidate > last_page(t)) return;
-        if (t.page_states_for != PageKind::compare) reset_page_states(t, PageKind::compare);
-        const OperationKind kind =
-            t.kind == OperationKind::download ? OperationKind::compare : t.kind;
-        resume(e, kind == OperationKind::download_and_verify ? Phase::verifying : Phase::comparing,
-               kind);
-        tell_progress(e);
+        // Only a plain match of the page left in flight, before it was ever asked again, is
+        // something to take up; whatever else is an old question's answer.
+        if (flag != MATCH_FLAG || t.compare_replies != 0 ||
+            !answers_page_left_in_flight(t, reported, {Phase::comparing, Phase::verifying}))
+            return;
+        resume(e, t.resumable);
     }
-    if (!matched) {
-        // One differing page decides it; the rest need not be asked about.
-        end_with(e, Result::mismatch, MISMATCH_TEXT);
-        return;
+    if (t.phase != Phase::comparing && t.phase != Phase::verifying) return;  // a download's
+    // Another page than the one asked: an old answer or a garbled number.
+    if (reported != t.current_page) return;
+    t.compare_flags[t.compare_replies++] = flag;
+    switch (compare_verdict(t)) {
+        case Verdict::ask_again:
+            // Asked again at once; the time limit goes on counting from the last page decided.
+            resend_current(e);
+            return;
+        case Verdict::different:
+            end_with(e, Result::mismatch, MISMATCH_TEXT);
+            return;
+        case Verdict::match:
+            break;
     }
-    if (candidate > last_page(t)) return;
     mark_done(e, reported);
-    const std::int32_t next = next_page(t, candidate);
+    const std::int32_t next = next_page(t, reported);
     if (next < 0) {
         t.current_page = -1;
         end_with(e, Result::success,
@@ -430,12 +480,14 @@ void start_operation(Engine& e, OperationKind kind, const std::string& path,
     }
     t.phase = Phase::erasing;
     e.events.operation_started({kind, t.phase, t.image_name, t.image_size, page_count(t)});
-    reset_page_states(t, PageKind::program);
+    reset_page_states(t);
     show(e, ERASING_TEXT);
-    // The erase is never sent again: only the no-progress limit watches it.
+    // The erase is never sent again: only the no-progress limit watches it, from the moment
+    // the request has left.
     t.operation_start_time = e.clock.tick_ms();
     t.page_sent_time.reset();
     link::send_message(e.link, erase);
+    t.operation_start_time = e.link.line_free;
 }
 
 void start_download(Engine& e) {
@@ -468,16 +520,16 @@ void on_transfer_reply(Engine& e, std::span<const std::uint8_t> message) {
             break;
         case PAGE_COMPARED:
             if (message.size() == PAGE_COMPARED_LENGTH)
-                on_page_compared(e, message[1] != 0, read_u16(message, 2));
+                on_page_compared(e, message[1], read_u16(message, 2));
             break;
         default:
             break;
     }
 }
 
-void send_page(Engine& e, PageKind kind, std::int16_t page) {
+std::uint32_t send_page(Engine& e, PageKind kind, std::int16_t page) {
     TransferState& t = e.transfer;
-    if (!page_in_image(t, page)) return;
+    if (!page_in_image(t, page)) return e.link.line_free;
     auto& m = t.page_message;
     const auto page_number = static_cast<std::uint16_t>(page);
     std::size_t header = WIDE_HEADER;
@@ -499,18 +551,24 @@ void send_page(Engine& e, PageKind kind, std::int16_t page) {
     std::fill(m.begin() + static_cast<std::ptrdiff_t>(header + count),
               m.begin() + static_cast<std::ptrdiff_t>(header + PAGE_SIZE), FILL_BYTE);
     link::send_message(e.link, std::span<const std::uint8_t>(m.data(), header + PAGE_SIZE));
+    return e.link.line_free;
 }
 
 void transfer_watchdog(Engine& e) {
     TransferState& t = e.transfer;
     if (!operation_running(t) || !t.operation_start_time) return;
     const std::uint32_t now = e.clock.tick_ms();
-    if (now - *t.operation_start_time > NO_PROGRESS_LIMIT_MS) {
+    // By signed difference: a stamp still ahead (the request is still on the line) is not
+    // overdue, where an unsigned one would read it as some 49 days old.
+    const auto past = [now](std::uint32_t stamp, std::uint32_t limit) {
+        return static_cast<std::int32_t>(now - stamp) > static_cast<std::int32_t>(limit);
+    };
+    if (past(*t.operation_start_time, NO_PROGRESS_LIMIT_MS)) {
         // Nothing more is sent to the unit; no retry in this cycle.
         end_with(e, Result::not_responding, NOT_RESPONDING_TEXT);
         return;
     }
-    if (!t.page_sent_time || now - *t.page_sent_time <= PAGE_RETRY_MS) return;
+    if (!t.page_sent_time || !past(*t.page_sent_time, PAGE_RETRY_MS)) return;
     resend_current(e);
 }
 

@@ -1,11 +1,12 @@
 // Firmware download and compare: erase, then program page by page from the last page down to
 // page 0, or compare page by page; a download with verify compares every page after
-// programming. Stop-and-wait: one request is outstanding at any time and the page number in
-// each reply decides which page goes next.
+// programming. Stop-and-wait: one request is outstanding at any time, and a reply is believed
+// only when it answers the request in flight.
 //
 // The engine is a state machine over Phase. Replies enter through on_transfer_reply, which
-// checks them against the phase; an operation ends in exactly one place, end_operation, with a
-// Result that the observers are told.
+// checks them against the phase and the page in flight; an operation ends in exactly one place,
+// end_operation, with a Result that the observers are told. Its time limits count from the
+// moment a request has left the PC (the link's line_free), not from when its write began.
 #pragma once
 
 #include <array>
@@ -30,6 +31,12 @@ inline constexpr std::uint32_t MAX_IMAGE_SIZE = 8'388'608;  // 32,768 pages: the
 inline constexpr std::uint32_t ERASE_BLOCK_SIZE = 65'536;
 inline constexpr std::uint32_t PAGE_RETRY_MS = 2'000;
 inline constexpr std::uint32_t NO_PROGRESS_LIMIT_MS = 30'000;
+// The match flag of PAGE_COMPARED that settles a page on its own; 0x00 says it differs.
+inline constexpr std::uint8_t MATCH_FLAG = 0x01;
+inline constexpr std::uint8_t DIFFERENT_FLAG = 0x00;
+// A page whose first compare reply was not MATCH_FLAG is asked again until two replies in a row
+// carry the same flag; after this many replies without such a pair it counts as different.
+inline constexpr std::size_t MAX_COMPARE_REPLIES = 4;
 
 enum class PageKind { program, compare };
 
@@ -48,14 +55,22 @@ struct TransferState {
     std::string image_name;
     std::vector<std::uint8_t> image_buffer;  // the whole image, read once per operation
     std::uint32_t image_size = 0;            // 0 until an image is read (an empty one never is)
-    std::int16_t current_page = 0;           // the page last requested; negative once none remains
-    std::optional<std::uint32_t> operation_start_time;  // tick of the last progress
-    std::optional<std::uint32_t> page_sent_time;        // tick the current page was last sent; none
-                                                        // during the erase
-    // One entry per page, for the phase whose kind `page_states_for` says (programming or
-    // comparing, verifying counting as comparing); sized at load, so no page allocates.
+    std::int16_t current_page = 0;  // the page in flight, the one a retry sends again; negative
+                                    // once none remains
+    // Tick of the last progress: when the request it sent has left the PC.
+    std::optional<std::uint32_t> operation_start_time;
+    // Tick the current page's request last left the PC; none during the erase.
+    std::optional<std::uint32_t> page_sent_time;
+    // The flags the unit has reported for the page in flight while it is compared, in order.
+    std::array<std::uint8_t, MAX_COMPARE_REPLIES> compare_flags{};
+    std::size_t compare_replies = 0;
+    // The phase an operation was in when the time limit or a lost link ended it: a late reply
+    // to the request then in flight may take it up again. Idle when the last end was final (a
+    // result the unit or the user decided) or nothing has run.
+    Phase resumable = Phase::idle;
+    // One entry per page, for the page phase running or last run (programming, comparing or
+    // verifying); sized at load, so no page allocates.
     std::vector<PageState> page_states;
-    PageKind page_states_for = PageKind::program;
     std::uint32_t pages_done = 0;
     // Page requests are built here: storage that lasts the whole run, no allocation per page.
     std::array<std::uint8_t, link::messages::LONGEST_SENT_MESSAGE> page_message{};
@@ -81,13 +96,27 @@ void start_operation(Engine& engine, OperationKind kind, const std::string& path
 void cancel_operation(Engine& engine);
 
 // The one entry for the unit's transfer replies (ERASE_DONE, PAGE_PROGRAMMED,
-// PAGE_PROGRAMMED_WIDE, PAGE_COMPARED at their exact lengths). A reply of another operation
-// than the running one is dropped: it is no progress. One that arrives while none runs takes up
-// the operation it belongs to, as the unit's late answer to a request that timed out.
+// PAGE_PROGRAMMED_WIDE, PAGE_COMPARED at their exact lengths). A reply is progress only when it
+// answers the exchange in flight; any other is dropped, sends nothing and does not hold off the
+// time limit:
+// - ERASE_DONE only while erasing (once programming runs, the flash is not erased again);
+// - an acknowledgement of the page in flight, or of a page below it not yet done (the unit took
+//   another page than the one sent: the download goes on below the named page, and the pages
+//   skipped are sent later), never of a page already done, above the one in flight or outside
+//   the image; a download ends once every page is done;
+// - PAGE_COMPARED only for the page asked: MATCH_FLAG as its first reply is a match; any other
+//   flag has the page asked again at once, and the first flag two replies in a row carry
+//   decides (DIFFERENT_FLAG: different, any other: a match), MAX_COMPARE_REPLIES without such a
+//   pair: different.
+// While none runs, a reply takes up the operation the time limit or a lost link ended, when it
+// answers the request that was in flight then: a late ERASE_DONE starts programming, a late
+// acknowledgement or match of the page in flight goes on from there.
 void on_transfer_reply(Engine& engine, std::span<const std::uint8_t> message);
 
-// Called by the poll cycle on every cycle that dispatched no message: the 2 s page retry and
-// the 30 s limit without progress. Does nothing while no operation runs.
+// Called by the poll cycle on every cycle that dispatched no message: the page retry more than
+// 2 s after the page's request has left, and the limit of 30 s without progress. A time stamp
+// still ahead (a request still crossing the line) is not overdue. Does nothing while no
+// operation runs.
 void transfer_watchdog(Engine& engine);
 
 // The link went away: a running operation ends without a beep (link lost) or, for a port that
@@ -144,7 +173,7 @@ inline constexpr const char* PORT_GONE_TEXT = "The port %s is gone: reconnect th
                               OperationKind kind);
 // Builds the request for `page` in page_message and sends it: PROGRAM_PAGE below page 256,
 // PROGRAM_PAGE_WIDE from 256, COMPARE_PAGE for a compare. A page outside the image sends
-// nothing.
-void send_page(Engine& engine, PageKind kind, std::int16_t page);
+// nothing. Returns the tick at which the request will have left the PC.
+std::uint32_t send_page(Engine& engine, PageKind kind, std::int16_t page);
 
 }  // namespace vrk::device

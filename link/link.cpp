@@ -25,8 +25,21 @@ void set_receive_hook(Link& link, ReceiveHook* hook) {
     link.capture.cut = false;
 }
 
+std::uint32_t wire_time_ms(std::size_t wire_bytes, std::uint32_t baud) {
+    if (baud == 0) return 0;
+    const std::uint64_t bit_ms = std::uint64_t{wire_bytes} * BITS_PER_WIRE_BYTE * 1000;
+    return static_cast<std::uint32_t>((bit_ms + baud - 1) / baud);
+}
+
+std::uint32_t later_tick(std::uint32_t a, std::uint32_t b) {
+    return static_cast<std::int32_t>(b - a) > 0 ? b : a;
+}
+
 void send_message(Link& link, std::span<const std::uint8_t> message) {
     if (message.empty()) return;
+    // Taken before the write: a write that blocks until its bytes have gone and one that only
+    // queues them must give the same time.
+    const std::uint32_t start = link.clock.tick_ms();
     // The recorder sees the message as the program built it, before any wire byte goes out.
     for (SendHook* hook : link.hooks)
         if (hook != nullptr) hook->before_send(message);
@@ -36,6 +49,7 @@ void send_message(Link& link, std::span<const std::uint8_t> message) {
         const auto status = link.port->write(wire.subspan(at, std::min(TX_WRITE_LIMIT, size - at)));
         if (status == platform::IoStatus::lost) link.port_lost = true;
     }
+    link.line_free = later_tick(start, link.line_free) + wire_time_ms(size, link.current_baud);
     // Told only now, with the frame on its way: a hook may open a box whose event loop keeps
     // the program running, and the message must not change under us meanwhile.
     for (SendHook* hook : link.hooks)
@@ -54,7 +68,10 @@ void start_link(Link& link) {
     link.reader = PortReader{};
     link.decoder = FrameDecoder{};
     // The first probe goes out at once, at 115200; the hunt moves on 300 ms later.
-    link.next_probe_time = link.clock.tick_ms() + PROBE_INTERVAL_MS;
+    const std::uint32_t now = link.clock.tick_ms();
+    link.line_free = now;  // a new port: nothing of ours is on its line
+    link.last_probe_time = now;
+    link.next_probe_time = now + PROBE_INTERVAL_MS;
     send_id_query(link);
 }
 
@@ -73,10 +90,15 @@ void mark_settings_loaded(Link& link) {
 
 void lose_link(Link& link, LinkLoss why) {
     if (link.link_state != LINK_SEARCHING) {
-        // The last probe was sent when the link came up, perhaps weeks ago: the next one is
-        // due now. Left as it was, a due time more than 2^31 ms old would read as lying in the
-        // future and hold the hunt back for as long again.
-        link.next_probe_time = link.clock.tick_ms();
+        // The probes keep their spacing: the next is due 300 ms after the last one, at once
+        // when that has passed. The last probe may lie weeks back (when the link came up), so
+        // the time since it is taken as an unsigned difference: right for 49 days, and past
+        // that wrong by at most one spacing. A due time compared by signed difference instead
+        // would read a probe more than 2^31 ms old as lying ahead and hold the hunt back.
+        const std::uint32_t now = link.clock.tick_ms();
+        const std::uint32_t since = now - link.last_probe_time;
+        link.next_probe_time =
+            since >= PROBE_INTERVAL_MS ? now : link.last_probe_time + PROBE_INTERVAL_MS;
     }
     link.link_state = LINK_SEARCHING;
     if (link.observer != nullptr) link.observer->link_lost(why);

@@ -7,6 +7,14 @@
 // byte leaves (the macro recorder records there) and again once the frame is out (with the
 // wire bytes, for a trace). The link tells its observer when the unit is found and when it is
 // lost; what that means for the window and a running transfer is the device layer's business.
+//
+// The link also keeps the time its line will be free: a write hands the bytes to the driver and
+// may return long before they have crossed the line (a 260-byte page takes 2.2 s at 1200 baud),
+// or may block until they have, depending on the platform. The protocol's time limits count
+// from the moment a request has left, so the link works that moment out itself, from the
+// frame's size and the line speed, the same on every platform. The port is never asked: a
+// driver's queue count misses the bytes in a USB adapter's own buffer, and a pseudo-terminal
+// reports none at all.
 #pragma once
 
 #include <array>
@@ -33,6 +41,8 @@ inline constexpr std::size_t MAX_SEND_HOOKS = 4;
 
 inline constexpr std::uint32_t START_BAUD = 115200;
 inline constexpr std::uint32_t PROBE_INTERVAL_MS = 300;
+// An 8N1 byte on the wire: a start bit, 8 data bits and a stop bit.
+inline constexpr std::uint32_t BITS_PER_WIRE_BYTE = 10;
 
 enum LinkStateValue : std::int32_t {
     LINK_SEARCHING = 0,        // hunting: probing rate after rate
@@ -110,9 +120,15 @@ struct Link {
     // again, and start_link on the new port clears this.
     bool port_lost = false;
 
+    // The tick at which the last byte handed to the port will have gone onto the line. Moved up
+    // to the present by every poll cycle once it has passed, so that it never grows old enough
+    // for the tick's wrap to make it read as lying ahead.
+    std::uint32_t line_free = 0;
+
     std::int32_t link_state = LINK_SEARCHING;
     std::uint32_t current_baud = START_BAUD;
     std::uint32_t next_probe_time = 0;
+    std::uint32_t last_probe_time = 0;  // when the last probe was sent
 
     std::array<SendHook*, MAX_SEND_HOOKS> hooks{};
     LinkObserver* observer = nullptr;
@@ -125,11 +141,22 @@ void remove_send_hook(Link& link, SendHook& hook);
 // Sets the one receive hook (null removes it).
 void set_receive_hook(Link& link, ReceiveHook* hook);
 
+// Milliseconds that `wire_bytes` take on the line at `baud`, 10 bit times a byte, rounded up; 0
+// at a rate of 0 (a port never configured has no speed to go by).
+[[nodiscard]] std::uint32_t wire_time_ms(std::size_t wire_bytes, std::uint32_t baud);
+
+// The later of two ticks, compared by difference: the tick wraps.
+[[nodiscard]] std::uint32_t later_tick(std::uint32_t a, std::uint32_t b);
+
 // Frames one message and hands its wire bytes to the port, in writes of at most 512 bytes. Hooks
 // see it before and after. An empty message sends nothing and reaches no hook. A failed write is
 // not made good here: lost frames are recovered by the probe repetition and the page retry,
 // which is how the unit's protocol is built. A write that finds the device gone sets port_lost,
 // and no byte goes to the port after that.
+//
+// Afterwards line_free is when the frame's last byte will have gone: the frame starts onto the
+// line when its write begins, or when the line is free of the frames before it, whichever is
+// later, and takes its wire time at current_baud.
 void send_message(Link& link, std::span<const std::uint8_t> message);
 
 // The probe: an ID query, an ID message with an empty ID.
@@ -145,7 +172,7 @@ void mark_linked(Link& link);
 // too when it was still on (the observer is told the link is up).
 void mark_settings_loaded(Link& link);
 // Back to searching, and the observer told (also when already searching). The rate stays: the
-// hunt resumes from it at the next due probe.
+// hunt resumes from it, 300 ms after the last probe, or at once when that time has passed.
 void lose_link(Link& link, LinkLoss why);
 
 }  // namespace vrk::link

@@ -40,6 +40,10 @@ bool reached(std::uint32_t now, std::uint32_t due) {
 }  // namespace
 
 int poll_port(Link& link, PollClient& client) {
+    // Once the line has emptied, its free time follows the present, so that after weeks without
+    // a write it is not a tick so old that it would read as lying ahead.
+    const std::uint32_t now = link.clock.tick_ms();
+    link.line_free = later_tick(now, link.line_free);
     if (link.port_lost) {
         client.on_quiet_cycle();
         return 0;
@@ -77,8 +81,9 @@ int poll_port(Link& link, PollClient& client) {
     if (link.link_state == LINK_SEARCHING && reached(link.clock.tick_ms(), link.next_probe_time)) {
         link.current_baud = next_baud(link.current_baud);
         (void)link.port->set_baud_rate(link.current_baud);
+        link.last_probe_time = link.clock.tick_ms();
         send_id_query(link);
-        link.next_probe_time = link.clock.tick_ms() + PROBE_INTERVAL_MS;
+        link.next_probe_time = link.last_probe_time + PROBE_INTERVAL_MS;
     }
     if (link.link_state != LINK_SEARCHING) {
         // A unit that is unplugged drops both lines. A port that cannot tell (a pseudo-terminal,

@@ -66,7 +66,11 @@ class SerialPort {
     // returned with the count, and the failure shows at the next read.
     [[nodiscard]] virtual ReadResult read(std::span<std::uint8_t> buffer) = 0;
 
-    // Writes the whole buffer, within a time bound; failed when not all of it was taken.
+    // Writes the whole buffer, within a time bound; failed when not all of it was taken. A write
+    // may return as soon as the driver has taken the bytes, long before they have crossed the
+    // line at a slow rate, or only once they have gone: the port promises neither and is never
+    // asked when they will have gone. The link works that out from the byte count and the line
+    // speed (link/link.h), and the protocol's time limits count from there.
     virtual IoStatus write(std::span<const std::uint8_t> bytes) = 0;
 
     // CTS and DSR, or nullopt when the device cannot tell (a pseudo-terminal) or the read failed.

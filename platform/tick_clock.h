@@ -9,7 +9,10 @@ class TickClock {
   public:
     virtual ~TickClock() = default;
     // Milliseconds from an arbitrary origin, 32 bits wide. It wraps about every 49.7 days, so
-    // every time limit compares an unsigned difference of two ticks, never the ticks themselves.
+    // every time limit compares the difference of two ticks, never the ticks themselves. A
+    // time stamp may lie ahead of the present (a request still crossing the line stamps the
+    // moment it will have left), so the limits take the difference as signed: a stamp still
+    // ahead is not overdue.
     [[nodiscard]] virtual std::uint32_t tick_ms() = 0;
 };
 

@@ -122,6 +122,23 @@ const std::vector<CliCase>& cases() {
              [](const std::vector<Json>& objects, auto&) {
                  EXPECT_EQ(of_event(objects, "finished").at(0)["operation"], "download");
              }},
+        // A page request takes 2.2 s to leave at 1200 baud: the retry counts from its
+        // departure, so a healthy unit costs none.
+        {.name = "download_at_1200_baud_with_line_time",
+         .args = {"download", "{image}"},
+         .image_size = 1024,
+         .unit =
+             [](sim::UnitConfig& u) {
+                 u.baud = 1200;
+                 u.line_time = true;
+             },
+         .result = "success",
+         .flash = Flash::image,
+         .also =
+             [](const std::vector<Json>& objects, auto&) {
+                 EXPECT_TRUE(of_event(objects, "page_retried").empty());
+                 EXPECT_EQ(of_event(objects, "finished").at(0)["pages_done"], 4);
+             }},
         {.name = "silent_unit",
          .args = {"--link-timeout", "2", "info"},
          .act = Act::silent_unit,

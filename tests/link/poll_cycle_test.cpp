@@ -79,6 +79,38 @@ TEST(BaudHunt, ProbeDueJustAfterTheTickWrapIsSentOnTime) {
     EXPECT_EQ(unframe(rig.port.written()).size(), 1u);
 }
 
+TEST(BaudHunt, AfterALossTheNextProbeKeepsItsSpacing) {
+    struct Case {
+        const char* what;
+        std::uint32_t probe_at;    // the tick of the last probe before the link came up
+        std::uint32_t lost_after;  // ms from that probe to the loss
+        std::uint32_t next_after;  // ms from that probe to the next
+    };
+    const Case cases[] = {
+        {"lost in the tick of the probe", 1000, 0, 300},
+        {"lost 110 ms after the probe", 1000, 110, 300},
+        {"lost 299 ms after", 1000, 299, 300},
+        {"lost 300 ms after: at once", 1000, 300, 300},
+        {"lost a second after: at once", 1000, 1000, 1000},
+        {"lost 110 ms after, the tick wrapping meanwhile", 0xFFFF'FFA0u, 110, 300},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PollRig rig;
+        rig.clock.now = c.probe_at;
+        link::start_link(rig.line);  // the probe
+        link::mark_linked(rig.line);
+        rig.clock.advance(c.lost_after);
+        link::lose_link(rig.line, link::LinkLoss::mode_report);
+        rig.port.clear_writes();
+        while (rig.port.writes.empty() && rig.clock.now - c.probe_at < 5000) {
+            rig.tick();
+            if (rig.port.writes.empty()) rig.clock.advance(1);
+        }
+        EXPECT_EQ(rig.clock.now - c.probe_at, c.next_after);
+    }
+}
+
 TEST(PollPort, AtMostOneMessagePerTickAndTheRestWaits) {
     PollRig rig;
     Bytes two = frame(hex("15 01"));

@@ -119,8 +119,8 @@ TEST(MacroRecords, AWholeDownloadIsRecordedRequestByRequest) {
     requests.push_back(rig.take_sent().at(0));  // page 257
     rig.reply(unit.answer(requests.back()));
     requests.push_back(rig.take_sent().at(0));  // page 256, which goes unanswered
-    // ... and is therefore sent again, and recorded again.
-    rig.clock.advance(2001);
+    // ... and is therefore sent again, 2 s after it has left, and recorded again.
+    rig.clock.now = rig.ctx.link.line_free + 2001;
     rig.tick();
     const auto rest = rig.run_against(unit);
     requests.insert(requests.end(), rest.begin(), rest.end());

@@ -76,7 +76,7 @@ TEST(PortLoss, IsToldOnceAtOnceAndNothingReachesTheDeadDeviceAgain) {
                 // The read of this tick sees nothing amiss; the retry's write does.
                 rig.port.lost = false;
                 rig.port.writes_lost = true;
-                rig.clock.advance(2001);
+                rig.clock.now = rig.ctx.link.line_free + 2001;
                 break;
             case Way::command_write:
                 rig.window.user_click(ids::QB7_MODE);
