@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 
+#include "bench/bench_help.h"
 #include "link/frame_codec.h"
 #include "link/link.h"
 #include "platform/control_ids.h"
@@ -188,7 +189,15 @@ void idle_case() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (const int code = vrk::bench::help_or_refuse(
+            argc, argv,
+            "usage: download_bench\n"
+            "Downloads images into the simulated unit with line time on, and prints each\n"
+            "download's time against the line's own limit, the time of a request's round trip\n"
+            "and the processor time of a linked, idle session. Figures only.\n");
+        code >= 0)
+        return code;
     WorkDir dir;
     std::printf("Download against the simulated unit, line time on, no flash delays:\n");
     download_case(115200, 65536);
