@@ -319,6 +319,19 @@ TEST_F(StationStore, ARowIsBegunThenCompletedAndReadBackWhole) {
     EXPECT_FALSE(rows[1].end);  // begun, never completed
 }
 
+std::string journal_mode(const std::string& path) {
+    sqlite3* db = nullptr;
+    std::string mode;
+    sqlite3_stmt* query = nullptr;
+    if (sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &query, nullptr) == SQLITE_OK &&
+        sqlite3_step(query) == SQLITE_ROW)
+        mode = reinterpret_cast<const char*>(sqlite3_column_text(query, 0));
+    sqlite3_finalize(query);
+    sqlite3_close(db);
+    return mode;
+}
+
 // Schema version 1 and a later step a test makes up: a table the old file does not have.
 constexpr SchemaStep LATER_STEP{"CREATE TABLE later (x INTEGER);"};
 
@@ -375,6 +388,9 @@ TEST_F(StationStore, UpgradesOldFilesAndRefusesOnesItDoesNotKnow) {
         if (c.failure != StoreFailure::none) {
             EXPECT_FALSE(store) << c.name;
             EXPECT_NE(error.message.find(path_), std::string::npos) << c.name;
+            if (c.access == StoreAccess::station) {
+                EXPECT_EQ(journal_mode(path_), "delete") << c.name << ": the file was changed";
+            }
             continue;
         }
         ASSERT_TRUE(store) << c.name;

@@ -203,6 +203,9 @@ class SqliteStationStore final : public StationStore {
     }
     [[nodiscard]] StoreResult<std::optional<IdHolder>> holder_locked(std::string_view id);
     [[nodiscard]] StoreResult<std::int64_t> pragma_integer(const char* name);
+    // Reads the file's marks into version_: a station database of a version this tool knows
+    // (or an empty file), or the failure that says what it is instead.
+    [[nodiscard]] StoreError recognise(std::int64_t known);
 
     // A write transaction that takes the write lock at once, rolled back unless committed.
     class Transaction {
@@ -233,6 +236,7 @@ class SqliteStationStore final : public StationStore {
     std::unique_ptr<sqlite3, CloseDb> db_;
     std::mutex mutex_;  // one call at a time on the connection: each is its own transaction
     int busy_timeout_ms_ = STORE_BUSY_TIMEOUT_MS;
+    std::int64_t version_ = 0;  // the schema's version as last read
 };
 
 StoreError SqliteStationStore::failure(int code) const {
@@ -276,6 +280,32 @@ StoreResult<std::int64_t> SqliteStationStore::pragma_integer(const char* name) {
     return {code == SQLITE_ROW ? query.integer_at(0) : 0, {}};
 }
 
+StoreError SqliteStationStore::recognise(std::int64_t known) {
+    const auto version = pragma_integer("user_version");
+    if (!version.ok()) return version.error;
+    const auto application = pragma_integer("application_id");
+    if (!application.ok()) return application.error;
+    if (version.value == 0 && application.value == 0) {
+        // A new file, or another program's that keeps no marks: never add our tables to
+        // tables that are not ours.
+        Statement objects(db_.get(), "SELECT count(*) FROM sqlite_master");
+        const int code = objects.step();
+        if (failed(code)) return failure(code);
+        if (objects.integer_at(0) != 0)
+            return failure(StoreFailure::not_a_database,
+                           "is another program's database, not a station database");
+    } else if (application.value != APPLICATION_ID) {
+        return failure(StoreFailure::not_a_database, "is not a station database");
+    }
+    if (version.value > known)
+        return failure(StoreFailure::other_version,
+                       "was written by a newer vrk (its records are of version " +
+                           std::to_string(version.value) + ", this vrk knows " +
+                           std::to_string(known) + ")");
+    version_ = version.value;
+    return {};
+}
+
 StoreError SqliteStationStore::start(int open_code, StoreAccess access,
                                      const SqliteStoreSettings& settings) {
     if (open_code != SQLITE_OK) return failure(open_code);
@@ -284,19 +314,13 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
     sqlite3_busy_timeout(db_.get(), busy_timeout_ms_);
     const auto schema = settings.schema.empty() ? station_schema() : settings.schema;
     const auto known = static_cast<std::int64_t>(schema.size());
+    // Read before anything is written: a file that is not ours stays as it was.
+    if (StoreError error = recognise(known); !error.ok()) return error;
     if (access == StoreAccess::export_only) {
-        const auto version = pragma_integer("user_version");
-        if (!version.ok()) return version.error;
-        const auto application = pragma_integer("application_id");
-        if (!application.ok()) return application.error;
-        if (application.value != APPLICATION_ID)
-            return failure(StoreFailure::not_a_database, "is not a station database");
-        if (version.value > known)
-            return failure(StoreFailure::other_version,
-                           "was written by a newer vrk (its records are of version " +
-                               std::to_string(version.value) + ", this vrk knows " +
-                               std::to_string(known) + ")");
-        if (version.value < known)
+        if (version_ == 0)
+            return failure(StoreFailure::not_a_database,
+                           "is not a station database (it holds no records)");
+        if (version_ < known)
             return failure(StoreFailure::other_version,
                            "was written by an older vrk: run vrk program on it once to bring "
                            "its records up to date");
@@ -310,34 +334,15 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
     // synchronous=FULL: a committed row is on the medium before the unit is shown as passed.
     if (const int code = exec("PRAGMA journal_mode=WAL"); failed(code)) return failure(code);
     if (const int code = exec("PRAGMA synchronous=FULL"); failed(code)) return failure(code);
+    if (version_ == known) return {};
 
-    // Another process may be upgrading the same file: the version is read inside the write
-    // lock, and the steps run in the same transaction (DDL is transactional in SQLite).
+    // Another process may be upgrading the same file: the version is read again inside the
+    // write lock, and the steps run in the same transaction (DDL is transactional in SQLite).
     Transaction tx(*this);
     if (failed(tx.begun())) return failure(tx.begun());
-    const auto version = pragma_integer("user_version");
-    if (!version.ok()) return version.error;
-    const auto application = pragma_integer("application_id");
-    if (!application.ok()) return application.error;
-    if (version.value > known)
-        return failure(StoreFailure::other_version,
-                       "was written by a newer vrk (its records are of version " +
-                           std::to_string(version.value) + ", this vrk knows " +
-                           std::to_string(known) + ")");
-    if (version.value == 0) {
-        // A new file, or one whose tables are not ours: never add ours to another program's.
-        Statement objects(db_.get(), "SELECT count(*) FROM sqlite_master");
-        const int code = objects.step();
-        if (failed(code)) return failure(code);
-        if (objects.integer_at(0) != 0 ||
-            (application.value != 0 && application.value != APPLICATION_ID))
-            return failure(StoreFailure::not_a_database,
-                           "is another program's database, not a station database");
-    } else if (application.value != APPLICATION_ID) {
-        return failure(StoreFailure::not_a_database, "is not a station database");
-    }
-    if (version.value == known) return {};  // rolled back: nothing was changed
-    for (auto step = static_cast<std::size_t>(version.value); step < schema.size(); ++step) {
+    if (StoreError error = recognise(known); !error.ok()) return error;
+    if (version_ == known) return {};  // upgraded by the other one meanwhile
+    for (auto step = static_cast<std::size_t>(version_); step < schema.size(); ++step) {
         const std::string sql(schema[step].sql);
         if (const int code = exec(sql.c_str()); failed(code)) return failure(code);
     }
@@ -345,6 +350,7 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
                               "; PRAGMA application_id=" + std::to_string(APPLICATION_ID);
     if (const int code = exec(stamp.c_str()); failed(code)) return failure(code);
     if (const int code = tx.commit(); failed(code)) return failure(code);
+    version_ = known;
     return {};
 }
 

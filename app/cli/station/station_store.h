@@ -198,7 +198,7 @@ class StationStore {
     [[nodiscard]] virtual StoreError spend(std::string_view id) = 0;
 
     // Hands every row that passes the filter to `row`, oldest first (by start time, then run
-    // key).
+    // key). `row` must not call the store (the call holds it).
     [[nodiscard]] virtual StoreError for_each_run(
         const RunFilter& filter, const std::function<void(const RunRecord&)>& row) = 0;
 };
