@@ -89,10 +89,6 @@ const std::vector<StationCase>& cases() {
          .args = {"--port", "{unit}", "program", "--recipe", "bad.toml", "--db", "new.db"},
          .exit_code = 2,
          .error = "bad.toml:2: unknown key 'colour'"},
-        {.name = "program_with_another_image_than_the_recipe_names",
-         .args = {"--port", "{unit}", "program", "--recipe", "pinned.toml", "--db", "new.db"},
-         .exit_code = 2,
-         .error = "pinned.toml:2: the image app.vr4 is not the one the recipe names"},
         {.name = "log_of_a_missing_database",
          .args = {"log", "--db", "new.db"},
          .exit_code = 5,
@@ -122,13 +118,6 @@ const std::vector<StationCase>& cases() {
                  EXPECT_EQ(run["id_after"], "L100002");
                  EXPECT_EQ(run["step_settings"], "not_asked");
                  EXPECT_TRUE(run["station_number"].is_null());
-             }},
-        {.name = "log_since_a_time",
-         .args = {"log", "--db", "records.db", "--since", "2025-03-02"},
-         .output =
-             [](const std::vector<std::string>& lines) {
-                 ASSERT_EQ(lines.size(), 2u);
-                 EXPECT_EQ(lines[1].rfind("key1,", 0), 0u);
              }},
         {.name = "log_of_the_users_own_database",
          .args = {"log", "--id", "l100001"},
@@ -168,8 +157,6 @@ TEST_P(VrkStation, Runs) {
     std::ofstream("app.vr4", std::ios::binary) << std::string(3000, 'A');
     std::ofstream("garbage.db", std::ios::binary) << std::string(8192, 'x');
     std::ofstream("bad.toml") << "image = \"app.vr4\"\ncolour = \"red\"\n";
-    std::ofstream("pinned.toml") << "image = \"app.vr4\"\nimage_sha256 = \"" << std::string(64, 'f')
-                                 << "\"\n";
     make_records((dir_ / "records.db").string());
     fs::create_directories(dir_ / "data" / "vrk");
     make_records((dir_ / "data" / "vrk" / "station.db").string());

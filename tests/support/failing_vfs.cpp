@@ -22,83 +22,42 @@ sqlite3_file* real(sqlite3_file* file) {
     return reinterpret_cast<WrappedFile*>(file)->real;
 }
 
-int x_close(sqlite3_file* f) {
-    return real(f)->pMethods->xClose(real(f));
+// Hands a call of the file's methods on to the system VFS's file.
+template <auto Method, typename... Arguments>
+auto forward(sqlite3_file* f, Arguments... arguments) {
+    return (real(f)->pMethods->*Method)(real(f), arguments...);
 }
-int x_read(sqlite3_file* f, void* buffer, int amount, sqlite3_int64 offset) {
-    return real(f)->pMethods->xRead(real(f), buffer, amount, offset);
-}
+
 int x_write(sqlite3_file* f, const void* buffer, int amount, sqlite3_int64 offset) {
     if (const int error = faults.write_error.load(); error != 0) return error;
-    return real(f)->pMethods->xWrite(real(f), buffer, amount, offset);
+    return forward<&sqlite3_io_methods::xWrite>(f, buffer, amount, offset);
 }
 int x_truncate(sqlite3_file* f, sqlite3_int64 size) {
     if (const int error = faults.write_error.load(); error != 0) return error;
-    return real(f)->pMethods->xTruncate(real(f), size);
-}
-int x_sync(sqlite3_file* f, int flags) {
-    return real(f)->pMethods->xSync(real(f), flags);
-}
-int x_file_size(sqlite3_file* f, sqlite3_int64* size) {
-    return real(f)->pMethods->xFileSize(real(f), size);
-}
-int x_lock(sqlite3_file* f, int level) {
-    return real(f)->pMethods->xLock(real(f), level);
-}
-int x_unlock(sqlite3_file* f, int level) {
-    return real(f)->pMethods->xUnlock(real(f), level);
-}
-int x_check_reserved_lock(sqlite3_file* f, int* out) {
-    return real(f)->pMethods->xCheckReservedLock(real(f), out);
-}
-int x_file_control(sqlite3_file* f, int op, void* arg) {
-    return real(f)->pMethods->xFileControl(real(f), op, arg);
-}
-int x_sector_size(sqlite3_file* f) {
-    return real(f)->pMethods->xSectorSize(real(f));
-}
-int x_device_characteristics(sqlite3_file* f) {
-    return real(f)->pMethods->xDeviceCharacteristics(real(f));
-}
-int x_shm_map(sqlite3_file* f, int region, int size, int extend, void volatile** out) {
-    return real(f)->pMethods->xShmMap(real(f), region, size, extend, out);
-}
-int x_shm_lock(sqlite3_file* f, int offset, int n, int flags) {
-    return real(f)->pMethods->xShmLock(real(f), offset, n, flags);
-}
-void x_shm_barrier(sqlite3_file* f) {
-    real(f)->pMethods->xShmBarrier(real(f));
-}
-int x_shm_unmap(sqlite3_file* f, int delete_flag) {
-    return real(f)->pMethods->xShmUnmap(real(f), delete_flag);
-}
-int x_fetch(sqlite3_file* f, sqlite3_int64 offset, int amount, void** out) {
-    return real(f)->pMethods->xFetch(real(f), offset, amount, out);
-}
-int x_unfetch(sqlite3_file* f, sqlite3_int64 offset, void* page) {
-    return real(f)->pMethods->xUnfetch(real(f), offset, page);
+    return forward<&sqlite3_io_methods::xTruncate>(f, size);
 }
 
+using M = sqlite3_io_methods;
 const sqlite3_io_methods wrapped_methods = {
     3,
-    x_close,
-    x_read,
+    forward<&M::xClose>,
+    forward<&M::xRead, void*, int, sqlite3_int64>,
     x_write,
     x_truncate,
-    x_sync,
-    x_file_size,
-    x_lock,
-    x_unlock,
-    x_check_reserved_lock,
-    x_file_control,
-    x_sector_size,
-    x_device_characteristics,
-    x_shm_map,
-    x_shm_lock,
-    x_shm_barrier,
-    x_shm_unmap,
-    x_fetch,
-    x_unfetch,
+    forward<&M::xSync, int>,
+    forward<&M::xFileSize, sqlite3_int64*>,
+    forward<&M::xLock, int>,
+    forward<&M::xUnlock, int>,
+    forward<&M::xCheckReservedLock, int*>,
+    forward<&M::xFileControl, int, void*>,
+    forward<&M::xSectorSize>,
+    forward<&M::xDeviceCharacteristics>,
+    forward<&M::xShmMap, int, int, int, void volatile**>,
+    forward<&M::xShmLock, int, int, int>,
+    forward<&M::xShmBarrier>,
+    forward<&M::xShmUnmap, int>,
+    forward<&M::xFetch, sqlite3_int64, int, void**>,
+    forward<&M::xUnfetch, sqlite3_int64, void*>,
 };
 
 int x_open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* out_flags) {
