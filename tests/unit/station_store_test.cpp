@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/cli/station/id_assignment.h"
 #include "app/cli/station/sqlite_station_store.h"
 #include "tests/support/failing_vfs.h"
 
@@ -330,6 +331,79 @@ std::string journal_mode(const std::string& path) {
     sqlite3_finalize(query);
     sqlite3_close(db);
     return mode;
+}
+
+TEST_F(StationStore, EachUnitGetsTheIdTheRecipeAndTheRecordsGiveIt) {
+    const auto fixed = [](std::string id) {
+        Recipe r;
+        r.id_choice = IdChoice::fixed;
+        r.fixed_id = std::move(id);
+        return r;
+    };
+    const auto numbered = [](std::string text, bool new_id = false,
+                             std::optional<std::uint64_t> start = std::nullopt) {
+        Recipe r;
+        r.id_choice = IdChoice::scheme;
+        r.scheme = scheme(text, 1);
+        r.new_id = new_id;
+        r.id_start = start;
+        return r;
+    };
+    // Unit 7 is known to the records with L100001; FIX2 and L200009 belong to unit 8.
+    const auto known = [](cli::StationStore& s) {
+        ASSERT_EQ(s.reserve_next(scheme("L{station}{:05}", 1), std::nullopt, 7, "r").value.id,
+                  "L100001");
+        ASSERT_TRUE(s.bind("L100001", 7).ok());
+        ASSERT_TRUE(s.claim("FIX2", 8, "r").value.claimed);
+        ASSERT_TRUE(s.claim("L200009", 8, "r").value.claimed);
+    };
+    struct Case {
+        std::string name;
+        Recipe recipe;
+        std::int32_t serial;
+        std::string carried;
+        IdAction action;
+        std::string id = {};
+        bool reserved = false;
+    };
+    const Case cases[] = {
+        {"no ID step", Recipe{}, 7, "L100001", IdAction::none},
+        {"a fixed ID", fixed("FIX1"), 9, "VRK00042", IdAction::send, "FIX1", true},
+        {"a fixed ID the unit carries", fixed("FIX1"), 9, "FIX1", IdAction::keep, "FIX1"},
+        {"a fixed ID of another unit", fixed("FIX2"), 9, "VRK00042", IdAction::held_elsewhere,
+         "FIX2"},
+        {"a new unit", numbered("L{station}{:05}"), 9, "VRK00042", IdAction::send, "L100002", true},
+        {"a known unit, flashed again", numbered("L{station}{:05}"), 7, "OTHER", IdAction::send,
+         "L100001"},
+        {"a known unit that holds its ID", numbered("L{station}{:05}"), 7, "L100001",
+         IdAction::keep, "L100001"},
+        {"a known unit given a new ID", numbered("L{station}{:05}", true), 7, "L100001",
+         IdAction::send, "L100002", true},
+        {"numbered by another station", numbered("L{station}{:05}"), 9, "L200007", IdAction::keep,
+         "L200007"},
+        {"numbered by another station, given to another unit", numbered("L{station}{:05}"), 9,
+         "L200009", IdAction::send, "L100002", true},
+        {"no ID left", numbered("ABCDEF{}", false, 100), 9, "", IdAction::exhausted},
+    };
+    for (const Case& c : cases) {
+        fs::remove(path_);
+        auto store = open();
+        known(*store);
+        const IdAssignment a = assign_id(*store, c.recipe, c.serial, c.carried, "run");
+        ASSERT_TRUE(a.error.ok()) << c.name << ": " << a.error.message;
+        EXPECT_EQ(a.action, c.action) << c.name;
+        EXPECT_EQ(a.id, c.id) << c.name;
+        EXPECT_EQ(a.reserved, c.reserved) << c.name;
+        if (a.action == IdAction::held_elsewhere) {
+            ASSERT_TRUE(a.holder);
+            EXPECT_EQ(a.holder->serial_number, 8);
+        }
+        if (a.reserved) {  // in the records before it is sent
+            const auto holder = store->id_holder(a.id).value;
+            ASSERT_TRUE(holder) << c.name;
+            EXPECT_EQ(holder->serial_number, c.serial) << c.name;
+        }
+    }
 }
 
 // Schema version 1 and a later step a test makes up: a table the old file does not have.
