@@ -5,7 +5,8 @@
 // and crashes (a reservation that was never bound stays spent).
 //
 // This is the one interface the command-line tool's flow sees; SQLite is its store today
-// (open_station_store), another can be put beside it.
+// (open_station_store), another can be put beside it. Which ID a unit gets is decided by
+// assign_id (id_assignment.h) with the calls below.
 //
 // Threads: a store object is made once per process and shared by the ports' threads; every
 // call is safe from any thread and is a transaction of its own (the calls of several threads
@@ -14,8 +15,9 @@
 // failing.
 //
 // Errors: every call that fails says so in a StoreError (never an exception) and has changed
-// nothing. Whatever the failure, the database is unusable for this run: the tool says why and
-// exits with EXIT_DATABASE, and touches no unit it has not touched yet.
+// nothing. Apart from id_conflict and no_such_run (a caller's mistake), a failure means the
+// database is unusable for this run: the tool says why and exits with EXIT_DATABASE, and
+// touches no unit it has not touched yet.
 #pragma once
 
 #include <cstdint>
