@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 
+#include "bench/bench_help.h"
 #include "link/frame_codec.h"
 #include "link/link.h"
 #include "link/poll_cycle.h"
@@ -259,9 +260,20 @@ void idle_case() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    WorkDir dir;
     // "rates": only the table over the hunt's rates.
-    if (argc > 1 && std::string(argv[1]) == "rates") {
+    const bool rates_only = argc == 2 && std::string(argv[1]) == "rates";
+    if (const int code = vrk::bench::help_or_refuse(
+            rates_only ? 1 : argc, argv,
+            "usage: download_bench [rates]\n"
+            "Downloads images into the simulated unit with line time on, and prints each\n"
+            "download's time against the line's own limit, the time of a request's round trip\n"
+            "and the processor time of a linked, idle session. With 'rates': only an 8,000-byte\n"
+            "image at each of the hunt's seven rates, each page's time against its wire time.\n"
+            "Figures only.\n");
+        code >= 0)
+        return code;
+    WorkDir dir;
+    if (rates_only) {
         rate_table();
         return 0;
     }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_help.h"
 #include "sim/demo_image.h"
 #include "sim/simulator.h"
 
@@ -55,7 +56,14 @@ double run(const fs::path& dir, int count) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (const int code = vrk::bench::help_or_refuse(
+            argc, argv,
+            "usage: multi_unit_bench\n"
+            "Runs vrk download on 1, 2 and 4 simulated units at once (64 KiB, 115200 baud,\n"
+            "line time on) and prints each run's wall time and its ratio to one unit's.\n");
+        code >= 0)
+        return code;
     const fs::path dir =
         fs::temp_directory_path() / ("vrk-multi-bench-" + std::to_string(::getpid()));
     fs::create_directories(dir);

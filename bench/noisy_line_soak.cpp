@@ -11,6 +11,7 @@
 // once the unit is linked (default 5, `noisy_line_soak FACTOR`), so a retry costs 2 s / factor.
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include <optional>
 #include <string>
 
+#include "bench/bench_help.h"
 #include "device/events.h"
 #include "platform/host_services.h"
 #include "platform/posix/posix_platform.h"
@@ -91,10 +93,20 @@ struct Tally {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const char* usage =
+        "usage: noisy_line_soak [FACTOR]\n"
+        "Downloads with verify and compares of a 64 KiB image over a simulated line that flips\n"
+        "bits (--corrupt 0.0005, 0.01, 0.03 and --corrupt-rx 0.0001, seeds 1-10), and prints\n"
+        "how each ended and how many requests it took against a clean run. FACTOR (default 5)\n"
+        "is how much faster than real time the session's tick runs once linked.\n";
+    const bool factor_given = argc == 2 && std::isdigit(static_cast<unsigned char>(argv[1][0]));
+    if (const int code = vrk::bench::help_or_refuse(factor_given ? 1 : argc, argv, usage);
+        code >= 0)
+        return code;
     const std::uint32_t factor =
-        argc > 1 ? static_cast<std::uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 5;
+        factor_given ? static_cast<std::uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 5;
     if (factor == 0) {
-        std::fprintf(stderr, "usage: noisy_line_soak [FACTOR]\n");
+        std::fputs(usage, stderr);
         return 2;
     }
     WorkDir dir;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/session.h"
+#include "bench/bench_help.h"
 #include "device/firmware_transfer.h"
 #include "device/macro_recorder.h"
 #include "link/messages.h"
@@ -218,7 +219,14 @@ void report(const char* title, bool recording) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (const int code = vrk::bench::help_or_refuse(
+            argc, argv,
+            "usage: transfer_bench\n"
+            "Runs a whole 1 MiB download through the transfer engine against a loader that\n"
+            "answers at once, and prints pages per second and heap allocations per page.\n");
+        code >= 0)
+        return code;
     report("download, not recording", false);
     report("download, recording to a discarding macro file", true);
     return 0;

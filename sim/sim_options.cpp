@@ -75,6 +75,8 @@ std::string sim_usage() {
            "  --corrupt P            probability per byte sent that a bit flips\n"
            "  --corrupt-rx P         probability per byte received that a bit flips\n"
            "  --stop-after N         stop answering after N page requests\n"
+           "  --no-id-reply          take an ID that is set but never confirm it (queries\n"
+           "                         of the ID are answered)\n"
            "  --wrong-page           every 8th wide page acknowledgement names the page above\n"
            "  --flip-byte OFFSET     this flash byte loses a bit right after its page is\n"
            "                         programmed (a flash that does not keep what it took)\n"
@@ -186,6 +188,7 @@ ParseResult parse_sim_options(const std::vector<std::string>& args) {
         {"--announce", &u.announce},
         {"--line-time", &u.line_time},
         {"--wrong-page", &u.wrong_page},
+        {"--no-id-reply", &u.no_id_reply},
         {"--help", &o.help},
         {"-h", &o.help},
     };

@@ -43,6 +43,9 @@ struct UnitConfig {
     // After this many page requests (program or compare) the unit goes dead: no answer to
     // anything any more.
     std::optional<std::uint32_t> stop_after_pages;
+    // The unit takes an ID that is set, but never answers the set (ID queries are answered):
+    // the moment between an ID sent and its confirmation, held open.
+    bool no_id_reply = false;
     // Every 8th PROGRAM_PAGE_WIDE is acknowledged naming the page above the one programmed.
     bool wrong_page = false;
     // Flash that does not keep what was written: this byte of the flash loses a bit right after

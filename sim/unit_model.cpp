@@ -126,7 +126,7 @@ Answer UnitModel::handle(std::span<const std::uint8_t> m) {
             // both with what it now holds.
             if (n == dev::ID_MESSAGE_LENGTH) {
                 set_id(std::string(reinterpret_cast<const char*>(m.data() + 1), 8));
-                reply(id_report());
+                if (!config_.no_id_reply) reply(id_report());
             } else if (n == dev::REQUEST_LENGTH) {
                 reply(id_report());
             }

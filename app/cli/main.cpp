@@ -12,6 +12,9 @@
 #include "app/cli/options.h"
 #include "app/cli/output.h"
 #include "app/cli/port_job.h"
+#include "app/cli/station/recipe.h"
+#include "app/cli/station/station_commands.h"
+#include "app/cli/station/station_store.h"
 #include "app/session_commands.h"
 #include "platform/system_services.h"
 
@@ -140,6 +143,14 @@ int main(int argc, char** argv) {
         return EXIT_OK;
     }
 
+    if (options.command == Command::program || options.command == Command::log) {
+        if (!station_store_available())
+            return usage_error(std::string(options.command == Command::log ? "log" : "program") +
+                               " needs the station database (SQLite), which this build of vrk "
+                               "does not have");
+        if (options.command == Command::log) return run_log(options, stdout, stderr);
+    }
+
     const platform::SystemServices system = platform::make_system_services();
     platform::Console& console = *system.console;
     platform::PortProvider& provider = *system.ports;
@@ -166,14 +177,21 @@ int main(int argc, char** argv) {
         const device::Result image = app::check_image(files, options.image);
         if (image != device::Result::success) {
             Output output(settings, stdout, stderr);
-            const char* why = image == device::Result::file_not_found ? "does not exist"
-                              : image == device::Result::file_empty   ? "is empty"
-                              : image == device::Result::file_too_large
-                                  ? "is too large (at most 8 MiB)"
-                                  : "cannot be read";
             return early_error(output, options.json, device::result_name(image), EXIT_BAD_IMAGE,
-                               "the image " + options.image + " " + why);
+                               "the image " + options.image + " " + image_problem(image));
         }
+    }
+
+    if (options.command == Command::program) {
+        // The recipe, then the station's records: a mistake in either is told before any port
+        // is opened, and no unit is touched.
+        ProgramStart start = start_program(options, files);
+        Output output(settings, stdout, stderr);
+        if (!start.store)
+            return early_error(output, options.json, start.result, start.exit_code, start.error);
+        return early_error(output, options.json, "not_available", EXIT_USAGE,
+                           "program: the recipe is checked and the station database is open, "
+                           "but this build of vrk cannot carry a recipe out on units yet");
     }
 
     std::vector<std::string> ports = options.ports;

@@ -1,10 +1,14 @@
 #include "app/cli/options.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <string_view>
 
+#include "app/cli/station/id_scheme.h"
 #include "app/session_commands.h"
 #include "platform/code_page.h"
 #include "platform/controls_model.h"
@@ -46,43 +50,9 @@ std::optional<double> parse_seconds(const std::string& text) {
     return value;
 }
 
-std::optional<device::Setting> setting_named(std::string_view name) {
-    if (name == "gps") return device::Setting::gps_type;
-    if (name == "internal") return device::Setting::internal_device;
-    if (name == "external") return device::Setting::external_device;
-    return std::nullopt;
-}
-
 std::string hex_code(std::uint8_t code) {
     static constexpr char digits[] = "0123456789ABCDEF";
     return std::string("0x") + digits[code >> 4] + digits[code & 0x0F];
-}
-
-// A value of a device setting: the whole text of a list item (case-insensitive, blanks at
-// either end ignored) or its code, in decimal or as 0x.. hex. Sets *error when it names no item
-// or several.
-std::optional<std::uint8_t> resolve_setting(device::Setting setting, std::string_view value,
-                                            std::string* error) {
-    const auto choices = app::setting_choices(setting);
-    const std::string_view wanted = trim(value);
-    std::vector<const app::SettingChoice*> found;
-    const auto code = parse_code(wanted);
-    for (const auto& choice : choices) {
-        // The texts are compared as the list compares them, and in UTF-8 too, so the Hebrew
-        // row can be typed as a terminal sends it.
-        const bool by_text =
-            !wanted.empty() && (platform::compare_list_text(trim(choice.text), wanted) == 0 ||
-                                platform::compare_list_text(trim(choice.text_utf8), wanted) == 0);
-        const bool by_code = code && *code == choice.code;
-        if (by_text || by_code) found.push_back(&choice);
-    }
-    if (found.size() == 1) return found.front()->code;
-    std::string list;
-    for (const auto& choice : choices)
-        list += "\n  " + hex_code(choice.code) + "  " + std::string(trim(choice.text_utf8));
-    *error = std::string(found.empty() ? "unknown" : "ambiguous") + " value '" +
-             std::string(value) + "'; the valid values are:" + list;
-    return std::nullopt;
 }
 
 // The ID as the window sends it: the unit's code page, letters upper case (as the ID box
@@ -115,25 +85,172 @@ std::optional<std::string> unit_id(std::string_view text, std::string* error) {
     return bytes;
 }
 
+std::optional<std::uint64_t> parse_count(std::string_view text, std::uint64_t min,
+                                         std::uint64_t max) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value < min ||
+        value > max)
+        return std::nullopt;
+    return value;
+}
+
+bool plain_text(std::string_view text) {
+    if (!platform::is_valid_utf8(text)) return false;
+    return std::none_of(text.begin(), text.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+// The counter of an ID scheme never needs more than 8 digits: IDs have at most 8 characters.
+constexpr std::uint64_t MAX_ID_START = 99'999'999;
+
 struct CommandName {
     std::string_view name;
     Command command;
-    std::size_t arguments;
+    std::size_t min_arguments, max_arguments;
+    std::string_view form;  // how it is used, for a usage error
 };
 
 constexpr CommandName COMMANDS[] = {
-    {"ports", Command::ports, 0},       {"info", Command::info, 0},
-    {"download", Command::download, 1}, {"compare", Command::compare, 1},
-    {"set-id", Command::set_id, 1},     {"set", Command::set, 2},
-    {"qb7", Command::qb7, 0},           {"run", Command::run, 0},
+    {"ports", Command::ports, 0, 0, "ports"},
+    {"info", Command::info, 0, 0, "info"},
+    {"download", Command::download, 1, 1, "download IMAGE [--no-verify]"},
+    {"compare", Command::compare, 1, 1, "compare IMAGE"},
+    {"set-id", Command::set_id, 1, 1, "set-id ID"},
+    {"set", Command::set, 2, 2, "set gps|internal|external VALUE"},
+    {"qb7", Command::qb7, 0, 0, "qb7"},
+    {"run", Command::run, 0, 0, "run"},
+    {"program", Command::program, 0, 1, "program [IMAGE] [--recipe FILE] [RECIPE OPTIONS]"},
+    {"log", Command::log, 0, 0, "log [--format csv|jsonl] [--since TIME] [--serial N] [--id ID]"},
+};
+
+// The options that belong to some commands only, and which.
+struct OptionScope {
+    std::string_view option;
+    std::array<Command, 3> commands;  // Command::none fills the rest
+    std::string_view which;
+    std::string_view hint = {};
+};
+
+const OptionScope OPTION_SCOPES[] = {
+    {"--no-verify", {Command::download, Command::program}, "download or program"},
+    {"--repeat",
+     {Command::download, Command::compare, Command::program},
+     "download, compare or program"},
+    {"--recipe", {Command::program}, "program"},
+    {"--id-format", {Command::program}, "program"},
+    {"--id-start", {Command::program}, "program"},
+    {"--new-id", {Command::program}, "program"},
+    {"--set", {Command::program}, "program", " (vrk set changes one setting)"},
+    {"--then", {Command::program}, "program"},
+    {"--station-number", {Command::program}, "program"},
+    {"--operator", {Command::program}, "program"},
+    {"--count", {Command::program}, "program --repeat"},
+    {"--max-failures", {Command::program}, "program --repeat"},
+    {"--id", {Command::program, Command::log}, "program or log", " (vrk set-id ID sets one)"},
+    {"--db", {Command::program, Command::log}, "program or log"},
+    {"--format", {Command::log}, "log"},
+    {"--since", {Command::log}, "log"},
+    {"--serial", {Command::log}, "log"},
 };
 
 }  // namespace
+
+std::optional<std::uint8_t> resolve_setting(device::Setting setting, std::string_view value,
+                                            std::string* error) {
+    const auto choices = app::setting_choices(setting);
+    const std::string_view wanted = trim(value);
+    std::vector<const app::SettingChoice*> found;
+    const auto code = parse_code(wanted);
+    for (const auto& choice : choices) {
+        // The texts are compared as the list compares them, and in UTF-8 too, so the Hebrew
+        // row can be typed as a terminal sends it.
+        const bool by_text =
+            !wanted.empty() && (platform::compare_list_text(trim(choice.text), wanted) == 0 ||
+                                platform::compare_list_text(trim(choice.text_utf8), wanted) == 0);
+        const bool by_code = code && *code == choice.code;
+        if (by_text || by_code) found.push_back(&choice);
+    }
+    if (found.size() == 1) return found.front()->code;
+    std::string list;
+    for (const auto& choice : choices)
+        list += "\n  " + hex_code(choice.code) + "  " + std::string(trim(choice.text_utf8));
+    *error = std::string(found.empty() ? "unknown" : "ambiguous") + " value '" +
+             std::string(value) + "'; the valid values are:" + list;
+    return std::nullopt;
+}
+
+std::optional<device::Setting> setting_named(std::string_view name) {
+    if (name == "gps") return device::Setting::gps_type;
+    if (name == "internal") return device::Setting::internal_device;
+    if (name == "external") return device::Setting::external_device;
+    return std::nullopt;
+}
+
+std::optional<std::string> utc_time_text(std::string_view text) {
+    std::size_t at = 0;
+    const auto number = [&](std::size_t digits) -> std::optional<unsigned> {
+        if (at + digits > text.size()) return std::nullopt;
+        unsigned value = 0;
+        for (std::size_t i = 0; i < digits; ++i) {
+            const char c = text[at + i];
+            if (c < '0' || c > '9') return std::nullopt;
+            value = value * 10 + static_cast<unsigned>(c - '0');
+        }
+        at += digits;
+        return value;
+    };
+    const auto literal = [&](char c) {
+        if (at >= text.size() || text[at] != c) return false;
+        ++at;
+        return true;
+    };
+    const auto year = number(4);
+    if (!year || !literal('-')) return std::nullopt;
+    const auto month = number(2);
+    if (!month || !literal('-')) return std::nullopt;
+    const auto day = number(2);
+    if (!day) return std::nullopt;
+    unsigned hour = 0, minute = 0, second = 0, millisecond = 0;
+    if (literal('T')) {
+        const auto h = number(2);
+        if (!h || !literal(':')) return std::nullopt;
+        const auto m = number(2);
+        if (!m) return std::nullopt;
+        hour = *h;
+        minute = *m;
+        if (literal(':')) {
+            const auto sec = number(2);
+            if (!sec) return std::nullopt;
+            second = *sec;
+            if (literal('.')) {
+                // Milliseconds, as the records keep them; finer digits are cut.
+                std::size_t digits = 0;
+                for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++digits)
+                    if (digits < 3)
+                        millisecond = millisecond * 10 + static_cast<unsigned>(text[at] - '0');
+                if (digits == 0) return std::nullopt;
+                for (; digits < 3; ++digits) millisecond *= 10;
+            }
+        }
+    }
+    (void)literal('Z');
+    if (at != text.size()) return std::nullopt;
+    const std::chrono::year_month_day date{std::chrono::year(static_cast<int>(*year)),
+                                           std::chrono::month(*month), std::chrono::day(*day)};
+    if (!date.ok() || hour > 23 || minute > 59 || second > 59) return std::nullopt;
+    char out[32];
+    std::snprintf(out, sizeof out, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", *year, *month, *day, hour,
+                  minute, second, millisecond);
+    return std::string(out);
+}
 
 ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) {
     ParsedCommandLine parsed;
     Options& o = parsed.options;
     std::vector<std::string> words;
+    std::vector<std::string> given;  // the options used, for the commands they belong to
+    std::optional<std::string> id_option;
     bool no_verify = false;
     bool options_ended = false;
     const auto fail = [&parsed](std::string error) {
@@ -156,6 +273,7 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
             inline_value = arg.substr(eq + 1);
             arg.erase(eq);
         }
+        given.push_back(arg);
         const auto value = [&](std::string& out) -> bool {
             if (inline_value) {
                 out = *inline_value;
@@ -193,6 +311,85 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
             if (!flag(o.json)) return fail("--json takes no value");
         } else if (arg == "--no-verify") {
             if (!flag(no_verify)) return fail("--no-verify takes no value");
+        } else if (arg == "--recipe") {
+            if (!value(text)) return fail("--recipe needs a file, for example station.toml");
+            o.recipe = text;
+        } else if (arg == "--id") {
+            if (!value(text)) return fail("--id needs an ID");
+            id_option = text;
+        } else if (arg == "--id-format") {
+            if (!value(text)) return fail("--id-format needs a template, for example 'L1{:05}'");
+            o.id_format = text;
+        } else if (arg == "--id-start") {
+            const bool has = value(text);
+            const auto start = parse_count(text, 0, MAX_ID_START);
+            if (!has || !start)
+                return fail("--id-start expects a whole number from 0 to 99999999, not '" + text +
+                            "'");
+            o.id_start = *start;
+        } else if (arg == "--new-id") {
+            if (!flag(o.new_id)) return fail("--new-id takes no value");
+        } else if (arg == "--set") {
+            if (!value(text)) return fail("--set needs a setting and its value, as gps=SiRF");
+            const auto eq = text.find('=');
+            const auto setting = setting_named(text.substr(0, eq));
+            if (eq == std::string::npos || !setting)
+                return fail("--set expects gps=VALUE, internal=VALUE or external=VALUE, not '" +
+                            text + "'");
+            std::string error;
+            const auto code = resolve_setting(*setting, text.substr(eq + 1), &error);
+            if (!code) return fail("--set " + text.substr(0, eq) + ": " + error);
+            auto& slot = *setting == device::Setting::gps_type          ? o.settings.gps
+                         : *setting == device::Setting::internal_device ? o.settings.internal
+                                                                        : o.settings.external;
+            if (slot) return fail("--set " + text.substr(0, eq) + " given twice");
+            slot = *code;
+        } else if (arg == "--then") {
+            if (!value(text) || (text != "run" && text != "qb7"))
+                return fail("--then expects run (start the application) or qb7, not '" + text +
+                            "'");
+            o.then = text == "run" ? FinalMode::run : FinalMode::qb7;
+        } else if (arg == "--station-number") {
+            const bool has = value(text);
+            const auto number = parse_count(text, 0, STATION_NUMBER_MAX);
+            if (!has || !number)
+                return fail("--station-number expects a whole number from 0 to " +
+                            std::to_string(STATION_NUMBER_MAX) + ", not '" + text + "'");
+            o.station_number = static_cast<std::uint32_t>(*number);
+        } else if (arg == "--operator") {
+            if (!value(text) || !plain_text(text))
+                return fail("--operator needs a name (text without control characters)");
+            o.operator_name = text;
+        } else if (arg == "--db") {
+            if (!value(text)) return fail("--db needs a file, for example station.db");
+            o.db = text;
+        } else if (arg == "--count" || arg == "--max-failures") {
+            const bool has = value(text);
+            const auto number = parse_count(text, 1, UINT32_MAX);
+            if (!has || !number)
+                return fail(arg + " expects a whole number from 1, not '" + text + "'");
+            (arg == "--count" ? o.count : o.max_failures) = static_cast<std::uint32_t>(*number);
+        } else if (arg == "--format") {
+            if (!value(text) || (text != "csv" && text != "jsonl"))
+                return fail("--format expects csv or jsonl, not '" + text + "'");
+            o.log_format = text == "csv" ? LogFormat::csv : LogFormat::jsonl;
+        } else if (arg == "--since") {
+            const bool has = value(text);
+            const auto since = utc_time_text(text);
+            if (!has || !since)
+                return fail(
+                    "--since expects a UTC time in ISO 8601, as 2025-03-01 or "
+                    "2025-03-01T14:30:00Z, not '" +
+                    text + "'");
+            o.since = *since;
+        } else if (arg == "--serial") {
+            const bool has = value(text);
+            std::int32_t serial = 0;
+            const auto [end, error] =
+                std::from_chars(text.data(), text.data() + text.size(), serial);
+            if (!has || error != std::errc{} || end != text.data() + text.size())
+                return fail("--serial expects a serial number, not '" + text + "'");
+            o.serial_number = serial;
         } else if (arg == "-q" || arg == "--quiet") {
             o.verbosity = Verbosity::quiet;
         } else if (arg == "-v" || arg == "--verbose") {
@@ -212,18 +409,15 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
                                     [&](const CommandName& c) { return c.name == words[0]; });
     if (named == std::end(COMMANDS)) return fail("unknown command '" + words[0] + "'");
     o.command = named->command;
-    if (words.size() - 1 != named->arguments) {
-        static constexpr const char* forms[] = {"",
-                                                "ports",
-                                                "info",
-                                                "download IMAGE [--no-verify]",
-                                                "compare IMAGE",
-                                                "set-id ID",
-                                                "set gps|internal|external VALUE",
-                                                "qb7",
-                                                "run"};
-        return fail(std::string("usage: vrk [OPTIONS] ") +
-                    forms[static_cast<std::size_t>(o.command)]);
+    if (words.size() - 1 < named->min_arguments || words.size() - 1 > named->max_arguments)
+        return fail("usage: vrk [OPTIONS] " + std::string(named->form));
+
+    for (const OptionScope& scope : OPTION_SCOPES) {
+        const bool used = std::find(given.begin(), given.end(), scope.option) != given.end();
+        const auto& allowed = scope.commands;
+        if (used && std::find(allowed.begin(), allowed.end(), o.command) == allowed.end())
+            return fail(std::string(scope.option) + " goes with " + std::string(scope.which) +
+                        " only" + std::string(scope.hint));
     }
 
     std::string error;
@@ -231,6 +425,9 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
         case Command::download:
         case Command::compare:
             o.image = words[1];
+            break;
+        case Command::program:
+            if (words.size() > 1) o.image = words[1];
             break;
         case Command::set_id:
             if (auto id = unit_id(words[1], &error)) {
@@ -251,12 +448,14 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
         default:
             break;
     }
+    if (id_option && o.command == Command::program) {
+        const auto id = station_id(*id_option, &error);
+        if (!id) return fail("--id: " + error);
+        o.fixed_id = *id;
+    }
+    if (id_option && o.command == Command::log) o.id_filter = *id_option;
 
-    if (no_verify && o.command != Command::download)
-        return fail("--no-verify goes with download only");
     o.verify = !no_verify;
-    if (o.repeat && o.command != Command::download && o.command != Command::compare)
-        return fail("--repeat goes with download or compare only");
     if (o.simulate && !o.ports.empty())
         return fail("--port and --simulate cannot be used together");
     if (o.simulate && o.command == Command::ports)
@@ -265,6 +464,30 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
         return fail("--record needs a command that talks to a unit");
     if (o.record && o.ports.size() > 1)
         return fail("--record records one unit: give one --port only");
+    // One ID in several units is exactly what a unit's ID is there to prevent.
+    if (o.command == Command::set_id && o.ports.size() > 1)
+        return fail(
+            "set-id gives one unit its ID: give one --port only (vrk program "
+            "--id-format numbers several units)");
+    if (o.fixed_id && (o.ports.size() > 1 || o.repeat))
+        return fail(
+            "a fixed --id goes to one unit: give one --port and no --repeat, or number "
+            "the units with --id-format");
+    if (o.fixed_id && o.id_format) return fail("--id and --id-format cannot be used together");
+    if ((o.count || o.max_failures) && !o.repeat)
+        return fail(std::string(o.count ? "--count" : "--max-failures") +
+                    " counts the units of --repeat: add --repeat");
+    if (o.command == Command::log) {
+        if (o.json) return fail("log writes its records itself: --format jsonl for JSON Lines");
+        const char* port_option = !o.ports.empty() ? "--port"
+                                  : o.simulate     ? "--simulate"
+                                  : o.trace        ? "--trace"
+                                  : o.record       ? "--record"
+                                                   : nullptr;
+        if (port_option != nullptr)
+            return fail(std::string("log reads the station database and talks to no unit: ") +
+                        port_option + " does not go with it");
+    }
     for (std::size_t i = 0; i < o.ports.size(); ++i)
         for (std::size_t j = 0; j < i; ++j)
             if (o.ports[i] == o.ports[j]) return fail("--port " + o.ports[i] + " given twice");
@@ -289,14 +512,45 @@ Commands:
                             or its code (9 or 0x09)
   qb7                       put the unit into QB7 mode
   run                       start the unit's application
+  program [IMAGE]           a production station's whole recipe per unit, in one run: the
+                            image downloaded and verified, the unit's ID, its settings, then
+                            optionally its application started; every unit recorded in the
+                            station database
+  log                       the station database's records, one row per unit handled
+
+Recipe (program; the file gives what the command line leaves out):
+  --recipe FILE             a TOML recipe: image (relative to the file), image_sha256, verify,
+                            id or id_format and id_start, [settings] gps, internal, external,
+                            then ("run" or "qb7"), [checks] flash_type (a code), min_version
+  --no-verify               no compare after the download
+  --id ID                   this ID for the one unit (one --port, no --repeat)
+  --id-format TEMPLATE      number the units: literal text, one counter {} or {:0N} (zero-
+                            padded to N digits) and {station}, as 'L{station}{:05}'
+  --id-start N              the counter starts at N, or is raised to it (default 1)
+  --new-id                  a unit the database knows gets a new ID all the same
+  --set gps|internal|external=VALUE
+                            a device setting, as vrk set takes it (repeat for each)
+  --then run|qb7            start the application, or enter QB7 mode, at the end
+  --station-number N        this station's number, for {station} and the records
+  --operator NAME           who works the station, for the records
+  --count N, --max-failures M
+                            with --repeat: stop after N units, or after M failures
+  --db FILE                 the station database (program, log); by default
+                            $XDG_DATA_HOME/vrk/station.db (~/.local/share/vrk/station.db)
+
+Log (log):
+  --format csv|jsonl        CSV with a header row (the default) or JSON Lines
+  --since TIME              runs started at or after a UTC time, as 2025-03-01T14:30:00Z
+  --serial N                one unit's runs, by its serial number
+  --id ID                   the runs of units that had or got this ID
 
 Options (before or after the command):
   --port DEVICE             the serial port (repeat it to work on several units at once);
                             without it, the only serial port there is
   --simulate                a built-in simulated unit instead of a port
   --link-timeout SECONDS    how long to look for the unit (default 10)
-  --repeat                  with download or compare: after each unit, wait for the next one
-                            on the same port, until Ctrl+C
+  --repeat                  with download, compare or program: after each unit, wait for
+                            the next one on the same port, until Ctrl+C
   --json                    JSON Lines on standard output, one object per event
   --trace FILE              a timed trace of every frame on the line, both ways
   --record FILE.vbm         record the requests sent into a macro file (one port only)
@@ -309,9 +563,11 @@ Exit codes (with several ports, the highest of theirs):
   0  everything asked for succeeded (for download, including the verify)
   1  the unit answered but the operation failed: a mismatch in compare or verify, the unit
      stopped responding, a change was not confirmed, or Ctrl+C interrupted it
-  2  usage error: unknown command or option, a bad value, an ID too long
+  2  usage error: unknown command or option, a bad value, an ID too long, a mistake in the
+     recipe (named by file and line), an ID scheme with no ID left
   3  no link: the port cannot be opened or was lost, or no unit answered in time
   4  the image does not exist, cannot be read, is empty or too large
+  5  the station database cannot be opened, is not one, is read-only or the disk is full
 
 JSON events (--json), each with "event", "port" and "time" (UTC):
   link_up {baud}, link_lost {reason}, unit {id, version, flash_type, serial_number,

@@ -51,6 +51,10 @@ std::string_view command_name(Command command) {
             return "qb7";
         case Command::run:
             return "run";
+        case Command::program:
+            return "program";
+        case Command::log:
+            return "log";
         case Command::none:
             break;
     }
@@ -254,6 +258,8 @@ void PortJob::act(app::Session& session) {
             app::request_run_application(session);
             break;
         case Command::ports:
+        case Command::program:  // main() runs no job for these
+        case Command::log:
         case Command::none:
             outcome_ = Outcome{"success", EXIT_OK, ""};
             break;

@@ -2,6 +2,7 @@
 // before any port is touched.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,7 @@ TEST(VrkCommandLine, AcceptsOrRefuses) {
         {{}, "no command"},
         {{"info", "--bogus"}, "unknown option --bogus"},
         {{"download"}, "download IMAGE"},
-        {{"info", "--repeat"}, "--repeat goes with download or compare"},
+        {{"info", "--repeat"}, "--repeat goes with download, compare or program only"},
         {{"compare", "x.vr4", "--no-verify"}, "--no-verify goes with download"},
         {{"--port", "a", "--port", "b", "--record", "m.vbm", "info"}, "one --port"},
         {{"--port", "a", "--port", "a", "info"}, "given twice"},
@@ -68,6 +69,137 @@ TEST(VrkCommandLine, AcceptsOrRefuses) {
     EXPECT_FALSE(download.verify);
     EXPECT_TRUE(download.json);
     EXPECT_EQ(download.ports, (std::vector<std::string>{"/dev/a"}));
+}
+
+TEST(VrkCommandLine, ProgramAndLogOptions) {
+    using cli::Options;
+    struct Case {
+        std::vector<std::string> args;
+        std::string error;  // a part of the usage error; empty when the line is good
+        std::function<void(const Options&)> check = {};
+    };
+    const std::vector<Case> cases = {
+        {{"program",
+          "app.vr4",
+          "--id-format",
+          "L{station}{:05}",
+          "--id-start",
+          "7",
+          "--station-number",
+          "2",
+          "--set",
+          "gps=sirf @ 19200",
+          "--set=internal=0x09",
+          "--then",
+          "qb7",
+          "--operator",
+          "Dana K",
+          "--db",
+          "s.db",
+          "--repeat",
+          "--count",
+          "10",
+          "--max-failures",
+          "2",
+          "--new-id",
+          "--no-verify"},
+         "",
+         [](const Options& o) {
+             EXPECT_EQ(o.command, Command::program);
+             EXPECT_EQ(o.image, "app.vr4");
+             EXPECT_EQ(o.id_format, "L{station}{:05}");
+             EXPECT_EQ(o.id_start, 7u);
+             EXPECT_EQ(o.station_number, 2u);
+             EXPECT_EQ(o.settings, (cli::DeviceCodes{3, 9, std::nullopt}));
+             EXPECT_EQ(o.then, cli::FinalMode::qb7);
+             EXPECT_EQ(o.operator_name, "Dana K");
+             EXPECT_EQ(o.db, "s.db");
+             EXPECT_EQ(o.count, 10u);
+             EXPECT_EQ(o.max_failures, 2u);
+             EXPECT_TRUE(o.new_id && o.repeat && !o.verify);
+         }},
+        {{"program", "--recipe", "station.toml", "--id", "ab-1"},
+         "",
+         [](const Options& o) {
+             EXPECT_EQ(o.recipe, "station.toml");
+             EXPECT_EQ(o.image, "");
+             EXPECT_EQ(o.fixed_id, "AB-1");
+         }},
+        {{"log", "--format", "jsonl", "--since", "2025-03-01T14:30", "--serial", "-5", "--id",
+          "l1"},
+         "",
+         [](const Options& o) {
+             EXPECT_EQ(o.log_format, cli::LogFormat::jsonl);
+             EXPECT_EQ(o.since, "2025-03-01T14:30:00.000Z");
+             EXPECT_EQ(o.serial_number, -5);
+             EXPECT_EQ(o.id_filter, "l1");
+             EXPECT_EQ(o.fixed_id, std::nullopt);
+         }},
+        // A fixed ID is one unit's: never several ports, never a line of units.
+        {{"--port", "a", "--port", "b", "set-id", "X"}, "set-id gives one unit its ID"},
+        {{"--port", "a", "--port", "b", "program", "i", "--id", "X"}, "a fixed --id goes to one"},
+        {{"program", "i", "--id", "X", "--repeat"}, "a fixed --id goes to one"},
+        {{"program", "i", "--id", "X", "--id-format", "L{}"}, "cannot be used together"},
+        {{"program", "i", "--id", "A B"}, "--id: the ID 'A B' holds a character"},
+        {{"program", "i", "--id", "123456789"}, "longer than 8"},
+        {{"program", "a", "b"}, "usage: vrk [OPTIONS] program [IMAGE]"},
+        {{"program", "i", "--set", "gps"}, "--set expects gps=VALUE"},
+        {{"program", "i", "--set", "modem=1"}, "--set expects gps=VALUE"},
+        {{"program", "i", "--set", "gps=Galileo"}, "--set gps: unknown value 'Galileo'"},
+        {{"program", "i", "--set", "gps=0", "--set", "gps=1"}, "--set gps given twice"},
+        {{"program", "i", "--then", "reboot"}, "--then expects run"},
+        {{"program", "i", "--id-start", "-1"}, "--id-start expects"},
+        {{"program", "i", "--id-start", "100000000"}, "--id-start expects"},
+        {{"program", "i", "--station-number", "1000000"}, "--station-number expects"},
+        {{"program", "i", "--operator", "a\tb"}, "--operator needs a name"},
+        {{"program", "i", "--count", "0", "--repeat"}, "--count expects"},
+        {{"program", "i", "--count", "3"}, "--count counts the units of --repeat"},
+        {{"download", "i", "--id-format", "L{}"}, "--id-format goes with program only"},
+        {{"set", "gps", "0", "--set", "gps=1"}, "--set goes with program only (vrk set"},
+        {{"info", "--db", "x.db"}, "--db goes with program or log only"},
+        {{"program", "i", "--format", "csv"}, "--format goes with log only"},
+        {{"log", "extra"}, "usage: vrk [OPTIONS] log"},
+        {{"log", "--format", "xml"}, "--format expects csv or jsonl"},
+        {{"log", "--json"}, "--format jsonl"},
+        {{"log", "--port", "a"}, "--port does not go with it"},
+        {{"log", "--serial", "12x"}, "--serial expects"},
+        {{"log", "--since", "2025-02-30"}, "--since expects"},
+        {{"log", "--since", "2025-03-01T12:00+01:00"}, "--since expects"},
+    };
+    for (const Case& c : cases) {
+        const auto parsed = cli::parse_command_line(c.args);
+        std::string line;
+        for (const auto& a : c.args) line += a + " ";
+        if (!c.error.empty()) {
+            EXPECT_NE(parsed.error.find(c.error), std::string::npos)
+                << line << "-> '" << parsed.error << "'";
+            continue;
+        }
+        ASSERT_EQ(parsed.error, "") << line;
+        c.check(parsed.options);
+    }
+}
+
+TEST(VrkCommandLine, UtcTimesAsTheRecordsWriteThem) {
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {"2025-03-01", "2025-03-01T00:00:00.000Z"},
+        {"2025-03-01T14:30", "2025-03-01T14:30:00.000Z"},
+        {"2025-03-01T14:30:15Z", "2025-03-01T14:30:15.000Z"},
+        {"2025-03-01T14:30:15.5", "2025-03-01T14:30:15.500Z"},
+        {"2025-03-01T14:30:15.123456Z", "2025-03-01T14:30:15.123Z"},
+        {"2024-02-29", "2024-02-29T00:00:00.000Z"},
+        {"2025-02-29", std::nullopt},
+        {"2025-13-01", std::nullopt},
+        {"2025-03-01T24:00", std::nullopt},
+        {"2025-03-01T14:60", std::nullopt},
+        {"2025-03-01T14", std::nullopt},
+        {"2025-03-01T14:30:15.", std::nullopt},
+        {"2025-3-1", std::nullopt},
+        {"2025-03-01 14:30", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(cli::utc_time_text(text), expected) << text;
 }
 
 }  // namespace

@@ -41,6 +41,7 @@ TEST(SimOptions, EveryOptionReachesItsSetting) {
                                       "--stop-after",
                                       "12",
                                       "--wrong-page",
+                                      "--no-id-reply",
                                       "--flash-out",
                                       "f.bin",
                                       "--log",
@@ -80,6 +81,7 @@ TEST(SimOptions, EveryOptionReachesItsSetting) {
     ASSERT_TRUE(u.stop_after_pages.has_value());
     EXPECT_EQ(*u.stop_after_pages, 12u);
     EXPECT_TRUE(u.wrong_page);
+    EXPECT_TRUE(u.no_id_reply);
     EXPECT_EQ(u.flash_out, "f.bin");
     EXPECT_EQ(u.log_path, "l.txt");
     EXPECT_EQ(r.options.link, "/tmp/vrk");

@@ -88,6 +88,22 @@ TEST(SimUnitModel, SetsChangeTheSettingsThatLaterQueriesReport) {
     EXPECT_EQ(unit.id(), "NEW");
 }
 
+TEST(SimUnitModel, WithoutIdReplyTakesTheIdButAnswersOnlyTheQueries) {
+    const Exchange cases[] = {
+        {"ID set: taken, not answered", "0B 4E 45 57 00 00 00 00 00 00", ""},
+        {"ID query: answered with the ID set", "0B 00", "0B 4E 45 57 00 00 00 00 00 00"},
+        {"another set: taken, not answered", "0B 4F 4C 44 00 00 00 00 00 00", ""},
+        {"the other settings still answer", "15 09", "15 09"},
+        {"the ID query again", "0B 00", "0B 4F 4C 44 00 00 00 00 00 00"},
+    };
+    UnitConfig config;
+    config.no_id_reply = true;
+    UnitModel unit{config};
+    for (const auto& c : cases)
+        EXPECT_EQ(answer_text(unit.handle(hex(c.request))), c.answer) << c.name;
+    EXPECT_EQ(unit.id(), "OLD");
+}
+
 TEST(SimUnitModel, ShortVersionReportAndNegativeValuesAreLittleEndianTwosComplement) {
     UnitConfig c;
     c.short_version = true;

@@ -1,0 +1,48 @@
+// Which ID a unit gets on a production station, decided with the station's records: the rules
+// of the recipe's ID step in one place, so that every port's flow applies them alike.
+//
+//   fixed ID   the unit gets it, unless the records give it to another unit (held_elsewhere);
+//   scheme     a unit whose serial number the records bind to an ID gets that ID again (kept
+//              when it carries it already); else a unit that carries an ID the scheme gives
+//              (from any station of the line) keeps it, unless the records give it to another
+//              unit; else the scheme's next ID is reserved for it. With new_id, a unit always
+//              gets the scheme's next ID (its old one is spent when the new one is bound).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/cli/station/recipe.h"
+#include "app/cli/station/station_store.h"
+
+namespace vrk::cli {
+
+enum class IdAction {
+    none,            // the recipe has no ID step: nothing to send or record
+    keep,            // the unit holds `id` already: send nothing, bind it now
+    send,            // send `id`; once the unit confirms it, bind it; if it never does, spend it
+    held_elsewhere,  // the fixed ID belongs to another unit (`holder`): the unit is not touched
+    exhausted,       // the scheme has no ID left (EXIT_USAGE): the unit is not touched
+};
+
+struct IdAssignment {
+    IdAction action = IdAction::none;
+    std::string id;
+    // send: the ID was reserved for this run (it came from the counter or is a fixed ID
+    // claimed now), not one the records already bound to the unit.
+    bool reserved = false;
+    std::optional<IdHolder> holder;  // held_elsewhere: who holds it
+    StoreError error;                // the records failed: EXIT_DATABASE, the unit not touched
+};
+
+// Decides, and reserves or claims in the records what it decides, for the unit with this
+// (confirmed) serial number that carries `carried_id` (empty when it has none). Every call
+// it makes is a transaction of its own; an error leaves the records as they were before that
+// call.
+[[nodiscard]] IdAssignment assign_id(StationStore& store, const Recipe& recipe,
+                                     std::int32_t serial_number, std::string_view carried_id,
+                                     std::string_view run_key);
+
+}  // namespace vrk::cli

@@ -1,0 +1,116 @@
+// The recipe of vrk program: what every unit on the station gets, in this order: the image
+// downloaded (and verified), its ID, its three device settings, then optionally its
+// application started or QB7 mode; checks that refuse a unit before it is touched. It comes
+// from the command line, from a TOML file (--recipe station.toml), or both: the command line
+// overrides the file key by key.
+//
+// make_recipe checks everything that can be checked without a unit: a recipe that comes back
+// is one the flow can carry out on every unit; a mistake is reported before any port or the
+// database is opened, naming the file and line it sits on ("station.toml:7: ...").
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/cli/options.h"
+#include "app/cli/station/device_codes.h"
+#include "app/cli/station/id_scheme.h"
+#include "device/events.h"
+#include "platform/files.h"
+
+namespace vrk::cli {
+
+enum class IdChoice {
+    keep,    // no ID step: the unit keeps the ID it has
+    fixed,   // fixed_id, for the one unit of the run
+    scheme,  // the next ID of `scheme`, unless the unit has one already (see below)
+};
+
+// Conditions a unit must meet before it is touched; one it fails is recorded as refused.
+struct RecipeChecks {
+    std::optional<std::uint8_t> flash_type;  // the flash type code the unit must report
+    // The lowest firmware version the unit may report, in hundredths (2.15 is 215).
+    std::optional<std::int16_t> min_version;
+};
+
+struct Recipe {
+    std::string source;  // the recipe file as named, empty when there is none
+
+    std::string image;         // the image's path, as it is opened (relative to the file's folder
+                               // when the file named it)
+    std::string image_sha256;  // of the image as read now: 64 lower-case hex digits
+    std::uint32_t image_size = 0;
+    bool verify = true;
+
+    IdChoice id_choice = IdChoice::keep;
+    std::string fixed_id;  // IdChoice::fixed: a station ID (0x21-0x7E, letters upper case)
+    // IdChoice::scheme: a unit whose serial number the records bind to an ID keeps that ID; a
+    // unit that carries an ID the scheme gives (at any station) keeps it unless another unit
+    // holds it; any other unit gets the scheme's next ID. new_id: a unit the records know gets
+    // a new one all the same (its old ID is spent).
+    std::optional<IdScheme> scheme;
+    std::optional<std::uint64_t> id_start;  // the counter starts at, or is raised to, this
+    bool new_id = false;
+
+    DeviceCodes settings;  // nullopt: left as the unit has it
+    FinalMode then = FinalMode::none;
+    RecipeChecks checks;
+
+    // Of the station, for the records.
+    std::optional<std::uint32_t> station_number;
+    std::string operator_name;
+    std::string db_path;
+
+    // --repeat: stop after this many units, or after this many failures, over all ports.
+    bool repeat = false;
+    std::optional<std::uint32_t> count;
+    std::optional<std::uint32_t> max_failures;
+};
+
+struct RecipeOutcome {
+    std::optional<Recipe> recipe;
+    int exit_code = EXIT_OK;  // EXIT_USAGE, or EXIT_BAD_IMAGE for an image named on the
+                              // command line, when there is no recipe
+    std::string error;        // a whole sentence for standard error
+    std::string result;       // the stable name of the failure, for JSON ("usage",
+                              // "file_not_found", ...)
+};
+
+// The recipe of `options` (Command::program): the recipe file read through `files` and parsed,
+// the command line laid over it, the image read and its SHA-256 taken, every value checked.
+// `db_path` is the database to use when --db was not given.
+[[nodiscard]] RecipeOutcome make_recipe(const Options& options, platform::FileSystem& files,
+                                        const std::string& db_path);
+
+// What a recipe file says, each value with the line it stands on. Only the keys present are
+// set; types are checked, values are not (make_recipe does that).
+template <typename T>
+struct FromFile {
+    T value{};
+    std::uint32_t line = 0;
+};
+
+struct RecipeFile {
+    std::optional<FromFile<std::string>> image, image_sha256, id, id_format, then;
+    std::optional<FromFile<bool>> verify;
+    std::optional<FromFile<std::int64_t>> id_start;
+    // [settings]: a value as vrk set takes it; an integer is a code, kept as its decimal text.
+    std::optional<FromFile<std::string>> gps, internal, external;
+    // [checks]
+    std::optional<FromFile<std::int64_t>> flash_type;
+    std::optional<FromFile<std::string>> min_version;
+};
+
+// Parses the text of a recipe file named `name` (the name errors carry). nullopt, with
+// "name:line: what is wrong" in *error, for TOML that does not parse, a key that is not one of
+// the recipe's, or a value of the wrong type. Builds without a TOML library say so.
+[[nodiscard]] std::optional<RecipeFile> parse_recipe_file(std::string_view text,
+                                                          const std::string& name,
+                                                          std::string* error);
+
+// Why an image cannot be downloaded, in words ("does not exist", "is empty", ...).
+[[nodiscard]] std::string image_problem(device::Result result);
+
+}  // namespace vrk::cli

@@ -1,0 +1,657 @@
+#include "app/cli/station/sqlite_station_store.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+#include "app/cli/output.h"
+
+namespace vrk::cli {
+
+namespace {
+
+// "VRKS" in the file's header: a station database, not another program's SQLite file.
+constexpr int APPLICATION_ID = 0x56524B53;
+
+// Version 1: the runs, the IDs and the counters of the ID schemes.
+constexpr SchemaStep SCHEMA[] = {
+    {R"sql(
+CREATE TABLE runs (
+    run_key          TEXT PRIMARY KEY NOT NULL,
+    started_at       TEXT NOT NULL,
+    host             TEXT NOT NULL,
+    station_number   INTEGER,
+    operator         TEXT NOT NULL,
+    port             TEXT NOT NULL,
+    serial_number    INTEGER,
+    id_before        TEXT,
+    firmware_version TEXT,
+    flash_type_code  INTEGER,
+    flash_type       TEXT,
+    gps_before       INTEGER,
+    internal_before  INTEGER,
+    external_before  INTEGER,
+    image            TEXT NOT NULL,
+    image_sha256     TEXT NOT NULL,
+    tool_version     TEXT NOT NULL,
+    id_after         TEXT,
+    gps_after        INTEGER,
+    internal_after   INTEGER,
+    external_after   INTEGER,
+    step_download    TEXT,
+    step_id          TEXT,
+    step_settings    TEXT,
+    step_then        TEXT,
+    result           TEXT,
+    exit_code        INTEGER,
+    message          TEXT,
+    duration_ms      INTEGER
+);
+CREATE INDEX runs_by_start ON runs (started_at);
+CREATE INDEX runs_by_serial ON runs (serial_number);
+CREATE TABLE ids (
+    id            TEXT PRIMARY KEY NOT NULL,
+    state         TEXT NOT NULL CHECK (state IN ('reserved', 'bound', 'spent')),
+    serial_number INTEGER NOT NULL,
+    scheme        TEXT NOT NULL,
+    run_key       TEXT,
+    reserved_at   TEXT NOT NULL,
+    bound_at      TEXT
+);
+CREATE UNIQUE INDEX one_bound_id_per_unit ON ids (serial_number) WHERE state = 'bound';
+CREATE TABLE counters (
+    scheme     TEXT PRIMARY KEY NOT NULL,
+    next_value INTEGER NOT NULL
+);
+)sql"},
+};
+
+struct CloseDb {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct FinalizeStatement {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+
+int primary(int code) {
+    return code & 0xFF;
+}
+
+bool failed(int code) {
+    const int p = primary(code);
+    return p != SQLITE_OK && p != SQLITE_ROW && p != SQLITE_DONE;
+}
+
+// One SQL statement. A failure while preparing or binding is kept and returned by step(), so a
+// call reads as a sequence of binds and one check.
+class Statement {
+  public:
+    Statement(sqlite3* db, std::string_view sql) {
+        sqlite3_stmt* raw = nullptr;
+        code_ = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &raw, nullptr);
+        statement_.reset(raw);
+    }
+
+    Statement& text(int index, std::string_view value) {
+        if (!failed(code_))
+            code_ = sqlite3_bind_text64(statement_.get(), index, value.data(), value.size(),
+                                        SQLITE_TRANSIENT, SQLITE_UTF8);
+        return *this;
+    }
+    Statement& text(int index, const std::string& value) {
+        return text(index, std::string_view(value));
+    }
+    Statement& text(int index, const std::optional<std::string>& value) {
+        return value ? text(index, std::string_view(*value)) : null(index);
+    }
+    // An empty text is stored as NULL: a step not reached, a result not yet known.
+    Statement& text_or_null(int index, std::string_view value) {
+        return value.empty() ? null(index) : text(index, value);
+    }
+    Statement& integer(int index, std::int64_t value) {
+        if (!failed(code_)) code_ = sqlite3_bind_int64(statement_.get(), index, value);
+        return *this;
+    }
+    template <typename T>
+    Statement& integer(int index, const std::optional<T>& value) {
+        return value ? integer(index, static_cast<std::int64_t>(*value)) : null(index);
+    }
+    Statement& null(int index) {
+        if (!failed(code_)) code_ = sqlite3_bind_null(statement_.get(), index);
+        return *this;
+    }
+
+    // SQLITE_ROW, SQLITE_DONE or the failure.
+    int step() {
+        if (failed(code_)) return code_;
+        code_ = sqlite3_step(statement_.get());
+        return code_;
+    }
+
+    [[nodiscard]] bool is_null(int column) const {
+        return sqlite3_column_type(statement_.get(), column) == SQLITE_NULL;
+    }
+    [[nodiscard]] std::int64_t integer_at(int column) const {
+        return sqlite3_column_int64(statement_.get(), column);
+    }
+    [[nodiscard]] std::string text_at(int column) const {
+        const auto* bytes = sqlite3_column_text(statement_.get(), column);
+        const int size = sqlite3_column_bytes(statement_.get(), column);
+        if (bytes == nullptr || size <= 0) return {};
+        return std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size));
+    }
+    [[nodiscard]] std::optional<std::string> optional_text_at(int column) const {
+        if (is_null(column)) return std::nullopt;
+        return text_at(column);
+    }
+    template <typename T>
+    [[nodiscard]] std::optional<T> optional_integer_at(int column) const {
+        if (is_null(column)) return std::nullopt;
+        return static_cast<T>(integer_at(column));
+    }
+
+  private:
+    std::unique_ptr<sqlite3_stmt, FinalizeStatement> statement_;
+    int code_ = SQLITE_OK;
+};
+
+IdState state_of(std::string_view text) {
+    if (text == "bound") return IdState::bound;
+    if (text == "spent") return IdState::spent;
+    return IdState::reserved;
+}
+
+class SqliteStationStore final : public StationStore {
+  public:
+    SqliteStationStore(std::string path, std::unique_ptr<sqlite3, CloseDb> db)
+        : path_(std::move(path)), db_(std::move(db)) {}
+
+    const std::string& location() const override { return path_; }
+
+    StoreError begin_run(const RunStart& s) override;
+    StoreError complete_run(const RunEnd& e) override;
+    StoreResult<std::optional<std::string>> bound_id(std::int32_t serial_number) override;
+    StoreResult<std::optional<IdHolder>> id_holder(std::string_view id) override;
+    StoreResult<Reservation> reserve_next(const IdScheme& scheme,
+                                          std::optional<std::uint64_t> id_start,
+                                          std::int32_t serial_number,
+                                          std::string_view run_key) override;
+    StoreResult<Claim> claim(std::string_view id, std::int32_t serial_number,
+                             std::string_view run_key) override;
+    StoreError bind(std::string_view id, std::int32_t serial_number) override;
+    StoreError spend(std::string_view id) override;
+    StoreError for_each_run(const RunFilter& filter,
+                            const std::function<void(const RunRecord&)>& row) override;
+
+    // Readies the connection that sqlite3_open_v2 returned `open_code` for: the failure, or
+    // the tables brought up to the schema's version (checked to be, for an export).
+    [[nodiscard]] StoreError start(int open_code, StoreAccess access,
+                                   const SqliteStoreSettings& settings);
+
+  private:
+    // The failure of the last call on the connection, in words that name the file.
+    [[nodiscard]] StoreError failure(int code) const;
+    [[nodiscard]] StoreError failure(StoreFailure kind, const std::string& what) const {
+        return {kind, "the station database " + path_ + " " + what};
+    }
+    [[nodiscard]] int exec(const char* sql) {
+        return sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr);
+    }
+    [[nodiscard]] StoreResult<std::optional<IdHolder>> holder_locked(std::string_view id);
+    [[nodiscard]] StoreResult<std::int64_t> pragma_integer(const char* name);
+    // Reads the file's marks into version_: a station database of a version this tool knows
+    // (or an empty file), or the failure that says what it is instead.
+    [[nodiscard]] StoreError recognise(std::int64_t known);
+
+    // A write transaction that takes the write lock at once, rolled back unless committed.
+    class Transaction {
+      public:
+        explicit Transaction(SqliteStationStore& store)
+            : store_(store), code_(store.exec("BEGIN IMMEDIATE")), open_(!failed(code_)) {}
+        ~Transaction() {
+            if (open_) (void)store_.exec("ROLLBACK");
+        }
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+        [[nodiscard]] int begun() const { return code_; }
+        [[nodiscard]] int commit() {
+            const int code = store_.exec("COMMIT");
+            // A COMMIT that failed (a full disk) may leave the transaction open: the destructor
+            // rolls it back then.
+            if (!failed(code) || sqlite3_get_autocommit(store_.db_.get()) != 0) open_ = false;
+            return code;
+        }
+
+      private:
+        SqliteStationStore& store_;
+        int code_;
+        bool open_;
+    };
+
+    std::string path_;
+    std::unique_ptr<sqlite3, CloseDb> db_;
+    std::mutex mutex_;  // one call at a time on the connection: each is its own transaction
+    int busy_timeout_ms_ = STORE_BUSY_TIMEOUT_MS;
+    std::int64_t version_ = 0;  // the schema's version as last read
+};
+
+StoreError SqliteStationStore::failure(int code) const {
+    const std::string detail = sqlite3_errmsg(db_.get());
+    switch (primary(code)) {
+        case SQLITE_CANTOPEN:
+            if (sqlite3_system_errno(db_.get()) == ENOENT)
+                return failure(StoreFailure::cannot_open,
+                               "does not exist (or its folder does not)");
+            return failure(StoreFailure::cannot_open,
+                           "cannot be opened (" + detail +
+                               "): check that it is a file and that its folder may be written");
+        case SQLITE_NOTADB:
+            return failure(StoreFailure::not_a_database, "is not a database");
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return failure(StoreFailure::read_only,
+                           "cannot be written: the file or its medium is read-only");
+        case SQLITE_FULL:
+            return failure(StoreFailure::disk_full, "cannot be written: the disk is full");
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return failure(StoreFailure::busy, "is held by another program for longer than " +
+                                                   std::to_string(busy_timeout_ms_) + " ms");
+        case SQLITE_CORRUPT:
+            return failure(StoreFailure::damaged, "is damaged (" + detail + ")");
+        case SQLITE_IOERR:
+            return failure(StoreFailure::io_error,
+                           "cannot be read or written: the system reports an input/output error");
+        default:
+            break;
+    }
+    return failure(StoreFailure::io_error, "cannot be used: " + detail);
+}
+
+StoreResult<std::int64_t> SqliteStationStore::pragma_integer(const char* name) {
+    Statement query(db_.get(), std::string("PRAGMA ") + name);
+    const int code = query.step();
+    if (failed(code)) return {0, failure(code)};
+    return {code == SQLITE_ROW ? query.integer_at(0) : 0, {}};
+}
+
+StoreError SqliteStationStore::recognise(std::int64_t known) {
+    const auto version = pragma_integer("user_version");
+    if (!version.ok()) return version.error;
+    const auto application = pragma_integer("application_id");
+    if (!application.ok()) return application.error;
+    if (version.value == 0 && application.value == 0) {
+        // A new file, or another program's that keeps no marks: never add our tables to
+        // tables that are not ours.
+        Statement objects(db_.get(), "SELECT count(*) FROM sqlite_master");
+        const int code = objects.step();
+        if (failed(code)) return failure(code);
+        if (objects.integer_at(0) != 0)
+            return failure(StoreFailure::not_a_database,
+                           "is another program's database, not a station database");
+    } else if (application.value != APPLICATION_ID) {
+        return failure(StoreFailure::not_a_database, "is not a station database");
+    }
+    if (version.value > known)
+        return failure(StoreFailure::other_version,
+                       "was written by a newer vrk (its records are of version " +
+                           std::to_string(version.value) + ", this vrk knows " +
+                           std::to_string(known) + ")");
+    version_ = version.value;
+    return {};
+}
+
+StoreError SqliteStationStore::start(int open_code, StoreAccess access,
+                                     const SqliteStoreSettings& settings) {
+    if (open_code != SQLITE_OK) return failure(open_code);
+    sqlite3_extended_result_codes(db_.get(), 1);
+    busy_timeout_ms_ = settings.busy_timeout_ms;
+    sqlite3_busy_timeout(db_.get(), busy_timeout_ms_);
+    const auto schema = settings.schema.empty() ? station_schema() : settings.schema;
+    const auto known = static_cast<std::int64_t>(schema.size());
+    // Read before anything is written: a file that is not ours stays as it was.
+    if (StoreError error = recognise(known); !error.ok()) return error;
+    if (access == StoreAccess::export_only) {
+        if (version_ == 0)
+            return failure(StoreFailure::not_a_database,
+                           "is not a station database (it holds no records)");
+        if (version_ < known)
+            return failure(StoreFailure::other_version,
+                           "was written by an older vrk: run vrk program on it once to bring "
+                           "its records up to date");
+        return {};
+    }
+
+    if (sqlite3_db_readonly(db_.get(), "main") == 1)
+        return failure(StoreFailure::read_only,
+                       "cannot be written: the file or its medium is read-only");
+    // WAL: vrk log and the look-ups of other stations read while one station writes.
+    // synchronous=FULL: a committed row is on the medium before the unit is shown as passed.
+    if (const int code = exec("PRAGMA journal_mode=WAL"); failed(code)) return failure(code);
+    if (const int code = exec("PRAGMA synchronous=FULL"); failed(code)) return failure(code);
+    if (version_ == known) return {};
+
+    // Another process may be upgrading the same file: the version is read again inside the
+    // write lock, and the steps run in the same transaction (DDL is transactional in SQLite).
+    Transaction tx(*this);
+    if (failed(tx.begun())) return failure(tx.begun());
+    if (StoreError error = recognise(known); !error.ok()) return error;
+    if (version_ == known) return {};  // upgraded by the other one meanwhile
+    for (auto step = static_cast<std::size_t>(version_); step < schema.size(); ++step) {
+        const std::string sql(schema[step].sql);
+        if (const int code = exec(sql.c_str()); failed(code)) return failure(code);
+    }
+    const std::string stamp = "PRAGMA user_version=" + std::to_string(known) +
+                              "; PRAGMA application_id=" + std::to_string(APPLICATION_ID);
+    if (const int code = exec(stamp.c_str()); failed(code)) return failure(code);
+    if (const int code = tx.commit(); failed(code)) return failure(code);
+    version_ = known;
+    return {};
+}
+
+StoreError SqliteStationStore::begin_run(const RunStart& s) {
+    std::lock_guard lock(mutex_);
+    Statement insert(db_.get(), R"sql(
+INSERT INTO runs (run_key, started_at, host, station_number, operator, port, serial_number,
+                  id_before, firmware_version, flash_type_code, flash_type, gps_before,
+                  internal_before, external_before, image, image_sha256, tool_version)
+VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17))sql");
+    insert.text(1, s.run_key)
+        .text(2, s.started_at)
+        .text(3, s.host)
+        .integer(4, s.station_number)
+        .text(5, s.operator_name)
+        .text(6, s.port)
+        .integer(7, s.serial_number)
+        .text(8, s.id_before)
+        .text(9, s.firmware_version)
+        .integer(10, s.flash_type_code)
+        .text(11, s.flash_type)
+        .integer(12, s.settings_before.gps)
+        .integer(13, s.settings_before.internal)
+        .integer(14, s.settings_before.external)
+        .text(15, s.image)
+        .text(16, s.image_sha256)
+        .text(17, s.tool_version);
+    if (const int code = insert.step(); failed(code)) return failure(code);
+    return {};
+}
+
+StoreError SqliteStationStore::complete_run(const RunEnd& e) {
+    std::lock_guard lock(mutex_);
+    Statement update(db_.get(), R"sql(
+UPDATE runs SET id_after = ?2, gps_after = ?3, internal_after = ?4, external_after = ?5,
+                step_download = ?6, step_id = ?7, step_settings = ?8, step_then = ?9,
+                result = ?10, exit_code = ?11, message = ?12, duration_ms = ?13
+WHERE run_key = ?1)sql");
+    update.text(1, e.run_key)
+        .text(2, e.id_after)
+        .integer(3, e.settings_after.gps)
+        .integer(4, e.settings_after.internal)
+        .integer(5, e.settings_after.external)
+        .text_or_null(6, e.steps.download)
+        .text_or_null(7, e.steps.id)
+        .text_or_null(8, e.steps.settings)
+        .text_or_null(9, e.steps.then)
+        .text(10, e.result)
+        .integer(11, e.exit_code)
+        .text(12, e.message)
+        .integer(13, e.duration_ms);
+    if (const int code = update.step(); failed(code)) return failure(code);
+    if (sqlite3_changes(db_.get()) == 0)
+        return failure(StoreFailure::no_such_run, "has no run " + e.run_key + " to complete");
+    return {};
+}
+
+StoreResult<std::optional<std::string>> SqliteStationStore::bound_id(std::int32_t serial_number) {
+    std::lock_guard lock(mutex_);
+    Statement query(db_.get(), "SELECT id FROM ids WHERE serial_number = ?1 AND state = 'bound'");
+    query.integer(1, serial_number);
+    const int code = query.step();
+    if (failed(code)) return {std::nullopt, failure(code)};
+    if (code == SQLITE_ROW) return {query.text_at(0), {}};
+    return {};
+}
+
+StoreResult<std::optional<IdHolder>> SqliteStationStore::holder_locked(std::string_view id) {
+    Statement query(db_.get(), "SELECT state, serial_number, scheme FROM ids WHERE id = ?1");
+    query.text(1, id);
+    const int code = query.step();
+    if (failed(code)) return {std::nullopt, failure(code)};
+    if (code != SQLITE_ROW) return {};
+    IdHolder holder;
+    holder.id = std::string(id);
+    holder.state = state_of(query.text_at(0));
+    holder.serial_number = static_cast<std::int32_t>(query.integer_at(1));
+    holder.scheme = query.text_at(2);
+    return {holder, {}};
+}
+
+StoreResult<std::optional<IdHolder>> SqliteStationStore::id_holder(std::string_view id) {
+    std::lock_guard lock(mutex_);
+    return holder_locked(id);
+}
+
+StoreResult<Reservation> SqliteStationStore::reserve_next(const IdScheme& scheme,
+                                                          std::optional<std::uint64_t> id_start,
+                                                          std::int32_t serial_number,
+                                                          std::string_view run_key) {
+    std::lock_guard lock(mutex_);
+    Transaction tx(*this);
+    if (failed(tx.begun())) return {{}, failure(tx.begun())};
+
+    Statement counter(db_.get(), "SELECT next_value FROM counters WHERE scheme = ?1");
+    counter.text(1, scheme.counter_key());
+    int code = counter.step();
+    if (failed(code)) return {{}, failure(code)};
+    std::uint64_t n = id_start.value_or(1);
+    if (code == SQLITE_ROW) {
+        const auto stored =
+            static_cast<std::uint64_t>(std::max<std::int64_t>(counter.integer_at(0), 0));
+        n = std::max(stored, id_start.value_or(0));
+    }
+
+    Reservation reservation;
+    for (;;) {
+        const auto id = scheme.format(n);
+        if (!id) {
+            reservation.exhausted = true;
+            return {reservation, {}};  // rolled back: the counter stays as it was
+        }
+        Statement taken(db_.get(), "SELECT 1 FROM ids WHERE id = ?1");
+        taken.text(1, *id);
+        code = taken.step();
+        if (failed(code)) return {{}, failure(code)};
+        if (code == SQLITE_ROW) {
+            ++n;  // in the records already, in some state: never given twice
+            continue;
+        }
+        reservation.id = *id;
+        reservation.counter = n;
+        break;
+    }
+
+    Statement reserve(db_.get(), R"sql(
+INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at)
+VALUES (?1, 'reserved', ?2, ?3, ?4, ?5))sql");
+    reserve.text(1, reservation.id)
+        .integer(2, serial_number)
+        .text(3, scheme.counter_key())
+        .text(4, run_key)
+        .text(5, utc_time_now());
+    if (code = reserve.step(); failed(code)) return {{}, failure(code)};
+    Statement advance(db_.get(), R"sql(
+INSERT INTO counters (scheme, next_value) VALUES (?1, ?2)
+ON CONFLICT (scheme) DO UPDATE SET next_value = excluded.next_value)sql");
+    advance.text(1, scheme.counter_key()).integer(2, static_cast<std::int64_t>(n + 1));
+    if (code = advance.step(); failed(code)) return {{}, failure(code)};
+    if (code = tx.commit(); failed(code)) return {{}, failure(code)};
+    return {reservation, {}};
+}
+
+StoreResult<Claim> SqliteStationStore::claim(std::string_view id, std::int32_t serial_number,
+                                             std::string_view run_key) {
+    std::lock_guard lock(mutex_);
+    Transaction tx(*this);
+    if (failed(tx.begun())) return {{}, failure(tx.begun())};
+    auto holder = holder_locked(id);
+    if (!holder.ok()) return {{}, holder.error};
+    if (holder.value && holder.value->serial_number != serial_number)
+        return {Claim{false, holder.value}, {}};
+    if (holder.value && holder.value->state == IdState::bound)
+        return {Claim{true, holder.value}, {}};  // bound to this unit already
+
+    Statement reserve(db_.get(), R"sql(
+INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at)
+VALUES (?1, 'reserved', ?2, '', ?3, ?4)
+ON CONFLICT (id) DO UPDATE SET state = 'reserved', run_key = excluded.run_key)sql");
+    reserve.text(1, id).integer(2, serial_number).text(3, run_key).text(4, utc_time_now());
+    if (const int code = reserve.step(); failed(code)) return {{}, failure(code)};
+    if (const int code = tx.commit(); failed(code)) return {{}, failure(code)};
+    return {Claim{true, std::nullopt}, {}};
+}
+
+StoreError SqliteStationStore::bind(std::string_view id, std::int32_t serial_number) {
+    std::lock_guard lock(mutex_);
+    Transaction tx(*this);
+    if (failed(tx.begun())) return failure(tx.begun());
+    auto holder = holder_locked(id);
+    if (!holder.ok()) return holder.error;
+    if (holder.value && holder.value->serial_number != serial_number)
+        return failure(StoreFailure::id_conflict, "holds the ID " + std::string(id) +
+                                                      " for the unit with serial number " +
+                                                      std::to_string(holder.value->serial_number));
+
+    // The unit's earlier ID is spent first: a unit holds one ID.
+    Statement retire(db_.get(), R"sql(
+UPDATE ids SET state = 'spent' WHERE serial_number = ?1 AND state = 'bound' AND id <> ?2)sql");
+    retire.integer(1, serial_number).text(2, id);
+    if (const int code = retire.step(); failed(code)) return failure(code);
+    Statement bind(db_.get(), R"sql(
+INSERT INTO ids (id, state, serial_number, scheme, reserved_at, bound_at)
+VALUES (?1, 'bound', ?2, '', ?3, ?3)
+ON CONFLICT (id) DO UPDATE SET state = 'bound', bound_at = excluded.bound_at)sql");
+    bind.text(1, id).integer(2, serial_number).text(3, utc_time_now());
+    if (const int code = bind.step(); failed(code)) return failure(code);
+    if (const int code = tx.commit(); failed(code)) return failure(code);
+    return {};
+}
+
+StoreError SqliteStationStore::spend(std::string_view id) {
+    std::lock_guard lock(mutex_);
+    Statement update(db_.get(),
+                     "UPDATE ids SET state = 'spent' WHERE id = ?1 AND state = 'reserved'");
+    update.text(1, id);
+    if (const int code = update.step(); failed(code)) return failure(code);
+    return {};
+}
+
+StoreError SqliteStationStore::for_each_run(const RunFilter& filter,
+                                            const std::function<void(const RunRecord&)>& row) {
+    std::lock_guard lock(mutex_);
+    Statement query(db_.get(), R"sql(
+SELECT run_key, started_at, host, station_number, operator, port, serial_number, id_before,
+       firmware_version, flash_type_code, flash_type, gps_before, internal_before,
+       external_before, image, image_sha256, tool_version, id_after, gps_after, internal_after,
+       external_after, step_download, step_id, step_settings, step_then, result, exit_code,
+       message, duration_ms
+FROM runs
+WHERE (?1 IS NULL OR started_at >= ?1)
+  AND (?2 IS NULL OR serial_number = ?2)
+  AND (?3 IS NULL OR id_before = ?3 COLLATE NOCASE OR id_after = ?3 COLLATE NOCASE)
+ORDER BY started_at, run_key)sql");
+    query.text(1, filter.since).integer(2, filter.serial_number).text(3, filter.id);
+    for (;;) {
+        const int code = query.step();
+        if (failed(code)) return failure(code);
+        if (code != SQLITE_ROW) return {};
+        RunRecord r;
+        RunStart& s = r.start;
+        s.run_key = query.text_at(0);
+        s.started_at = query.text_at(1);
+        s.host = query.text_at(2);
+        s.station_number = query.optional_integer_at<std::uint32_t>(3);
+        s.operator_name = query.text_at(4);
+        s.port = query.text_at(5);
+        s.serial_number = query.optional_integer_at<std::int32_t>(6);
+        s.id_before = query.optional_text_at(7);
+        s.firmware_version = query.optional_text_at(8);
+        s.flash_type_code = query.optional_integer_at<std::uint8_t>(9);
+        s.flash_type = query.optional_text_at(10);
+        s.settings_before = {query.optional_integer_at<std::uint8_t>(11),
+                             query.optional_integer_at<std::uint8_t>(12),
+                             query.optional_integer_at<std::uint8_t>(13)};
+        s.image = query.text_at(14);
+        s.image_sha256 = query.text_at(15);
+        s.tool_version = query.text_at(16);
+        if (!query.is_null(25)) {
+            RunEnd e;
+            e.run_key = s.run_key;
+            e.id_after = query.optional_text_at(17);
+            e.settings_after = {query.optional_integer_at<std::uint8_t>(18),
+                                query.optional_integer_at<std::uint8_t>(19),
+                                query.optional_integer_at<std::uint8_t>(20)};
+            e.steps = {query.text_at(21), query.text_at(22), query.text_at(23), query.text_at(24)};
+            e.result = query.text_at(25);
+            e.exit_code = static_cast<int>(query.integer_at(26));
+            e.message = query.text_at(27);
+            e.duration_ms = static_cast<std::uint32_t>(query.integer_at(28));
+            r.end = std::move(e);
+        }
+        row(r);
+    }
+}
+
+}  // namespace
+
+std::span<const SchemaStep> station_schema() {
+    return SCHEMA;
+}
+
+std::unique_ptr<StationStore> open_sqlite_station_store(const std::string& path, StoreAccess access,
+                                                        StoreError* error,
+                                                        const SqliteStoreSettings& settings) {
+    const auto refuse = [&](StoreFailure kind, const std::string& why) {
+        *error = {kind, "the station database " + path + " " + why};
+        return nullptr;
+    };
+    if (path.empty()) return refuse(StoreFailure::cannot_open, "has no name");
+    // No URI names: a file name with '?' or '#' is a file name. An export opens the file for
+    // writing where it may (without creating it), only so that the WAL's side files are
+    // removed when it closes; it writes no record, and a read-only file opens read-only.
+    const int flags = SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_READWRITE |
+                      (access == StoreAccess::station ? SQLITE_OPEN_CREATE : 0);
+    sqlite3* raw = nullptr;
+    const int code = sqlite3_open_v2(path.c_str(), &raw, flags,
+                                     settings.vfs.empty() ? nullptr : settings.vfs.c_str());
+    std::unique_ptr<sqlite3, CloseDb> db(raw);
+    if (!db) return refuse(StoreFailure::cannot_open, "cannot be opened: out of memory");
+    auto store = std::make_unique<SqliteStationStore>(path, std::move(db));
+    const StoreError failure = store->start(code, access, settings);
+    if (!failure.ok()) {
+        *error = failure;
+        return nullptr;
+    }
+    *error = {};
+    return store;
+}
+
+}  // namespace vrk::cli
+
+namespace vrk::cli {
+
+bool station_store_available() {
+    return true;
+}
+
+std::unique_ptr<StationStore> open_station_store(const std::string& path, StoreAccess access,
+                                                 StoreError* error) {
+    return open_sqlite_station_store(path, access, error);
+}
+
+}  // namespace vrk::cli

@@ -1,0 +1,230 @@
+// The station's records: one row per unit a production run handles, and the IDs the station
+// has given. The records are the source of truth for IDs: an ID is reserved in a committed
+// transaction before it is sent, bound to the unit's serial number once the unit confirms it,
+// and never given again, across the ports of one run, several vrk processes on one database
+// and crashes (a reservation that was never bound stays spent).
+//
+// This is the one interface the command-line tool's flow sees; SQLite is its store today
+// (open_station_store), another can be put beside it. Which ID a unit gets is decided by
+// assign_id (id_assignment.h) with the calls below.
+//
+// Threads: a store object is made once per process and shared by the ports' threads; every
+// call is safe from any thread and is a transaction of its own (the calls of several threads
+// are done one after another). Several processes may use one database at the same time: a
+// call waits for another process's transaction (up to STORE_BUSY_TIMEOUT_MS) instead of
+// failing.
+//
+// Errors: every call that fails says so in a StoreError (never an exception) and has changed
+// nothing. Apart from id_conflict and no_such_run (a caller's mistake), a failure means the
+// database is unusable for this run: the tool says why and exits with EXIT_DATABASE, and
+// touches no unit it has not touched yet.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/cli/station/device_codes.h"
+#include "app/cli/station/id_scheme.h"
+
+namespace vrk::cli {
+
+// How long a call waits for another process that holds the database.
+inline constexpr int STORE_BUSY_TIMEOUT_MS = 30'000;
+
+enum class StoreFailure {
+    none,
+    cannot_open,     // missing (for reading), a folder, no permission to the folder, ...
+    not_a_database,  // not an SQLite file, or one that is not a station's
+    other_version,   // of a newer vrk (this one does not know its tables), or of an older one
+                     // to be exported (vrk program brings it up to date first)
+    read_only,       // the file or its medium cannot be written
+    disk_full,
+    busy,         // another process held it longer than STORE_BUSY_TIMEOUT_MS
+    damaged,      // SQLite found the file corrupt
+    io_error,     // the system failed to read or write it
+    id_conflict,  // bind(): the ID is held by another serial number (a caller's mistake)
+    no_such_run,  // complete_run(): no row with this run key
+};
+
+struct StoreError {
+    StoreFailure failure = StoreFailure::none;
+    std::string message;  // for a person, names the database's file; empty when none
+    [[nodiscard]] bool ok() const { return failure == StoreFailure::none; }
+};
+
+template <typename T>
+struct StoreResult {
+    T value{};
+    StoreError error;  // when not ok(), value means nothing
+    [[nodiscard]] bool ok() const { return error.ok(); }
+};
+
+// The results a step of a unit's run can have in its row.
+inline constexpr std::string_view STEP_SUCCESS = "success";
+inline constexpr std::string_view STEP_SKIPPED = "skipped";      // an earlier step failed
+inline constexpr std::string_view STEP_NOT_ASKED = "not_asked";  // the recipe has no such step
+// Any other text is the step's failure result ("mismatch", "not_confirmed", ...); an empty
+// one (null in the database) is a step the run never reached (it was killed).
+
+// What is known when a unit's run starts: written as its row before the unit is touched.
+struct RunStart {
+    std::string run_key;     // new_run_key(): unique across stations, so exports merge
+    std::string started_at;  // UTC, ISO 8601 with milliseconds (utc_time_now())
+    std::string host;        // the station's machine
+    std::optional<std::uint32_t> station_number;
+    std::string operator_name;  // empty when none was given
+    std::string port;
+    // The unit's identity, once confirmed; nullopt where it was not (a unit refused before
+    // its identity agreed is recorded without it).
+    std::optional<std::int32_t> serial_number;
+    std::optional<std::string> id_before;         // UTF-8
+    std::optional<std::string> firmware_version;  // "2.15"
+    std::optional<std::uint8_t> flash_type_code;
+    std::optional<std::string> flash_type;  // "2 Meg"
+    DeviceCodes settings_before;
+    std::string image;         // the path as opened
+    std::string image_sha256;  // 64 lower-case hex digits
+    std::string tool_version;
+    friend bool operator==(const RunStart&, const RunStart&) = default;
+};
+
+struct RunSteps {
+    std::string download, id, settings, then;  // see STEP_*; empty: not reached
+    friend bool operator==(const RunSteps&, const RunSteps&) = default;
+};
+
+// What the unit holds at the end of its run, and how the run ended: completes the row.
+struct RunEnd {
+    std::string run_key;
+    std::optional<std::string> id_after;
+    DeviceCodes settings_after;
+    RunSteps steps;
+    std::string result;  // the overall result's stable name ("success", "mismatch", ...)
+    int exit_code = 0;
+    std::string message;
+    std::uint32_t duration_ms = 0;
+    friend bool operator==(const RunEnd&, const RunEnd&) = default;
+};
+
+// One row as an export reads it. `end` is nullopt for a run that was begun and never completed
+// (the program was killed, the machine lost power, or the last write failed).
+struct RunRecord {
+    RunStart start;
+    std::optional<RunEnd> end;
+};
+
+// Which rows an export wants; every condition given must hold.
+struct RunFilter {
+    std::optional<std::string> since;  // started at or after: "YYYY-MM-DDTHH:MM:SS.mmmZ"
+    std::optional<std::int32_t> serial_number;
+    std::optional<std::string> id;  // the ID before or after, letters compared in any case
+};
+
+enum class IdState {
+    reserved,  // given to a unit's run and maybe sent; not confirmed (yet, or ever: then spent)
+    bound,     // the unit with serial_number confirmed it and holds it
+    spent,     // never given again: a reservation given up, or a unit's earlier ID
+};
+
+// Who holds an ID in the records.
+struct IdHolder {
+    std::string id;
+    IdState state = IdState::reserved;
+    // The unit it was reserved for or bound to. Every ID in the records has one.
+    std::int32_t serial_number = 0;
+    std::string scheme;  // the counter it came from; empty for a fixed or carried ID
+};
+
+struct Reservation {
+    std::string id;
+    std::uint64_t counter = 0;  // the counter value that gave it
+    // The next ID would be longer than 8 characters: nothing was reserved (the recipe cannot
+    // go on; the tool exits with EXIT_USAGE).
+    bool exhausted = false;
+};
+
+struct Claim {
+    // True: the ID is now reserved for (or already bound to) the serial number. False: another
+    // unit holds it (`holder`), nothing changed.
+    bool claimed = false;
+    std::optional<IdHolder> holder;
+};
+
+class StationStore {
+  public:
+    virtual ~StationStore() = default;
+
+    // The database as named in messages (its file).
+    [[nodiscard]] virtual const std::string& location() const = 0;
+
+    // Writes the unit's row (committed to the medium when this returns). Fails: the unit must
+    // not be touched.
+    [[nodiscard]] virtual StoreError begin_run(const RunStart& start) = 0;
+    // Completes the row begun with the same run key (committed when this returns). Fails: the
+    // unit is reported failed, never passed, whatever it did. no_such_run when no row has the
+    // key.
+    [[nodiscard]] virtual StoreError complete_run(const RunEnd& end) = 0;
+
+    // The ID bound to this serial number, or nullopt. A unit the records know keeps its ID
+    // when it is flashed again.
+    [[nodiscard]] virtual StoreResult<std::optional<std::string>> bound_id(
+        std::int32_t serial_number) = 0;
+    // Who holds this ID (compared byte for byte), or nullopt when the records have never seen
+    // it.
+    [[nodiscard]] virtual StoreResult<std::optional<IdHolder>> id_holder(std::string_view id) = 0;
+
+    // Reserves the scheme's next ID for the unit with this serial number, in one transaction:
+    // the counter (named scheme.counter_key()) starts at `id_start` (1 when nullopt) and is
+    // only ever raised by it; IDs the records hold in any state, from any scheme or fixed, are
+    // skipped; the ID given is recorded as reserved and the counter moved past it. `exhausted`
+    // when the scheme has no ID left that fits.
+    [[nodiscard]] virtual StoreResult<Reservation> reserve_next(
+        const IdScheme& scheme, std::optional<std::uint64_t> id_start, std::int32_t serial_number,
+        std::string_view run_key) = 0;
+    // Reserves an ID that does not come from a counter, for the unit with this serial number:
+    // a fixed ID, or the ID the unit carries already (given by another station of the line).
+    // Refused (claimed false) when the records hold it for another serial number, in any
+    // state: a spent ID may still sit in the unit it was sent to.
+    [[nodiscard]] virtual StoreResult<Claim> claim(std::string_view id, std::int32_t serial_number,
+                                                   std::string_view run_key) = 0;
+    // The unit confirmed the ID: binds it to the serial number, whose earlier ID (if any) is
+    // spent. The ID must be reserved for, or bound to, this serial number: id_conflict when
+    // another unit holds it; an ID the records do not know is recorded bound.
+    [[nodiscard]] virtual StoreError bind(std::string_view id, std::int32_t serial_number) = 0;
+    // Gives a reservation up: the unit did not confirm the ID. It is never given again (as a
+    // reservation left by a crash). Spending an ID that is bound, or unknown, changes nothing.
+    [[nodiscard]] virtual StoreError spend(std::string_view id) = 0;
+
+    // Hands every row that passes the filter to `row`, oldest first (by start time, then run
+    // key). `row` must not call the store (the call holds it).
+    [[nodiscard]] virtual StoreError for_each_run(
+        const RunFilter& filter, const std::function<void(const RunRecord&)>& row) = 0;
+};
+
+enum class StoreAccess {
+    // program: read and write; the file is created when missing, its tables brought up to
+    // this version of the tool. A file that cannot be written is refused (read_only).
+    station,
+    // log: reading only; the file must exist and be of this version of the tool. Writes no
+    // record, and a copy on a read-only medium can be exported.
+    export_only,
+};
+
+// Whether this build has a store at all (the Windows build has no SQLite for now).
+[[nodiscard]] bool station_store_available();
+
+// Opens the database at `path`. nullptr, with the failure in *error, when it cannot be used.
+[[nodiscard]] std::unique_ptr<StationStore> open_station_store(const std::string& path,
+                                                               StoreAccess access,
+                                                               StoreError* error);
+
+// A new run key: 128 random bits as 32 lower-case hex digits.
+[[nodiscard]] std::string new_run_key();
+
+[[nodiscard]] std::string_view id_state_name(IdState state);
+
+}  // namespace vrk::cli

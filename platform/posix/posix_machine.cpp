@@ -1,0 +1,63 @@
+// The machine on a POSIX system: uname's node name, the XDG base directories, mkdir.
+#include <sys/stat.h>
+#include <sys/utsname.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/machine.h"
+#include "platform/posix/data_directory.h"
+#include "platform/posix/errno_classes.h"
+
+namespace vrk::platform {
+
+namespace posix {
+
+std::optional<std::string> data_directory(const char* xdg_data_home, const char* home) {
+    // The XDG rules: a relative $XDG_DATA_HOME is invalid and ignored, as an empty one is.
+    if (xdg_data_home != nullptr && xdg_data_home[0] == '/') return std::string(xdg_data_home);
+    if (home != nullptr && home[0] != '\0') {
+        std::string base = home;
+        if (base.back() != '/') base += '/';
+        return base + ".local/share";
+    }
+    return std::nullopt;
+}
+
+}  // namespace posix
+
+std::string host_name() {
+    struct utsname names {};
+    if (::uname(&names) != 0) return {};
+    return names.nodename;
+}
+
+std::optional<std::string> user_data_directory() {
+    // Read at start-up by the one thread that opens the records; nothing here sets variables.
+    return posix::data_directory(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+}
+
+bool make_directories(const std::string& path, FileError* error) {
+    if (path.empty()) {
+        if (error != nullptr) *error = FileError::not_found;
+        return false;
+    }
+    // Each parent in turn, as mkdir -p: one that exists already is fine, if it is a folder.
+    for (std::size_t at = 1; at <= path.size(); ++at) {
+        if (at != path.size() && path[at] != '/') continue;
+        const std::string part = path.substr(0, at);
+        if (::mkdir(part.c_str(), 0777) == 0) continue;
+        const int failure = errno;
+        struct stat info {};
+        if (failure == EEXIST && ::stat(part.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            continue;
+        if (error != nullptr)
+            *error =
+                failure == EEXIST ? FileError::io_failure : posix::classify_file_error(failure);
+        return false;
+    }
+    if (error != nullptr) *error = FileError::none;
+    return true;
+}
+
+}  // namespace vrk::platform

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The bash completion of vrk, as bash calls it: sourced into a shell, then the completion
+# function with the words typed so far. Usage: completion_test.sh COMPLETION_FILE
+set -u
+source "$1" || exit 1
+cd "$(mktemp -d)" || exit 1
+touch app.vr4 other.bin station.toml
+mkdir fw
+
+failures=0
+# expect "WORDS TYPED" "WORDS OFFERED, sorted" (the last typed word is the one completed)
+expect() {
+    read -r -a COMP_WORDS <<< "$1"
+    [[ $1 == *" " ]] && COMP_WORDS+=("")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    COMPREPLY=()
+    _vrk
+    local got
+    got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | xargs)
+    if [[ $got != "$2" ]]; then
+        echo "FAIL: '$1' offered '$got', expected '$2'"
+        failures=$((failures + 1))
+    fi
+}
+
+expect "vrk pro" "program"
+expect "vrk s" "set set-id"
+expect "vrk --json l" "log"
+expect "vrk download " "app.vr4 fw"
+expect "vrk --port /dev/x program a" "app.vr4"
+expect "vrk program --recipe " "fw station.toml"
+expect "vrk program --then " "qb7 run"
+expect "vrk program --set " "external= gps= internal="
+expect "vrk log --format " "csv jsonl"
+expect "vrk log --f" "--format"
+expect "vrk program --new" "--new-id"
+expect "vrk download --no" "--no-verify"
+expect "vrk info --no" ""
+expect "vrk set " "external gps internal"
+expect "vrk set gps " ""
+expect "vrk --id-format L{} program --station" "--station-number"
+expect "vrk info extra " ""
+
+if ((failures > 0)); then exit 1; fi
+echo "completion: all cases pass"
