@@ -50,6 +50,9 @@ constexpr ControlTemplate main_controls[] = {
      39, 14},
     {id::COMPARE, ControlKind::push_button, "Co&mpare", STYLE_DISABLED | STYLE_TABSTOP, 190, 89, 33,
      14},
+    // Right of the external device list, above Compare, in the column of the buttons: the room
+    // the window had there. Next after Compare in the tab order, beside the transfer it governs.
+    {id::VERIFY, ControlKind::check_box, "&Verify", STYLE_TABSTOP, 168, 75, 55, 10},
     {id::STATUS, ControlKind::status_text, "", STYLE_SUNKEN | STYLE_NOPREFIX, 20, 111, 189, 10},
     {id::EXIT, ControlKind::push_button, "E&xit", STYLE_TABSTOP, 168, 7, 55, 14},
     {id::QB7_MODE, ControlKind::push_button, "Q&B7 Mode", STYLE_TABSTOP, 168, 23, 55, 14},
