@@ -13,6 +13,10 @@
 //    nothing, as a check set by the program raises no command on the platform either.
 // The Qt view draws the model and feeds user actions back through the user_* calls; tests
 // do the same without a display.
+//
+// Threads: a model belongs to one session and is used only on that session's thread (the
+// window's views draw it on the thread that ticks the session). It has no lock, and the
+// commands it raises run the session's code at once, inside the call.
 #pragma once
 
 #include <cstdint>
