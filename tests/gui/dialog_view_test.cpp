@@ -19,6 +19,8 @@
 #include "app/qt/icons.h"
 #include "app/res/dialog_templates.h"
 #include "app/startup.h"
+#include "device/firmware_transfer.h"
+#include "device/format_text.h"
 #include "device/macro_recorder.h"
 #include "link/messages.h"
 #include "platform/control_ids.h"
@@ -178,6 +180,13 @@ TEST(DialogLayout, TextsFitTheirControlsInTheDialogFont) {
             stop.remove(QLatin1Char('&'));
             EXPECT_LE(metrics.horizontalAdvance(stop),
                       view.control_widget(ids::RECORD)->width() - 4);
+            // The status line's longest everyday text: how a default Download ends, with the
+            // demo image's name. Its frame and indent take a few pixels of the width.
+            const QString verified =
+                qs(device::format_text(device::VERIFIED_TEXT, "VRK700-demo.vr4"));
+            EXPECT_LE(metrics.horizontalAdvance(verified),
+                      view.control_widget(ids::STATUS)->width() - 6)
+                << verified.toStdString();
         }
     }
 }
