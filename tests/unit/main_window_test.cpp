@@ -117,6 +117,19 @@ TEST(MainWindowCommands, DownloadVerifiesWhileTheBoxIsChecked) {
     }
 }
 
+TEST(MainWindowCommands, CompareIsACompareWhateverTheVerifyBoxSays) {
+    for (const bool checked : {true, false}) {
+        TransferRig rig;
+        rig.window.set_checked(ids::VERIFY, checked);
+        rig.pick("APP.vr4", test_image(256));
+        rig.press_compare();
+        EXPECT_EQ(rig.engine.transfer.kind, device::OperationKind::compare) << checked;
+        const std::vector<Bytes> sent = rig.take_sent();
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0][0], 0x2F) << "no erase";
+    }
+}
+
 TEST(MainWindowCommands, Routing) {
     Rig rig([](Rig& r) { r.files.files["app.vr4"] = Bytes(10, 1); });
     rig.window.user_type_text(ids::UNIT_ID, "ab");
