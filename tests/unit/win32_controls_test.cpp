@@ -80,8 +80,8 @@ TEST(Win32CheckBox, ShowsTheModelsStateAndLeavesTheToggleToTheModel) {
                                           nullptr, nullptr, nullptr));
     ASSERT_NE(parent.handle, nullptr);
     // As the resource script makes it: the plain style, which does not toggle itself.
-    const Window box(::CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | BS_CHECKBOX | WS_TABSTOP, 0,
-                                       0, 100, 20, parent.handle, nullptr, nullptr, nullptr));
+    const Window box(::CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | BS_CHECKBOX | WS_TABSTOP, 0, 0,
+                                       100, 20, parent.handle, nullptr, nullptr, nullptr));
     ASSERT_NE(box.handle, nullptr);
     platform::ControlsModel model;
     platform::Control control;
