@@ -58,6 +58,11 @@ void init_main_window(Context& ctx, std::string_view command_line) {
     const std::string_view name = command_line_file_name(command_line);
     if (!name.empty()) (void)window.select_by_text(ids::APPLICATION, name);
 
+    // Download verifies unless the person unchecks it: the line has no checksum, and only a
+    // compare of every page can tell a page that arrived damaged. No setting is kept between
+    // runs, so every start begins checked.
+    window.set_checked(ids::VERIFY, true);
+
     ctx.engine.events.status_changed(device::ESTABLISHING_LINK_TEXT);
 }
 

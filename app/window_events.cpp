@@ -26,19 +26,27 @@ void WindowEvents::status_changed(std::string_view text) {
 
 void WindowEvents::operation_started(const device::OperationStart& start) {
     phase_ = start.phase;
-    estimate_.start(clock_.tick_ms(), 0, start.pages);
+    passes_ = start.kind == device::OperationKind::download_and_verify ? 2 : 1;
+    pass_pages_ = start.pages;
+    // A late reply may take up a download with verify in its second pass.
+    bar_start_ = phase_ == device::Phase::verifying ? pass_pages_ : 0;
+    estimate_.start(clock_.tick_ms(), bar_start_, passes_ * pass_pages_);
     window_.show(ids::PROGRESS, true);
     window_.show(ids::PROGRESS_TEXT, true);
     draw_progress();
 }
 
 void WindowEvents::progress(const device::Progress& progress) {
-    // A new phase (a verify after the programming) is timed on its own.
-    if (progress.phase != phase_ || progress.pages_done < estimate_.pages_done()) {
+    pass_pages_ = progress.pages;
+    bar_start_ = passes_ == 2 && progress.phase == device::Phase::verifying ? progress.pages : 0;
+    const std::uint32_t position = bar_start_ + progress.pages_done;
+    // A new phase (a verify after the programming) is timed on its own: its pages go at
+    // another rate.
+    if (progress.phase != phase_ || position < estimate_.pages_done()) {
         phase_ = progress.phase;
-        estimate_.start(clock_.tick_ms(), progress.pages_done, progress.pages);
+        estimate_.start(clock_.tick_ms(), position, passes_ * pass_pages_);
     } else {
-        estimate_.update(clock_.tick_ms(), progress.pages_done);
+        estimate_.update(clock_.tick_ms(), position);
     }
     draw_progress();
 }
@@ -51,9 +59,9 @@ void WindowEvents::operation_finished(const device::OperationEnd&) {
 
 void WindowEvents::draw_progress() {
     window_.set_progress(ids::PROGRESS, estimate_.pages_done(), estimate_.pages());
+    const std::uint32_t pass_done = estimate_.pages_done() - bar_start_;
     std::array<char, PROGRESS_TEXT_SIZE> buffer{};
-    int n = std::snprintf(buffer.data(), buffer.size(), "%u of %u pages", estimate_.pages_done(),
-                          estimate_.pages());
+    int n = std::snprintf(buffer.data(), buffer.size(), "%u of %u pages", pass_done, pass_pages_);
     if (const auto left = estimate_.ms_left(); left && n > 0) {
         std::array<char, 16> time{};
         format_duration(*left, time.data(), time.size());

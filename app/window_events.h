@@ -1,5 +1,7 @@
 // The main window's share of the engine's events: the status line shows their texts, the
-// progress bar under it follows the pages of a running download or compare, and the unit's mode
+// progress bar under it follows the pages of a running download or compare (a download with
+// verify runs the bar over both passes, and the text beside it counts the pages of the pass
+// that is running), and the unit's mode
 // reports become the window's two message boxes. The command-line tool has consumers of its
 // own; the window's are what a person at the bench sees.
 #pragma once
@@ -28,9 +30,14 @@ class WindowEvents final : public device::EngineObserver {
 
     platform::ControlsModel& window_;
     platform::TickClock& clock_;
+    // Measured over the bar: both passes of a download with verify (0 to twice the pages), so
+    // the time left is that of the whole operation.
     ProgressEstimate estimate_;
     device::Phase phase_ = device::Phase::idle;
-    std::string text_;  // reused: a page costs no allocation
+    std::uint32_t passes_ = 1;      // 2 for a download with verify
+    std::uint32_t pass_pages_ = 0;  // pages of one pass, which the text counts
+    std::uint32_t bar_start_ = 0;   // where the running pass begins on the bar
+    std::string text_;              // reused: a page costs no allocation
 };
 
 // The unit's mode reports as the window asks them.

@@ -185,6 +185,7 @@ void report(const char* title, bool recording) {
     device::Engine& engine = session.engine();
     platform::ControlsModel& window = session.window();
     window.set_selection(ids::APPLICATION, 0);
+    window.set_checked(ids::VERIFY, false);  // the programming pass is what is measured
     if (recording) device::toggle_recording(engine);
 
     std::size_t pages = 0;

@@ -85,6 +85,7 @@ void enable_transfer_controls(Engine& e, bool enabled) {
     e.main_window.enable(ids::APPLICATION, enabled);
     e.main_window.enable(ids::DOWNLOAD, enabled);
     e.main_window.enable(ids::COMPARE, enabled);
+    e.main_window.enable(ids::VERIFY, enabled);
 }
 
 std::int32_t last_page(const TransferState& t) {
@@ -492,7 +493,10 @@ void start_operation(Engine& e, OperationKind kind, const std::string& path,
 
 void start_download(Engine& e) {
     const std::string name = e.main_window.text(ids::APPLICATION);
-    start_operation(e, OperationKind::download, name, name);
+    const OperationKind kind = e.main_window.is_checked(ids::VERIFY)
+                                   ? OperationKind::download_and_verify
+                                   : OperationKind::download;
+    start_operation(e, kind, name, name);
 }
 
 void start_compare(Engine& e) {

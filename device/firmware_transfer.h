@@ -81,6 +81,8 @@ struct TransferState {
 };
 
 // Commands of the Download and Compare buttons: the image selected in the application list.
+// Download reads the Verify box as it is pressed: checked, every page is compared after the
+// programming (download_and_verify); unchecked, the download alone.
 void start_download(Engine& engine);
 void start_compare(Engine& engine);
 // The same for any image path; `name` is what the texts call it.
@@ -166,9 +168,9 @@ inline constexpr const char* PORT_GONE_TEXT = "The port %s is gone: reconnect th
 
 // Internals, exposed for tests.
 // Reads the image whole into a new buffer and, only when every byte arrived, makes it the
-// image; then disables the list and both transfer buttons and focuses Run Application. On
-// failure shows the reason, beeps, tells the observers the start was refused and leaves the
-// previous image and the controls as they were.
+// image; then disables the list, both transfer buttons and Verify and focuses Run
+// Application. On failure shows the reason, beeps, tells the observers the start was refused
+// and leaves the previous image and the controls as they were.
 [[nodiscard]] bool load_image(Engine& engine, const std::string& path, const std::string& name,
                               OperationKind kind);
 // Builds the request for `page` in page_message and sends it: PROGRAM_PAGE below page 256,

@@ -1,6 +1,12 @@
 // The terminal a command-line front-end runs in: whether its output goes to a terminal (a
 // progress bar and escape sequences only there), how wide that is, and the interrupt key.
-// platform/posix/ implements it with the terminal calls and signals; a Windows console follows.
+// platform/posix/ implements it with the terminal calls and signals; platform/win32/ with the
+// console calls and a control handler.
+//
+// Threads: one Console serves the whole process. is_terminal, columns and interrupted may be
+// called from any thread (the first two ask the system each time; the interrupt is one atomic
+// flag). watch_interrupt installs a process-wide handler: call it once, before the sessions
+// start.
 #pragma once
 
 #include <optional>

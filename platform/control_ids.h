@@ -26,6 +26,8 @@ inline constexpr int RECORD = 1019;
 // The progress of a download or compare, under the status line; shown only while one runs.
 inline constexpr int PROGRESS = 1020;
 inline constexpr int PROGRESS_TEXT = 1021;
+// Whether Download compares every page after programming it; checked when the window opens.
+inline constexpr int VERIFY = 1022;
 
 // Port selection dialog "SELECTPORT".
 inline constexpr int PORT_LIST = 1000;

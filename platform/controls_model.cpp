@@ -216,6 +216,17 @@ void ControlsModel::set_progress(int id, std::uint32_t position, std::uint32_t r
     touch(c);
 }
 
+void ControlsModel::set_checked(int id, bool checked) {
+    Control& c = get(id);
+    if (c.checked == checked) return;
+    c.checked = checked;
+    touch(c);
+}
+
+bool ControlsModel::is_checked(int id) const {
+    return get(id).checked;
+}
+
 void ControlsModel::set_focus(int id) {
     if (focus_ == id) return;
     focus_ = id;
@@ -262,8 +273,13 @@ void ControlsModel::user_double_click(int id, int index) {
 }
 
 void ControlsModel::user_click(int id) {
-    const Control& c = get(id);
+    Control& c = get(id);
     if (!c.enabled) return;
+    if (c.kind == ControlKind::check_box) {
+        // The box changes before its command, so the window reads the new state.
+        c.checked = !c.checked;
+        touch(c);
+    }
     raise(id, Notification::clicked);
 }
 

@@ -7,9 +7,16 @@
 //  - a selection made by the program raises no command; one made by the user does;
 //  - setting an edit box's text raises its edit-change command, exactly as typing does;
 //  - typing into an edit box is cut to its limit and, for an upper-case box, turned to
-//    upper case.
+//    upper case;
+//  - a check box is toggled by the user (a click, or Space while it has the focus: both arrive
+//    as user_click), which raises its clicked command; the program's set_checked raises
+//    nothing, as a check set by the program raises no command on the platform either.
 // The Qt view draws the model and feeds user actions back through the user_* calls; tests
 // do the same without a display.
+//
+// Threads: a model belongs to one session and is used only on that session's thread (the
+// window's views draw it on the thread that ticks the session). It has no lock, and the
+// commands it raises run the session's code at once, inside the call.
 #pragma once
 
 #include <cstdint>
@@ -31,11 +38,12 @@ enum class ControlKind {
     drop_down_list,  // combo box whose edit part cannot be typed into
     list_box,
     progress_bar,  // a bar filled to position / range
+    check_box,     // a button with a checked state that the user's click toggles
 };
 
 // What a control tells its window, after the platform's standard notification codes.
 enum class Notification {
-    clicked,           // a push button was pressed
+    clicked,           // a push button was pressed, or a check box toggled by the user
     double_clicked,    // a list box item was double-clicked
     selection_change,  // the user changed a list's selection
     edit_change,       // an edit box's text changed (by the user or by the program)
@@ -59,6 +67,7 @@ struct Control {
     bool visible = true;
     std::uint32_t position = 0;  // progress bar: how far, of range
     std::uint32_t range = 0;
+    bool checked = false;    // check box only
     int edit_sel_start = 0;  // edit: selected character range [start, end)
     int edit_sel_end = 0;
     std::uint64_t revision = 0;  // bumped on every change, for redrawing only what changed
@@ -111,6 +120,9 @@ class ControlsModel {
     [[nodiscard]] bool is_visible(int id) const;
     // A progress bar's position of range (position is kept at most range).
     void set_progress(int id, std::uint32_t position, std::uint32_t range);
+    // A check box's state, set by the program: raises no command.
+    void set_checked(int id, bool checked);
+    [[nodiscard]] bool is_checked(int id) const;
 
     void set_focus(int id);
     [[nodiscard]] int focus() const { return focus_; }
@@ -128,7 +140,8 @@ class ControlsModel {
     void user_select(int id, int index);
     // Double-clicks a list item: selects it (with selection_change) and raises double_clicked.
     void user_double_click(int id, int index);
-    // Presses a push button. Ignored when disabled.
+    // Presses a push button, or toggles a check box (a click or Space on it), and raises
+    // clicked. Ignored when disabled.
     void user_click(int id);
     // Moves the focus as the user does (by mouse or Tab); raises nothing.
     void user_focus(int id) { set_focus(id); }

@@ -1,4 +1,11 @@
 // Files as the program needs them: the image list, the image read, the macro file written.
+//
+// Threads: one FileSystem may be shared by every session of a process; its calls keep nothing
+// between them and go straight to the system. The exception is the current directory, which is
+// the process's, not a thread's: change_directory moves it for every thread, so it is called at
+// start-up, before any session runs, or not at all. An InputFile or OutputFile it returns
+// belongs to the thread that uses it (a macro file to its session, the shared trace file behind
+// the command-line tool's own lock).
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,9 @@
 // Modal interactions with the person at the desk. The Qt view implements them; tests script
 // them. A modal box opened inside a poll cycle keeps the timer running: the poll guard drops
 // those ticks, so implementations need not stop the timer.
+//
+// Threads: the window's, only. The boxes and dialogs are the GUI toolkit's, which must be used
+// from the thread that runs its event loop; the window's single session runs there too.
 #pragma once
 
 #include <optional>

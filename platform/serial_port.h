@@ -1,6 +1,11 @@
 // The serial line to the unit, as the program sees it: our semantics, not the operating
 // system's. platform/posix/ implements it on Linux; the tests use a scripted fake and the
 // simulator runs behind a pseudo-terminal.
+//
+// Threads: a SerialPort belongs to the one session that opened it and is used only from that
+// session's thread; it keeps the line's state (its speed, whether the device was lost) without
+// a lock. A PortProvider may be shared: it keeps nothing between calls, and its exclusive open
+// makes two sessions that ask for the same device get it once and "busy" once.
 #pragma once
 
 #include <cstddef>

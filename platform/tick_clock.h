@@ -1,4 +1,8 @@
 // The millisecond tick that every time limit of the program is measured on.
+//
+// Threads: one clock may be shared by every session of a process. Both systems' clocks keep
+// nothing of their own; each call reads the system's monotonic clock (the steady clock on
+// POSIX, GetTickCount on Windows), which any thread may read at any time.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 #include "app/qt/dialog_view.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -36,6 +37,7 @@ bool takes_focus(ControlKind kind) {
         case ControlKind::default_push_button:
         case ControlKind::drop_down_list:
         case ControlKind::list_box:
+        case ControlKind::check_box:
             return true;
         default:
             return false;
@@ -217,6 +219,13 @@ QWidget* DialogView::make_widget(const res::ControlTemplate& control) {
                     [this, id](int index) { on_activated(id, index); });
             return combo;
         }
+        case ControlKind::check_box: {
+            auto* box = new QCheckBox(this);
+            // The box has toggled itself by the time it says so; the model toggles too, and the
+            // next draw shows the model's state, which is the one the program acts on.
+            connect(box, &QCheckBox::clicked, this, [this, id] { on_clicked(id); });
+            return box;
+        }
         case ControlKind::progress_bar: {
             auto* bar = new QProgressBar(this);
             bar->setTextVisible(false);  // the numbers are in the text beside it
@@ -331,6 +340,13 @@ void DialogView::draw(const platform::Control& control, QWidget* widget) {
             }
             if (combo->currentIndex() != control.selection)
                 combo->setCurrentIndex(control.selection);
+            break;
+        }
+        case ControlKind::check_box: {
+            auto* box = static_cast<QCheckBox*>(widget);
+            const QString text = to_display(control.text);
+            if (box->text() != text) box->setText(text);
+            if (box->isChecked() != control.checked) box->setChecked(control.checked);
             break;
         }
         case ControlKind::progress_bar: {

@@ -50,7 +50,13 @@ constexpr ControlTemplate main_controls[] = {
      39, 14},
     {id::COMPARE, ControlKind::push_button, "Co&mpare", STYLE_DISABLED | STYLE_TABSTOP, 190, 89, 33,
      14},
-    {id::STATUS, ControlKind::status_text, "", STYLE_SUNKEN | STYLE_NOPREFIX, 20, 111, 189, 10},
+    // Right of the external device list, above Compare, in the column of the buttons: the room
+    // the window had there. Next after Compare in the tab order, beside the transfer it governs.
+    {id::VERIFY, ControlKind::check_box, "&Verify", STYLE_TABSTOP, 168, 75, 55, 10},
+    // The status line spans the window from its left margin to the buttons' right edge, wider
+    // than the unit's program had it (20, 189 units): "... has been downloaded and verified
+    // successfully", the end of every default Download, must be read whole.
+    {id::STATUS, ControlKind::status_text, "", STYLE_SUNKEN | STYLE_NOPREFIX, 7, 111, 216, 10},
     {id::EXIT, ControlKind::push_button, "E&xit", STYLE_TABSTOP, 168, 7, 55, 14},
     {id::QB7_MODE, ControlKind::push_button, "Q&B7 Mode", STYLE_TABSTOP, 168, 23, 55, 14},
     {id::RUN_APPLICATION, ControlKind::push_button, "&Run Application", STYLE_TABSTOP, 168, 39, 55,
@@ -58,8 +64,8 @@ constexpr ControlTemplate main_controls[] = {
     {id::RECORD, ControlKind::push_button, "Re&cord...", STYLE_TABSTOP, 168, 55, 55, 14},
     // Under the status line, in the room the window had below it: pages done of the image's
     // pages and the time left, while a download or compare runs.
-    {id::PROGRESS, ControlKind::progress_bar, "", STYLE_HIDDEN | STYLE_BORDER, 20, 125, 92, 9},
-    {id::PROGRESS_TEXT, ControlKind::static_text, "", STYLE_HIDDEN, 116, 126, 93, 8},
+    {id::PROGRESS, ControlKind::progress_bar, "", STYLE_HIDDEN | STYLE_BORDER, 7, 125, 105, 9},
+    {id::PROGRESS_TEXT, ControlKind::static_text, "", STYLE_HIDDEN, 116, 126, 107, 8},
 };
 
 }  // namespace

@@ -97,6 +97,13 @@ void mirror_control(const platform::Control& control, HWND widget) {
         case ControlKind::list_box:
             draw_list(widget, LIST_BOX, control);
             break;
+        case ControlKind::check_box: {
+            set_text(widget, platform::win32::to_wide(control.text));
+            const WPARAM state = control.checked ? BST_CHECKED : BST_UNCHECKED;
+            if (static_cast<WPARAM>(::SendMessageW(widget, BM_GETCHECK, 0, 0)) != state)
+                ::SendMessageW(widget, BM_SETCHECK, state, 0);
+            break;
+        }
         case ControlKind::progress_bar: {
             // A range of 0 would leave the bar without one.
             const auto range = static_cast<LPARAM>(std::max<std::uint32_t>(control.range, 1));

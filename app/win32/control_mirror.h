@@ -11,8 +11,9 @@
 namespace vrk::win32 {
 
 // Draws a control of the model into its window: enabled, visible, text, list items and
-// selection, edit limit and selection, progress. Lists get the model's items at the model's
-// indices (the windows must not sort: see vrkcfg.rc), so an index means the same item in both.
+// selection, edit limit and selection, progress, a check box's state. Lists get the model's
+// items at the model's indices (the windows must not sort: see vrkcfg.rc), so an index means
+// the same item in both.
 void mirror_control(const platform::Control& control, HWND window);
 
 // A window's text.

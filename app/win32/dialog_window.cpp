@@ -97,6 +97,9 @@ void on_command(DialogState& s, int id, int code, HWND from) {
     switch (control->kind) {
         case ControlKind::push_button:
         case ControlKind::default_push_button:
+        case ControlKind::check_box:
+            // A check box of the plain BS_CHECKBOX style does not toggle itself: a click, Space
+            // or its mnemonic only says BN_CLICKED, the model toggles, and the redraw shows it.
             if (code == BN_CLICKED) s.model.user_click(id);
             break;
         case ControlKind::edit:

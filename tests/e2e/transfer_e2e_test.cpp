@@ -12,7 +12,8 @@
 namespace vrk::test {
 namespace {
 
-// Picks the image in the application list and presses a transfer button, as the user does.
+// Picks the image in the application list and presses a transfer button, as the user does;
+// Verify is left as the window opened it (checked).
 void press_on_image(SimSession& s, const std::string& name, int button) {
     const int index = s.item_index(ids::APPLICATION, name);
     ASSERT_GE(index, 0) << name << " is not in the application list";
@@ -21,11 +22,16 @@ void press_on_image(SimSession& s, const std::string& name, int button) {
     s.window().user_click(button);
 }
 
+std::string verified_text(const std::string& name) {
+    return name + " has been downloaded and verified successfully";
+}
+
 // Ticks until the status line shows one of the texts an operation ends with.
 bool run_to_end(SimSession& s, const std::string& name,
                 std::chrono::milliseconds limit = std::chrono::seconds(90)) {
     const std::set<std::string> ends = {
         name + " has been downloaded successfully",
+        verified_text(name),
         name + " matched successfully",
         name + " doesn't match!!!!!",
         "Error: The VRK700 is not responding",
@@ -45,7 +51,7 @@ TEST_F(EndToEnd, DownloadsLeaveTheImageInFlashAndCompareFindsAFlippedByte) {
 
         press_on_image(s, name, ids::DOWNLOAD);
         ASSERT_TRUE(run_to_end(s, name)) << s.status();
-        EXPECT_EQ(s.status(), name + " has been downloaded successfully");
+        EXPECT_EQ(s.status(), verified_text(name));
         EXPECT_TRUE(flash_holds(s.sim(), image, 2 * 65536));
         EXPECT_TRUE(s.window().is_enabled(ids::APPLICATION));
         EXPECT_TRUE(s.window().is_enabled(ids::DOWNLOAD));
@@ -94,7 +100,7 @@ TEST_F(EndToEnd, ACablePulledMidDownloadIsToldAndOncePluggedBackTheUnitRelinksAn
 
     s.window().user_click(ids::DOWNLOAD);
     ASSERT_TRUE(run_to_end(s, name)) << s.status();
-    EXPECT_EQ(s.status(), name + " has been downloaded successfully");
+    EXPECT_EQ(s.status(), verified_text(name));
     EXPECT_TRUE(flash_holds(s.sim(), image));
 }
 
@@ -120,7 +126,7 @@ TEST_F(EndToEnd, ADownloadSurvivesTenPercentOfFramesLostEachWay) {
     for (int attempt = 0; attempt < 5 && !downloaded; ++attempt) {
         press_on_image(s, name, ids::DOWNLOAD);
         ASSERT_TRUE(run_to_end(s, name, std::chrono::seconds(120))) << s.status();
-        downloaded = s.status() == name + " has been downloaded successfully";
+        downloaded = s.status() == verified_text(name);
     }
     ASSERT_TRUE(downloaded) << s.status();
     EXPECT_TRUE(flash_holds(s.sim(), image));
@@ -145,10 +151,9 @@ TEST_F(EndToEnd, WrongPageAcknowledgementsAreNoProgressAndThePageIsSentAgain) {
     press_on_image(s, name, ids::DOWNLOAD);
     ASSERT_TRUE(s.run_until([&] {
         seen.insert(s.status());
-        return s.status() == name + " has been downloaded successfully" ||
-               s.status().rfind("Error", 0) == 0;
+        return s.status() == verified_text(name) || s.status().rfind("Error", 0) == 0;
     })) << s.status();
-    EXPECT_EQ(s.status(), name + " has been downloaded successfully");
+    EXPECT_EQ(s.status(), verified_text(name));
     EXPECT_TRUE(flash_holds(s.sim(), image));
     // The first false acknowledgement answers the 8th wide request, page 383, naming 384.
     EXPECT_TRUE(seen.count("Retrying page #384...Please wait"));
@@ -176,6 +181,8 @@ TEST_F(EndToEnd, At1200BaudOnlyAPageTheLineLostIsSentAgain) {
     ASSERT_TRUE(s.run_until([&] { return s.ctx().link.link_state != link::LINK_SEARCHING; }))
         << s.status();
 
+    // The programming pass is what is looked at here: without the verify it takes half as long.
+    s.window().set_checked(ids::VERIFY, false);
     press_on_image(s, name, ids::DOWNLOAD);
     ASSERT_TRUE(run_to_end(s, name, std::chrono::seconds(120))) << s.status();
     EXPECT_EQ(s.status(), name + " has been downloaded successfully");
@@ -226,45 +233,68 @@ TEST_F(EndToEnd, AUnitThatStopsAnsweringEndsTheDownloadWithAnError) {
 }
 
 TEST_F(EndToEnd, AMacroRecordedDuringADownloadHoldsTheRequestsSent) {
-    const std::string name = "REC.vr4";
-    const Bytes image = write_image(name, 257, 5);
-    const std::string macro = (dir_ / "REC.vbm").string();
-    host_.save_answers.push_back(macro);
-    SimSession& s = start_linked(sim::UnitConfig{});
+    // The unit's player replays the file as it is: with Verify checked it compares every page
+    // after programming it, as the program did; unchecked, the file is the download alone.
+    struct Case {
+        bool verify;
+        const char* status;
+        std::vector<const char*> replies;  // of the records, in order
+    };
+    const Case cases[] = {
+        {true,
+         " has been downloaded and verified successfully",
+         {"29 00", "2B 01", "2B 00", "30 01 01 00", "30 01 00 00"}},
+        {false, " has been downloaded successfully", {"29 00", "2B 01", "2B 00"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.verify ? "Verify checked" : "Verify unchecked");
+        const std::string name = "REC.vr4";
+        const Bytes image = write_image(name, 257, 5);
+        const std::string macro = (dir_ / "REC.vbm").string();
+        host_.save_answers.push_back(macro);
+        SimSession& s = start_linked(sim::UnitConfig{});
 
-    const int index = s.item_index(ids::APPLICATION, name);
-    ASSERT_GE(index, 0);
-    s.window().user_select(ids::APPLICATION, index);
-    s.window().user_click(ids::RECORD);
-    ASSERT_EQ(s.window().text(ids::RECORD), "&Stop Recording");
-    s.window().user_click(ids::DOWNLOAD);
-    ASSERT_TRUE(run_to_end(s, name)) << s.status();
-    ASSERT_EQ(s.status(), name + " has been downloaded successfully");
-    s.window().user_click(ids::RECORD);
-    EXPECT_EQ(s.window().text(ids::RECORD), "Re&cord...");
+        const int index = s.item_index(ids::APPLICATION, name);
+        ASSERT_GE(index, 0);
+        s.window().user_select(ids::APPLICATION, index);
+        if (!c.verify) s.window().user_click(ids::VERIFY);
+        s.window().user_click(ids::RECORD);
+        ASSERT_EQ(s.window().text(ids::RECORD), "&Stop Recording");
+        s.window().user_click(ids::DOWNLOAD);
+        ASSERT_TRUE(run_to_end(s, name)) << s.status();
+        ASSERT_EQ(s.status(), name + c.status);
+        s.window().user_click(ids::RECORD);
+        EXPECT_EQ(s.window().text(ids::RECORD), "Re&cord...");
 
-    std::ifstream in(macro, std::ios::binary);
-    const Bytes file((std::istreambuf_iterator<char>(in)), {});
-    const MacroParse parsed = read_macro(file);
-    ASSERT_TRUE(parsed.ok()) << parsed.error;
+        std::ifstream in(macro, std::ios::binary);
+        const Bytes file((std::istreambuf_iterator<char>(in)), {});
+        const MacroParse parsed = read_macro(file);
+        ASSERT_TRUE(parsed.ok()) << parsed.error;
 
-    // Every request the unit was sent of a recorded kind, in order, each with the reply the
-    // unit gave to it.
-    std::vector<Bytes> sent;
-    for (const auto& m : s.sim().received_messages())
-        if (m[0] == 0x28 || m[0] == 0x2A) sent.push_back(m);
-    ASSERT_EQ(parsed.records.size(), sent.size());
-    ASSERT_EQ(sent.size(), 3u);
-    for (std::size_t i = 0; i < sent.size(); ++i)
-        EXPECT_EQ(parsed.records[i].message, sent[i]) << i;
-    EXPECT_EQ(to_hex(parsed.records[0].reply), "29 00");
-    EXPECT_EQ(parsed.records[0].reply_word, 0x8002);
-    EXPECT_EQ(to_hex(parsed.records[1].reply), "2B 01");
-    EXPECT_EQ(to_hex(parsed.records[2].reply), "2B 00");
-    // The pages carry the image, the short last page filled with erased bytes.
-    Bytes last(image.begin() + 256, image.end());
-    last.resize(256, 0xFF);
-    EXPECT_EQ(Bytes(parsed.records[1].message.begin() + 2, parsed.records[1].message.end()), last);
+        // Every request the unit was sent of a recorded kind, in order, each with the reply the
+        // unit gave to it.
+        std::vector<Bytes> sent;
+        for (const auto& m : s.sim().received_messages())
+            if (m[0] == 0x28 || m[0] == 0x2A || m[0] == 0x2F) sent.push_back(m);
+        ASSERT_EQ(parsed.records.size(), sent.size());
+        ASSERT_EQ(sent.size(), c.replies.size());
+        for (std::size_t i = 0; i < sent.size(); ++i) {
+            EXPECT_EQ(parsed.records[i].message, sent[i]) << i;
+            EXPECT_EQ(to_hex(parsed.records[i].reply), c.replies[i]) << i;
+        }
+        EXPECT_EQ(parsed.records[0].reply_word, 0x8002);
+        // The pages carry the image, the short last page filled with erased bytes, and the
+        // compare of that page carries the same bytes.
+        Bytes last(image.begin() + 256, image.end());
+        last.resize(256, 0xFF);
+        EXPECT_EQ(Bytes(parsed.records[1].message.begin() + 2, parsed.records[1].message.end()),
+                  last);
+        if (c.verify) {
+            EXPECT_EQ(Bytes(parsed.records[3].message.begin() + 4, parsed.records[3].message.end()),
+                      last);
+        }
+        session_.reset();
+    }
 }
 
 }  // namespace

@@ -7,10 +7,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -166,6 +168,33 @@ const std::vector<CliCase>& cases() {
          .units = 3,
          .result = "success",
          .flash = Flash::image},
+        {.name = "two_units_traced_into_one_file",
+         .args = {"download", "{image}", "--trace", "wire.trace"},
+         .image_size = 20'000,
+         .units = 2,
+         .result = "success",
+         .flash = Flash::image,
+         .also =
+             [](const std::vector<Json>& objects, auto&) {
+                 // "<ms> <port> tx|rx <message> | <frame>", whole lines from both sessions.
+                 std::ifstream in("wire.trace");
+                 std::map<std::string, int> page_requests;
+                 std::string line;
+                 int lines = 0;
+                 while (std::getline(in, line)) {
+                     ++lines;
+                     std::istringstream fields(line);
+                     std::string ms, port, direction, type;
+                     fields >> ms >> port >> direction >> type;
+                     ASSERT_TRUE(direction == "tx" || direction == "rx") << line;
+                     EXPECT_NE(line.find(" | "), std::string::npos) << line;
+                     if (direction == "tx" && type == "2A") ++page_requests[port];
+                 }
+                 EXPECT_GT(lines, 0);
+                 ASSERT_EQ(page_requests.size(), 2u) << "both ports traced";
+                 for (const auto& [port, count] : page_requests) EXPECT_GE(count, 79) << port;
+                 EXPECT_EQ(of_event(objects, "finished").size(), 2u);
+             }},
         {.name = "compare_matching_flash",
          .args = {"compare", "{image}"},
          .image_size = 5000,

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +19,8 @@
 #include "app/qt/icons.h"
 #include "app/res/dialog_templates.h"
 #include "app/startup.h"
+#include "device/firmware_transfer.h"
+#include "device/format_text.h"
 #include "device/macro_recorder.h"
 #include "link/messages.h"
 #include "platform/control_ids.h"
@@ -62,6 +65,8 @@ const char* widget_class(ControlKind kind) {
             return "QListWidget";
         case ControlKind::progress_bar:
             return "QProgressBar";
+        case ControlKind::check_box:
+            return "QCheckBox";
     }
     return "?";
 }
@@ -135,6 +140,9 @@ TEST(DialogLayout, EveryTemplateControlIsAWidgetWithItsIdKindTextAndPlace) {
                 EXPECT_EQ(button->text(), qs(t.text));
                 EXPECT_FALSE(button->autoDefault());
                 EXPECT_EQ(button->isDefault(), t.kind == ControlKind::default_push_button);
+            } else if (auto* box = qobject_cast<QCheckBox*>(widget)) {
+                EXPECT_EQ(box->text(), qs(t.text));
+                EXPECT_FALSE(box->isTristate());
             } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
                 EXPECT_FALSE(combo->isEditable());
                 EXPECT_EQ(combo->count(), 0);
@@ -158,8 +166,13 @@ TEST(DialogLayout, TextsFitTheirControlsInTheDialogFont) {
             if (t.text.empty()) continue;
             QString shown = qs(t.text);
             shown.remove(QLatin1Char('&'));
-            const int room =
-                view.template_widget(i)->width() - (t.kind == ControlKind::label ? 0 : 4);
+            int room = view.template_widget(i)->width() - (t.kind == ControlKind::label ? 0 : 4);
+            if (t.kind == ControlKind::check_box) {
+                // The box itself and the gap before its text come first.
+                const QStyle* style = view.template_widget(i)->style();
+                room -= style->pixelMetric(QStyle::PM_IndicatorWidth) +
+                        style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+            }
             EXPECT_LE(metrics.horizontalAdvance(shown), room) << std::string(t.text);
         }
         if (dialog == &res::main_template()) {
@@ -167,6 +180,34 @@ TEST(DialogLayout, TextsFitTheirControlsInTheDialogFont) {
             stop.remove(QLatin1Char('&'));
             EXPECT_LE(metrics.horizontalAdvance(stop),
                       view.control_widget(ids::RECORD)->width() - 4);
+            // The status line's longest everyday text: how a default Download ends, with the
+            // demo image's name. Its frame and indent take a few pixels of the width.
+            const QString verified =
+                qs(device::format_text(device::VERIFIED_TEXT, "VRK700-demo.vr4"));
+            EXPECT_LE(metrics.horizontalAdvance(verified),
+                      view.control_widget(ids::STATUS)->width() - 6)
+                << verified.toStdString();
+        }
+    }
+}
+
+TEST(DialogLayout, NoTwoControlsOverlap) {
+    // Drop-down lists as they stand closed: their template height is the dropped-down list's.
+    for (const res::DialogTemplate* dialog : DIALOGS) {
+        SCOPED_TRACE(std::string(dialog->name));
+        platform::ControlsModel model;
+        res::build_model(*dialog, model);
+        DialogView view(*dialog, model);
+        for (std::size_t i = 0; i < dialog->controls.size(); ++i) {
+            const QRect a = view.template_widget(i)->geometry();
+            EXPECT_TRUE(view.rect().contains(a)) << "control " << i << " leaves the window";
+            for (std::size_t j = i + 1; j < dialog->controls.size(); ++j) {
+                const QRect b = view.template_widget(j)->geometry();
+                EXPECT_FALSE(a.intersects(b))
+                    << "control " << i << " (" << dialog->controls[i].text << ", "
+                    << dialog->controls[i].id << ") overlaps control " << j << " ("
+                    << dialog->controls[j].text << ", " << dialog->controls[j].id << ")";
+            }
         }
     }
 }
@@ -308,6 +349,7 @@ TEST(MainWindowView, MnemonicsPressButtonsAndFocusTheControlAfterTheirLabel) {
         {Qt::Key_S, ids::SEND_ID, 0},
         {Qt::Key_D, ids::DOWNLOAD, 0},
         {Qt::Key_M, ids::COMPARE, 0},
+        {Qt::Key_V, ids::VERIFY, 0},
         {Qt::Key_I, 0, ids::UNIT_ID},
         {Qt::Key_G, 0, ids::GPS_TYPE},
         {Qt::Key_N, 0, ids::INTERNAL_DEVICE},
@@ -340,9 +382,10 @@ TEST(MainWindowView, MnemonicsPressButtonsAndFocusTheControlAfterTheirLabel) {
 }
 
 TEST(MainWindowView, EnterPressesOnlyTheFocusedButtonAndEscapeDoesNotClose) {
-    const int focus_targets[] = {ids::EXIT,     ids::QB7_MODE,   ids::RUN_APPLICATION, ids::RECORD,
-                                 ids::SEND_ID,  ids::DOWNLOAD,   ids::COMPARE,         ids::UNIT_ID,
-                                 ids::GPS_TYPE, ids::APPLICATION};
+    const int focus_targets[] = {ids::EXIT,        ids::QB7_MODE, ids::RUN_APPLICATION,
+                                 ids::RECORD,      ids::SEND_ID,  ids::DOWNLOAD,
+                                 ids::COMPARE,     ids::UNIT_ID,  ids::GPS_TYPE,
+                                 ids::APPLICATION, ids::VERIFY};
     for (const int target : focus_targets) {
         for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
             SCOPED_TRACE("focus " + std::to_string(target) + " key " +
@@ -369,6 +412,80 @@ TEST(MainWindowView, EnterPressesOnlyTheFocusedButtonAndEscapeDoesNotClose) {
             EXPECT_FALSE(rec.model.ended());
         }
     }
+}
+
+TEST(MainWindowView, TheVerifyBoxToggles) {
+    enum class Act { mouse, space, mnemonic };
+    struct Case {
+        const char* name;
+        Act act;
+        bool enabled;
+        bool checked_after;  // from checked
+    };
+    const Case cases[] = {
+        {"a click unchecks it", Act::mouse, true, false},
+        {"Space unchecks it", Act::space, true, false},
+        {"Alt+V unchecks it", Act::mnemonic, true, false},
+        {"a click on the disabled box does nothing", Act::mouse, false, true},
+        {"Alt+V on the disabled box does nothing", Act::mnemonic, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingModel rec(res::main_template());
+        rec.model.set_checked(ids::VERIFY, true);
+        rec.model.enable(ids::VERIFY, c.enabled);
+        DialogView view(res::main_template(), rec.model);
+        ASSERT_TRUE(show_active(view));
+        auto* box = static_cast<QCheckBox*>(view.control_widget(ids::VERIFY));
+        EXPECT_TRUE(box->isChecked()) << "drawn from the model";
+        EXPECT_TRUE(rec.commands.empty()) << "the program's check raises nothing";
+        focus_control(view, rec.model, c.act == Act::space ? ids::VERIFY : ids::EXIT);
+
+        switch (c.act) {
+            case Act::mouse:
+                QTest::mouseClick(box, Qt::LeftButton);
+                break;
+            case Act::space:
+                press(Qt::Key_Space);
+                break;
+            case Act::mnemonic:
+                press(Qt::Key_V, Qt::AltModifier);
+                break;
+        }
+        if (c.enabled) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !rec.commands.empty(); }, GUI_DEADLINE_MS));
+            ASSERT_EQ(rec.commands.size(), 1u);
+            EXPECT_EQ(rec.commands[0], std::make_pair(ids::VERIFY, Notification::clicked));
+        } else {
+            QApplication::processEvents();
+            EXPECT_TRUE(rec.commands.empty());
+        }
+        EXPECT_EQ(rec.model.is_checked(ids::VERIFY), c.checked_after);
+        EXPECT_EQ(box->isChecked(), c.checked_after);
+    }
+}
+
+TEST(MainWindowView, TabGoesFromCompareToVerifyToExit) {
+    RecordingModel rec(res::main_template());
+    for (int id : {ids::DOWNLOAD, ids::COMPARE}) rec.model.enable(id, true);
+    DialogView view(res::main_template(), rec.model);
+    ASSERT_TRUE(show_active(view));
+    focus_control(view, rec.model, ids::COMPARE);
+    const std::pair<Qt::KeyboardModifiers, int> steps[] = {
+        {Qt::NoModifier, ids::VERIFY},
+        {Qt::NoModifier, ids::EXIT},
+        {Qt::ShiftModifier, ids::VERIFY},
+        {Qt::ShiftModifier, ids::COMPARE},
+    };
+    for (const auto& [modifiers, expected] : steps) {
+        press(modifiers == Qt::ShiftModifier ? Qt::Key_Backtab : Qt::Key_Tab, modifiers);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return QApplication::focusWidget() == view.control_widget(expected); },
+            GUI_DEADLINE_MS))
+            << "expected the focus on " << expected;
+        EXPECT_EQ(rec.model.focus(), expected);
+    }
+    EXPECT_TRUE(rec.commands.empty()) << "moving the focus toggles nothing";
 }
 
 TEST(MainWindowView, ClosingTheWindowEndsTheDialog) {

@@ -64,6 +64,11 @@ void TransferRig::pick_name(const std::string& name) {
     window.user_select(ids::APPLICATION, index);
 }
 
+void TransferRig::press_download(Verify verify) {
+    if (window.is_checked(ids::VERIFY) != (verify == Verify::on)) window.user_click(ids::VERIFY);
+    window.user_click(ids::DOWNLOAD);
+}
+
 std::vector<Bytes> TransferRig::run_against(LoaderModel& unit, std::size_t limit) {
     std::vector<Bytes> all;
     std::vector<Bytes> pending = take_sent();
@@ -80,12 +85,12 @@ std::vector<Bytes> TransferRig::run_against(LoaderModel& unit, std::size_t limit
 
 bool TransferRig::transfer_controls_enabled() const {
     return window.is_enabled(ids::APPLICATION) && window.is_enabled(ids::DOWNLOAD) &&
-           window.is_enabled(ids::COMPARE);
+           window.is_enabled(ids::COMPARE) && window.is_enabled(ids::VERIFY);
 }
 
 bool TransferRig::transfer_controls_disabled() const {
     return !window.is_enabled(ids::APPLICATION) && !window.is_enabled(ids::DOWNLOAD) &&
-           !window.is_enabled(ids::COMPARE);
+           !window.is_enabled(ids::COMPARE) && !window.is_enabled(ids::VERIFY);
 }
 
 }  // namespace vrk::test

@@ -31,7 +31,10 @@ struct TransferRig : Rig {
     void pick(const std::string& name, const Bytes& content);
     // Selects a name that is in the list but may not be in the file system.
     void pick_name(const std::string& name);
-    void press_download() { window.user_click(ids::DOWNLOAD); }
+    // Sets the Verify box as the user does, then presses Download. Most tests are about the
+    // download itself, so they uncheck it.
+    enum class Verify { off, on };
+    void press_download(Verify verify = Verify::off);
     void press_compare() { window.user_click(ids::COMPARE); }
     // Delivers one message from the unit and runs the tick that dispatches it.
     void reply(const Bytes& message) {
@@ -40,6 +43,7 @@ struct TransferRig : Rig {
     }
     // Answers every request with `unit` until nothing more is sent; returns the requests.
     std::vector<Bytes> run_against(LoaderModel& unit, std::size_t limit = 100'000);
+    // The application list, Download, Compare and Verify, which go together.
     [[nodiscard]] bool transfer_controls_enabled() const;
     [[nodiscard]] bool transfer_controls_disabled() const;
 };

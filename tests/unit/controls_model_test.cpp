@@ -34,6 +34,7 @@ struct ModelFixture : ::testing::Test {
         }));
         model.add_control(make(3, ControlKind::push_button, [](Control& c) { c.text = "&Go"; }));
         model.add_control(make(4, ControlKind::list_box, [](Control&) {}));
+        model.add_control(make(5, ControlKind::check_box, [](Control& c) { c.text = "&On"; }));
         model.set_command_sink([this](int id, Notification n) { commands.push_back({id, n}); });
     }
     std::vector<std::string> items(int id) {
@@ -93,6 +94,67 @@ TEST_F(ModelFixture, UserActionsRaiseCommandsProgramActionsDoNot) {
     model.enable(3, false);
     model.user_click(3);
     EXPECT_TRUE(commands.empty()) << "a disabled button cannot be pressed";
+}
+
+TEST_F(ModelFixture, ACheckBoxTogglesOnTheUsersClickAndSaysSoButNotOnTheProgramsChange) {
+    enum class Act { program_checks, program_unchecks, user_clicks, disable, enable };
+    struct Step {
+        Act act;
+        bool checked;  // afterwards
+        bool command;  // a clicked command raised
+        bool redrawn;  // the control's revision moved
+    };
+    const Step steps[] = {
+        {Act::program_checks, true, false, true},
+        {Act::program_checks, true, false, false},  // already checked: nothing to draw
+        {Act::user_clicks, false, true, true},
+        {Act::user_clicks, true, true, true},
+        {Act::disable, true, false, true},
+        {Act::user_clicks, true, false, false},  // a disabled box cannot be toggled
+        {Act::program_unchecks, false, false, true},
+        {Act::enable, false, false, true},
+        {Act::user_clicks, true, true, true},
+    };
+    EXPECT_FALSE(model.is_checked(5)) << "a new box is unchecked";
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE(i);
+        const Step& step = steps[i];
+        commands.clear();
+        const auto before = model.find(5)->revision;
+        switch (step.act) {
+            case Act::program_checks:
+                model.set_checked(5, true);
+                break;
+            case Act::program_unchecks:
+                model.set_checked(5, false);
+                break;
+            case Act::user_clicks:
+                model.user_click(5);
+                break;
+            case Act::disable:
+                model.enable(5, false);
+                break;
+            case Act::enable:
+                model.enable(5, true);
+                break;
+        }
+        EXPECT_EQ(model.is_checked(5), step.checked);
+        const std::vector<Recorded> raised = step.command
+                                                 ? std::vector<Recorded>{{5, Notification::clicked}}
+                                                 : std::vector<Recorded>{};
+        EXPECT_EQ(commands, raised);
+        EXPECT_EQ(model.find(5)->revision != before, step.redrawn);
+    }
+    EXPECT_EQ(model.text(5), "&On");
+}
+
+TEST_F(ModelFixture, ACheckBoxIsToggledBeforeItsCommandIsRaised) {
+    // The window reads the box in its command handler: it must find the new state there.
+    std::vector<bool> seen;
+    model.set_command_sink([&](int id, Notification) { seen.push_back(model.is_checked(id)); });
+    model.user_click(5);
+    model.user_click(5);
+    EXPECT_EQ(seen, (std::vector<bool>{true, false}));
 }
 
 TEST_F(ModelFixture, EditBoxTypingAndSettingText) {

@@ -91,7 +91,8 @@ TEST(ResetLinkDisplay, EmptiesThePanelAndEndsATransferSilently) {
     rig.engine.transfer.phase = device::Phase::programming;
     rig.engine.transfer.operation_start_time = 1234;
     rig.engine.transfer.page_sent_time = 1234;
-    for (int id : {ids::APPLICATION, ids::DOWNLOAD, ids::COMPARE}) rig.window.enable(id, false);
+    for (int id : {ids::APPLICATION, ids::DOWNLOAD, ids::COMPARE, ids::VERIFY})
+        rig.window.enable(id, false);
     rig.ctx.link.current_baud = 4800;
 
     device::reset_link_display(rig.engine);
@@ -103,7 +104,7 @@ TEST(ResetLinkDisplay, EmptiesThePanelAndEndsATransferSilently) {
     EXPECT_EQ(rig.window.selection(ids::GPS_TYPE), -1);
     EXPECT_EQ(rig.status(), "Establishing link to the VRK...");
     EXPECT_EQ(rig.engine.transfer.phase, device::Phase::idle);
-    for (int id : {ids::APPLICATION, ids::DOWNLOAD, ids::COMPARE})
+    for (int id : {ids::APPLICATION, ids::DOWNLOAD, ids::COMPARE, ids::VERIFY})
         EXPECT_TRUE(rig.window.is_enabled(id));
     EXPECT_EQ(rig.host.beeps, 0);
     EXPECT_EQ(rig.ctx.link.current_baud, 4800u) << "the baud rate is left alone";

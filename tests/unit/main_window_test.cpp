@@ -4,6 +4,7 @@
 
 #include "platform/control_ids.h"
 #include "tests/support/rig.h"
+#include "tests/support/transfer_rig.h"
 
 namespace vrk::test {
 namespace {
@@ -59,6 +60,75 @@ TEST(MainWindowInit, InitialControlStates) {
     EXPECT_FALSE(rig.window.is_enabled(ids::SEND_ID));
     EXPECT_EQ(rig.window.find(ids::UNIT_ID)->text_limit, 8u);
     EXPECT_EQ(rig.window.text(ids::RECORD), "Re&cord...");
+    // Every start verifies what it downloads until the person says otherwise.
+    EXPECT_EQ(rig.window.find(ids::VERIFY)->kind, platform::ControlKind::check_box);
+    EXPECT_EQ(rig.window.text(ids::VERIFY), "&Verify");
+    EXPECT_TRUE(rig.window.is_checked(ids::VERIFY));
+    EXPECT_TRUE(rig.window.is_enabled(ids::VERIFY));
+}
+
+// Download as the Verify box stands when it is pressed, against a unit whose flash may lose a
+// byte on the way in (the line has no checksum: the unit programs what arrived).
+TEST(MainWindowCommands, DownloadVerifiesWhileTheBoxIsChecked) {
+    constexpr std::size_t PAGES = 3;
+    struct Case {
+        const char* name;
+        bool verify;
+        bool damaged;  // page 1 arrives with one bit flipped
+        const char* status;
+        std::size_t compares;  // COMPARE_PAGE requests sent
+    };
+    const Case cases[] = {
+        {"checked, intact", true, false, "APP.vr4 has been downloaded and verified successfully",
+         PAGES},
+        // Page 2 matches; page 1 differs, and a difference is asked twice before it is told.
+        {"checked, damaged", true, true, "APP.vr4 doesn't match!!!!!", 3},
+        {"unchecked, intact", false, false, "APP.vr4 has been downloaded successfully", 0},
+        // The download alone cannot tell: kept for whoever unchecks the box.
+        {"unchecked, damaged", false, true, "APP.vr4 has been downloaded successfully", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TransferRig rig;
+        rig.pick("APP.vr4", test_image(PAGES * 256));
+        rig.press_download(c.verify ? TransferRig::Verify::on : TransferRig::Verify::off);
+        EXPECT_EQ(rig.engine.transfer.kind, c.verify ? device::OperationKind::download_and_verify
+                                                     : device::OperationKind::download);
+        EXPECT_TRUE(rig.transfer_controls_disabled()) << "Verify goes with the transfer buttons";
+        rig.window.user_click(ids::VERIFY);
+        EXPECT_EQ(rig.window.is_checked(ids::VERIFY), c.verify) << "not while a download runs";
+
+        LoaderModel unit;
+        std::size_t compares = 0;
+        std::vector<Bytes> pending = rig.take_sent();
+        while (!pending.empty()) {
+            for (const Bytes& request : pending) {
+                compares += request[0] == 0x2F ? 1 : 0;
+                const Bytes answer = unit.answer(request);
+                if (c.damaged && request[0] == 0x2A && request[1] == 1) unit.flash[256 + 7] ^= 0x10;
+                if (!answer.empty()) rig.reply(answer);
+            }
+            pending = rig.take_sent();
+        }
+        EXPECT_EQ(rig.status(), c.status);
+        EXPECT_EQ(compares, c.compares);
+        EXPECT_EQ(rig.host.beeps, 1);
+        EXPECT_TRUE(rig.transfer_controls_enabled());
+        EXPECT_EQ(rig.window.is_checked(ids::VERIFY), c.verify) << "the box keeps its state";
+    }
+}
+
+TEST(MainWindowCommands, CompareIsACompareWhateverTheVerifyBoxSays) {
+    for (const bool checked : {true, false}) {
+        TransferRig rig;
+        rig.window.set_checked(ids::VERIFY, checked);
+        rig.pick("APP.vr4", test_image(256));
+        rig.press_compare();
+        EXPECT_EQ(rig.engine.transfer.kind, device::OperationKind::compare) << checked;
+        const std::vector<Bytes> sent = rig.take_sent();
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0][0], 0x2F) << "no erase";
+    }
 }
 
 TEST(MainWindowCommands, Routing) {

@@ -38,6 +38,9 @@ std::pair<std::string, std::string> class_and_style(ControlKind kind) {
             return {"ListBox", "LBS_HASSTRINGS"};
         case ControlKind::progress_bar:
             return {"msctls_progress32", "WS_CHILD"};
+        case ControlKind::check_box:
+            // Not BS_AUTOCHECKBOX: the model toggles the box and the dialog draws its state.
+            return {"Button", "BS_CHECKBOX"};
     }
     return {};
 }

@@ -75,5 +75,52 @@ TEST(Win32Lists, ShowTheModelsOrderAndSelection) {
     }
 }
 
+TEST(Win32CheckBox, ShowsTheModelsStateAndLeavesTheToggleToTheModel) {
+    const Window parent(::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 200, 200, nullptr,
+                                          nullptr, nullptr, nullptr));
+    ASSERT_NE(parent.handle, nullptr);
+    // As the resource script makes it: the plain style, which does not toggle itself.
+    const Window box(::CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | BS_CHECKBOX | WS_TABSTOP, 0, 0,
+                                       100, 20, parent.handle, nullptr, nullptr, nullptr));
+    ASSERT_NE(box.handle, nullptr);
+    platform::ControlsModel model;
+    platform::Control control;
+    control.id = 1;
+    control.kind = ControlKind::check_box;
+    control.text = "&Verify";
+    model.add_control(control);
+
+    const auto shown_checked = [&] {
+        return ::SendMessageW(box.handle, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    };
+    struct Step {
+        const char* what;
+        bool click;    // the person clicks (BN_CLICKED goes to the model), else the program sets
+        bool checked;  // the model's state afterwards, and what the box shows once mirrored
+    };
+    const Step steps[] = {
+        {"the program checks it", false, true},
+        {"a click unchecks it", true, false},
+        {"a click checks it again", true, true},
+        {"the program unchecks it", false, false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        if (step.click) {
+            // The system's click leaves a BS_CHECKBOX as it was; only the model toggles.
+            const bool before = shown_checked();
+            ::SendMessageW(box.handle, BM_CLICK, 0, 0);
+            EXPECT_EQ(shown_checked(), before);
+            model.user_click(1);
+        } else {
+            model.set_checked(1, step.checked);
+        }
+        mirror_control(*model.find(1), box.handle);
+        EXPECT_EQ(model.is_checked(1), step.checked);
+        EXPECT_EQ(shown_checked(), step.checked);
+    }
+    EXPECT_EQ(window_text(box.handle), L"&Verify");
+}
+
 }  // namespace
 }  // namespace vrk::win32

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # vrkcfg.exe under Wine, on an X server, against the simulated unit on COM1, driven from the
 # keyboard as a person would: the port dialog lists COM1 and Enter chooses it; the unit links;
-# a new ID is sent; the second image of the list is downloaded and lands in the unit's flash;
-# Exit ends the program with 0. Then --self-test checks that the panel fills, and --simulate is
-# refused with the usage code. A picture of each dialog is saved in OUT_DIR.
+# a new ID is sent; the second image of the list is downloaded, lands in the unit's flash and
+# is verified; Exit ends the program with 0. Then --self-test checks that the panel fills, and
+# --simulate is refused with the usage code. A picture of each dialog is saved in OUT_DIR.
 #
 # Usage: vrkcfg_e2e.sh WINE VRKCFG_EXE VRK_SIM COM1_LINK OUT_DIR
 # Needs WINEPREFIX with COM1 mapped to COM1_LINK, a running wineserver and DISPLAY (see
@@ -61,8 +61,10 @@ import -window "$main" "$out/wine-main.png" || fail "no picture of the main wind
 
 # Alt+A: the application list; Down twice selects its second image (TINY.vr4); Alt+D.
 focus_and_type "$main" alt+a Down Down alt+d || fail "keys to the main window"
-# Pages go out from the last to page 0.
+# Pages go out from the last to page 0, then (Verify is checked at every start) each is
+# compared, again down to page 0.
 wait_for 120 logged "^2A 00 " || fail "the download did not reach page 0"
+wait_for 120 logged "^2F 00 00 00 " || fail "the download did not verify page 0"
 focus_and_type "$main" alt+x || fail "keys to the main window"
 wait_for 30 app_gone || fail "Exit did not end the program"
 wait "$app_pid"
