@@ -23,14 +23,13 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments, const 
             line.version = true;
         } else if (arg == "--simulate") {
             line.simulate = true;
-        } else if (arg == "--simulate-flash-out") {
+        } else if (arg == "--simulate-flash-out" || arg == "--simulate-log") {
             if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
-                line.error =
-                    "--simulate-flash-out needs a file, for example "
-                    "--simulate-flash-out flash.bin";
+                line.error = arg + " needs a file, for example " + arg + " unit.txt";
                 return line;
             }
-            line.simulate_flash_out = arguments[++i];
+            (arg == "--simulate-log" ? line.simulate_log : line.simulate_flash_out) =
+                arguments[++i];
         } else if (arg == "--self-test") {
             if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
                 line.error =
@@ -56,8 +55,8 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments, const 
         }
     }
     if (line.simulate && line.port) line.error = "--port and --simulate cannot be used together";
-    if (!line.simulate_flash_out.empty() && !line.simulate)
-        line.error = "--simulate-flash-out needs --simulate";
+    if ((!line.simulate_flash_out.empty() || !line.simulate_log.empty()) && !line.simulate)
+        line.error = "--simulate-flash-out and --simulate-log need --simulate";
     return line;
 }
 
@@ -72,6 +71,8 @@ std::string usage_text(const std::string& program, const PortWords& words) {
            "  --simulate     start a built-in simulated unit and connect to it\n"
            "  --simulate-flash-out FILE\n"
            "                 with --simulate: write the simulated unit's flash to FILE at exit\n"
+           "  --simulate-log FILE\n"
+           "                 with --simulate: one line per message the unit takes, in hex\n"
            "  --self-test PNG  run until the unit's settings are shown, save a picture of the\n"
            "                 window to PNG and exit: 0 when linked, 1 when no unit answered\n"
            "                 within 60 s\n"

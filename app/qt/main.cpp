@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
     if (line.simulate) {
         vrk::sim::UnitConfig unit;
         unit.flash_out = line.simulate_flash_out;
+        unit.log_path = line.simulate_log;
         simulated = vrk::sim::make_built_in_unit(unit, system_ports);
         std::string error;
         if (!simulated->start(&error)) {

@@ -67,19 +67,26 @@ TEST(CommandLine, OptionsAndTheImageName) {
     }
 }
 
-TEST(CommandLine, VersionAndTheSimulatedFlashFile) {
+TEST(CommandLine, VersionAndTheSimulatedUnitsFiles) {
     const struct {
         const char* name;
         std::vector<std::string> arguments;
         bool version;
         std::string flash_out;
+        std::string log;
         bool error;
     } cases[] = {
-        {"version", {"--version"}, true, "", false},
-        {"flash out", {"--simulate", "--simulate-flash-out", "f.bin"}, false, "f.bin", false},
-        {"flash out first", {"--simulate-flash-out", "f.bin", "--simulate"}, false, "f.bin", false},
-        {"flash out without simulate", {"--simulate-flash-out", "f.bin"}, false, "", true},
-        {"flash out without file", {"--simulate", "--simulate-flash-out"}, false, "", true},
+        {"version", {"--version"}, true, "", "", false},
+        {"flash out", {"--simulate", "--simulate-flash-out", "f.bin"}, false, "f.bin", "", false},
+        {"both, before --simulate",
+         {"--simulate-log", "u.txt", "--simulate-flash-out", "f.bin", "--simulate"},
+         false,
+         "f.bin",
+         "u.txt",
+         false},
+        {"flash out without simulate", {"--simulate-flash-out", "f.bin"}, false, "", "", true},
+        {"log without simulate", {"--simulate-log", "u.txt"}, false, "", "", true},
+        {"flash out without file", {"--simulate", "--simulate-flash-out"}, false, "", "", true},
     };
     for (const auto& c : cases) {
         const CommandLine line = parse_command_line(c.arguments, {"COM1", ""});
@@ -87,6 +94,7 @@ TEST(CommandLine, VersionAndTheSimulatedFlashFile) {
         EXPECT_EQ(!line.error.empty(), c.error) << c.name << ": " << line.error;
         if (!c.error) {
             EXPECT_EQ(line.simulate_flash_out, c.flash_out) << c.name;
+            EXPECT_EQ(line.simulate_log, c.log) << c.name;
         }
     }
 }
