@@ -83,8 +83,9 @@ class Win32SerialPort final : public SerialPort {
   private:
     // Looks whether the write in flight has finished, without waiting, and starts the next.
     void check_write();
-    // Hands the bytes waiting to the system, unless a write is in flight.
-    void start_write();
+    // Hands the bytes waiting to the system, unless a write is in flight. False when the system
+    // refused them at once (they are given up).
+    bool start_write();
     // Ends the write in flight with the system's result: lost when the device has gone.
     void end_write(bool succeeded, unsigned long error);
 

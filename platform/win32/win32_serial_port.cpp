@@ -185,8 +185,9 @@ IoStatus Win32SerialPort::write(std::span<const std::uint8_t> bytes) {
     // Only a line that has stopped moving gets this far behind: as a write that times out
     // would, this one fails.
     if (!pending_.add(bytes)) return IoStatus::failed;
-    start_write();
-    return lost_ ? IoStatus::lost : IoStatus::ok;
+    const bool started = start_write();
+    if (lost_) return IoStatus::lost;
+    return started ? IoStatus::ok : IoStatus::failed;
 }
 
 void Win32SerialPort::check_write() {
@@ -199,22 +200,24 @@ void Win32SerialPort::check_write() {
         if (error == ERROR_IO_INCOMPLETE) return;  // still going out
         end_write(false, error);
     }
-    start_write();
+    (void)start_write();
 }
 
-void Win32SerialPort::start_write() {
-    if (lost_) return;
+bool Win32SerialPort::start_write() {
+    if (lost_) return false;
     const std::span<const std::uint8_t> block = pending_.start();
-    if (block.empty()) return;
+    if (block.empty()) return true;
     // The block stays in the port's buffer, untouched, until the system is done with it. A
     // time-out that ends the write short gives up the rest of the block.
     if (::WriteFile(native(handle_), block.data(), static_cast<DWORD>(block.size()), nullptr,
                     &io_->write)) {
         end_write(true, ERROR_SUCCESS);
-        return;
+        return true;
     }
     const DWORD error = ::GetLastError();
-    if (error != ERROR_IO_PENDING) end_write(false, error);
+    if (error == ERROR_IO_PENDING) return true;
+    end_write(false, error);
+    return false;
 }
 
 void Win32SerialPort::end_write(bool succeeded, unsigned long error) {
