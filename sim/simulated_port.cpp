@@ -102,14 +102,15 @@ void SimulatedPort::take_message(const Bytes& message, TimePoint heard) {
     const Answer answer = unit_.answer(message);
     const auto ready = start + std::chrono::milliseconds(answer.busy_ms);
     unit_free_ = ready;
-    for (const Bytes& reply : answer.replies) send(reply, ready);
+    for (const Bytes& reply : answer.replies) {
+        if (!unit_.reply_lost()) send(reply, ready);
+    }
 }
 
 void SimulatedPort::send(const Bytes& message, TimePoint ready) {
-    const Bytes wire = unit_.reply_wire(message);
-    // Lost on the way; or the program's end is at another speed, where the unit's bytes are
-    // garbage.
-    if (wire.empty() || !unit_.at_unit_speed()) return;
+    // The program's end is at another speed: the unit's bytes are garbage there.
+    if (!unit_.at_unit_speed()) return;
+    const Bytes wire = unit_.to_wire(message);
     const bool line_time = unit_.config().line_time;
     const auto per_byte = line_time ? byte_time(unit_.config().baud) : Clock::duration::zero();
     auto at = line_time ? std::max(ready, tx_free_) : ready;

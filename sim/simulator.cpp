@@ -109,14 +109,15 @@ void Simulator::Impl::take_message(std::span<const std::uint8_t> message) {
     if (answer.busy_ms > 0 &&
         !line.sleep_until(Clock::now() + std::chrono::milliseconds(answer.busy_ms)))
         return;
-    for (const auto& reply : answer.replies) send(reply);
+    for (const auto& reply : answer.replies) {
+        if (!unit.reply_lost()) send(reply);
+    }
 }
 
 void Simulator::Impl::send(const Bytes& message) {
-    const Bytes wire = unit.reply_wire(message);
-    // Lost on the way; or a program that changed speed while the unit was busy hears garbage.
-    if (wire.empty() || line.line_speed() != config().baud) return;
-    put_on_line(wire);
+    // A program that changed speed while the unit was busy hears garbage; send nothing.
+    if (line.line_speed() != config().baud) return;
+    put_on_line(unit.to_wire(message));
 }
 
 void Simulator::Impl::put_on_line(const Bytes& wire) {

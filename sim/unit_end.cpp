@@ -106,14 +106,17 @@ Answer UnitEnd::answer(std::span<const std::uint8_t> message) {
     return answer;
 }
 
-Bytes UnitEnd::reply_wire(const Bytes& reply) {
+bool UnitEnd::reply_lost() {
     std::lock_guard lock(mutex_);
-    if (faults_.chance(config_.drop_tx)) {
-        ++stats_.replies_dropped_tx;
-        return {};
-    }
-    Bytes wire(link::max_frame_size(reply.size()));
-    wire.resize(link::encode_frame(reply, wire));
+    if (!faults_.chance(config_.drop_tx)) return false;
+    ++stats_.replies_dropped_tx;
+    return true;
+}
+
+Bytes UnitEnd::to_wire(const Bytes& message) {
+    std::lock_guard lock(mutex_);
+    Bytes wire(link::max_frame_size(message.size()));
+    wire.resize(link::encode_frame(message, wire));
     for (auto& b : wire) {
         if (faults_.chance(config_.corrupt)) {
             b = flip_one_bit(faults_, b);

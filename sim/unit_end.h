@@ -5,8 +5,8 @@
 // counts. The simulator behind a pseudo-terminal and the simulated port inside the program
 // both drive one; each adds only its own way of moving bytes and of letting time pass.
 //
-// The feeding calls (speed_changed, hear, end_of_block, answer, reply_wire, add_late_us) come
-// from one thread at a time; every accessor may be called from any thread.
+// The feeding calls (reset_line, speed_changed, hear, end_of_block, answer, reply_lost, to_wire,
+// add_late_us) come from one thread at a time; every accessor may be called from any thread.
 #pragma once
 
 #include <atomic>
@@ -63,9 +63,10 @@ class UnitEnd {
     // What the unit does with a message it heard: nothing when the frame is lost on the way in
     // (drop_rx), else the model's answer. The message is recorded and logged either way it went.
     [[nodiscard]] Answer answer(std::span<const std::uint8_t> message);
-    // One reply as it goes onto the wire: its frame with bits flipped as configured, or empty
-    // when the reply is lost (drop_tx).
-    [[nodiscard]] Bytes reply_wire(const Bytes& reply);
+    // Whether the next reply is lost on its way (drop_tx); the announce is not a reply.
+    [[nodiscard]] bool reply_lost();
+    // A message as it goes onto the wire: its frame, with bits flipped as configured.
+    [[nodiscard]] Bytes to_wire(const Bytes& message);
     // How late the carrier put a byte on the line or took a message in (see SimStats::late_us).
     void add_late_us(std::uint64_t late_us);
 
