@@ -8,8 +8,8 @@
 ; association only while it still opens vrkcfg, and only the PATH entry it added. /S installs
 ; and uninstalls without a window.
 ;
-; Expects: VERSION ("42.15"), VERSION_MAJOR, VERSION_MINOR, VRKCFG_EXE, VRK_EXE, DEMO_IMAGE,
-; APP_ICON, OUT_FILE.
+; Expects: VERSION (the project's, "major.minor"), VERSION_MAJOR, VERSION_MINOR, VRKCFG_EXE,
+; VRK_EXE, DEMO_IMAGE, APP_ICON, OUT_FILE.
 
 Unicode true
 ; The programs are 64-bit; so is the installer, which then sees the 64-bit registry and
