@@ -19,8 +19,17 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments, const 
             options_ended = true;
         } else if (arg == "--help" || arg == "-h") {
             line.help = true;
+        } else if (arg == "--version") {
+            line.version = true;
         } else if (arg == "--simulate") {
             line.simulate = true;
+        } else if (arg == "--simulate-flash-out" || arg == "--simulate-log") {
+            if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+                line.error = arg + " needs a file, for example " + arg + " unit.txt";
+                return line;
+            }
+            (arg == "--simulate-log" ? line.simulate_log : line.simulate_flash_out) =
+                arguments[++i];
         } else if (arg == "--self-test") {
             if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
                 line.error =
@@ -46,6 +55,8 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments, const 
         }
     }
     if (line.simulate && line.port) line.error = "--port and --simulate cannot be used together";
+    if ((!line.simulate_flash_out.empty() || !line.simulate_log.empty()) && !line.simulate)
+        line.error = "--simulate-flash-out and --simulate-log need --simulate";
     return line;
 }
 
@@ -58,9 +69,14 @@ std::string usage_text(const std::string& program, const PortWords& words) {
            std::string(words.example) +
            ") without asking\n"
            "  --simulate     start a built-in simulated unit and connect to it\n"
+           "  --simulate-flash-out FILE\n"
+           "                 with --simulate: write the simulated unit's flash to FILE at exit\n"
+           "  --simulate-log FILE\n"
+           "                 with --simulate: one line per message the unit takes, in hex\n"
            "  --self-test PNG  run until the unit's settings are shown, save a picture of the\n"
            "                 window to PNG and exit: 0 when linked, 1 when no unit answered\n"
            "                 within 60 s\n"
+           "  --version      show the program's version\n"
            "  --help         show this text\n"
            "  IMAGE.vr4      preselect this firmware image; named with its folder, the window\n"
            "                 works in that folder and lists its images\n"

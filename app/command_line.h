@@ -11,7 +11,10 @@ namespace vrk::app {
 
 struct CommandLine {
     bool help = false;
+    bool version = false;
     bool simulate = false;                 // start the built-in simulated unit and open its port
+    std::string simulate_flash_out;        // with simulate: write the unit's flash here at exit
+    std::string simulate_log;              // with simulate: one hex line per message it takes
     std::optional<std::string> port;       // open this device, without asking
     std::string image;                     // the image file to preselect, exactly as given
     std::optional<std::string> self_test;  // picture to save once linked, then exit
@@ -25,7 +28,8 @@ struct PortWords {
 };
 
 // Reads the arguments that follow the program's name. Options: --port DEVICE (or
-// --port=DEVICE), --simulate, --self-test PNG, --help (-h); "--" ends the options. The other
+// --port=DEVICE), --simulate, --simulate-flash-out FILE and --simulate-log FILE (only with
+// --simulate), --self-test PNG, --version, --help (-h); "--" ends the options. The other
 // arguments are the image's name: a name with blanks that the shell split is put back together
 // with single blanks, and quotes that reached the program stay as they are (the main window
 // drops a leading and trailing pair).

@@ -7,10 +7,11 @@
 
 #include "app/context.h"
 #include "platform/controls_model.h"
+#include "vrk_version.h"
 
 namespace vrk::app {
 
-inline constexpr const char* MAIN_CAPTION = "VRK 700 Configuration 42.15";
+inline constexpr const char* MAIN_CAPTION = "VRK 700 Configuration " VRK_VERSION_TEXT;
 
 // Builds the main window's model from its template (before the context is made).
 void build_main_window(platform::ControlsModel& model);

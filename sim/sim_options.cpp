@@ -53,7 +53,8 @@ std::string sim_usage() {
            "The unit:\n"
            "  --baud RATE            line speed the unit answers at (default 115200)\n"
            "  --id TEXT              unit ID, at most 8 characters (default VRK00042)\n"
-           "  --version X.YY         firmware version (default 2.15)\n"
+           "  --firmware-version X.YY\n"
+           "                         firmware version the unit reports (default 2.15)\n"
            "  --serial N             serial number (default 70012)\n"
            "  --crystal HZ           crystal frequency in Hz (default 14745600)\n"
            "  --flash-type CODE      flash type code (default 0x28)\n"
@@ -85,6 +86,7 @@ std::string sim_usage() {
            "  --log FILE             one hex line per message received\n"
            "  --link PATH            create a symbolic link PATH to the terminal\n"
            "  --make-demo-image PATH write a demo firmware image and exit\n"
+           "  --version              show the program's version\n"
            "  --help                 show this text\n";
 }
 
@@ -133,7 +135,7 @@ ParseResult parse_sim_options(const std::vector<std::string>& args) {
              u.id = v;
              return {};
          })},
-        {"--version", Handler([&u](const std::string& v) -> std::string {
+        {"--firmware-version", Handler([&u](const std::string& v) -> std::string {
              double x = 0;
              if (!parse_double(v, x)) return "expects a version such as 2.15, not '" + v + "'";
              const double hundredths = std::round(x * 100);
@@ -189,6 +191,7 @@ ParseResult parse_sim_options(const std::vector<std::string>& args) {
         {"--line-time", &u.line_time},
         {"--wrong-page", &u.wrong_page},
         {"--no-id-reply", &u.no_id_reply},
+        {"--version", &o.version},
         {"--help", &o.help},
         {"-h", &o.help},
     };

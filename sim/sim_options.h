@@ -14,6 +14,7 @@ struct SimOptions {
     std::string link;        // a symbolic link to create that points at the terminal
     std::string demo_image;  // write the demo image here and exit
     bool help = false;
+    bool version = false;  // the program's own version
 };
 
 struct ParseResult {

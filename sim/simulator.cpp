@@ -3,17 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <deque>
 #include <filesystem>
-#include <fstream>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
-#include "link/frame_codec.h"
-#include "platform/line_speeds.h"
 #include "sim/pty_line.h"
-#include "sim/unit_model.h"
+#include "sim/unit_end.h"
 
 namespace vrk::sim {
 
@@ -24,8 +19,6 @@ using Clock = PtyLine::Clock;
 // How often the unit looks at the line settings while nothing arrives: a change of speed by
 // itself sends no byte, and the announce is due when the program first sets the unit's speed.
 constexpr auto IDLE_WAKE = std::chrono::milliseconds(10);
-// The records kept for the tests. A simulator left running for days (vrk-sim) forgets the oldest.
-constexpr std::size_t RECORD_LIMIT = std::size_t{1} << 17;
 constexpr std::size_t READ_BLOCK = 4096;
 
 // One byte on an 8N1 line: start bit, 8 data bits, stop bit.
@@ -34,18 +27,14 @@ Clock::duration byte_time(std::uint32_t baud) {
         std::chrono::nanoseconds(10'000'000'000LL / baud));
 }
 
-template <typename T>
-void push_limited(std::deque<T>& records, T value) {
-    if (records.size() >= RECORD_LIMIT) records.pop_front();
-    records.push_back(std::move(value));
-}
-
 }  // namespace
 
+// The pseudo-terminal's share: its thread, reading and writing in real time. What the unit
+// hears, does and says is the UnitEnd's.
 struct Simulator::Impl {
-    explicit Impl(UnitConfig c) : config(std::move(c)), model(config), faults(config.seed) {}
+    explicit Impl(UnitConfig config) : unit(std::move(config)) {}
 
-    UnitConfig config;
+    UnitEnd unit;
     PtyLine line;
     std::thread thread;
     std::atomic<bool> stopping{false};
@@ -54,19 +43,7 @@ struct Simulator::Impl {
     bool plugged = false;   // the terminal is open and the unit's thread answers on it
     std::string link_path;  // the symbolic link kept pointing at the terminal; empty: none
 
-    // Shared with the accessors.
-    mutable std::mutex mutex;
-    UnitModel model;
-    std::deque<Bytes> received;
-    std::deque<LineRecord> records;
-    SimStats stats;
-
     // The unit's thread only.
-    FaultSource faults;
-    std::ofstream log;
-    link::FrameDecoder decoder;
-    std::uint32_t speed = 0;
-    bool announced = false;
     Clock::time_point rx_free{};  // when the last byte received has fully arrived
     Clock::time_point tx_free{};  // when the last byte sent has fully left
 
@@ -83,10 +60,9 @@ struct Simulator::Impl {
     void note_lateness(Clock::time_point due) {
         const auto late =
             std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - due).count();
-        std::lock_guard lock(mutex);
-        if (late > 0) stats.late_us += static_cast<std::uint64_t>(late);
+        if (late > 0) unit.add_late_us(static_cast<std::uint64_t>(late));
     }
-    [[nodiscard]] bool at_unit_speed() const { return speed == config.baud; }
+    [[nodiscard]] const UnitConfig& config() const { return unit.config(); }
 };
 
 void Simulator::Impl::run() {
@@ -105,110 +81,53 @@ void Simulator::Impl::run() {
 }
 
 void Simulator::Impl::watch_speed() {
-    const std::uint32_t now_speed = line.line_speed();
-    if (now_speed == speed) return;
-    speed = now_speed;
-    // A UART switched to another speed loses whatever frame it was in the middle of.
-    decoder = link::FrameDecoder{};
-    if (at_unit_speed() && config.announce && !announced) {
-        announced = true;
-        send(UnitModel::announce_message());
-    }
+    if (auto announce = unit.speed_changed(line.line_speed())) send(*announce);
 }
 
 void Simulator::Impl::take_bytes(std::span<const std::uint8_t> bytes, Clock::time_point arrived) {
-    const bool line_time = config.line_time && speed > 0;
+    const std::uint32_t speed = unit.speed();
+    const bool line_time = config().line_time && speed > 0;
     const auto per_byte = line_time ? byte_time(speed) : Clock::duration::zero();
     if (line_time) rx_free = std::max(rx_free, arrived);
-    if (at_unit_speed()) {
-        std::lock_guard lock(mutex);
-        stats.wire_bytes_received += bytes.size();
-    }
-    for (std::uint8_t b : bytes) {
+    for (const std::uint8_t b : bytes) {
         rx_free += per_byte;
-        // Noise on the way in: only bytes the unit can hear at all draw from the generator, so
-        // a run with the same seed flips the same bits however the hunt went.
-        if (config.corrupt_rx > 0 && at_unit_speed()) {
-            std::lock_guard lock(mutex);
-            if (faults.chance(config.corrupt_rx)) {
-                b = static_cast<std::uint8_t>(b ^ (1u << (faults.next() % 8)));
-                ++stats.bytes_corrupted_rx;
-            }
-        }
-        const auto message = link::frame_decoder(decoder, b);
-        if (message.empty()) continue;
-        Bytes copy(message.begin(), message.end());
-        if (!at_unit_speed()) {
-            // At another speed the unit hears only noise; the record is a line monitor's view.
-            std::lock_guard lock(mutex);
-            push_limited(records, LineRecord{speed, std::move(copy), false});
-            continue;
-        }
+        const auto message = unit.hear(b);
+        if (!message) continue;
         // The frame's last byte is not there before its bits have crossed the line.
         if (line_time) {
             if (!line.sleep_until(rx_free)) return;
             note_lateness(rx_free);
         }
-        take_message(copy);
+        take_message(*message);
         if (stopping.load()) return;
     }
-    if (!at_unit_speed()) decoder = link::FrameDecoder{};
+    unit.end_of_block();
 }
 
 void Simulator::Impl::take_message(std::span<const std::uint8_t> message) {
-    Answer answer;
-    {
-        std::lock_guard lock(mutex);
-        if (faults.chance(config.drop_rx)) {
-            ++stats.frames_dropped_rx;
-            push_limited(records, LineRecord{speed, Bytes(message.begin(), message.end()), false});
-            return;
-        }
-        push_limited(records, LineRecord{speed, Bytes(message.begin(), message.end()), true});
-        push_limited(received, Bytes(message.begin(), message.end()));
-        answer = model.handle(message);
-    }
-    if (log.is_open()) log << hex_line(message) << '\n' << std::flush;
+    const Answer answer = unit.answer(message);
     if (answer.busy_ms > 0 &&
         !line.sleep_until(Clock::now() + std::chrono::milliseconds(answer.busy_ms)))
         return;
     for (const auto& reply : answer.replies) {
-        bool drop;
-        {
-            std::lock_guard lock(mutex);
-            drop = faults.chance(config.drop_tx);
-            if (drop) ++stats.replies_dropped_tx;
-        }
-        if (!drop) send(reply);
+        if (!unit.reply_lost()) send(reply);
     }
 }
 
 void Simulator::Impl::send(const Bytes& message) {
     // A program that changed speed while the unit was busy hears garbage; send nothing.
-    if (line.line_speed() != config.baud) return;
-    Bytes wire(link::max_frame_size(message.size()));
-    wire.resize(link::encode_frame(message, wire));
-    {
-        std::lock_guard lock(mutex);
-        for (auto& b : wire) {
-            if (faults.chance(config.corrupt)) {
-                b = static_cast<std::uint8_t>(b ^ (1u << (faults.next() % 8)));
-                ++stats.bytes_corrupted;
-            }
-        }
-        stats.wire_bytes_sent += wire.size();
-    }
-    put_on_line(wire);
+    if (line.line_speed() != config().baud) return;
+    put_on_line(unit.to_wire(message));
 }
 
 void Simulator::Impl::put_on_line(const Bytes& wire) {
-    if (!config.line_time) {
+    if (!config().line_time) {
         line.write(wire);
         return;
     }
     // Each byte reaches the program's end when its last bit has: write the bytes at those
     // moments, in groups when the sleeps come back late, and never ahead of time.
-    const auto per_byte = byte_time(config.baud);
+    const auto per_byte = byte_time(config().baud);
     const auto start = std::max(tx_free, Clock::now());
     std::size_t sent = 0;
     while (sent < wire.size()) {
@@ -225,9 +144,7 @@ void Simulator::Impl::put_on_line(const Bytes& wire) {
 
 bool Simulator::Impl::open_line(std::string* error) {
     if (!line.open(error)) return false;
-    // The speed before the program has touched its end: only a change from it is the program's.
-    speed = line.line_speed();
-    decoder = link::FrameDecoder{};
+    unit.reset_line(line.line_speed());
     rx_free = tx_free = Clock::time_point{};
     stopping.store(false);
     thread = std::thread([this] { run(); });
@@ -275,11 +192,7 @@ bool Simulator::start(std::string* error) {
         return false;
     };
     if (impl_->started) return fail("the simulator has already been started");
-    if (auto why = validate_config(impl_->config); !why.empty()) return fail(why);
-    if (!impl_->config.log_path.empty()) {
-        impl_->log.open(impl_->config.log_path, std::ios::out | std::ios::trunc);
-        if (!impl_->log) return fail("cannot create the log file " + impl_->config.log_path);
-    }
+    if (!impl_->unit.prepare(error)) return false;
     std::string why;
     if (!impl_->open_line(&why)) return fail(why);
     impl_->started = true;
@@ -321,79 +234,51 @@ bool Simulator::stop(std::string* error) {
     s.stopped = true;
     s.remove_link();
     s.close_line();
-    s.log.close();
-    if (s.config.flash_out.empty()) return true;
-    // The flash up to its last programmed byte: the image that was downloaded, unless the image
-    // itself ends in erased (0xFF) bytes, which flash cannot tell from never written ones.
-    Bytes flash;
-    {
-        std::lock_guard lock(s.mutex);
-        flash = s.model.flash_copy(s.model.programmed_extent());
-    }
-    std::ofstream out(s.config.flash_out, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(flash.data()),
-              static_cast<std::streamsize>(flash.size()));
-    out.close();
-    if (!out) {
-        if (error) *error = "cannot write the flash to " + s.config.flash_out;
-        return false;
-    }
-    return true;
+    return s.unit.write_flash_out(error);
 }
 
 std::vector<std::uint8_t> Simulator::flash_copy(std::size_t n) const {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->model.flash_copy(n);
+    return impl_->unit.flash_copy(n);
 }
 
 void Simulator::poke_flash(std::size_t offset, std::uint8_t value) {
-    std::lock_guard lock(impl_->mutex);
-    impl_->model.poke_flash(offset, value);
+    impl_->unit.poke_flash(offset, value);
 }
 
 std::vector<std::vector<std::uint8_t>> Simulator::received_messages() const {
-    std::lock_guard lock(impl_->mutex);
-    return {impl_->received.begin(), impl_->received.end()};
+    return impl_->unit.received_messages();
 }
 
 std::vector<LineRecord> Simulator::line_log() const {
-    std::lock_guard lock(impl_->mutex);
-    return {impl_->records.begin(), impl_->records.end()};
+    return impl_->unit.line_log();
 }
 
 SimStats Simulator::stats() const {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->stats;
+    return impl_->unit.stats();
 }
 
 std::string Simulator::unit_id() const {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->model.id();
+    return impl_->unit.unit_id();
 }
 
 std::uint8_t Simulator::internal_device() const {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->model.internal_device();
+    return impl_->unit.internal_device();
 }
 
 std::uint8_t Simulator::external_device() const {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->model.external_device();
+    return impl_->unit.external_device();
 }
 
 std::uint8_t Simulator::gps_type() const {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->model.gps_type();
+    return impl_->unit.gps_type();
 }
 
 void Simulator::set_unit_id(const std::string& id) {
-    std::lock_guard lock(impl_->mutex);
-    impl_->model.set_id(id);
+    impl_->unit.set_unit_id(id);
 }
 
 void Simulator::set_silent(bool silent) {
-    std::lock_guard lock(impl_->mutex);
-    impl_->model.set_silent(silent);
+    impl_->unit.set_silent(silent);
 }
 
 }  // namespace vrk::sim

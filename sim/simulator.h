@@ -1,7 +1,9 @@
 // A stand-in for the VRK 700 unit behind a pseudo-terminal. The program opens the terminal's
 // other end as its serial port and cannot tell the difference: the simulator answers only at
 // its own line speed (as set by the program on its end), keeps the unit's identity, settings
-// and flash, and can emulate line time, slow flash and a noisy or failing line.
+// and flash, and can emulate line time, slow flash and a noisy or failing line. What the unit
+// hears, does and says is sim/unit_end's, shared with the simulated port of sim/simulated_port;
+// this class adds the terminal, its thread and real time.
 //
 // The simulator runs its own thread. Every accessor may be called from any thread.
 #pragma once

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/line_speeds.h"
+#include "sim/fault_source.h"
 #include "sim/simulator.h"
 
 namespace vrk::sim {
@@ -31,19 +32,6 @@ inline constexpr std::uint8_t FLIPPED_BIT = 0x01;
 struct Answer {
     std::uint32_t busy_ms = 0;
     std::vector<Bytes> replies;
-};
-
-// The seeded source of every random fault. Its sequence depends only on the seed and the order
-// of the draws, so a failing run can be repeated exactly.
-class FaultSource {
-  public:
-    explicit FaultSource(std::uint64_t seed) : state_(seed) {}
-    // True with probability p (p <= 0 never draws, so a fault-free run uses no numbers).
-    bool chance(double p);
-    std::uint64_t next();
-
-  private:
-    std::uint64_t state_;
 };
 
 class UnitModel {

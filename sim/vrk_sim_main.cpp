@@ -10,6 +10,7 @@
 #include "sim/demo_image.h"
 #include "sim/sim_options.h"
 #include "sim/simulator.h"
+#include "vrk_version.h"
 
 namespace {
 
@@ -31,6 +32,10 @@ int main(int argc, char** argv) {
     const auto& options = parsed.options;
     if (options.help) {
         std::fputs(vrk::sim::sim_usage().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("vrk-sim %s\n", VRK_VERSION_TEXT);
         return 0;
     }
     if (!options.demo_image.empty()) {

@@ -17,10 +17,7 @@
 #include "app/cli/station/station_store.h"
 #include "app/session_commands.h"
 #include "platform/system_services.h"
-
-#ifdef VRK_HAVE_SIM
-#include "sim/simulator.h"
-#endif
+#include "sim/built_in_unit.h"
 
 namespace {
 
@@ -195,23 +192,19 @@ int main(int argc, char** argv) {
     }
 
     std::vector<std::string> ports = options.ports;
-#ifdef VRK_HAVE_SIM
-    std::unique_ptr<sim::Simulator> simulator;
+    std::unique_ptr<sim::BuiltInUnit> simulated;
     if (options.simulate) {
-        simulator = std::make_unique<sim::Simulator>(sim::UnitConfig{});
+        sim::UnitConfig unit;
+        unit.flash_out = options.simulate_flash_out.value_or("");
+        simulated = sim::make_built_in_unit(unit, provider);
         std::string error;
-        if (!simulator->start(&error)) {
+        if (!simulated->start(&error)) {
             std::fprintf(stderr, "vrk: the simulated unit could not be started: %s\n",
                          error.c_str());
             return EXIT_NO_LINK;
         }
-        ports = {simulator->device_path()};
+        ports = {simulated->port_name()};
     }
-#else
-    // The simulated unit serves a pseudo-terminal, which Windows does not have.
-    if (options.simulate)
-        return usage_error("--simulate needs a pseudo-terminal, which this system does not have");
-#endif
     if (ports.empty()) {
         std::vector<std::string> found = provider.candidate_ports();
         std::sort(found.begin(), found.end());
@@ -239,8 +232,9 @@ int main(int argc, char** argv) {
     }
 
     console.watch_interrupt();
-    const JobServices services{provider, clock,       files,          console,
-                               output,   trace.get(), clock.tick_ms()};
+    platform::PortProvider& job_ports = simulated ? simulated->ports() : provider;
+    const JobServices services{job_ports, clock,       files,          console,
+                               output,    trace.get(), clock.tick_ms()};
     std::vector<std::unique_ptr<PortJob>> jobs;
     for (std::size_t i = 0; i < ports.size(); ++i)
         jobs.push_back(std::make_unique<PortJob>(options, ports[i], i, services));
@@ -255,5 +249,12 @@ int main(int argc, char** argv) {
             threads.emplace_back([&codes, &jobs, i] { codes[i] = jobs[i]->run(); });
         for (auto& thread : threads) thread.join();
     }
-    return *std::max_element(codes.begin(), codes.end());
+    int code = *std::max_element(codes.begin(), codes.end());
+    // The simulated unit's flash, written out as it stops (--simulate-flash-out): a run whose
+    // flash cannot be checked has failed.
+    if (std::string error; simulated && !simulated->stop(&error)) {
+        output.error("vrk: " + error);
+        code = std::max(code, EXIT_FAILED);
+    }
+    return code;
 }

@@ -305,6 +305,9 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
             o.record = text;
         } else if (arg == "--simulate") {
             if (!flag(o.simulate)) return fail("--simulate takes no value");
+        } else if (arg == "--simulate-flash-out") {
+            if (!value(text)) return fail("--simulate-flash-out needs a file");
+            o.simulate_flash_out = text;
         } else if (arg == "--repeat") {
             if (!flag(o.repeat)) return fail("--repeat takes no value");
         } else if (arg == "--json") {
@@ -458,6 +461,7 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
     o.verify = !no_verify;
     if (o.simulate && !o.ports.empty())
         return fail("--port and --simulate cannot be used together");
+    if (o.simulate_flash_out && !o.simulate) return fail("--simulate-flash-out needs --simulate");
     if (o.simulate && o.command == Command::ports)
         return fail("ports lists this machine's serial ports; --simulate has none");
     if (o.record && o.command == Command::ports)
@@ -548,6 +552,7 @@ Options (before or after the command):
   --port DEVICE             the serial port (repeat it to work on several units at once);
                             without it, the only serial port there is
   --simulate                a built-in simulated unit instead of a port
+  --simulate-flash-out FILE with --simulate: write the simulated unit's flash to FILE at exit
   --link-timeout SECONDS    how long to look for the unit (default 10)
   --repeat                  with download, compare or program: after each unit, wait for
                             the next one on the same port, until Ctrl+C

@@ -27,6 +27,7 @@ struct Options {
     Command command = Command::none;
     std::vector<std::string> ports;  // --port, in order given
     bool simulate = false;
+    std::optional<std::string> simulate_flash_out;  // with simulate: the unit's flash, at exit
     double link_timeout_s = 10;
     bool repeat = false;
     bool json = false;

@@ -21,6 +21,7 @@
 #include "platform/host_services.h"
 #include "platform/serial_port.h"
 #include "platform/tick_clock.h"
+#include "vrk_version.h"
 
 namespace vrk::app {
 class Session;
@@ -58,7 +59,7 @@ inline constexpr std::uint32_t QUERY_AGAIN_MS = 1'500;
 // The progress bar is redrawn at most this often.
 inline constexpr std::uint32_t BAR_PERIOD_MS = 100;
 
-inline constexpr const char* TOOL_VERSION = VRK_TOOL_VERSION;
+inline constexpr const char* TOOL_VERSION = VRK_VERSION_TEXT;
 
 class PortJob final : public device::EngineObserver,
                       public device::UnitPrompts,

@@ -12,10 +12,8 @@
 #include "app/qt/qt_host_services.h"
 #include "app/startup.h"
 #include "platform/posix/posix_platform.h"
-
-#ifdef VRK_HAVE_SIM
-#include "sim/simulator.h"
-#endif
+#include "sim/built_in_unit.h"
+#include "vrk_version.h"
 
 namespace {
 
@@ -41,11 +39,15 @@ std::vector<std::string> arguments_after_name(int argc, char** argv) {
 int main(int argc, char** argv) {
     const std::string name = program_name(argc > 0 ? argv[0] : nullptr);
     {
-        // --help must work without a display, before Qt looks for one.
+        // --help and --version must work without a display, before Qt looks for one.
         const vrk::app::CommandLine early =
             vrk::app::parse_command_line(arguments_after_name(argc, argv), PORT_WORDS);
         if (early.help) {
             std::fputs(vrk::app::usage_text(name, PORT_WORDS).c_str(), stdout);
+            return 0;
+        }
+        if (early.version && early.error.empty()) {
+            std::printf("%s %s\n", name.c_str(), VRK_VERSION_TEXT);
             return 0;
         }
     }
@@ -69,38 +71,44 @@ int main(int argc, char** argv) {
     options.port = line.port;
     options.command_line = line.image;
 
-#ifdef VRK_HAVE_SIM
-    std::unique_ptr<vrk::sim::Simulator> simulator;
+    vrk::platform::PosixPortProvider system_ports;
+    vrk::platform::PortProvider* ports = &system_ports;
+    std::unique_ptr<vrk::sim::BuiltInUnit> simulated;
     if (line.simulate) {
-        simulator = std::make_unique<vrk::sim::Simulator>(vrk::sim::UnitConfig{});
+        vrk::sim::UnitConfig unit;
+        unit.flash_out = line.simulate_flash_out;
+        unit.log_path = line.simulate_log;
+        simulated = vrk::sim::make_built_in_unit(unit, system_ports);
         std::string error;
-        if (!simulator->start(&error)) {
+        if (!simulated->start(&error)) {
             const std::string text = "The simulated unit could not be started: " + error;
             std::fprintf(stderr, "%s: %s\n", name.c_str(), text.c_str());
             (void)host.message_box(text, "VRK 700 simulator", vrk::platform::MessageButtons::ok,
                                    vrk::platform::MessageIcon::error);
             return 0;
         }
-        options.port = simulator->device_path();
+        ports = &simulated->ports();
+        options.port = simulated->port_name();
     }
-#else
-    if (line.simulate) {
-        std::fprintf(stderr, "%s: this build has no simulated unit\n", name.c_str());
-        return 2;
-    }
-#endif
 
-    vrk::platform::PosixPortProvider ports;
     vrk::platform::PosixTickClock clock;
     vrk::platform::PosixFileSystem files;
     vrk::qt::SelfTest self_test;
     if (line.self_test) self_test.screenshot_path = *line.self_test;
     vrk::qt::QtDialogRunner runner(line.self_test ? &self_test : nullptr);
-    const int code = vrk::app::run_program(ports, clock, files, host, runner, options);
+    const int code = vrk::app::run_program(*ports, clock, files, host, runner, options);
+    // The simulated unit's flash, written out as it stops (--simulate-flash-out): a run whose
+    // flash a test cannot read has failed.
+    bool flash_written = true;
+    if (simulated) {
+        std::string error;
+        flash_written = simulated->stop(&error);
+        if (!flash_written) std::fprintf(stderr, "%s: %s\n", name.c_str(), error.c_str());
+    }
     if (line.self_test) {
         std::fprintf(stdout, "%s: %s\n", name.c_str(),
                      self_test.linked ? "linked, picture saved" : "no unit answered");
-        return self_test.linked ? 0 : 1;
+        return self_test.linked && flash_written ? 0 : 1;
     }
-    return code;
+    return flash_written ? code : 1;
 }

@@ -1,6 +1,7 @@
 #include "app/res/dialog_templates.h"
 
 #include "platform/control_ids.h"
+#include "vrk_version.h"
 
 namespace vrk::res {
 
@@ -79,7 +80,7 @@ const DialogTemplate& select_port_template() {
 
 const DialogTemplate& main_template() {
     static constexpr DialogTemplate dialog{"MAIN",
-                                           "VRK 700 Configuration 42.15",
+                                           "VRK 700 Configuration " VRK_VERSION_TEXT,
                                            "MS Sans Serif",
                                            8,
                                            227,

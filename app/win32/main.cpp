@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@
 #include "app/win32/win32_host_services.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_platform.h"
+#include "sim/built_in_unit.h"
+#include "vrk_version.h"
 
 namespace {
 
@@ -69,19 +72,14 @@ int main() {
         tell(vrk::app::usage_text(PROGRAM, PORT_WORDS), false);
         return 0;
     }
+    if (line.version && line.error.empty()) {
+        tell(std::string(PROGRAM) + " " + VRK_VERSION_TEXT + "\n", false);
+        return 0;
+    }
     if (!line.error.empty()) {
         tell(std::string(PROGRAM) + ": " + line.error + "\n" +
                  vrk::app::usage_text(PROGRAM, PORT_WORDS),
              true);
-        return 2;
-    }
-    if (line.simulate) {
-        // The simulated unit serves a pseudo-terminal, which Windows does not have.
-        tell(
-            std::string(PROGRAM) +
-                ": --simulate needs a pseudo-terminal, which Windows does not have. Run vrk-sim on "
-                "a Linux machine, or connect a unit and use --port COM1.\n",
-            true);
         return 2;
     }
 
@@ -90,18 +88,43 @@ int main() {
     options.port = line.port;
     options.command_line = line.image;
 
-    vrk::platform::Win32PortProvider ports;
+    vrk::platform::Win32PortProvider system_ports;
+    vrk::platform::PortProvider* ports = &system_ports;
+    std::unique_ptr<vrk::sim::BuiltInUnit> simulated;
+    if (line.simulate) {
+        vrk::sim::UnitConfig unit;
+        unit.flash_out = line.simulate_flash_out;
+        unit.log_path = line.simulate_log;
+        simulated = vrk::sim::make_built_in_unit(unit, system_ports);
+        std::string error;
+        if (!simulated->start(&error)) {
+            tell(
+                std::string(PROGRAM) + ": the simulated unit could not be started: " + error + "\n",
+                true);
+            return 1;
+        }
+        ports = &simulated->ports();
+        options.port = simulated->port_name();
+    }
     vrk::platform::Win32TickClock clock;
     vrk::platform::Win32FileSystem files;
     vrk::win32::SelfTest self_test;
     if (line.self_test) self_test.picture_path = *line.self_test;
     vrk::win32::Win32DialogRunner runner(host, line.self_test ? &self_test : nullptr);
-    const int code = vrk::app::run_program(ports, clock, files, host, runner, options);
+    const int code = vrk::app::run_program(*ports, clock, files, host, runner, options);
+    // The simulated unit's flash, written out as it stops (--simulate-flash-out): a run whose
+    // flash a test cannot read has failed.
+    bool flash_written = true;
+    if (simulated) {
+        std::string error;
+        flash_written = simulated->stop(&error);
+        if (!flash_written) tell(std::string(PROGRAM) + ": " + error + "\n", true);
+    }
     if (line.self_test) {
         tell(std::string(PROGRAM) + ": " +
                  (self_test.linked ? "linked, picture saved\n" : "no unit answered\n"),
              !self_test.linked);
-        return self_test.linked ? 0 : 1;
+        return self_test.linked && flash_written ? 0 : 1;
     }
-    return code;
+    return flash_written ? code : 1;
 }

@@ -13,6 +13,7 @@
 
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/pending_writes.h"
 #include "platform/serial_port.h"
 #include "platform/tick_clock.h"
 #include "platform/win32/unique_handle.h"
@@ -20,14 +21,33 @@
 namespace vrk::platform {
 
 // A serial line on a COM device ("\\.\COM5"). Held without sharing from open to close.
+//
+// Writes do not wait for the line. A serial driver completes a write only once its bytes have
+// gone, and a 260-byte page takes 2.2 s at 1200 baud: waited for, it would freeze the window
+// that long. So the port is opened for overlapped I/O, write() copies the bytes into buffers the
+// port owns (PendingWrites), starts the system's write of them and returns; bytes written while
+// a write is still going out wait behind it and go as the next one. Every later call (read,
+// write, the modem lines, a speed change) looks whether the write in flight has finished,
+// without waiting, and starts the next; a read that waits for the unit also wakes for a write
+// that finishes meanwhile. Reads are overlapped too but behave as before: what is waiting at
+// once, else up to 50 ms for the first byte, the port's thread waiting on the read's event.
+// close() cancels what is still in flight and waits for the cancellation before the buffers go.
+// The link reckons from the byte count and the speed when the line is free; the port need not
+// tell.
 class Win32SerialPort final : public SerialPort {
   public:
-    // How long a write may take: per byte plus a constant. 8 ms is about one byte's time at
-    // 1200 baud, the slowest rate the unit uses, and the driver's 1024-byte queue takes a whole
-    // block at once while the line moves at all; so a write only gives up on a line that has
-    // stopped (output held, device gone), and never hangs on it.
-    static constexpr std::uint32_t WRITE_TIME_PER_BYTE_MS = 8;
+    // When a write gives up: per byte plus a constant. 20 ms is more than twice a byte's time at
+    // 1200 baud, the slowest rate the unit uses, so a write only gives up on a line that has
+    // stopped (output held, device gone); and as nothing waits for it, it never holds anything
+    // up meanwhile.
+    static constexpr std::uint32_t WRITE_TIME_PER_BYTE_MS = 20;
     static constexpr std::uint32_t WRITE_TIME_CONSTANT_MS = 1000;
+    // A read waits for the driver's 50 ms first-byte time-out, and at most this long: then it is
+    // cancelled, and what it brought until then is handed out. The slack is a timer tick and a
+    // half (Windows' timers run at 15.6 ms). Wine's serial driver keeps no time-out for
+    // overlapped reads and completes one only when its buffer is full, so there every read ends
+    // here.
+    static constexpr std::uint32_t READ_WAIT_LIMIT_MS = 75;
     // The driver's queues each way.
     static constexpr std::uint32_t QUEUE_SIZE = 1024;
 
@@ -51,15 +71,27 @@ class Win32SerialPort final : public SerialPort {
     void close() override;
 
   private:
+    // The system's state of the overlapped read and write (OVERLAPPED and their events).
+    struct Io;
     struct Key {
         explicit Key() = default;
     };
 
   public:
-    Win32SerialPort(Key, win32::UniqueHandle handle) : handle_(std::move(handle)) {}
+    Win32SerialPort(Key, win32::UniqueHandle handle, std::unique_ptr<Io> io);
 
   private:
+    // Looks whether the write in flight has finished, without waiting, and starts the next.
+    void check_write();
+    // Hands the bytes waiting to the system, unless a write is in flight. False when the system
+    // refused them at once (they are given up).
+    bool start_write();
+    // Ends the write in flight with the system's result: lost when the device has gone.
+    void end_write(bool succeeded, unsigned long error);
+
     win32::UniqueHandle handle_;
+    std::unique_ptr<Io> io_;
+    PendingWrites pending_;
     // A read or write found the device gone: every later call reports the loss at once
     // instead of asking the driver again.
     bool lost_ = false;

@@ -1,10 +1,11 @@
-// The serial port on a Windows COM device.
+// The serial port on a Windows COM device, opened for overlapped I/O (see win32_platform.h for
+// why writes do not wait).
 //
 // The driver does what the POSIX port builds from poll(): with ReadIntervalTimeout and
-// ReadTotalTimeoutMultiplier both MAXDWORD and a ReadTotalTimeoutConstant of 50, ReadFile
-// returns at once with what is waiting, and when nothing is, returns with the first bytes to
-// arrive or empty after 50 ms. The write limit is per byte plus a constant, and a WriteFile that
-// times out reports success with fewer bytes written.
+// ReadTotalTimeoutMultiplier both MAXDWORD and a ReadTotalTimeoutConstant of 50, a read
+// completes at once with what is waiting, and when nothing is, with the first bytes to arrive or
+// empty after 50 ms. The write limit is per byte plus a constant, and a write that times out
+// completes with fewer bytes written.
 //
 // The device control block is changed read-modify-write: the members the unit's line needs are
 // set, the rest (XON/XOFF limits and characters, the event character) stay as the driver
@@ -53,12 +54,21 @@ void make_unit_line(DCB& dcb, std::uint32_t baud) {
 
 }  // namespace
 
+struct Win32SerialPort::Io {
+    OVERLAPPED read{};
+    OVERLAPPED write{};
+    // Manual-reset events, as overlapped I/O wants them: set when the operation completes,
+    // cleared by the system when the next one starts.
+    win32::UniqueHandle read_done;
+    win32::UniqueHandle write_done;
+};
+
 std::unique_ptr<Win32SerialPort> Win32SerialPort::open(const std::string& name, PortError& error) {
     const std::string path = win32::com_device_path(name);
-    // No sharing: a port is one program's at a time. No overlapped I/O: the program reads and
-    // writes on one thread with the driver's time-outs.
+    // No sharing: a port is one program's at a time. Overlapped, so that a write can go on
+    // while the program does.
     win32::UniqueHandle handle(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     if (!handle) {
         error = win32::classify_port_error(::GetLastError());
         return nullptr;
@@ -71,9 +81,21 @@ std::unique_ptr<Win32SerialPort> Win32SerialPort::open(const std::string& name, 
         error = PortError::not_a_serial;
         return nullptr;
     }
+    auto io = std::make_unique<Io>();
+    io->read_done = win32::UniqueHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    io->write_done = win32::UniqueHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!io->read_done || !io->write_done) {
+        error = PortError::io_failure;
+        return nullptr;
+    }
+    io->read.hEvent = native(io->read_done);
+    io->write.hEvent = native(io->write_done);
     error = PortError::none;
-    return std::make_unique<Win32SerialPort>(Key{}, std::move(handle));
+    return std::make_unique<Win32SerialPort>(Key{}, std::move(handle), std::move(io));
 }
+
+Win32SerialPort::Win32SerialPort(Key, win32::UniqueHandle handle, std::unique_ptr<Io> io)
+    : handle_(std::move(handle)), io_(std::move(io)) {}
 
 Win32SerialPort::~Win32SerialPort() {
     close();
@@ -81,6 +103,7 @@ Win32SerialPort::~Win32SerialPort() {
 
 bool Win32SerialPort::configure(std::uint32_t baud) {
     if (!handle_) return false;
+    check_write();
     const HANDLE h = native(handle_);
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
@@ -100,6 +123,9 @@ bool Win32SerialPort::configure(std::uint32_t baud) {
 
 bool Win32SerialPort::set_baud_rate(std::uint32_t baud) {
     if (!handle_) return false;
+    // A write still going out finishes at the new speed, as it would on any UART: the program
+    // changes speed only to hunt, long after its last probe has gone.
+    check_write();
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(native(handle_), &dcb)) return false;
@@ -109,12 +135,42 @@ bool Win32SerialPort::set_baud_rate(std::uint32_t baud) {
 
 ReadResult Win32SerialPort::read(std::span<std::uint8_t> buffer) {
     if (!handle_) return {IoStatus::failed, 0};
+    check_write();
     if (lost_) return {IoStatus::lost, 0};
     if (buffer.empty()) return {};
-    DWORD got = 0;
+    const HANDLE h = native(handle_);
     const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), MAXDWORD));
-    if (::ReadFile(native(handle_), buffer.data(), wanted, &got, nullptr))
-        return {IoStatus::ok, got};
+    DWORD got = 0;
+    if (!::ReadFile(h, buffer.data(), wanted, nullptr, &io_->read)) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            const IoStatus status = win32::classify_port_io_error(error);
+            if (status == IoStatus::lost) lost_ = true;
+            return {status, 0};
+        }
+        // The driver's time-outs end the read within 50 ms. Meanwhile a write that finishes
+        // starts the next one at once, not a tick later.
+        const DWORD started = ::GetTickCount();
+        for (;;) {
+            const HANDLE events[] = {io_->read.hEvent, io_->write.hEvent};
+            const DWORD count = pending_.in_flight() ? 2 : 1;
+            const DWORD waited = ::GetTickCount() - started;
+            const DWORD left = waited < READ_WAIT_LIMIT_MS ? READ_WAIT_LIMIT_MS - waited : 0;
+            const DWORD woke = ::WaitForMultipleObjects(count, events, FALSE, left);
+            if (woke == WAIT_OBJECT_0) break;
+            if (woke == WAIT_OBJECT_0 + 1) {
+                check_write();
+                continue;
+            }
+            // A driver that does not keep its time-out: the read is cancelled and waited for
+            // until the system is done with the buffer. What it brought still counts: a
+            // cancelled read reports the bytes it had taken.
+            ::CancelIoEx(h, &io_->read);
+            (void)::GetOverlappedResult(h, &io_->read, &got, TRUE);
+            return {IoStatus::ok, got};
+        }
+    }
+    if (::GetOverlappedResult(h, &io_->read, &got, FALSE)) return {IoStatus::ok, got};
     const IoStatus status = win32::classify_port_io_error(::GetLastError());
     if (status == IoStatus::lost) lost_ = true;
     // Bytes read before a failure are handed out; the failure shows at the next read.
@@ -124,26 +180,55 @@ ReadResult Win32SerialPort::read(std::span<std::uint8_t> buffer) {
 
 IoStatus Win32SerialPort::write(std::span<const std::uint8_t> bytes) {
     if (!handle_) return IoStatus::failed;
+    check_write();
     if (lost_) return IoStatus::lost;
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        DWORD done = 0;
-        const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - sent, MAXDWORD));
-        if (!::WriteFile(native(handle_), bytes.data() + sent, chunk, &done, nullptr)) {
-            const IoStatus status = win32::classify_port_io_error(::GetLastError());
-            if (status == IoStatus::lost) lost_ = true;
-            return status;
-        }
-        // The write time-out passed with bytes still queued: the line is held or stopped.
-        if (done == 0) return IoStatus::failed;
-        sent += done;
+    // Only a line that has stopped moving gets this far behind: as a write that times out
+    // would, this one fails.
+    if (!pending_.add(bytes)) return IoStatus::failed;
+    const bool started = start_write();
+    if (lost_) return IoStatus::lost;
+    return started ? IoStatus::ok : IoStatus::failed;
+}
+
+void Win32SerialPort::check_write() {
+    if (!pending_.in_flight()) return;
+    DWORD done = 0;
+    if (::GetOverlappedResult(native(handle_), &io_->write, &done, FALSE)) {
+        end_write(true, ERROR_SUCCESS);
+    } else {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_IO_INCOMPLETE) return;  // still going out
+        end_write(false, error);
     }
-    return IoStatus::ok;
+    (void)start_write();
+}
+
+bool Win32SerialPort::start_write() {
+    if (lost_) return false;
+    const std::span<const std::uint8_t> block = pending_.start();
+    if (block.empty()) return true;
+    // The block stays in the port's buffer, untouched, until the system is done with it. A
+    // time-out that ends the write short gives up the rest of the block.
+    if (::WriteFile(native(handle_), block.data(), static_cast<DWORD>(block.size()), nullptr,
+                    &io_->write)) {
+        end_write(true, ERROR_SUCCESS);
+        return true;
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_IO_PENDING) return true;
+    end_write(false, error);
+    return false;
+}
+
+void Win32SerialPort::end_write(bool succeeded, unsigned long error) {
+    pending_.finish();
+    if (!succeeded && win32::classify_port_io_error(error) == IoStatus::lost) lost_ = true;
 }
 
 std::optional<ModemLines> Win32SerialPort::modem_lines() {
-    if (!handle_ || lost_) return std::nullopt;
+    if (!handle_) return std::nullopt;
+    check_write();
+    if (lost_) return std::nullopt;
     DWORD status = 0;
     // Wine refuses this on a pseudo-terminal ("not supported"), which has no modem lines.
     if (!::GetCommModemStatus(native(handle_), &status)) return std::nullopt;
@@ -151,7 +236,9 @@ std::optional<ModemLines> Win32SerialPort::modem_lines() {
 }
 
 bool Win32SerialPort::set_dtr_rts(bool on) {
-    if (!handle_ || lost_) return false;
+    if (!handle_) return false;
+    check_write();
+    if (lost_) return false;
     // Through the control block, so that the lines stay as set should the driver re-apply it.
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -162,6 +249,14 @@ bool Win32SerialPort::set_dtr_rts(bool on) {
 }
 
 void Win32SerialPort::close() {
+    if (!handle_) return;
+    if (pending_.in_flight()) {
+        // The system writes from the port's buffer: it must be done with it before it goes.
+        DWORD done = 0;
+        ::CancelIoEx(native(handle_), &io_->write);
+        (void)::GetOverlappedResult(native(handle_), &io_->write, &done, TRUE);
+    }
+    pending_.clear();
     (void)handle_.reset();
 }
 

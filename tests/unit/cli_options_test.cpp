@@ -45,6 +45,9 @@ TEST(VrkCommandLine, AcceptsOrRefuses) {
         {{"--port", "a", "--port", "b", "--record", "m.vbm", "info"}, "one --port"},
         {{"--port", "a", "--port", "a", "info"}, "given twice"},
         {{"--simulate", "--port", "a", "info"}, "cannot be used together"},
+        {{"--simulate", "--simulate-flash-out", "f.bin", "info"}, "", Command::info},
+        {{"--simulate-flash-out", "f.bin", "info"}, "needs --simulate"},
+        {{"--simulate", "info", "--simulate-flash-out"}, "needs a file"},
         {{"--link-timeout", "0", "info"}, "--link-timeout"},
         {{"--port"}, "--port needs a device"},
     };

@@ -67,5 +67,37 @@ TEST(CommandLine, OptionsAndTheImageName) {
     }
 }
 
+TEST(CommandLine, VersionAndTheSimulatedUnitsFiles) {
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        bool version;
+        std::string flash_out;
+        std::string log;
+        bool error;
+    } cases[] = {
+        {"version", {"--version"}, true, "", "", false},
+        {"flash out", {"--simulate", "--simulate-flash-out", "f.bin"}, false, "f.bin", "", false},
+        {"both, before --simulate",
+         {"--simulate-log", "u.txt", "--simulate-flash-out", "f.bin", "--simulate"},
+         false,
+         "f.bin",
+         "u.txt",
+         false},
+        {"flash out without simulate", {"--simulate-flash-out", "f.bin"}, false, "", "", true},
+        {"log without simulate", {"--simulate-log", "u.txt"}, false, "", "", true},
+        {"flash out without file", {"--simulate", "--simulate-flash-out"}, false, "", "", true},
+    };
+    for (const auto& c : cases) {
+        const CommandLine line = parse_command_line(c.arguments, {"COM1", ""});
+        EXPECT_EQ(line.version, c.version) << c.name;
+        EXPECT_EQ(!line.error.empty(), c.error) << c.name << ": " << line.error;
+        if (!c.error) {
+            EXPECT_EQ(line.simulate_flash_out, c.flash_out) << c.name;
+            EXPECT_EQ(line.simulate_log, c.log) << c.name;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vrk::app

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/res/dialog_templates.h"
+#include "vrk_version.h"
 
 namespace vrk::res {
 namespace {
@@ -17,6 +18,14 @@ std::string rc_string(std::string_view text) {
     std::string out = "\"";
     for (const char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
     return out + "\"";
+}
+
+// A caption that ends in the program's version takes it from vrk_version.h, as everything does.
+std::string rc_caption(std::string_view caption) {
+    const std::string_view version = VRK_VERSION_TEXT;
+    if (!caption.ends_with(version)) return rc_string(caption);
+    caption.remove_suffix(version.size());
+    return rc_string(caption) + " VRK_VERSION_TEXT";
 }
 
 // The window class and the style a control of this kind is created with.
@@ -51,7 +60,7 @@ std::string expected_dialog(const DialogTemplate& dialog) {
                      "\nSTYLE DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION";
     if (dialog.system_menu) rc += " | WS_SYSMENU";
     if (dialog.minimize_box) rc += " | WS_MINIMIZEBOX";
-    rc += "\nCAPTION " + rc_string(dialog.caption) + "\nFONT " +
+    rc += "\nCAPTION " + rc_caption(dialog.caption) + "\nFONT " +
           std::to_string(dialog.font_points) + ", " + rc_string(dialog.font_name) + "\nBEGIN\n";
     for (const ControlTemplate& c : dialog.controls) {
         auto [window_class, style] = class_and_style(c.kind);

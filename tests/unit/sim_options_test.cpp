@@ -16,7 +16,7 @@ TEST(SimOptions, EveryOptionReachesItsSetting) {
                                       "9600",
                                       "--id",
                                       "ABC",
-                                      "--version",
+                                      "--firmware-version",
                                       "3.07",
                                       "--serial",
                                       "-5",
@@ -113,8 +113,8 @@ TEST(SimOptions, MistakesAreRefusedNamingTheOption) {
         {{"--baud", "fast"}, "--baud"},
         {{"--baud", "9600x"}, "--baud"},
         {{"--id", "123456789"}, "--id"},
-        {{"--version", "400"}, "--version"},
-        {{"--version", "two"}, "--version"},
+        {{"--firmware-version", "400"}, "--firmware-version"},
+        {{"--firmware-version", "two"}, "--firmware-version"},
         {{"--serial", "2147483648"}, "--serial"},
         {{"--flash-type", "256"}, "--flash-type"},
         {{"--drop-rx", "1.01"}, "--drop-rx"},
@@ -134,6 +134,10 @@ TEST(SimOptions, MistakesAreRefusedNamingTheOption) {
 
 TEST(SimOptions, HelpAndDemoImage) {
     EXPECT_TRUE(parse_sim_options({"--help"}).options.help);
+    // The program's own version; the unit's firmware version is --firmware-version.
+    const auto version = parse_sim_options({"--version"});
+    EXPECT_TRUE(version.options.version) << version.error;
+    EXPECT_EQ(version.options.unit.version_hundredths, UnitConfig{}.version_hundredths);
     EXPECT_EQ(parse_sim_options({"--make-demo-image", "x.vr4"}).options.demo_image, "x.vr4");
     EXPECT_NE(sim_usage().find("--make-demo-image"), std::string::npos);
 }

@@ -2,8 +2,10 @@
 # vrkcfg.exe under Wine, on an X server, against the simulated unit on COM1, driven from the
 # keyboard as a person would: the port dialog lists COM1 and Enter chooses it; the unit links;
 # a new ID is sent; the second image of the list is downloaded, lands in the unit's flash and
-# is verified; Exit ends the program with 0. Then --self-test checks that the panel fills, and
-# --simulate is refused with the usage code. A picture of each dialog is saved in OUT_DIR.
+# is verified; Exit ends the program with 0. Then --self-test checks that the panel fills. Then
+# the same with --simulate, the unit inside vrkcfg.exe itself: the window links, the demo image
+# is downloaded and checked in the flash it writes out. A picture of each dialog is saved in
+# OUT_DIR.
 #
 # Usage: vrkcfg_e2e.sh WINE VRKCFG_EXE VRK_SIM COM1_LINK OUT_DIR
 # Needs WINEPREFIX with COM1 mapped to COM1_LINK, a running wineserver and DISPLAY (see
@@ -80,12 +82,33 @@ rc=$?
 [ "$rc" -eq 0 ] || fail "vrkcfg.exe --self-test exited with $rc"
 [ -s "$out/wine-main-linked.png" ] || fail "the self-test saved no picture"
 
-# No simulated unit on Windows: said, and the usage code.
-"$wine" "$vrkcfg" --simulate >"$work/simulate.log" 2>&1
-rc=$?
-[ "$rc" -eq 2 ] || fail "vrkcfg.exe --simulate exited with $rc, not the usage code 2"
-grep -q "pseudo-terminal" "$work/simulate.log" || fail "vrkcfg.exe --simulate did not say why"
-
 stop_sim
 cmp -n 3000 "$work/images/TINY.vr4" "$work/flash.bin" || fail "the unit's flash does not hold the image"
-echo "vrkcfg.exe: port chosen, linked, ID sent, image downloaded; pictures in $out"
+
+# The simulated unit inside the program: no port dialog, the window links at once. The demo
+# image (100,000 bytes: block erase, wide pages, a short last page) is the list's second.
+mkdir -p "$work/simulated"
+"$sim" --make-demo-image "$work/simulated/VRK700-demo.vr4" || fail "no demo image"
+head -c 100 /dev/urandom >"$work/simulated/alpha.vr4"
+cd "$work/simulated" || exit 1
+unit_log="$work/simulated/unit.log"
+taken() { grep -q "$1" "$unit_log" 2>/dev/null; }
+"$wine" "$vrkcfg" --simulate --simulate-log unit.log --simulate-flash-out flash.bin \
+    >"$work/vrkcfg-simulate.log" 2>&1 &
+app_pid=$!
+wait_for 60 has_window "VRK 700 Configuration 42.15" || fail "no main window with --simulate"
+main=$(window_named "VRK 700 Configuration 42.15")
+wait_for 60 taken "^18 00" || fail "the simulated unit never linked"
+focus_and_type "$main" alt+a Down Down alt+d || fail "keys to the main window"
+wait_for 120 taken "^2A 00 " || fail "the download to the simulated unit did not reach page 0"
+wait_for 120 taken "^2F 00 00 00 " || fail "the download to the simulated unit was not verified"
+import -window "$main" "$out/wine-simulate-main.png" || fail "no picture of the simulated run"
+focus_and_type "$main" alt+x || fail "keys to the main window"
+wait_for 30 app_gone || fail "Exit did not end the program"
+wait "$app_pid"
+rc=$?
+app_pid=""
+[ "$rc" -eq 0 ] || fail "vrkcfg.exe --simulate exited with $rc"
+cmp "$work/simulated/VRK700-demo.vr4" "$work/simulated/flash.bin" ||
+    fail "the simulated flash does not hold the demo image"
+echo "vrkcfg.exe: port chosen, linked, ID sent, image downloaded, also with --simulate; pictures in $out"
