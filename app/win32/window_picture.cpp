@@ -37,22 +37,26 @@ bool save_window_picture(void* window, const std::string& path) {
     // Everything painted before the pixels are read.
     ::RedrawWindow(hwnd, nullptr, nullptr,
                    RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    ::GdiFlush();
     RECT place{};
     if (!::GetWindowRect(hwnd, &place)) return false;
     const int width = place.right - place.left;
     const int height = place.bottom - place.top;
     if (width <= 0 || height <= 0) return false;
-    const HDC screen = ::GetDC(nullptr);
-    const HDC memory = ::CreateCompatibleDC(screen);
-    const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
+    // The pixels are read from the window's own device context, not from the screen's: what a
+    // window has painted reaches the screen later (Wine hands it to the X server on a timer of
+    // its own, so a picture of the screen taken now can miss controls painted a moment ago).
+    const HDC source = ::GetWindowDC(hwnd);
+    if (source == nullptr) return false;
+    const HDC memory = ::CreateCompatibleDC(source);
+    const HBITMAP bitmap = ::CreateCompatibleBitmap(source, width, height);
     const HGDIOBJ previous = ::SelectObject(memory, bitmap);
-    const bool copied =
-        ::BitBlt(memory, 0, 0, width, height, screen, place.left, place.top, SRCCOPY) != FALSE;
+    const bool copied = ::BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY) != FALSE;
     ::SelectObject(memory, previous);
     const bool written = copied && write_png(bitmap, platform::win32::to_wide(path));
     ::DeleteObject(bitmap);
     ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
+    ::ReleaseDC(hwnd, source);
     return written;
 }
 
