@@ -66,6 +66,16 @@ class Session final : public MainWindowDriver {
     void tick() override;
     [[nodiscard]] bool unit_settings_shown() const override;
 
+    // Starts the session over on its port, as if it had just been made: the engine reset
+    // (device::reset_engine: a running download or compare interrupted, an open macro file
+    // closed, the image freed, the link searching with nothing half-received), the main window's
+    // model built and initialised anew from the same command line, the line settings applied
+    // again and the first probe sent at 115200. Kept: the port and the services, the observers,
+    // hooks and prompts, the reopener. A view bound to the window redraws it whole (the model's
+    // revisions start over). On a port found gone the hunt starts once the port is open again,
+    // as after any loss. Not to be called from inside a tick or a command.
+    void restart();
+
     // Ends the session, in this order: the macro file closed (its records are the user's work),
     // the image freed, DTR and RTS dropped so the unit sees the host go, the port closed.
     // Idempotent; the destructor calls it.
@@ -95,6 +105,7 @@ class Session final : public MainWindowDriver {
     PortOpener reopen_;
     std::uint32_t next_reopen_time_ = 0;
     std::string port_name_;
+    std::string command_line_;  // kept for a restart
     platform::ControlsModel window_;
     std::unique_ptr<Context> ctx_;
     std::unique_ptr<WindowEvents> window_events_;
