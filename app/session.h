@@ -106,6 +106,8 @@ class Session final : public MainWindowDriver {
     std::uint32_t next_reopen_time_ = 0;
     std::string port_name_;
     std::string command_line_;  // kept for a restart
+    // The window as built, before its session initialises it: what a restart starts from.
+    platform::ControlsModel built_window_;
     platform::ControlsModel window_;
     std::unique_ptr<Context> ctx_;
     std::unique_ptr<WindowEvents> window_events_;
