@@ -69,8 +69,9 @@ class Session final : public MainWindowDriver {
     // Starts the session over on its port, as if it had just been made: the engine reset
     // (device::reset_engine: a running download or compare interrupted, an open macro file
     // closed, the image freed, the link searching with nothing half-received), the main window's
-    // model built and initialised anew from the same command line, the line settings applied
-    // again and the first probe sent at 115200. Kept: the port and the services, the observers,
+    // model back to the window as built and initialised anew from the same command line (the
+    // image list read again), the line settings applied again and the first probe sent at
+    // 115200. Kept: the port and the services, the observers,
     // hooks and prompts, the reopener. A view bound to the window redraws it whole (the model's
     // revisions start over). On a port found gone the hunt starts once the port is open again,
     // as after any loss. Not to be called from inside a tick or a command.

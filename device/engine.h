@@ -65,8 +65,8 @@ void reset_link_display(Engine& engine, link::LinkLoss why = link::LinkLoss::mod
 //  - an open macro file is closed (its records are the user's work; a close that fails is
 //    reported as a write error); the macro path is empty until the window proposes one;
 //  - the image is freed, so a late reply from the unit finds nothing to take up;
-//  - the link is searching at 115200 with no frame open, an empty receive block, no raw capture
-//    and no probe due.
+//  - the link is searching at 115200 with no frame open, an empty receive block and no raw
+//    capture; its hunt is not started.
 // The link, TransferState and RecorderState are rebuilt by value from their defaults, so state
 // added to them later starts over as well. What survives is the wiring: the platform services,
 // the port (and whether it has been found gone: only a port opened again clears that), the
