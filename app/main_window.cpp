@@ -16,6 +16,7 @@ using platform::Notification;
 
 void build_main_window(platform::ControlsModel& model) {
     res::build_model(res::main_template(), model);
+    device::fill_device_panel(model);
 }
 
 namespace {
@@ -48,7 +49,6 @@ void init_main_window(Context& ctx, std::string_view command_line) {
     window.set_command_sink([&ctx](int id, Notification n) { on_command(ctx, id, n); });
 
     device::init_macro_path(ctx.engine);
-    device::init_device_panel(ctx.engine);
 
     for (const std::string& name : ctx.files.find_files(".vr4"))
         window.add_item(ids::APPLICATION, name);

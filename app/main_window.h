@@ -13,11 +13,13 @@ namespace vrk::app {
 
 inline constexpr const char* MAIN_CAPTION = "VRK 700 Configuration " VRK_VERSION_TEXT;
 
-// Builds the main window's model from its template (before the context is made).
+// Builds the main window's model from its template, with what every session's window holds
+// alike: the ID box's limit and the three device lists (before the context is made).
 void build_main_window(platform::ControlsModel& model);
 
-// Initialisation: macro path, ID limit, device lists, image list, command-line preselection,
-// the first status text, and the command routing. The caller starts the timer afterwards.
+// Initialisation of a built window for its session: macro path, image list, command-line
+// preselection, the first status text, and the command routing. The caller starts the timer
+// afterwards.
 void init_main_window(Context& ctx, std::string_view command_line);
 
 // Routes one control command to the operation it stands for.

@@ -31,9 +31,11 @@ Session::~Session() {
 }
 
 void Session::start(std::string_view command_line, const SessionServices& services) {
+    command_line_ = command_line;
     device::Engine& engine = ctx_->engine;
     engine.port_name = port_name_;
-    build_main_window(window_);
+    build_main_window(built_window_);
+    window_ = built_window_;
     window_events_ = std::make_unique<WindowEvents>(window_, ctx_->clock);
     window_prompts_ = std::make_unique<WindowPrompts>(ctx_->host);
     engine.events.add(*window_events_);
@@ -45,6 +47,18 @@ void Session::start(std::string_view command_line, const SessionServices& servic
     (void)port_->configure(link::START_BAUD);
     init_main_window(*ctx_, command_line);
     // The first probe of the baud hunt goes out at once, at 115200.
+    link::start_link(ctx_->link);
+}
+
+void Session::restart() {
+    device::reset_engine(ctx_->engine);
+    // The model as built, whole, rather than tidied: nothing the unit or the user left in the
+    // window (a value, a selection, a caption, a disabled button, an ended dialog) can outlive
+    // the restart. Assigned over the old one, it mostly reuses the old one's storage.
+    window_ = built_window_;
+    init_main_window(*ctx_, command_line_);
+    if (!port_open_ || ctx_->link.port_lost) return;
+    (void)port_->configure(link::START_BAUD);
     link::start_link(ctx_->link);
 }
 

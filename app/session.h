@@ -66,6 +66,17 @@ class Session final : public MainWindowDriver {
     void tick() override;
     [[nodiscard]] bool unit_settings_shown() const override;
 
+    // Starts the session over on its port, as if it had just been made: the engine reset
+    // (device::reset_engine: a running download or compare interrupted, an open macro file
+    // closed, the image freed, the link searching with nothing half-received), the main window's
+    // model back to the window as built and initialised anew from the same command line (the
+    // image list read again), the line settings applied again and the first probe sent at
+    // 115200. Kept: the port and the services, the observers,
+    // hooks and prompts, the reopener. A view bound to the window redraws it whole (the model's
+    // revisions start over). On a port found gone the hunt starts once the port is open again,
+    // as after any loss. Not to be called from inside a tick or a command.
+    void restart();
+
     // Ends the session, in this order: the macro file closed (its records are the user's work),
     // the image freed, DTR and RTS dropped so the unit sees the host go, the port closed.
     // Idempotent; the destructor calls it.
@@ -95,6 +106,9 @@ class Session final : public MainWindowDriver {
     PortOpener reopen_;
     std::uint32_t next_reopen_time_ = 0;
     std::string port_name_;
+    std::string command_line_;  // kept for a restart
+    // The window as built, before its session initialises it: what a restart starts from.
+    platform::ControlsModel built_window_;
     platform::ControlsModel window_;
     // Declared before the context: the engine in it points at them, so they must outlive it.
     std::unique_ptr<WindowEvents> window_events_;

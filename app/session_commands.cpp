@@ -34,7 +34,6 @@ std::vector<SettingChoice> setting_choices(device::Setting setting) {
     if (setting == device::Setting::unit_id) return choices;
     platform::ControlsModel window;
     build_main_window(window);
-    device::fill_device_panel(window);
     const int list = list_of(setting);
     for (int i = 0; i < window.item_count(list); ++i) {
         const std::string text = window.item_text(list, i);

@@ -94,10 +94,6 @@ void send_selected_code(Engine& e, int list, std::uint8_t type) {
 
 }  // namespace
 
-void init_device_panel(Engine& e) {
-    fill_device_panel(e.main_window);
-}
-
 void fill_device_panel(platform::ControlsModel& window) {
     window.set_text_limit(ids::UNIT_ID, ID_MAX_CHARS);
     fill_list(window, ids::INTERNAL_DEVICE, internal_device_table());

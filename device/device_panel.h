@@ -14,9 +14,8 @@ namespace vrk::device {
 
 struct Engine;
 
-// Fills the three device lists from their tables (item data = code) and limits the ID box.
-void init_device_panel(Engine& engine);
-// The same on any main window model, without a session: what the lists offer.
+// Fills the three device lists of a main window model from their tables (item data = code) and
+// limits the ID box.
 void fill_device_panel(platform::ControlsModel& window);
 
 // Report handlers, called by the dispatcher at the exact lengths.

@@ -4,6 +4,10 @@
 //
 // The engine is the link's observer (a unit found or lost) and its poll client (messages to
 // dispatch, quiet cycles for the transfer's time limits).
+//
+// Its state lives in sub-states (the link, TransferState, RecorderState) that reset_engine
+// rebuilds by value; state added to the engine belongs in one of them, or reset_engine must
+// name it.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +57,24 @@ struct Engine final : link::LinkObserver, link::PollClient {
 // running transfer without a beep. Leaves the baud rate alone. The link is told first, so its
 // observers (the engine's among them) see the loss.
 void reset_link_display(Engine& engine, link::LinkLoss why = link::LinkLoss::mode_report);
+
+// Puts the engine and its link back where a newly made session has them, whatever the unit, the
+// line or the user left behind:
+//  - a running download or compare ends as the Cancel command ends it ("<image>: interrupted",
+//    a beep, the observers told); nothing more is sent for it;
+//  - an open macro file is closed (its records are the user's work; a close that fails is
+//    reported as a write error); the macro path is empty until the window proposes one;
+//  - the image is freed, so a late reply from the unit finds nothing to take up;
+//  - the link is searching at 115200 with no frame open, an empty receive block and no raw
+//    capture; its hunt is not started.
+// The link, TransferState and RecorderState are rebuilt by value from their defaults, so state
+// added to them later starts over as well. What survives is the wiring: the platform services,
+// the port (and whether it has been found gone: only a port opened again clears that), the
+// observers and the unit prompts, the send hooks and the receive hook, the port's name and the
+// image allocator.
+// Sends nothing: link::start_link begins the hunt (app::Session::restart does both). Not to be
+// called inside a poll cycle or a send: the message being handled lives in the link.
+void reset_engine(Engine& engine);
 
 // The port that was lost is open again and the hunt starts over: the status line says so again
 // (unless an operation started meanwhile shows its own text).

@@ -1,5 +1,7 @@
 #include "link/frame_codec.h"
 
+#include <algorithm>
+
 #include "platform/serial_port.h"
 
 namespace vrk::link {
@@ -129,9 +131,7 @@ std::span<std::uint8_t> frame_decoder(FrameDecoder& decoder, std::uint8_t byte) 
         decoder.rx_length = -1;  // too long: dropped, everything up to the next FRAME_START ignored
         return {};
     }
-    for (int i = 0; i < decoder.rx_repeat; ++i) {
-        decoder.rx_buffer[static_cast<std::size_t>(decoder.rx_length + i)] = b;
-    }
+    std::fill_n(decoder.rx_buffer.begin() + decoder.rx_length, decoder.rx_repeat, b);
     decoder.rx_length = static_cast<std::int16_t>(decoder.rx_length + decoder.rx_repeat);
     decoder.rx_repeat = 1;
     return {};
