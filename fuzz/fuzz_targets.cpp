@@ -11,9 +11,10 @@ namespace {
 
 constexpr std::size_t MAX_STEP_BYTES = step::ARG_MASK + 1;
 
-constexpr std::array<Target, 2> all_targets = {{
+constexpr std::array<Target, 3> all_targets = {{
     {"fuzz_decoder", decoder_input},
     {"fuzz_dispatcher", dispatcher_input},
+    {"fuzz_recipe", recipe_input},
 }};
 
 }  // namespace

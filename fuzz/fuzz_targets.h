@@ -29,6 +29,12 @@ void decoder_input(Input input);
 // catalogue at its exact length, and that every page it sends holds the image's bytes.
 void dispatcher_input(Input input);
 
+// The station's texts: the first byte says what the rest is (by its value modulo 3: a recipe
+// file, an ID template with a station number or none, a fixed ID). Checks that nothing crashes,
+// that every refusal says why (a recipe file's names the file and the line), and that every ID
+// a template gives or a fixed ID becomes is one the unit can store, recognised by its template.
+void recipe_input(Input input);
+
 struct Target {
     std::string_view name;  // the libFuzzer program's name and its folders' name
     void (*run)(Input input);

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "fuzz/fuzz_targets.h"
@@ -286,6 +288,58 @@ void dispatcher_seeds() {
     save(target, "noise-then-report", noise);
 }
 
+// Recipe files as a station writes them (and the mistakes people make in them), ID templates
+// and fixed IDs; the first byte says which (see recipe_input).
+void recipe_seeds() {
+    const char* target = "fuzz_recipe";
+    const auto text = [](std::uint8_t selector, std::string_view body) {
+        Bytes input{selector};
+        input.insert(input.end(), body.begin(), body.end());
+        return input;
+    };
+    constexpr std::uint8_t RECIPE = 0, TEMPLATE_AT_STATION_3 = 1 + 3 * 3, TEMPLATE = 0x55,
+                           FIXED_ID = 2;
+    const std::pair<const char*, const char*> recipes[] = {
+        {"full",
+         "# line 1, station A\n"
+         "image = \"firmware/app-2.16.vr4\"\n"
+         "image_sha256 = \"9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08\"\n"
+         "verify = true\n"
+         "id_format = \"L{station}{:05}\"\n"
+         "id_start = 1\n"
+         "then = \"run\"\n\n"
+         "[settings]\n"
+         "gps = \"SiRF\"\n"
+         "internal = 1\n"
+         "external = \"Computer\"\n\n"
+         "[checks]\n"
+         "flash_type = 40\n"
+         "min_version = \"2.15\"\n"},
+        {"fixed-id", "image = 'app.vr4'\nid = \"UNIT0001\"\nverify = false\nthen = 'qb7'\n"},
+        {"inline-tables",
+         "image = \"app.vr4\"\nsettings = { gps = 0, internal = 0x01 }\nchecks = { "
+         "flash_type = 0x28 }\n"},
+        {"unknown-key", "image = \"app.vr4\"\nspeed = 115200\n"},
+        {"wrong-type", "image = \"app.vr4\"\nverify = \"yes\"\n"},
+        {"settings-not-a-table", "image = \"app.vr4\"\nsettings = \"SiRF\"\n"},
+        {"broken-toml", "image = \"app.vr4\n[settings\ngps = \n"},
+        {"dotted-and-arrays", "settings.gps = [1, 2]\n[[checks]]\nflash_type = 1\n"},
+    };
+    for (const auto& [name, body] : recipes)
+        save(target, std::string("recipe-") + name, text(RECIPE, body));
+    const std::pair<const char*, std::uint8_t> templates[] = {
+        {"L1{:05}", TEMPLATE}, {"S{station}-{:04}", TEMPLATE_AT_STATION_3},
+        {"U{}", TEMPLATE},     {"{{X}}{:02}", TEMPLATE},
+        {"ab{:08}", TEMPLATE}, {"{station}{}", TEMPLATE},
+        {"L{:3}", TEMPLATE},   {"{}{}", TEMPLATE},
+    };
+    int n = 0;
+    for (const auto& [body, selector] : templates)
+        save(target, "template-" + std::to_string(n++), text(selector, body));
+    for (const char* id : {"VRK00042", "vrk-1", "TOO-LONG-ID", "TWO WORDS", ""})
+        save(target, std::string("fixed-id-") + (*id ? slug(id) : "empty"), text(FIXED_ID, id));
+}
+
 }  // namespace
 }  // namespace vrk::fuzz
 
@@ -297,6 +351,7 @@ int main(int argc, char** argv) {
     vrk::fuzz::out_root = argv[1];
     vrk::fuzz::decoder_seeds();
     vrk::fuzz::dispatcher_seeds();
+    vrk::fuzz::recipe_seeds();
     std::printf("%d seeds written under %s\n", vrk::fuzz::written, argv[1]);
     return 0;
 }
