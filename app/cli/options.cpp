@@ -12,6 +12,7 @@
 #include "app/session_commands.h"
 #include "platform/code_page.h"
 #include "platform/controls_model.h"
+#include "platform/hex_text.h"
 
 namespace vrk::cli {
 
@@ -48,11 +49,6 @@ std::optional<double> parse_seconds(const std::string& text) {
     if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(value))
         return std::nullopt;
     return value;
-}
-
-std::string hex_code(std::uint8_t code) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    return std::string("0x") + digits[code >> 4] + digits[code & 0x0F];
 }
 
 // The ID as the window sends it: the unit's code page, letters upper case (as the ID box
@@ -174,7 +170,8 @@ std::optional<std::uint8_t> resolve_setting(device::Setting setting, std::string
     if (found.size() == 1) return found.front()->code;
     std::string list;
     for (const auto& choice : choices)
-        list += "\n  " + hex_code(choice.code) + "  " + std::string(trim(choice.text_utf8));
+        list +=
+            "\n  " + platform::hex_code(choice.code) + "  " + std::string(trim(choice.text_utf8));
     *error = std::string(found.empty() ? "unknown" : "ambiguous") + " value '" +
              std::string(value) + "'; the valid values are:" + list;
     return std::nullopt;
