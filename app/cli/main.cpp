@@ -8,7 +8,10 @@
 #include <thread>
 #include <vector>
 
+#include "app/cli/job_plan.h"
 #include "app/cli/json_line.h"
+#include "app/cli/json_reporter.h"
+#include "app/cli/line_tally.h"
 #include "app/cli/options.h"
 #include "app/cli/output.h"
 #include "app/cli/port_job.h"
@@ -34,10 +37,7 @@ int usage_error(const std::string& message) {
 int early_error(Output& output, bool json, std::string_view result, int code,
                 const std::string& message) {
     if (json)
-        output.json(JsonLine()
-                        .add("event", "error")
-                        .add_null("port")
-                        .add("time", utc_time_now())
+        output.json(json_event_without_port("error")
                         .add("result", result)
                         .add("exit_code", code)
                         .add("message", message)
@@ -108,10 +108,7 @@ int list_ports(const Options& options, platform::PortProvider& provider, Output&
     if (ports.empty()) output.note(1, "vrk: no serial ports found");
     std::string lines;
     for (const platform::PortInfo& port : ports) {
-        output.json(JsonLine()
-                        .add("event", "port")
-                        .add("port", port.device)
-                        .add("time", utc_time_now())
+        output.json(json_event("port", port.device)
                         .add("state", port_state(port.access))
                         .add("stable_name", port.stable_name)
                         .add("description", port.description)
@@ -233,11 +230,13 @@ int main(int argc, char** argv) {
 
     console.watch_interrupt();
     platform::PortProvider& job_ports = simulated ? simulated->ports() : provider;
-    const JobServices services{job_ports, clock,       files,          console,
-                               output,    trace.get(), clock.tick_ms()};
+    const JobPlan plan = make_plan(options);
+    LineTally line(ports.size(), options.count, options.max_failures);
+    const JobServices services{job_ports, clock,       files,           console,       output,
+                               line,      trace.get(), clock.tick_ms(), options.record};
     std::vector<std::unique_ptr<PortJob>> jobs;
     for (std::size_t i = 0; i < ports.size(); ++i)
-        jobs.push_back(std::make_unique<PortJob>(options, ports[i], i, services));
+        jobs.push_back(std::make_unique<PortJob>(plan, ports[i], i, services));
     std::vector<int> codes(jobs.size(), EXIT_OK);
     if (jobs.size() == 1) {
         codes[0] = jobs[0]->run();

@@ -37,6 +37,7 @@ class VirtualTime final : public LineClock, public platform::TickClock {
         return static_cast<std::uint32_t>(
             1000 + std::chrono::duration_cast<std::chrono::milliseconds>(elapsed()).count());
     }
+    void sleep_ms(std::uint32_t ms) override { now_ += std::chrono::milliseconds(ms); }
     [[nodiscard]] Clock::duration elapsed() const { return now_ - Clock::time_point{}; }
 
   private:

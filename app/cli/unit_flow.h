@@ -1,0 +1,136 @@
+// The flow of one port's job: find a unit, do the plan's steps to it over one link-up, end the
+// unit with one outcome, and with --repeat wait for the next. An explicit state machine: the
+// engine's events only record what the unit said; tick() decides, once per timer tick, what
+// happens next. It speaks to the unit through the session's commands (app/session_commands.h)
+// and tells its decisions to the job's observers (the reporters).
+//
+//   finding_unit  the hunt, the unit's reports, then (confirming) its identity asked again
+//                 until it agrees; with --repeat, a unit found again is told to go
+//   running       the steps, one at a time; the first that fails ends the unit's run
+//   between_units --repeat: the unit handled is still there; its going starts the next hunt
+//   done
+//
+// One job's thread; the clock may be any TickClock (tests move a fake one).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "app/cli/job_events.h"
+#include "app/cli/job_plan.h"
+#include "app/cli/unit_identity.h"
+#include "device/events.h"
+#include "platform/serial_port.h"
+#include "platform/tick_clock.h"
+
+namespace vrk::app {
+class Session;
+}
+
+namespace vrk::cli {
+
+class LineTally;
+
+// How long a change or a mode request may wait for the unit's answer. The unit answers at once;
+// this leaves room for a slow line and a busy machine.
+inline constexpr std::uint32_t ANSWER_LIMIT_MS = 5'000;
+// A unit that answered the probe but not yet every query by then is asked again.
+inline constexpr std::uint32_t QUERY_AGAIN_MS = 1'500;
+
+class UnitFlow final : public device::EngineObserver {
+  public:
+    // `line` counts the units of every port (--count, --max-failures), this one as port number
+    // `index`; it outlives the flow.
+    UnitFlow(const JobPlan& plan, std::string port, std::size_t index, platform::TickClock& clock,
+             JobObserver& observers, LineTally& line);
+
+    // The session on the job's port, once the port is open; null to detach.
+    void attach(app::Session* session);
+    // Once per timer tick, after the session's tick.
+    void tick();
+    // Ctrl+C: a transfer is ended through the engine, a unit in hand ends interrupted; between
+    // units the job just ends.
+    void interrupt();
+    // The job could not start on its port: the unit's outcome without a unit, and the end.
+    void fail_without_unit(std::string result, int exit_code, std::string message);
+    // A notice box of the engine said something failed (a macro file write).
+    void note_error_box() { error_box_ = true; }
+
+    [[nodiscard]] bool done() const { return state_ == State::done; }
+    // The highest exit code of the units handled.
+    [[nodiscard]] int exit_code() const;
+    [[nodiscard]] std::uint32_t units() const { return units_; }
+    [[nodiscard]] std::uint32_t succeeded() const { return succeeded_; }
+
+    // device::EngineObserver
+    void link_up(std::uint32_t baud) override;
+    void link_lost(link::LinkLoss why) override;
+    void version_reported(const device::VersionReport& report) override;
+    void setting_reported(const device::SettingReport& report) override;
+    void mode_reported(device::UnitMode mode) override;
+    void operation_started(const device::OperationStart& start) override;
+    void progress(const device::Progress& progress) override;
+    void operation_finished(const device::OperationEnd& end) override;
+    void operation_refused(const device::OperationEnd& end) override;
+
+  private:
+    enum class State { finding_unit, running, between_units, done };
+    enum class StepKind { transfer, unit_id, setting, mode };
+    struct Step {
+        StepKind kind = StepKind::transfer;
+        std::size_t setting = 0;  // index into plan.settings
+    };
+    // The end of a step, as the events and the time limits decide it.
+    struct StepResult {
+        std::string result;
+        int exit_code = EXIT_OK;
+        std::string message;
+    };
+
+    void find_unit(std::uint32_t now);
+    void start_unit(std::uint32_t now);
+    void next_step(std::uint32_t now);
+    void start_step(std::uint32_t now);
+    void check_step(std::uint32_t now);
+    void end_step(StepResult result);
+    void finish_unit(StepResult result);
+    void forget_unit();
+
+    [[nodiscard]] std::size_t step_count() const;
+    [[nodiscard]] Step step_at(std::size_t index) const;
+    [[nodiscard]] std::uint32_t now() const { return clock_.tick_ms(); }
+    [[nodiscard]] std::string port_gone_text() const;
+
+    const JobPlan& plan_;
+    std::string port_;
+    std::size_t index_;
+    platform::TickClock& clock_;
+    JobObserver& observers_;
+    LineTally& line_;
+    app::Session* session_ = nullptr;
+
+    State state_ = State::finding_unit;
+    std::uint32_t wait_started_ = 0;  // when the job began looking for this unit
+    std::uint32_t unit_started_ = 0;  // when the unit first answered
+    bool unit_answered_ = false;
+    std::uint32_t last_query_ = 0;
+    bool linked_ = false;
+    std::uint32_t baud_ = 0;
+    bool port_lost_ = false;
+    bool unit_gone_ = false;  // the link went since the unit was handled
+    UnitIdentity unit_;
+
+    // The step in flight.
+    std::size_t step_ = 0;
+    std::uint32_t step_started_ = 0;
+    std::optional<StepResult> step_result_;  // set by the events
+    std::optional<TransferFacts> transfer_;
+
+    int exit_code_ = EXIT_OK;
+    bool error_box_ = false;
+    std::uint32_t units_ = 0, succeeded_ = 0;
+};
+
+}  // namespace vrk::cli
