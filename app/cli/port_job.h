@@ -65,6 +65,9 @@ class PortJob final : public device::UnitPrompts, public platform::HostServices 
     PortJob(const JobPlan& plan, std::string device, std::size_t index, JobServices services);
     ~PortJob() override;
 
+    // Another observer of the job's events, besides its reporters.
+    void add_observer(JobObserver& observer) { observers_.add(observer); }
+
     // Runs to the end; returns the port's exit code.
     [[nodiscard]] int run();
 

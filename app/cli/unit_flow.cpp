@@ -6,6 +6,7 @@
 #include "app/cli/line_tally.h"
 #include "app/session.h"
 #include "app/session_commands.h"
+#include "platform/code_page.h"
 #include "platform/hex_text.h"
 #include "platform/sha256.h"
 
@@ -104,6 +105,7 @@ void UnitFlow::tick() {
 
 void UnitFlow::find_unit(std::uint32_t t) {
     if (unit_.complete()) {
+        if (!confirm_identity(t)) return;
         if (!line_.take_unit()) {
             state_ = State::done;
             return;
@@ -116,12 +118,22 @@ void UnitFlow::find_unit(std::uint32_t t) {
         finish_unit({"port_lost", EXIT_NO_LINK, port_gone_text()});
         return;
     }
-    // With --repeat the line waits for its next unit as long as it takes.
-    if (!plan_.repeat && plan_.link_timeout_ms != 0 && t - wait_started_ > plan_.link_timeout_ms) {
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%g", plan_.link_timeout_ms / 1000.0);
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", plan_.link_timeout_ms / 1000.0);
+    // With --repeat the line waits for its next unit as long as it takes; a unit that answered
+    // has the link time-out to tell what it is.
+    const bool out_of_time = plan_.link_timeout_ms != 0 &&
+                             (linked_ ? t - unit_started_ > plan_.link_timeout_ms
+                                      : !plan_.repeat && t - wait_started_ > plan_.link_timeout_ms);
+    if (out_of_time) {
+        if (linked_ && !line_.take_unit()) {
+            state_ = State::done;
+            return;
+        }
         finish_unit({"no_link", EXIT_NO_LINK,
-                     "No unit answered on " + port_ + " within " + seconds + " s."});
+                     (linked_ ? "The unit on " + port_ + " answered but did not report itself"
+                              : "No unit answered on " + port_) +
+                         " within " + seconds + " s."});
         return;
     }
     // A reply to one of the first queries lost on the line: ask again.
@@ -129,6 +141,38 @@ void UnitFlow::find_unit(std::uint32_t t) {
         app::query_unit(*session_);
         last_query_ = t;
     }
+}
+
+bool UnitFlow::confirm_identity(std::uint32_t t) {
+    // A report garbled on a noisy line shows a wrong serial number, ID or version as well as a
+    // right one: nothing is done with a unit, or recorded of it, before two consecutive
+    // reports of each agree.
+    const bool ask_id = id_agreement_.ask(t);
+    const bool ask_version = version_agreement_.ask(t);
+    if ((ask_id || ask_version) && session_ != nullptr)
+        app::ask_identity(*session_, ask_id, ask_version);
+    if (id_agreement_.state() == Agreement::agreed &&
+        version_agreement_.state() == Agreement::agreed) {
+        unit_.id = *id_agreement_.value();
+        unit_.id_utf8 = platform::display_utf8(*unit_.id);
+        unit_.version = *version_agreement_.value();
+        return true;
+    }
+    if (id_agreement_.state() == Agreement::failed ||
+        version_agreement_.state() == Agreement::failed) {
+        // The unit is left as it is: nothing it said can be trusted to record or to number.
+        if (!line_.take_unit()) {
+            state_ = State::done;
+            return false;
+        }
+        finish_unit(
+            {"identity_unconfirmed", EXIT_FAILED,
+             "The unit's reports of its " +
+                 std::string(id_agreement_.state() == Agreement::failed ? "ID" : "version") +
+                 " did not agree: its identity cannot be trusted on this line."});
+        return false;
+    }
+    return false;
 }
 
 void UnitFlow::start_unit(std::uint32_t t) {
@@ -282,12 +326,17 @@ void UnitFlow::fail_without_unit(std::string result, int exit_code, std::string 
 }
 
 void UnitFlow::link_up(std::uint32_t baud) {
+    const std::uint32_t t = now();
     linked_ = true;
+    port_lost_ = false;
     baud_ = baud;
-    last_query_ = now();
+    last_query_ = t;
     if (state_ == State::finding_unit) {
-        unit_started_ = now();
+        unit_started_ = t;
         unit_answered_ = true;
+        // The reports from here on are the unit's: the agreement counts them all.
+        id_agreement_.start(t, plan_.link_timeout_ms);
+        version_agreement_.start(t, plan_.link_timeout_ms);
     }
 }
 
@@ -321,10 +370,13 @@ void UnitFlow::link_lost(link::LinkLoss why) {
 
 void UnitFlow::version_reported(const device::VersionReport& report) {
     take_report(unit_, report);
+    if (state_ == State::finding_unit) version_agreement_.report(VersionFacts::of(report));
 }
 
 void UnitFlow::setting_reported(const device::SettingReport& report) {
     take_report(unit_, report);
+    if (state_ == State::finding_unit && report.setting == device::Setting::unit_id)
+        id_agreement_.report(std::string(report.text));
     if (state_ != State::running || step_result_) return;
     const Step step = step_at(step_);
     const bool mine =

@@ -90,6 +90,8 @@ class UnitFlow final : public device::EngineObserver {
     };
 
     void find_unit(std::uint32_t now);
+    // The unit's identity is complete: true once it agreed (or ended the unit when it cannot).
+    [[nodiscard]] bool confirm_identity(std::uint32_t now);
     void start_unit(std::uint32_t now);
     void next_step(std::uint32_t now);
     void start_step(std::uint32_t now);
@@ -121,6 +123,9 @@ class UnitFlow final : public device::EngineObserver {
     bool port_lost_ = false;
     bool unit_gone_ = false;  // the link went since the unit was handled
     UnitIdentity unit_;
+    // Since the link came up: the ID and the version, asked again until they agree.
+    ReportAgreement<std::string> id_agreement_;
+    ReportAgreement<VersionFacts> version_agreement_;
 
     // The step in flight.
     std::size_t step_ = 0;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "app/cli/station/device_codes.h"
 #include "device/events.h"
@@ -55,5 +56,95 @@ struct UnitIdentity {
 // Fills an identity from the engine's reports.
 void take_report(UnitIdentity& unit, const device::VersionReport& report);
 void take_report(UnitIdentity& unit, const device::SettingReport& report);
+
+// How many reports of a kind are looked at before a unit's word is given up on, and how long an
+// asking waits for its answer before it counts as unanswered.
+inline constexpr unsigned AGREEMENT_ATTEMPTS = 5;
+inline constexpr std::uint32_t ASK_AGAIN_MS = 1'500;
+
+enum class Agreement { pending, agreed, failed };
+
+// One kind of report (the ID, the version report) asked for until two consecutive reports
+// agree. A report garbled on the line is believed only if the next one says the same, and
+// two garbled alike are as unlikely as the noise is rare. At most AGREEMENT_ATTEMPTS
+// attempts: each report counts, and so does an asking that got no answer within its time; the
+// whole within a time limit (0: none). Pure: the caller sends the asking.
+template <typename Value>
+class ReportAgreement {
+  public:
+    // Starts over at `now`. `first_answer_ms` non-zero: a request that the unit answers with
+    // this kind of report is on its way already (an ID set), its answer awaited that long.
+    void start(std::uint32_t now, std::uint32_t time_limit_ms, std::uint32_t first_answer_ms = 0) {
+        *this = ReportAgreement{};
+        started_ = now;
+        time_limit_ms_ = time_limit_ms;
+        if (first_answer_ms != 0) {
+            attempts_ = 1;
+            outstanding_ = true;
+            asked_at_ = now;
+            answer_ms_ = first_answer_ms;
+        }
+    }
+
+    // A report came (asked for or not).
+    void report(const Value& value) {
+        if (state_ != Agreement::pending) return;
+        if (outstanding_)
+            outstanding_ = false;  // the answer to the asking, counted when it was sent
+        else
+            ++attempts_;
+        if (last_ && same(*last_, value)) {
+            state_ = Agreement::agreed;
+        } else if (attempts_ >= AGREEMENT_ATTEMPTS) {
+            state_ = Agreement::failed;
+        }
+        last_ = value;
+    }
+
+    // Whether to ask now; the asking counts as an attempt. Ends the agreement as failed once
+    // the attempts or the time are spent.
+    [[nodiscard]] bool ask(std::uint32_t now) {
+        if (state_ != Agreement::pending) return false;
+        if (time_limit_ms_ != 0 && now - started_ > time_limit_ms_) {
+            state_ = Agreement::failed;
+            return false;
+        }
+        if (outstanding_) {
+            if (now - asked_at_ <= answer_ms_) return false;
+            outstanding_ = false;  // no answer: that attempt is spent
+        }
+        if (attempts_ >= AGREEMENT_ATTEMPTS) {
+            state_ = Agreement::failed;
+            return false;
+        }
+        ++attempts_;
+        outstanding_ = true;
+        asked_at_ = now;
+        answer_ms_ = ASK_AGAIN_MS;
+        return true;
+    }
+
+    [[nodiscard]] Agreement state() const { return state_; }
+    // The value two consecutive reports agreed on (agreed), or the last report.
+    [[nodiscard]] const std::optional<Value>& value() const { return last_; }
+    [[nodiscard]] unsigned attempts() const { return attempts_; }
+
+  private:
+    static bool same(const Value& a, const Value& b) {
+        if constexpr (std::is_same_v<Value, VersionFacts>)
+            return a.same_report(b);
+        else
+            return a == b;
+    }
+
+    Agreement state_ = Agreement::pending;
+    std::optional<Value> last_;
+    unsigned attempts_ = 0;
+    bool outstanding_ = false;
+    std::uint32_t asked_at_ = 0;
+    std::uint32_t answer_ms_ = ASK_AGAIN_MS;
+    std::uint32_t started_ = 0;
+    std::uint32_t time_limit_ms_ = 0;
+};
 
 }  // namespace vrk::cli
