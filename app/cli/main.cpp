@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
         return list_ports(options, provider, output);
     }
 
-    RunServices services{*system.clock, *system.files, console, stdout, stderr, {}};
+    RunServices services{*system.clock, *system.files, console};
     if (options.command == Command::program) services.host = platform::host_name();
     UnitRun run(options, services);
     if (const auto code = run.prepare()) return *code;

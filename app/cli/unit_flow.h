@@ -6,7 +6,12 @@
 //
 //   finding_unit  the hunt, the unit's reports, then (confirming) its identity asked again
 //                 until it agrees; with --repeat, a unit found again is told to go
-//   running       the steps, one at a time; the first that fails ends the unit's run
+//   running       the steps, one at a time; the first that fails ends the unit's run. For
+//                 program the station's records come first: the unit's row (nothing is done
+//                 to a unit whose row cannot be written), the recipe's checks, the ID the
+//                 records choose (reserved before it is sent, bound once the unit confirms
+//                 it, else spent); and last: the row completed before the unit is shown
+//                 passed
 //   between_units --repeat: the unit handled is still there; its going starts the next hunt
 //   done
 //
@@ -90,8 +95,19 @@ class UnitFlow final : public device::EngineObserver {
     };
 
     void find_unit(std::uint32_t now);
+    // Counts the unit in hand as one of the line's; false (and the job ends) when the line
+    // takes no more.
+    [[nodiscard]] bool take_unit();
     // The unit's identity is complete: true once it agreed (or ended the unit when it cannot).
     [[nodiscard]] bool confirm_identity(std::uint32_t now);
+    // program, before the steps: the row, the checks, the ID. False when the unit's run ended.
+    [[nodiscard]] bool begin_records();
+    // The ID step after a set: the unit's reports asked for until they agree.
+    void check_id_step(std::uint32_t now);
+    // program: the row completed (and a reservation never confirmed spent); the outcome turns
+    // to a failure when the records cannot be written.
+    void complete_records(UnitOutcome& outcome);
+    void stop_line_for_records(const StoreError& error, StepResult& result);
     void start_unit(std::uint32_t now);
     void next_step(std::uint32_t now);
     void start_step(std::uint32_t now);
@@ -102,6 +118,10 @@ class UnitFlow final : public device::EngineObserver {
 
     [[nodiscard]] std::size_t step_count() const;
     [[nodiscard]] Step step_at(std::size_t index) const;
+    [[nodiscard]] static RecipeStep recipe_step(StepKind kind);
+    [[nodiscard]] bool first_of_group(std::size_t index) const;
+    [[nodiscard]] bool last_of_group(std::size_t index) const;
+    [[nodiscard]] std::string& step_slot(RecipeStep step);
     [[nodiscard]] std::uint32_t now() const { return clock_.tick_ms(); }
     [[nodiscard]] std::string port_gone_text() const;
 
@@ -123,6 +143,7 @@ class UnitFlow final : public device::EngineObserver {
     bool port_lost_ = false;
     bool unit_gone_ = false;  // the link went since the unit was handled
     UnitIdentity unit_;
+    std::optional<UnitIdentity> unit_before_;  // as found, before any step
     // Since the link came up: the ID and the version, asked again until they agree.
     ReportAgreement<std::string> id_agreement_;
     ReportAgreement<VersionFacts> version_agreement_;
@@ -132,6 +153,17 @@ class UnitFlow final : public device::EngineObserver {
     std::uint32_t step_started_ = 0;
     std::optional<StepResult> step_result_;  // set by the events
     std::optional<TransferFacts> transfer_;
+    std::optional<std::string> id_to_send_;  // the ID step's ID (set-id's, or the records')
+    bool id_carried_ = false;                // the unit holds it already: nothing to send
+    ReportAgreement<std::string> id_set_agreement_;
+    bool image_changed_ = false;  // the image loaded is not the one the recipe checked
+
+    // program: the unit's run in the station's records.
+    bool unit_taken_ = false;  // counted as one of the line's units
+    std::string run_key_;      // empty until the row is begun
+    RunSteps steps_;
+    bool id_reserved_ = false;  // reserved for this run and not bound (spent if never bound)
+    std::optional<UnitIdentity> held_;  // what the unit holds, taken before `then`
 
     int exit_code_ = EXIT_OK;
     bool error_box_ = false;

@@ -52,13 +52,10 @@ std::optional<int> UnitRun::prepare() {
     if (options_.command == Command::program) {
         // The recipe, then the station's records: a mistake in either is told before any port
         // is opened, and no unit is touched.
-        program_ = start_program(options_, s_.files);
+        program_ = start_program(options_, s_.files, s_.open_store);
         if (!program_.store)
             return early_error(output, options_.json, program_.result, program_.exit_code,
                                program_.error);
-        return early_error(output, options_.json, "not_available", EXIT_USAGE,
-                           "program: the recipe is checked and the station database is open, "
-                           "but this build of vrk cannot carry a recipe out on units yet");
     }
     return std::nullopt;
 }

@@ -29,9 +29,11 @@ struct RunServices {
     platform::Console& console;
     std::FILE* out = stdout;
     std::FILE* err = stderr;
-    std::string host;  // the station's machine, for program's records
+    std::string host = {};  // the station's machine, for program's records
     // Observers of every port's job besides its reporters, called on the job's thread.
     std::vector<JobObserver*> observers = {};
+    // How program opens its database (empty: the file, as open_station_store does).
+    StoreOpener open_store = {};
 };
 
 // The output settings of a run: JSON or text, the verbosity, and the board only for a person

@@ -7,8 +7,10 @@
 #include <sstream>
 
 #include "app/cli/options.h"
+#include "app/cli/station/sqlite_station_store.h"
 #include "app/cli/unit_run.h"
 #include "sim/simulated_port.h"
+#include "tests/support/failing_vfs.h"
 
 namespace vrk::test {
 
@@ -115,6 +117,12 @@ JobRun JobRig::run(const std::vector<std::string>& args, cli::JobObserver* obser
     std::FILE* err = std::tmpfile();
     cli::RunServices services{time, files, console, out, err, "station-test"};
     if (observer != nullptr) services.observers.push_back(observer);
+    // The database on a medium the test can make fail (failing_vfs_faults()).
+    services.open_store = [](const std::string& path, cli::StoreError* error) {
+        cli::SqliteStoreSettings settings;
+        settings.vfs = failing_vfs();
+        return cli::open_sqlite_station_store(path, cli::StoreAccess::station, error, settings);
+    };
     cli::UnitRun unit_run(parsed.options, services);
     const auto early = unit_run.prepare();
     run.exit_code = early ? *early : unit_run.run({SOCKET_PORT}, socket);
