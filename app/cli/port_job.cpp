@@ -20,6 +20,31 @@ void SharedLineFile::write_line(std::string_view line) {
         file_.reset();
 }
 
+namespace {
+
+// The window's timer: a tick every 10 ms. A tick that overran its period (a quiet read waits up
+// to 50 ms for the unit) is followed at once by the next, never by a burst; a tick with nothing
+// to wait for (the port gone, no port yet, a reply in hand) leaves the processor to others for
+// the rest of its period.
+class TickPacer {
+  public:
+    explicit TickPacer(platform::TickClock& clock) : clock_(clock), next_(clock.tick_ms()) {}
+    void wait_for_next() {
+        next_ += app::TIMER_PERIOD_MS;
+        const auto wait = static_cast<std::int32_t>(next_ - clock_.tick_ms());
+        if (wait > 0)
+            clock_.sleep_ms(static_cast<std::uint32_t>(wait));
+        else
+            next_ = clock_.tick_ms();
+    }
+
+  private:
+    platform::TickClock& clock_;
+    std::uint32_t next_;
+};
+
+}  // namespace
+
 PortJob::PortJob(const JobPlan& plan, std::string device, std::size_t index, JobServices services)
     : plan_(plan),
       device_(std::move(device)),
@@ -35,25 +60,36 @@ PortJob::~PortJob() = default;
 
 int PortJob::run() {
     platform::OpenResult opened = s_.ports.open(device_);
-    if (!opened.port) {
+    // A production line's port may not be there yet (a unit on its own USB adapter): --repeat
+    // waits for it as for any unit.
+    if (!opened.port && plan_.repeat) opened = wait_for_port();
+    if (opened.port) {
+        run_session(std::move(opened.port));
+    } else if (!flow_.done()) {
         flow_.fail_without_unit("port_unavailable", EXIT_NO_LINK,
                                 platform::describe_port_error(opened.error, device_));
-    } else {
-        run_session(std::move(opened.port));
     }
-
-    if (plan_.repeat) {
-        const std::uint32_t failed = flow_.units() - flow_.succeeded();
-        s_.output.json(json_event("summary", device_)
-                           .add("units", flow_.units())
-                           .add("succeeded", flow_.succeeded())
-                           .add("failed", failed)
-                           .text());
-        s_.output.result(device_ + ": " + std::to_string(flow_.units()) + " units, " +
-                         std::to_string(flow_.succeeded()) + " succeeded, " +
-                         std::to_string(failed) + " failed");
-    }
+    text_.clear();
     return flow_.exit_code();
+}
+
+platform::OpenResult PortJob::wait_for_port() {
+    observers_.waiting(Waiting::port);
+    TickPacer pacer(s_.clock);
+    std::uint32_t next_try = s_.clock.tick_ms() + app::Session::REOPEN_INTERVAL_MS;
+    for (;;) {
+        // Ctrl+C, or the line done: between units, the job just ends.
+        if (s_.console.interrupted() || s_.line.stopped()) {
+            flow_.interrupt();
+            return {};
+        }
+        if (static_cast<std::int32_t>(s_.clock.tick_ms() - next_try) >= 0) {
+            platform::OpenResult opened = s_.ports.open(device_);
+            if (opened.port) return opened;
+            next_try = s_.clock.tick_ms() + app::Session::REOPEN_INTERVAL_MS;
+        }
+        pacer.wait_for_next();
+    }
 }
 
 void PortJob::run_session(std::unique_ptr<platform::SerialPort> port) {
@@ -86,11 +122,7 @@ void PortJob::run_session(std::unique_ptr<platform::SerialPort> port) {
                                     "The macro file " + *s_.record + " cannot be created.");
     }
 
-    // The window's timer: a tick every 10 ms. A tick that overran its period (a quiet read
-    // waits up to 50 ms for the unit) is followed at once by the next, never by a burst; a
-    // tick with nothing to wait for (the port gone, a reply in hand) leaves the processor to
-    // others for the rest of its period.
-    std::uint32_t next = s_.clock.tick_ms();
+    TickPacer pacer(s_.clock);
     while (!flow_.done()) {
         if (s_.console.interrupted()) {
             flow_.interrupt();
@@ -98,14 +130,8 @@ void PortJob::run_session(std::unique_ptr<platform::SerialPort> port) {
         }
         session.tick();
         flow_.tick();
-        next += app::TIMER_PERIOD_MS;
-        const auto wait = static_cast<std::int32_t>(next - s_.clock.tick_ms());
-        if (wait > 0)
-            s_.clock.sleep_ms(static_cast<std::uint32_t>(wait));
-        else
-            next = s_.clock.tick_ms();
+        pacer.wait_for_next();
     }
-    text_.clear();
     trace.reset();
     // The macro file closed whole, DTR and RTS dropped, the port released.
     session.shutdown();

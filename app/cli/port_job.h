@@ -85,6 +85,9 @@ class PortJob final : public device::UnitPrompts, public platform::HostServices 
     }
 
   private:
+    // --repeat: the port is not there; tries to open it once a second until it is (or the run
+    // ends: nothing is returned then).
+    [[nodiscard]] platform::OpenResult wait_for_port();
     void run_session(std::unique_ptr<platform::SerialPort> port);
 
     const JobPlan& plan_;

@@ -129,12 +129,22 @@ void UnitFlow::tick() {
     const std::uint32_t t = now();
     switch (state_) {
         case State::finding_unit:
+            // The line has done its units, or something every port needs failed: a port that
+            // has no unit in hand ends.
+            if (line_.stopped()) {
+                state_ = State::done;
+                return;
+            }
             find_unit(t);
             return;
         case State::running:
             check_step(t);
             return;
         case State::between_units:
+            if (line_.stopped()) {
+                state_ = State::done;
+                return;
+            }
             if (unit_gone_) {
                 forget_unit();
                 state_ = State::finding_unit;
@@ -160,7 +170,16 @@ bool UnitFlow::take_unit() {
 void UnitFlow::find_unit(std::uint32_t t) {
     if (unit_.complete()) {
         if (!confirm_identity(t)) return;
+        // The unit handled last, found again without having left the port (left in place
+        // after its application was started): not the next unit, and not done twice.
+        if (last_serial_ && *last_serial_ == unit_.version->serial_number && !port_lost_since_) {
+            observers_.unit_left_in_place(unit_);
+            state_ = State::between_units;
+            unit_gone_ = !linked_;
+            return;
+        }
         if (!take_unit()) return;
+        port_lost_since_ = false;
         observers_.unit_found(unit_, baud_);
         start_unit(t);
         return;
@@ -537,6 +556,10 @@ void UnitFlow::finish_unit(StepResult result) {
     if (outcome.ok()) ++succeeded_;
     exit_code_ = std::max(exit_code_, outcome.exit_code);
     if (unit_taken_) line_.unit_ended(index_, outcome.ok());
+    if (outcome.unit && outcome.unit->version)
+        last_serial_ = outcome.unit->version->serial_number;
+    else
+        last_serial_.reset();
     unit_taken_ = false;
     run_key_.clear();
     transfer_.reset();
@@ -602,7 +625,7 @@ void UnitFlow::link_up(std::uint32_t baud) {
 void UnitFlow::link_lost(link::LinkLoss why) {
     const bool was_linked = linked_;
     linked_ = false;
-    if (why == link::LinkLoss::port_lost) port_lost_ = true;
+    if (why == link::LinkLoss::port_lost) port_lost_ = port_lost_since_ = true;
     if (!was_linked && why != link::LinkLoss::port_lost) return;  // the hunt goes on
     switch (state_) {
         case State::between_units:

@@ -142,6 +142,10 @@ class UnitFlow final : public device::EngineObserver {
     std::uint32_t baud_ = 0;
     bool port_lost_ = false;
     bool unit_gone_ = false;  // the link went since the unit was handled
+    // The next unit is one with another serial number, or one that came after the port was
+    // lost (unplugged and plugged in again: a unit taken out, whatever it is).
+    std::optional<std::int32_t> last_serial_;
+    bool port_lost_since_ = false;
     UnitIdentity unit_;
     std::optional<UnitIdentity> unit_before_;  // as found, before any step
     // Since the link came up: the ID and the version, asked again until they agree.

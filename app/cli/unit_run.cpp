@@ -1,6 +1,7 @@
 #include "app/cli/unit_run.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <thread>
 
 #include "app/cli/job_plan.h"
@@ -60,6 +61,41 @@ std::optional<int> UnitRun::prepare() {
     return std::nullopt;
 }
 
+void UnitRun::summarise(Output& output, const LineTally& line,
+                        const std::vector<std::string>& ports) const {
+    // Per port, and over all of them: what a shift produced.
+    std::string text;
+    std::string per_port = "[";
+    const auto counts = [](const Tally& t) {
+        return std::to_string(t.units) + " units, " + std::to_string(t.passed) + " succeeded, " +
+               std::to_string(t.failed()) + " failed";
+    };
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        const Tally t = line.of_port(i);
+        if (i != 0) per_port += ",";
+        per_port += JsonLine()
+                        .add("port", ports[i])
+                        .add("units", t.units)
+                        .add("succeeded", t.passed)
+                        .add("failed", t.failed())
+                        .text();
+        text += ports[i] + ": " + counts(t) + "\n";
+    }
+    per_port += "]";
+    const Tally total = line.total();
+    char yield[32];
+    std::snprintf(yield, sizeof yield, "%.1f", total.yield_percent());
+    output.json(json_event_without_port("summary")
+                    .add("units", total.units)
+                    .add("succeeded", total.passed)
+                    .add("failed", total.failed())
+                    .add_raw("yield_percent", yield)
+                    .add_raw("ports", per_port)
+                    .text());
+    text += "total: " + counts(total) + ", yield " + yield + " %";
+    output.result(text);
+}
+
 int UnitRun::run(const std::vector<std::string>& ports, platform::PortProvider& provider) {
     OutputSettings settings = output_settings(options_, s_.console);
     settings.bar_rows = ports.size();
@@ -97,6 +133,7 @@ int UnitRun::run(const std::vector<std::string>& ports, platform::PortProvider& 
             threads.emplace_back([&codes, &jobs, i] { codes[i] = jobs[i]->run(); });
         for (auto& thread : threads) thread.join();
     }
+    if (options_.repeat) summarise(output, line, ports);
     return codes.empty() ? EXIT_OK : *std::max_element(codes.begin(), codes.end());
 }
 

@@ -44,6 +44,8 @@ struct RunServices {
 int early_error(Output& output, bool json, std::string_view result, int code,
                 const std::string& message);
 
+class LineTally;
+
 class UnitRun {
   public:
     UnitRun(const Options& options, RunServices services);
@@ -56,6 +58,9 @@ class UnitRun {
     [[nodiscard]] int run(const std::vector<std::string>& ports, platform::PortProvider& provider);
 
   private:
+    void summarise(Output& output, const LineTally& line,
+                   const std::vector<std::string>& ports) const;
+
     const Options& options_;
     RunServices s_;
     ProgramStart program_;
