@@ -26,8 +26,13 @@ class JsonReporter final : public device::EngineObserver, public JobObserver {
     void progress(const device::Progress& progress) override;
 
     // JobObserver
+    void waiting(Waiting what) override;
     void unit_found(const UnitIdentity& unit, std::uint32_t baud) override;
+    void unit_left_in_place(const UnitIdentity& unit) override;
+    void id_chosen(const IdChosen& chosen) override;
     void setting_answered(const SettingAnswer& answer) override;
+    void step_finished(const StepEnd& end) override;
+    void record_written(const RecordWritten& record) override;
     void unit_finished(const UnitOutcome& outcome) override;
 
   private:
@@ -36,8 +41,13 @@ class JsonReporter final : public device::EngineObserver, public JobObserver {
     Output& output_;
     std::string port_;
     bool linked_ = false;
-    std::string image_;  // of the transfer in flight
+    // The last progress told: at most one object per percent of a phase.
+    device::Phase progress_phase_ = device::Phase::idle;
+    int progress_percent_ = -1;
 };
+
+// The version of the JSON objects' layout: a field's meaning never changes within a version.
+inline constexpr int JSON_SCHEMA = 1;
 
 // The objects every reporter and main() write: {"schema", "event", "port", "time", ...}; a
 // null port before any port is used.

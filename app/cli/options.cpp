@@ -291,7 +291,8 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
         } else if (arg == "--link-timeout") {
             if (!value(text)) return fail("--link-timeout needs a number of seconds");
             const auto seconds = parse_seconds(text);
-            if (!seconds || *seconds <= 0 || *seconds > MAX_LINK_TIMEOUT_S)
+            // 0: no limit (a station waits for its units as long as it takes).
+            if (!seconds || *seconds < 0 || *seconds > MAX_LINK_TIMEOUT_S)
                 return fail("--link-timeout expects seconds from 0 to 86400, not '" + text + "'");
             o.link_timeout_s = *seconds;
         } else if (arg == "--trace") {

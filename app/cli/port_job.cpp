@@ -49,11 +49,14 @@ PortJob::PortJob(const JobPlan& plan, std::string device, std::size_t index, Job
     : plan_(plan),
       device_(std::move(device)),
       s_(services),
-      text_(services.output, plan.command, device_, index, services.clock),
+      text_(services.output, plan.command, device_),
       json_(services.output, device_),
+      board_(services.output, plan.then, device_, index, services.port_width, services.clock,
+             services.line),
       flow_(plan, device_, index, services.clock, observers_, services.line) {
     observers_.add(text_);
     observers_.add(json_);
+    observers_.add(board_);
 }
 
 PortJob::~PortJob() = default;
@@ -69,7 +72,6 @@ int PortJob::run() {
         flow_.fail_without_unit("port_unavailable", EXIT_NO_LINK,
                                 platform::describe_port_error(opened.error, device_));
     }
-    text_.clear();
     return flow_.exit_code();
 }
 
@@ -101,6 +103,7 @@ void PortJob::run_session(std::unique_ptr<platform::SerialPort> port) {
         events.add(flow_);
         events.add(text_);
         events.add(json_);
+        events.add(board_);
         session.set_prompts(this);
         if (s_.trace != nullptr) {
             SharedLineFile* file = s_.trace;

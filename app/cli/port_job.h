@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/cli/board_reporter.h"
 #include "app/cli/job_plan.h"
 #include "app/cli/json_reporter.h"
 #include "app/cli/line_tally.h"
@@ -55,6 +56,7 @@ struct JobServices {
     SharedLineFile* trace = nullptr;    // --trace
     std::uint32_t origin = 0;           // the tick the run started at (trace times count from it)
     std::optional<std::string> record;  // --record: the macro file
+    std::size_t port_width = 0;         // the board's column of port names
 };
 
 inline constexpr const char* TOOL_VERSION = VRK_VERSION_TEXT;
@@ -96,6 +98,7 @@ class PortJob final : public device::UnitPrompts, public platform::HostServices 
     JobObservers observers_;
     TextReporter text_;
     JsonReporter json_;
+    BoardReporter board_;
     UnitFlow flow_;
 };
 

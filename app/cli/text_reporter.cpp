@@ -22,9 +22,12 @@ std::string seconds_text(std::uint32_t ms) {
     return text;
 }
 
-TextReporter::TextReporter(Output& output, Command command, std::string port, std::size_t row,
-                           platform::TickClock& clock)
-    : output_(output), port_(std::move(port)), row_(row), clock_(clock), command_(command) {}
+TextReporter::TextReporter(Output& output, Command command, std::string port)
+    : output_(output), port_(std::move(port)), command_(command) {}
+
+void TextReporter::note(std::string_view text) {
+    if (!output_.settings().board) output_.note(1, text);
+}
 
 std::string TextReporter::label(const UnitOutcome& outcome) const {
     if (!outcome.unit || !outcome.unit->id) return port_;
@@ -45,58 +48,17 @@ void TextReporter::link_lost(link::LinkLoss why) {
     output_.note(2, port_ + ": the link is lost (" + std::string(device::loss_name(why)) + ")");
 }
 
-void TextReporter::operation_started(const device::OperationStart& start) {
-    phase_ = start.phase;
-    estimate_.start(clock_.tick_ms(), 0, start.pages);
-    draw_bar(true);
-}
-
 void TextReporter::page_sent(const device::PageSent& page) {
-    if (!page.retry) return;
-    output_.note(1, port_ + ": page " + std::to_string(page.page) + " sent again (" +
-                        std::string(device::phase_name(page.phase)) + ")");
+    // A unit that stops answering gets its page sent again every 2 s: one line says so, not
+    // one per retry.
+    if (!page.retry || page.page == retry_page_) return;
+    retry_page_ = page.page;
+    note(port_ + ": retrying page " + std::to_string(page.page + 1) + " (" +
+         std::string(device::phase_name(page.phase)) + ")");
 }
 
-void TextReporter::progress(const device::Progress& p) {
-    const std::uint32_t t = clock_.tick_ms();
-    if (p.phase != phase_ || p.pages_done < estimate_.pages_done()) {
-        // A new phase (the verify after programming) is timed on its own.
-        phase_ = p.phase;
-        estimate_.start(t, p.pages_done, p.pages);
-    } else {
-        estimate_.update(t, p.pages_done);
-    }
-    draw_bar(p.pages_done == p.pages);
-}
-
-void TextReporter::draw_bar(bool force) {
-    const auto& settings = output_.settings();
-    if (!settings.bars || settings.json || settings.verbosity == 0) return;
-    const std::uint32_t t = clock_.tick_ms();
-    if (!force && t - bar_drawn_at_ < BAR_PERIOD_MS) return;
-    bar_drawn_at_ = t;
-    constexpr int BAR_WIDTH = 24;
-    const unsigned percent = estimate_.percent();
-    std::string bar = port_ + " " + std::string(device::phase_name(phase_)) + " [";
-    const int filled = static_cast<int>(percent) * BAR_WIDTH / 100;
-    bar.append(static_cast<std::size_t>(filled), '#');
-    bar.append(static_cast<std::size_t>(BAR_WIDTH - filled), '.');
-    char tail[96];
-    std::snprintf(tail, sizeof tail, "] %3u%% %u/%u pages", percent, estimate_.pages_done(),
-                  estimate_.pages());
-    bar += tail;
-    if (const auto rate = estimate_.pages_per_second()) {
-        std::snprintf(tail, sizeof tail, " %.1f KiB/s", *rate * 256 / 1024);
-        bar += tail;
-    }
-    if (const auto left = estimate_.ms_left()) {
-        char time[16];
-        app::format_duration(*left, time, sizeof time);
-        bar += " ";
-        bar += time;
-        bar += " left";
-    }
-    output_.bar(row_, bar);
+void TextReporter::progress(const device::Progress&) {
+    retry_page_ = -1;
 }
 
 void TextReporter::status_changed(std::string_view text) {
@@ -104,8 +66,23 @@ void TextReporter::status_changed(std::string_view text) {
 }
 
 void TextReporter::waiting(Waiting what) {
-    if (what == Waiting::next_unit)
-        output_.note(1, port_ + ": waiting for the next unit (Ctrl+C ends)");
+    if (what == Waiting::next_unit) note(port_ + ": waiting for the next unit (Ctrl+C ends)");
+    if (what == Waiting::port) note(port_ + ": waiting for the port to appear (Ctrl+C ends)");
+}
+
+void TextReporter::unit_left_in_place(const UnitIdentity& unit) {
+    note(port_ + ": " + unit.id_utf8 + " (serial " +
+         (unit.version ? std::to_string(unit.version->serial_number) : std::string("?")) +
+         ") is done already: remove the unit");
+}
+
+void TextReporter::id_chosen(const IdChosen& chosen) {
+    // The records are the source of truth: a unit they know gets its ID back, whatever it
+    // carries now.
+    if (chosen.source == IdSource::records && chosen.id != chosen.id_before)
+        note(port_ + ": serial " + std::to_string(chosen.serial_number) + " holds the ID " +
+             chosen.id + " in the records; it carries '" + chosen.id_before + "', so " + chosen.id +
+             " is set again");
 }
 
 void TextReporter::unit_found(const UnitIdentity& unit, std::uint32_t baud) {
@@ -117,10 +94,21 @@ void TextReporter::unit_found(const UnitIdentity& unit, std::uint32_t baud) {
 }
 
 void TextReporter::unit_finished(const UnitOutcome& outcome) {
-    output_.bar(row_, "");
     if (!outcome.ok()) {
-        output_.error(label(outcome) + ": " + std::string(command_name(outcome.command)) +
-                      " failed: " + outcome.message);
+        // A line per unit on standard output, failed as passed: a shift's log lists them all.
+        const std::string line = label(outcome) + ": " +
+                                 std::string(command_name(outcome.command)) + " failed (" +
+                                 outcome.result + "): " + outcome.message;
+        output_.result(line);
+        if (!output_.settings().board) output_.error(line);
+        return;
+    }
+    if (outcome.command == Command::program) {
+        std::string line = label(outcome) + ": passed";
+        if (outcome.program && outcome.program->id_after)
+            line += ", ID " + *outcome.program->id_after;
+        line += " (" + seconds_text(outcome.duration_ms) + ")";
+        output_.result(line);
         return;
     }
     if (outcome.command == Command::info && outcome.unit) {
@@ -156,10 +144,6 @@ void TextReporter::unit_finished(const UnitOutcome& outcome) {
 
 void TextReporter::box(std::string_view text) {
     output_.error(port_ + ": " + std::string(text));
-}
-
-void TextReporter::clear() {
-    output_.bar(row_, "");
 }
 
 }  // namespace vrk::cli

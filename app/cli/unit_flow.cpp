@@ -550,12 +550,13 @@ void UnitFlow::finish_unit(StepResult result) {
     outcome.duration_ms = t - (unit_answered_ ? unit_started_ : wait_started_);
     if (outcome.ok() && plan_.command == Command::program) outcome.message = "the recipe is done";
     if (plan_.store != nullptr && unit_taken_) complete_records(outcome);
+    // Counted first: the board shows the unit among its port's counters.
+    if (unit_taken_) line_.unit_ended(index_, outcome.ok());
     observers_.unit_finished(outcome);
 
     ++units_;
     if (outcome.ok()) ++succeeded_;
     exit_code_ = std::max(exit_code_, outcome.exit_code);
-    if (unit_taken_) line_.unit_ended(index_, outcome.ok());
     if (outcome.unit && outcome.unit->version)
         last_serial_ = outcome.unit->version->serial_number;
     else

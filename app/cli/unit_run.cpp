@@ -18,8 +18,8 @@ OutputSettings output_settings(const Options& options, platform::Console& consol
     settings.verbosity = options.verbosity == Verbosity::quiet     ? 0
                          : options.verbosity == Verbosity::verbose ? 2
                                                                    : 1;
-    settings.bars = console.is_terminal(platform::StandardStream::error) && !options.json &&
-                    settings.verbosity > 0;
+    settings.board = console.is_terminal(platform::StandardStream::error) && !options.json &&
+                     settings.verbosity > 0;
     settings.columns = console.columns(platform::StandardStream::error).value_or(80);
     return settings;
 }
@@ -98,7 +98,7 @@ void UnitRun::summarise(Output& output, const LineTally& line,
 
 int UnitRun::run(const std::vector<std::string>& ports, platform::PortProvider& provider) {
     OutputSettings settings = output_settings(options_, s_.console);
-    settings.bar_rows = ports.size();
+    settings.board_rows = ports.size();
     Output output(settings, s_.out, s_.err);
 
     std::unique_ptr<SharedLineFile> trace;
@@ -115,8 +115,10 @@ int UnitRun::run(const std::vector<std::string>& ports, platform::PortProvider& 
     const JobPlan plan = make_plan(options_, program_.recipe ? &*program_.recipe : nullptr,
                                    program_.store.get(), s_.host);
     LineTally line(ports.size(), options_.count, options_.max_failures);
-    const JobServices services{provider, s_.clock,    s_.files,           s_.console,     output,
-                               line,     trace.get(), s_.clock.tick_ms(), options_.record};
+    JobServices services{provider, s_.clock,    s_.files,           s_.console,     output,
+                         line,     trace.get(), s_.clock.tick_ms(), options_.record};
+    for (const std::string& port : ports)
+        services.port_width = std::max(services.port_width, port.size());
     std::vector<std::unique_ptr<PortJob>> jobs;
     for (std::size_t i = 0; i < ports.size(); ++i) {
         jobs.push_back(std::make_unique<PortJob>(plan, ports[i], i, services));
@@ -133,6 +135,9 @@ int UnitRun::run(const std::vector<std::string>& ports, platform::PortProvider& 
             threads.emplace_back([&codes, &jobs, i] { codes[i] = jobs[i]->run(); });
         for (auto& thread : threads) thread.join();
     }
+    // The board's lines go; the summary and the results stay.
+    for (std::size_t i = 0; i < ports.size(); ++i) output.board_row(i, "");
+    output.board_total("");
     if (options_.repeat) summarise(output, line, ports);
     return codes.empty() ? EXIT_OK : *std::max_element(codes.begin(), codes.end());
 }
