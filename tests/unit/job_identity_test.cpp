@@ -129,7 +129,7 @@ TEST(ReportAgreement, VersionReportsAgreeInEveryFieldTheUnitSent) {
 
 // On a line that garbles one byte in a hundred, info never shows a unit as it is not: either
 // its true identity or, when its reports never agree, no identity at all.
-TEST(IdentityOnANoisyLine, InfoShowsTheTrueUnitOrNone) {
+TEST(IdentityOverNoise, InfoShowsTheTrueUnitOrNone) {
     constexpr int RUNS = 200;
     int shown = 0, unconfirmed = 0;
     std::uint64_t garbled = 0;
