@@ -59,8 +59,6 @@ void BoardReporter::waiting(Waiting what) {
             // The result stays up until the next unit comes: the operator reads it there.
             show(status_ + ", next unit");
             return;
-        case Waiting::remove:
-            return;
     }
 }
 

@@ -27,7 +27,6 @@ enum class RecipeStep { download, id, settings, then };
 enum class Waiting {
     port,       // the port is not there (yet): --repeat waits for it
     next_unit,  // the unit handled is to go and the next to come
-    remove,     // the unit handled is still there (found again): it is to be taken away
 };
 
 // The download or compare of one unit, as far as it went.

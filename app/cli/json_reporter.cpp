@@ -103,7 +103,6 @@ void JsonReporter::unit_found(const UnitIdentity& unit, std::uint32_t) {
 }
 
 void JsonReporter::waiting(Waiting what) {
-    if (what == Waiting::remove) return;
     output_.json(event("waiting").add("for", what == Waiting::port ? "port" : "next_unit").text());
 }
 

@@ -554,8 +554,6 @@ void UnitFlow::finish_unit(StepResult result) {
     if (unit_taken_) line_.unit_ended(index_, outcome.ok());
     observers_.unit_finished(outcome);
 
-    ++units_;
-    if (outcome.ok()) ++succeeded_;
     exit_code_ = std::max(exit_code_, outcome.exit_code);
     if (outcome.unit && outcome.unit->version)
         last_serial_ = outcome.unit->version->serial_number;

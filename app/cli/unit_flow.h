@@ -66,8 +66,6 @@ class UnitFlow final : public device::EngineObserver {
     [[nodiscard]] bool done() const { return state_ == State::done; }
     // The highest exit code of the units handled.
     [[nodiscard]] int exit_code() const;
-    [[nodiscard]] std::uint32_t units() const { return units_; }
-    [[nodiscard]] std::uint32_t succeeded() const { return succeeded_; }
 
     // device::EngineObserver
     void link_up(std::uint32_t baud) override;
@@ -171,7 +169,6 @@ class UnitFlow final : public device::EngineObserver {
 
     int exit_code_ = EXIT_OK;
     bool error_box_ = false;
-    std::uint32_t units_ = 0, succeeded_ = 0;
 };
 
 }  // namespace vrk::cli
