@@ -6,6 +6,7 @@
 #include "device/firmware_transfer.h"
 #include "device/macro_recorder.h"
 #include "link/link.h"
+#include "link/messages.h"
 #include "platform/code_page.h"
 #include "platform/control_ids.h"
 
@@ -67,6 +68,11 @@ void request_qb7_mode(Session& session) {
 
 void request_run_application(Session& session) {
     session.window().user_click(ids::RUN_APPLICATION);
+}
+
+void ask_identity(Session& session, bool id, bool version) {
+    if (id) link::send_id_query(session.context().link);
+    if (version) device::send_request(session.engine(), link::messages::VERSION_QUERY);
 }
 
 void query_unit(Session& session) {

@@ -40,6 +40,10 @@ void send_unit_id(Session& session, std::string_view id);
 void request_qb7_mode(Session& session);
 void request_run_application(Session& session);
 
+// Asks the unit again for its ID (the probe's query; with the link up it is no new link-up)
+// and/or its version, for a front-end that wants two reports that agree.
+void ask_identity(Session& session, bool id, bool version);
+
 // Asks the unit again for its version and its three settings (as after the first answer to the
 // probe), for a front-end that waits for all of them and lost one of the replies.
 void query_unit(Session& session);

@@ -3,20 +3,11 @@
 #include <array>
 #include <charconv>
 
+#include "platform/hex_text.h"
+
 namespace vrk::app {
 
-namespace {
-
-void append_hex(std::string& out, std::span<const std::uint8_t> bytes) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i != 0) out += ' ';
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 0x0F];
-    }
-}
-
-}  // namespace
+using platform::append_hex;
 
 WireTrace::WireTrace(Session& session, std::string port, platform::TickClock& clock,
                      std::uint32_t origin, Sink sink)

@@ -77,6 +77,7 @@ class StillClock final : public platform::TickClock {
   public:
     std::uint32_t now = 1000;
     std::uint32_t tick_ms() override { return now; }
+    void sleep_ms(std::uint32_t ms) override { now += ms; }
 };
 
 class NullHost final : public platform::HostServices {

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "platform/hex_text.h"
+
 namespace vrk::platform {
 namespace {
 
@@ -81,14 +83,7 @@ Sha256Digest sha256(std::span<const std::uint8_t> bytes) {
 }
 
 std::string sha256_hex(std::span<const std::uint8_t> bytes) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(64);
-    for (std::uint8_t b : sha256(bytes)) {
-        text += digits[b >> 4];
-        text += digits[b & 0x0F];
-    }
-    return text;
+    return hex_text(sha256(bytes), HexCase::lower, '\0');
 }
 
 }  // namespace vrk::platform

@@ -2,7 +2,8 @@
 //
 // Threads: one clock may be shared by every session of a process. Both systems' clocks keep
 // nothing of their own; each call reads the system's monotonic clock (the steady clock on
-// POSIX, GetTickCount on Windows), which any thread may read at any time.
+// POSIX, GetTickCount on Windows), which any thread may read at any time, and a sleep blocks
+// only the thread that calls it.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,10 @@ class TickClock {
     // moment it will have left), so the limits take the difference as signed: a stamp still
     // ahead is not overdue.
     [[nodiscard]] virtual std::uint32_t tick_ms() = 0;
+    // Blocks the calling thread for about `ms` milliseconds of this clock: the wait between two
+    // timer ticks of a front-end that has no event loop to deliver them. Returns at once for 0.
+    // A clock that tests move by hand moves forward by `ms` instead.
+    virtual void sleep_ms(std::uint32_t ms) = 0;
 };
 
 }  // namespace vrk::platform

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 
 #include "link/messages.h"
+#include "platform/hex_text.h"
 #include "platform/line_speeds.h"
 #include "sim/demo_image.h"
 
@@ -43,15 +43,7 @@ std::string validate_config(const UnitConfig& c) {
 }
 
 std::string hex_line(std::span<const std::uint8_t> bytes) {
-    std::string out;
-    out.reserve(bytes.size() * 3);
-    char buf[4];
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(buf, sizeof buf, "%02X", bytes[i]);
-        if (i != 0) out += ' ';
-        out += buf;
-    }
-    return out;
+    return platform::hex_text(bytes);
 }
 
 UnitModel::UnitModel(const UnitConfig& config)

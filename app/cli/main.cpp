@@ -5,17 +5,16 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "app/cli/json_line.h"
+#include "app/cli/json_reporter.h"
 #include "app/cli/options.h"
 #include "app/cli/output.h"
 #include "app/cli/port_job.h"
-#include "app/cli/station/recipe.h"
 #include "app/cli/station/station_commands.h"
 #include "app/cli/station/station_store.h"
-#include "app/session_commands.h"
+#include "app/cli/unit_run.h"
+#include "platform/machine.h"
 #include "platform/system_services.h"
 #include "sim/built_in_unit.h"
 
@@ -24,26 +23,21 @@ namespace {
 using namespace vrk;
 using namespace vrk::cli;
 
-int usage_error(const std::string& message) {
+int usage_error(const std::string& message, bool json) {
+    // A script reading JSON gets the mistake as an object too.
+    if (json) {
+        OutputSettings settings;
+        settings.json = true;
+        Output output(settings, stdout, stderr);
+        output.json(json_event_without_port("error")
+                        .add("result", "usage")
+                        .add("exit_code", EXIT_USAGE)
+                        .add("message", message)
+                        .text());
+    }
     std::fprintf(stderr, "vrk: %s\nTry 'vrk --help' for the commands and options.\n",
                  message.c_str());
     return EXIT_USAGE;
-}
-
-// An error found before any port is used: on standard error, and as a JSON object too.
-int early_error(Output& output, bool json, std::string_view result, int code,
-                const std::string& message) {
-    if (json)
-        output.json(JsonLine()
-                        .add("event", "error")
-                        .add_null("port")
-                        .add("time", utc_time_now())
-                        .add("result", result)
-                        .add("exit_code", code)
-                        .add("message", message)
-                        .text());
-    output.error("vrk: " + message);
-    return code;
 }
 
 std::string_view port_state(platform::PortError error) {
@@ -108,10 +102,7 @@ int list_ports(const Options& options, platform::PortProvider& provider, Output&
     if (ports.empty()) output.note(1, "vrk: no serial ports found");
     std::string lines;
     for (const platform::PortInfo& port : ports) {
-        output.json(JsonLine()
-                        .add("event", "port")
-                        .add("port", port.device)
-                        .add("time", utc_time_now())
+        output.json(json_event("port", port.device)
                         .add("state", port_state(port.access))
                         .add("stable_name", port.stable_name)
                         .add("description", port.description)
@@ -129,7 +120,8 @@ int list_ports(const Options& options, platform::PortProvider& provider, Output&
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const ParsedCommandLine parsed = parse_command_line(arguments);
-    if (!parsed.error.empty()) return usage_error(parsed.error);
+    const bool json = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
+    if (!parsed.error.empty()) return usage_error(parsed.error, json);
     const Options& options = parsed.options;
     if (options.help) {
         std::fputs(usage_text().c_str(), stdout);
@@ -143,53 +135,25 @@ int main(int argc, char** argv) {
     if (options.command == Command::program || options.command == Command::log) {
         if (!station_store_available())
             return usage_error(std::string(options.command == Command::log ? "log" : "program") +
-                               " needs the station database (SQLite), which this build of vrk "
-                               "does not have");
+                                   " needs the station database (SQLite), which this build of "
+                                   "vrk does not have",
+                               json);
         if (options.command == Command::log) return run_log(options, stdout, stderr);
     }
 
     const platform::SystemServices system = platform::make_system_services();
     platform::Console& console = *system.console;
     platform::PortProvider& provider = *system.ports;
-    platform::TickClock& clock = *system.clock;
-    platform::FileSystem& files = *system.files;
-
-    OutputSettings settings;
-    settings.json = options.json;
-    settings.verbosity = options.verbosity == Verbosity::quiet     ? 0
-                         : options.verbosity == Verbosity::verbose ? 2
-                                                                   : 1;
-    // A bar only for a person watching: never into a file, a pipe or between JSON lines.
-    settings.bars = console.is_terminal(platform::StandardStream::error) && !options.json &&
-                    settings.verbosity > 0;
-    settings.columns = console.columns(platform::StandardStream::error).value_or(80);
 
     if (options.command == Command::ports) {
-        Output output(settings, stdout, stderr);
+        Output output(output_settings(options, console), stdout, stderr);
         return list_ports(options, provider, output);
     }
 
-    if (options.command == Command::download || options.command == Command::compare) {
-        // A bad image is told at once, not after a unit has been found.
-        const device::Result image = app::check_image(files, options.image);
-        if (image != device::Result::success) {
-            Output output(settings, stdout, stderr);
-            return early_error(output, options.json, device::result_name(image), EXIT_BAD_IMAGE,
-                               "the image " + options.image + " " + image_problem(image));
-        }
-    }
-
-    if (options.command == Command::program) {
-        // The recipe, then the station's records: a mistake in either is told before any port
-        // is opened, and no unit is touched.
-        ProgramStart start = start_program(options, files);
-        Output output(settings, stdout, stderr);
-        if (!start.store)
-            return early_error(output, options.json, start.result, start.exit_code, start.error);
-        return early_error(output, options.json, "not_available", EXIT_USAGE,
-                           "program: the recipe is checked and the station database is open, "
-                           "but this build of vrk cannot carry a recipe out on units yet");
-    }
+    RunServices services{*system.clock, *system.files, console};
+    if (options.command == Command::program) services.host = platform::host_name();
+    UnitRun run(options, services);
+    if (const auto code = run.prepare()) return *code;
 
     std::vector<std::string> ports = options.ports;
     std::unique_ptr<sim::BuiltInUnit> simulated;
@@ -213,47 +177,18 @@ int main(int argc, char** argv) {
             for (const auto& port : found) list += "\n  " + port;
             return usage_error(found.empty()
                                    ? "no serial port found; name one with --port DEVICE"
-                                   : "several serial ports; choose with --port DEVICE:" + list);
+                                   : "several serial ports; choose with --port DEVICE:" + list,
+                               json);
         }
         ports = found;
     }
 
-    settings.bar_rows = ports.size();
-    Output output(settings, stdout, stderr);
-
-    std::unique_ptr<SharedLineFile> trace;
-    if (options.trace) {
-        platform::FileError error = platform::FileError::none;
-        auto file = files.create(*options.trace, &error);
-        if (!file)
-            return early_error(output, options.json, "trace_failed", EXIT_USAGE,
-                               "the trace file " + *options.trace + " cannot be created");
-        trace = std::make_unique<SharedLineFile>(std::move(file));
-    }
-
-    console.watch_interrupt();
-    platform::PortProvider& job_ports = simulated ? simulated->ports() : provider;
-    const JobServices services{job_ports, clock,       files,          console,
-                               output,    trace.get(), clock.tick_ms()};
-    std::vector<std::unique_ptr<PortJob>> jobs;
-    for (std::size_t i = 0; i < ports.size(); ++i)
-        jobs.push_back(std::make_unique<PortJob>(options, ports[i], i, services));
-    std::vector<int> codes(jobs.size(), EXIT_OK);
-    if (jobs.size() == 1) {
-        codes[0] = jobs[0]->run();
-    } else {
-        // A port read waits up to 50 ms for the unit: one thread per port keeps every unit at
-        // the speed of its own line.
-        std::vector<std::thread> threads;
-        for (std::size_t i = 0; i < jobs.size(); ++i)
-            threads.emplace_back([&codes, &jobs, i] { codes[i] = jobs[i]->run(); });
-        for (auto& thread : threads) thread.join();
-    }
-    int code = *std::max_element(codes.begin(), codes.end());
+    // The simulated unit's port, when there is one, is where the jobs open theirs.
+    int code = run.run(ports, simulated ? simulated->ports() : provider);
     // The simulated unit's flash, written out as it stops (--simulate-flash-out): a run whose
     // flash cannot be checked has failed.
     if (std::string error; simulated && !simulated->stop(&error)) {
-        output.error("vrk: " + error);
+        std::fprintf(stderr, "vrk: %s\n", error.c_str());
         code = std::max(code, EXIT_FAILED);
     }
     return code;

@@ -12,6 +12,7 @@
 #include "app/session_commands.h"
 #include "platform/code_page.h"
 #include "platform/controls_model.h"
+#include "platform/hex_text.h"
 
 namespace vrk::cli {
 
@@ -48,11 +49,6 @@ std::optional<double> parse_seconds(const std::string& text) {
     if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(value))
         return std::nullopt;
     return value;
-}
-
-std::string hex_code(std::uint8_t code) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    return std::string("0x") + digits[code >> 4] + digits[code & 0x0F];
 }
 
 // The ID as the window sends it: the unit's code page, letters upper case (as the ID box
@@ -174,7 +170,8 @@ std::optional<std::uint8_t> resolve_setting(device::Setting setting, std::string
     if (found.size() == 1) return found.front()->code;
     std::string list;
     for (const auto& choice : choices)
-        list += "\n  " + hex_code(choice.code) + "  " + std::string(trim(choice.text_utf8));
+        list +=
+            "\n  " + platform::hex_code(choice.code) + "  " + std::string(trim(choice.text_utf8));
     *error = std::string(found.empty() ? "unknown" : "ambiguous") + " value '" +
              std::string(value) + "'; the valid values are:" + list;
     return std::nullopt;
@@ -294,7 +291,8 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
         } else if (arg == "--link-timeout") {
             if (!value(text)) return fail("--link-timeout needs a number of seconds");
             const auto seconds = parse_seconds(text);
-            if (!seconds || *seconds <= 0 || *seconds > MAX_LINK_TIMEOUT_S)
+            // 0: no limit (a station waits for its units as long as it takes).
+            if (!seconds || *seconds < 0 || *seconds > MAX_LINK_TIMEOUT_S)
                 return fail("--link-timeout expects seconds from 0 to 86400, not '" + text + "'");
             o.link_timeout_s = *seconds;
         } else if (arg == "--trace") {
@@ -553,9 +551,13 @@ Options (before or after the command):
                             without it, the only serial port there is
   --simulate                a built-in simulated unit instead of a port
   --simulate-flash-out FILE with --simulate: write the simulated unit's flash to FILE at exit
-  --link-timeout SECONDS    how long to look for the unit (default 10)
+  --link-timeout SECONDS    how long to look for the unit and for its identity (its ID and
+                            version reports asked again until two agree) (default 10; 0: no
+                            limit)
   --repeat                  with download, compare or program: after each unit, wait for
-                            the next one on the same port, until Ctrl+C
+                            the next one on the same port (a unit with another serial number,
+                            or one plugged in after the port went), until Ctrl+C; a port that
+                            is not there yet is waited for; a summary over all ports at the end
   --json                    JSON Lines on standard output, one object per event
   --trace FILE              a timed trace of every frame on the line, both ways
   --record FILE.vbm         record the requests sent into a macro file (one port only)
@@ -564,24 +566,51 @@ Options (before or after the command):
   -h, --help                this text
   --version                 the program's version
 
+On a terminal, standard error shows the operator's board: a line per port (waiting,
+linking, programming 43 %, verifying, retrying page N (k), PASS with the ID, FAIL with the
+reason, remove unit) with its counters, and a total line with the yield; a bell on failure.
+Standard output has one line per unit, passed or failed.
+
 Exit codes (with several ports, the highest of theirs):
   0  everything asked for succeeded (for download, including the verify)
   1  the unit answered but the operation failed: a mismatch in compare or verify, the unit
-     stopped responding, a change was not confirmed, or Ctrl+C interrupted it
+     stopped responding, a change was not confirmed, its identity did not agree, refused by
+     the recipe's checks, a fixed --id another unit holds, or Ctrl+C interrupted it
   2  usage error: unknown command or option, a bad value, an ID too long, a mistake in the
      recipe (named by file and line), an ID scheme with no ID left
   3  no link: the port cannot be opened or was lost, or no unit answered in time
-  4  the image does not exist, cannot be read, is empty or too large
+  4  the image does not exist, cannot be read, is empty or too large, or changed on the disk
   5  the station database cannot be opened, is not one, is read-only or the disk is full
+     (a unit whose record cannot be written is never shown passed; every port stops)
 
-JSON events (--json), each with "event", "port" and "time" (UTC):
-  link_up {baud}, link_lost {reason}, unit {id, version, flash_type, serial_number,
-  crystal, gps, internal, external}, operation_started {operation, image, size, pages},
-  progress {phase, pages_done, pages, percent}, page_retried {phase, page}, setting
-  {setting, code, text, confirmed}, mode {mode}, error {result, message}, finished {command,
-  result, ok, exit_code, message, id, serial_number, duration_ms, tool_version, and for a
-  download or compare: operation, image, image_size, image_sha256, pages_done, pages},
-  summary {units, succeeded, failed} after --repeat. The README describes every field.
+JSON (--json): one object per line, each with "schema" (1), "event", "port" (null for the
+run as a whole) and "time" (UTC, ISO 8601):
+  port {state, stable_name, description}          the ports command
+  waiting {for: port|next_unit}                   --repeat
+  link_up {baud}, link_lost {reason: modem_lines|mode_report|port_lost}
+  unit {id, version, flash_type, flash_type_code, serial_number, crystal, crystal_hz, gps,
+       internal, external}                        once its identity agreed
+  remove_unit {id, serial_number}                 the unit handled is still there
+  record {run_key, state: begun|completed, database, result}
+  id_reserved {id, source: scheme|fixed|carried, serial_number, run_key}
+  id_from_records {id, id_before, serial_number, run_key}
+  operation_started {operation, image, size, pages, resumed}
+  progress {phase, pages_done, pages, percent}    at most one per percent
+  page_retried {phase, page}
+  setting {setting, code, text, confirmed}
+  step {step: download|id|settings|then, result, message}
+  mode {mode: qb7|application_running}
+  error {result, exit_code, message}              before any port is used; usage errors
+  finished {command, result, ok, exit_code, message, id, serial_number, version,
+       flash_type, settings, duration_ms, tool_version; download, compare and program:
+       operation, image, image_size, image_sha256, pages_done, pages; program: run_key,
+       id_before, id_after, steps}
+  summary {units, succeeded, failed, yield_percent, ports}   after --repeat
+Results: success, mismatch, not_responding, link_lost, port_lost, interrupted,
+  file_not_found, file_unreadable, file_empty, file_too_large, no_link, port_unavailable,
+  not_confirmed, record_failed, identity_unconfirmed, refused, id_taken, ids_exhausted,
+  image_changed, database_unusable, usage, trace_failed.
+The README describes every field.
 )";
 }
 

@@ -1,6 +1,7 @@
 // The tool's output, shared by the sessions of every port: each writes whole lines (or a block
 // of lines that belongs together) under one lock, so lines from several units never mix. Below
-// the lines, when standard error is a terminal, a progress bar per port is redrawn in place.
+// the lines, when standard error is a terminal, the operator's board: a line per port and a
+// total line, redrawn in place.
 #pragma once
 
 #include <cstddef>
@@ -13,11 +14,11 @@
 namespace vrk::cli {
 
 struct OutputSettings {
-    bool json = false;         // standard output carries JSON Lines only
-    int verbosity = 1;         // 0 quiet: errors only on standard error; 2 verbose
-    bool bars = false;         // standard error is a terminal a person watches
-    int columns = 80;          // its width
-    std::size_t bar_rows = 0;  // one per port
+    bool json = false;           // standard output carries JSON Lines only
+    int verbosity = 1;           // 0 quiet: errors only on standard error; 2 verbose
+    bool board = false;          // standard error is a terminal a person watches
+    int columns = 80;            // its width
+    std::size_t board_rows = 0;  // one per port
 };
 
 class Output {
@@ -33,20 +34,25 @@ class Output {
     // shown always.
     void note(int level, std::string_view lines);
     void error(std::string_view lines);
-    // The progress bar of one port (row < bar_rows); an empty text removes it.
-    void bar(std::size_t row, std::string_view text);
+    // The board's line of one port (row < board_rows), and its total line under them; an
+    // empty text removes a line.
+    void board_row(std::size_t row, std::string_view text);
+    void board_total(std::string_view text);
+    // The terminal's bell (on the board only: a unit failed).
+    void bell();
 
   private:
     void write_locked(std::FILE* stream, std::string_view lines);
-    void erase_bars_locked();
-    void draw_bars_locked();
+    void set_row(std::size_t row, std::string_view text);
+    void erase_board_locked();
+    void draw_board_locked();
 
     OutputSettings settings_;
     std::FILE* out_;
     std::FILE* err_;
     std::mutex mutex_;
-    std::vector<std::string> bars_;
-    std::size_t bars_drawn_ = 0;
+    std::vector<std::string> rows_;  // the ports' lines, then the total line
+    std::size_t rows_drawn_ = 0;
 };
 
 // The time now as ISO 8601 in UTC with milliseconds: "2025-03-01T12:34:56.789Z".

@@ -101,6 +101,7 @@ class PosixTickClock final : public TickClock {
   public:
     // The steady clock in milliseconds, truncated to 32 bits.
     [[nodiscard]] std::uint32_t tick_ms() override;
+    void sleep_ms(std::uint32_t ms) override;
 };
 
 class PosixFileSystem final : public FileSystem {

@@ -112,6 +112,7 @@ class Win32TickClock final : public TickClock {
   public:
     // GetTickCount: milliseconds since the system started, wrapping after 49.7 days.
     [[nodiscard]] std::uint32_t tick_ms() override;
+    void sleep_ms(std::uint32_t ms) override;
 };
 
 // File names reach the program as UTF-8 and go to the system as UTF-16 (the W functions), so a

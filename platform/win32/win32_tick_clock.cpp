@@ -10,4 +10,9 @@ std::uint32_t Win32TickClock::tick_ms() {
     return static_cast<std::uint32_t>(::GetTickCount());
 }
 
+void Win32TickClock::sleep_ms(std::uint32_t ms) {
+    if (ms == 0) return;
+    ::Sleep(ms);
+}
+
 }  // namespace vrk::platform

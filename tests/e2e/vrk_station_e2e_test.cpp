@@ -89,6 +89,22 @@ const std::vector<StationCase>& cases() {
          .args = {"--port", "{unit}", "program", "--recipe", "bad.toml", "--db", "new.db"},
          .exit_code = 2,
          .error = "bad.toml:2: unknown key 'colour'"},
+        // A script that reads JSON gets its usage error as an object too.
+        {.name = "a_usage_error_as_json",
+         .args = {"--json", "--port", "{unit}", "program", "app.vr4", "--db", "new.db", "--then",
+                  "reboot"},
+         .exit_code = 2,
+         .error = "--then expects run",
+         .output =
+             [](const std::vector<std::string>& lines) {
+                 ASSERT_EQ(lines.size(), 1u);
+                 const Json error = Json::parse(lines[0]);
+                 EXPECT_EQ(error["schema"], 1);
+                 EXPECT_EQ(error["event"], "error");
+                 EXPECT_EQ(error["result"], "usage");
+                 EXPECT_EQ(error["exit_code"], 2);
+                 EXPECT_TRUE(error["port"].is_null());
+             }},
         {.name = "log_of_a_missing_database",
          .args = {"log", "--db", "new.db"},
          .exit_code = 5,

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <stdexcept>
+
+#include "platform/hex_text.h"
 
 namespace vrk::test {
 
@@ -33,14 +34,7 @@ Bytes hex(const std::string& text) {
 }
 
 std::string to_hex(const Bytes& bytes) {
-    std::string out;
-    char buf[4];
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(buf, sizeof buf, "%02X", bytes[i]);
-        if (i != 0) out += ' ';
-        out += buf;
-    }
-    return out;
+    return platform::hex_text(bytes);
 }
 
 Bytes FakePort::written() const {

@@ -60,6 +60,8 @@ class FakeClock : public platform::TickClock {
   public:
     std::uint32_t now = 1000;
     std::uint32_t tick_ms() override { return now; }
+    // A sleep is time passing, at once.
+    void sleep_ms(std::uint32_t ms) override { now += ms; }
     void advance(std::uint32_t ms) { now += ms; }
 };
 

@@ -31,6 +31,9 @@ class ScaledClock final : public platform::TickClock {
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - origin_).count();
         return static_cast<std::uint32_t>(base_ + static_cast<std::uint64_t>(ms) * factor_);
     }
+    void sleep_ms(std::uint32_t ms) override {
+        std::this_thread::sleep_for(std::chrono::microseconds(std::uint64_t{ms} * 1000 / factor_));
+    }
     // Changes the rate from now on; the tick goes on from where it is, never backwards.
     void set_factor(std::uint32_t factor) {
         base_ = tick_ms();

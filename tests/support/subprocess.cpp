@@ -95,6 +95,13 @@ void Subprocess::interrupt() {
     if (pid_ > 0) ::kill(pid_, SIGINT);
 }
 
+void Subprocess::kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
 std::optional<int> Subprocess::finish(std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
     while (Clock::now() < deadline && pump(std::chrono::milliseconds(100))) {

@@ -25,6 +25,8 @@ class Subprocess {
                        std::chrono::milliseconds limit);
     // Sends the interrupt (Ctrl+C).
     void interrupt();
+    // Kills it at once (SIGKILL), as a crash or a power cut ends it, and waits for its end.
+    void kill();
     // Reads everything until the program ends; its exit code, or nullopt when it did not end
     // within the limit (it is killed then) or ended by a signal.
     std::optional<int> finish(std::chrono::milliseconds limit);

@@ -48,7 +48,10 @@ TEST(VrkCommandLine, AcceptsOrRefuses) {
         {{"--simulate", "--simulate-flash-out", "f.bin", "info"}, "", Command::info},
         {{"--simulate-flash-out", "f.bin", "info"}, "needs --simulate"},
         {{"--simulate", "info", "--simulate-flash-out"}, "needs a file"},
-        {{"--link-timeout", "0", "info"}, "--link-timeout"},
+        // 0 is no limit, as the message says; below it is refused.
+        {{"--link-timeout", "0", "info"}, "", Command::info},
+        {{"--link-timeout", "-1", "info"}, "expects seconds from 0 to 86400"},
+        {{"--link-timeout", "86401", "info"}, "expects seconds from 0 to 86400"},
         {{"--port"}, "--port needs a device"},
     };
     for (const Case& c : cases) {

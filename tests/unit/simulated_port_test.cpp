@@ -18,6 +18,7 @@
 #include "platform/control_ids.h"
 #include "sim/demo_image.h"
 #include "tests/support/fakes.h"
+#include "tests/support/virtual_time.h"
 #include "tests/support/wire.h"
 
 namespace vrk::sim {
@@ -27,21 +28,7 @@ using namespace std::chrono_literals;
 using test::hex;
 using test::to_hex;
 
-// Time that passes only when someone sleeps: a read's wait shows as exactly the time it took.
-// The session's tick runs on it too, so a whole download needs no real time at all.
-class VirtualTime final : public LineClock, public platform::TickClock {
-  public:
-    [[nodiscard]] Clock::time_point now() override { return now_; }
-    void sleep_until(Clock::time_point deadline) override { now_ = std::max(now_, deadline); }
-    [[nodiscard]] std::uint32_t tick_ms() override {
-        return static_cast<std::uint32_t>(
-            1000 + std::chrono::duration_cast<std::chrono::milliseconds>(elapsed()).count());
-    }
-    [[nodiscard]] Clock::duration elapsed() const { return now_ - Clock::time_point{}; }
-
-  private:
-    Clock::time_point now_{};
-};
+using test::VirtualTime;
 
 // The program's end: the port opened through the provider, as start-up opens one.
 struct Line {

@@ -1,5 +1,9 @@
 #include "app/cli/station/id_scheme.h"
 
+#include <span>
+
+#include "platform/hex_text.h"
+
 namespace vrk::cli {
 
 namespace {
@@ -41,11 +45,9 @@ std::string printable(std::string_view text) {
     std::string out;
     for (char c : text) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            static constexpr char digits[] = "0123456789ABCDEF";
-            const auto byte = static_cast<unsigned char>(c);
+            const auto byte = static_cast<std::uint8_t>(c);
             out += "\\x";
-            out += digits[byte >> 4];
-            out += digits[byte & 0x0F];
+            platform::append_hex(out, std::span<const std::uint8_t>(&byte, 1));
         } else {
             out += c;
         }

@@ -16,6 +16,8 @@ namespace {
 
 // "VRKS" in the file's header: a station database, not another program's SQLite file.
 constexpr int APPLICATION_ID = 0x56524B53;
+// How often a file held for its turn to WAL is tried again.
+constexpr int WAL_RETRY_MS = 10;
 
 // Version 1: the runs, the IDs and the counters of the ID schemes.
 constexpr SchemaStep SCHEMA[] = {
@@ -314,8 +316,13 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
     sqlite3_busy_timeout(db_.get(), busy_timeout_ms_);
     const auto schema = settings.schema.empty() ? station_schema() : settings.schema;
     const auto known = static_cast<std::int64_t>(schema.size());
-    // Read before anything is written: a file that is not ours stays as it was.
-    if (StoreError error = recognise(known); !error.ok()) return error;
+    // Read before anything is written: a file that is not ours stays as it was. The marks and
+    // the tables are read in one transaction: another process creating the file meanwhile
+    // must not be seen half-way (tables without marks look like another program's file).
+    if (const int code = exec("BEGIN"); failed(code)) return failure(code);
+    StoreError recognised = recognise(known);
+    (void)exec("COMMIT");
+    if (!recognised.ok()) return recognised;
     if (access == StoreAccess::export_only) {
         if (version_ == 0)
             return failure(StoreFailure::not_a_database,
@@ -332,7 +339,16 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
                        "cannot be written: the file or its medium is read-only");
     // WAL: vrk log and the look-ups of other stations read while one station writes.
     // synchronous=FULL: a committed row is on the medium before the unit is shown as passed.
-    if (const int code = exec("PRAGMA journal_mode=WAL"); failed(code)) return failure(code);
+    // Turning a new file to WAL takes it whole for a moment, and SQLite does not wait for that
+    // with the busy handler: another process opening the same new file at the same moment is
+    // waited for here, as long as the busy time-out allows.
+    int wal = exec("PRAGMA journal_mode=WAL");
+    for (int waited = 0; primary(wal) == SQLITE_BUSY && waited < busy_timeout_ms_;
+         waited += WAL_RETRY_MS) {
+        sqlite3_sleep(WAL_RETRY_MS);
+        wal = exec("PRAGMA journal_mode=WAL");
+    }
+    if (failed(wal)) return failure(wal);
     if (const int code = exec("PRAGMA synchronous=FULL"); failed(code)) return failure(code);
     if (version_ == known) return {};
 

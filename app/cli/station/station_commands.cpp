@@ -22,7 +22,8 @@ std::optional<std::string> default_station_db(bool create_folder, std::string* e
     return folder + "/station.db";
 }
 
-ProgramStart start_program(const Options& options, platform::FileSystem& files) {
+ProgramStart start_program(const Options& options, platform::FileSystem& files,
+                           const StoreOpener& open) {
     ProgramStart start;
     const auto fail = [&start](int code, std::string result, std::string error) {
         start.exit_code = code;
@@ -42,7 +43,8 @@ ProgramStart start_program(const Options& options, platform::FileSystem& files) 
         return fail(EXIT_DATABASE, "database_unusable", db_error);
 
     StoreError failure;
-    start.store = open_station_store(made.recipe->db_path, StoreAccess::station, &failure);
+    start.store = open ? open(made.recipe->db_path, &failure)
+                       : open_station_store(made.recipe->db_path, StoreAccess::station, &failure);
     if (!start.store) return fail(EXIT_DATABASE, "database_unusable", failure.message);
     start.recipe = std::move(made.recipe);
     return start;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,7 +31,11 @@ struct ProgramStart {
     std::string result;
     std::string error;
 };
-[[nodiscard]] ProgramStart start_program(const Options& options, platform::FileSystem& files);
+// Opens the station database for program; empty: open_station_store.
+using StoreOpener =
+    std::function<std::unique_ptr<StationStore>(const std::string& path, StoreError* error)>;
+[[nodiscard]] ProgramStart start_program(const Options& options, platform::FileSystem& files,
+                                         const StoreOpener& open = {});
 
 // vrk log: the records of the database (--db, or the default) that pass the filters, written
 // to `out` in the format asked for. Returns the exit code; errors go to `err`.

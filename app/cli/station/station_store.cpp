@@ -1,20 +1,23 @@
 #include "app/cli/station/station_store.h"
 
+#include <array>
 #include <random>
+
+#include "platform/hex_text.h"
 
 namespace vrk::cli {
 
 std::string new_run_key() {
     // The system's entropy source: keys made at the same moment on two stations, or by two
     // processes of one, must not meet.
-    static constexpr char digits[] = "0123456789abcdef";
     std::random_device source;
-    std::string key;
-    for (int word = 0; word < 4; ++word) {
-        std::uint32_t bits = source();
-        for (int nibble = 0; nibble < 8; ++nibble, bits >>= 4) key += digits[bits & 0x0F];
+    std::array<std::uint8_t, 16> bits{};
+    for (std::size_t word = 0; word < bits.size(); word += 4) {
+        const std::uint32_t random = source();
+        for (std::size_t i = 0; i < 4; ++i)
+            bits[word + i] = static_cast<std::uint8_t>(random >> (8 * i));
     }
-    return key;
+    return platform::hex_text(bits, platform::HexCase::lower, '\0');
 }
 
 std::string_view id_state_name(IdState state) {

@@ -1,0 +1,73 @@
+// The operator's board, one port's line of it: on a terminal, what the port is doing now
+// (waiting, linking, programming 43 %, verifying, PASS with the ID, FAIL with the reason,
+// remove unit), redrawn in place, with the port's counters; and the total line under all the
+// ports. A unit that stops answering shows "retrying page N (k)", counting, on its line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/cli/job_events.h"
+#include "app/cli/line_tally.h"
+#include "app/cli/output.h"
+#include "app/progress_estimate.h"
+#include "device/events.h"
+#include "platform/tick_clock.h"
+
+namespace vrk::cli {
+
+// A transfer's line is redrawn at most this often.
+inline constexpr std::uint32_t BOARD_PERIOD_MS = 100;
+
+class BoardReporter final : public device::EngineObserver, public JobObserver {
+  public:
+    // `row`: the port's line; `port_width`: the width of the ports' column.
+    BoardReporter(Output& output, FinalMode then, std::string port, std::size_t row,
+                  std::size_t port_width, platform::TickClock& clock, const LineTally& line);
+
+    // device::EngineObserver
+    void link_up(std::uint32_t baud) override;
+    void operation_started(const device::OperationStart& start) override;
+    void page_sent(const device::PageSent& page) override;
+    void progress(const device::Progress& progress) override;
+
+    // JobObserver
+    void waiting(Waiting what) override;
+    void unit_found(const UnitIdentity& unit, std::uint32_t baud) override;
+    void unit_left_in_place(const UnitIdentity& unit) override;
+    void step_started(RecipeStep step) override;
+    void id_chosen(const IdChosen& chosen) override;
+    void unit_finished(const UnitOutcome& outcome) override;
+
+    // The line as it stands (for the tests: what the board shows).
+    [[nodiscard]] const std::string& line() const { return line_; }
+    // The total line of the board, from the tally.
+    [[nodiscard]] static std::string total_line(const Tally& total);
+
+  private:
+    void show(std::string status);
+    void draw_transfer(bool force);
+
+    Output& output_;
+    FinalMode then_;
+    std::string port_;
+    std::size_t row_;
+    std::size_t port_width_;
+    platform::TickClock& clock_;
+    const LineTally& tally_;
+
+    std::string status_;
+    std::string line_;
+    bool unit_in_hand_ = false;
+    std::string id_;  // the ID the unit gets, once chosen
+
+    device::Phase phase_ = device::Phase::idle;
+    app::ProgressEstimate estimate_;
+    std::uint32_t drawn_at_ = 0;
+    std::int32_t retry_page_ = -1;  // the page being sent again, and how often
+    std::uint32_t retries_ = 0;
+};
+
+}  // namespace vrk::cli

@@ -1,0 +1,53 @@
+// What a job does to every unit on its port: one operation (info, download, compare, set-id,
+// set, qb7, run) or a production recipe (program), as steps done in order over one link-up.
+// Made once from the command line (and the recipe) and shared, read only, by every port.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/cli/options.h"
+#include "app/cli/station/recipe.h"
+#include "device/events.h"
+
+namespace vrk::cli {
+
+class StationStore;
+
+struct SettingChange {
+    device::Setting setting = device::Setting::gps_type;
+    std::uint8_t code = 0;
+};
+
+struct JobPlan {
+    Command command = Command::none;
+    bool repeat = false;
+    // How long to look for the first unit, and for its identity to agree; 0: no limit.
+    std::uint32_t link_timeout_ms = 10'000;
+
+    // The steps, each present or not, done in this order.
+    std::optional<device::OperationKind> transfer;
+    std::string image;              // the path, as given
+    std::string image_sha256;       // program: the image must still be the one the recipe checked
+    std::optional<std::string> id;  // set-id: the ID in the unit's code page
+    bool recipe_id = false;         // program: the recipe's ID step (the records choose the ID)
+    std::vector<SettingChange> settings;
+    FinalMode then = FinalMode::none;
+
+    // program only: the recipe and the station's records (shared by every port).
+    const Recipe* recipe = nullptr;
+    StationStore* store = nullptr;
+    std::string host;  // the station's machine, for the records
+};
+
+// The plan of a command line; `recipe` and `store` for program.
+[[nodiscard]] JobPlan make_plan(const Options& options, const Recipe* recipe = nullptr,
+                                StationStore* store = nullptr, std::string host = {});
+
+// Whether the command talks to a unit through a download or compare.
+[[nodiscard]] bool is_transfer(Command command);
+[[nodiscard]] std::string_view command_name(Command command);
+
+}  // namespace vrk::cli

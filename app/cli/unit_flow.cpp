@@ -1,0 +1,727 @@
+#include "app/cli/unit_flow.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/cli/line_tally.h"
+#include "app/cli/station/id_assignment.h"
+#include "app/cli/station_records.h"
+#include "app/session.h"
+#include "app/session_commands.h"
+#include "platform/code_page.h"
+#include "platform/hex_text.h"
+#include "platform/sha256.h"
+
+namespace vrk::cli {
+
+namespace {
+
+int exit_code_of(device::Result result) {
+    switch (result) {
+        case device::Result::success:
+            return EXIT_OK;
+        case device::Result::port_lost:
+            return EXIT_NO_LINK;
+        case device::Result::file_not_found:
+        case device::Result::file_unreadable:
+        case device::Result::file_empty:
+        case device::Result::file_too_large:
+            return EXIT_BAD_IMAGE;
+        case device::Result::mismatch:
+        case device::Result::not_responding:
+        case device::Result::link_lost:
+        case device::Result::interrupted:
+            break;
+    }
+    return EXIT_FAILED;
+}
+
+std::string value_text(const std::string& text, std::uint8_t code) {
+    return (text.empty() ? std::string("(not in the list)") : text) + " (" +
+           platform::hex_code(code) + ")";
+}
+
+constexpr const char* DATABASE_UNUSABLE = "database_unusable";
+
+}  // namespace
+
+UnitFlow::UnitFlow(const JobPlan& plan, std::string port, std::size_t index,
+                   platform::TickClock& clock, JobObserver& observers, LineTally& line)
+    : plan_(plan),
+      port_(std::move(port)),
+      index_(index),
+      clock_(clock),
+      observers_(observers),
+      line_(line) {
+    wait_started_ = now();
+}
+
+void UnitFlow::attach(app::Session* session) {
+    session_ = session;
+}
+
+int UnitFlow::exit_code() const {
+    return error_box_ ? std::max(exit_code_, EXIT_FAILED) : exit_code_;
+}
+
+std::string UnitFlow::port_gone_text() const {
+    return "The port " + port_ + " is gone.";
+}
+
+// The steps: the transfer, the ID, each setting, the final mode, those the plan has, in this
+// order.
+std::size_t UnitFlow::step_count() const {
+    return (plan_.transfer ? 1u : 0u) + (plan_.id || plan_.recipe_id ? 1u : 0u) +
+           plan_.settings.size() + (plan_.then != FinalMode::none ? 1u : 0u);
+}
+
+UnitFlow::Step UnitFlow::step_at(std::size_t index) const {
+    if (plan_.transfer) {
+        if (index == 0) return {StepKind::transfer, 0};
+        --index;
+    }
+    if (plan_.id || plan_.recipe_id) {
+        if (index == 0) return {StepKind::unit_id, 0};
+        --index;
+    }
+    if (index < plan_.settings.size()) return {StepKind::setting, index};
+    return {StepKind::mode, 0};
+}
+
+RecipeStep UnitFlow::recipe_step(StepKind kind) {
+    switch (kind) {
+        case StepKind::transfer:
+            return RecipeStep::download;
+        case StepKind::unit_id:
+            return RecipeStep::id;
+        case StepKind::setting:
+            return RecipeStep::settings;
+        case StepKind::mode:
+            break;
+    }
+    return RecipeStep::then;
+}
+
+bool UnitFlow::first_of_group(std::size_t index) const {
+    return index == 0 || recipe_step(step_at(index - 1).kind) != recipe_step(step_at(index).kind);
+}
+
+bool UnitFlow::last_of_group(std::size_t index) const {
+    return index + 1 >= step_count() ||
+           recipe_step(step_at(index + 1).kind) != recipe_step(step_at(index).kind);
+}
+
+std::string& UnitFlow::step_slot(RecipeStep step) {
+    switch (step) {
+        case RecipeStep::download:
+            return steps_.download;
+        case RecipeStep::id:
+            return steps_.id;
+        case RecipeStep::settings:
+            return steps_.settings;
+        case RecipeStep::then:
+            break;
+    }
+    return steps_.then;
+}
+
+void UnitFlow::tick() {
+    const std::uint32_t t = now();
+    switch (state_) {
+        case State::finding_unit:
+            // The line has done its units, or something every port needs failed: a port that
+            // has no unit in hand ends.
+            if (line_.stopped()) {
+                state_ = State::done;
+                return;
+            }
+            find_unit(t);
+            return;
+        case State::running:
+            check_step(t);
+            return;
+        case State::between_units:
+            if (line_.stopped()) {
+                state_ = State::done;
+                return;
+            }
+            if (unit_gone_) {
+                forget_unit();
+                state_ = State::finding_unit;
+                wait_started_ = t;
+            }
+            return;
+        case State::done:
+            return;
+    }
+}
+
+bool UnitFlow::take_unit() {
+    if (unit_taken_) return true;
+    if (!line_.take_unit()) {
+        // The line has done what it was to do, or stopped: this unit is left alone.
+        state_ = State::done;
+        return false;
+    }
+    unit_taken_ = true;
+    return true;
+}
+
+void UnitFlow::find_unit(std::uint32_t t) {
+    if (unit_.complete()) {
+        if (!confirm_identity(t)) return;
+        // The unit handled last, found again without having left the port (left in place
+        // after its application was started): not the next unit, and not done twice.
+        if (last_serial_ && *last_serial_ == unit_.version->serial_number && !port_lost_since_) {
+            observers_.unit_left_in_place(unit_);
+            state_ = State::between_units;
+            unit_gone_ = !linked_;
+            return;
+        }
+        if (!take_unit()) return;
+        port_lost_since_ = false;
+        observers_.unit_found(unit_, baud_);
+        start_unit(t);
+        return;
+    }
+    if (port_lost_ && !plan_.repeat) {
+        finish_unit({"port_lost", EXIT_NO_LINK, port_gone_text()});
+        return;
+    }
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", plan_.link_timeout_ms / 1000.0);
+    // With --repeat the line waits for its next unit as long as it takes; a unit that answered
+    // has the link time-out to tell what it is.
+    const bool out_of_time = plan_.link_timeout_ms != 0 &&
+                             (linked_ ? t - unit_started_ > plan_.link_timeout_ms
+                                      : !plan_.repeat && t - wait_started_ > plan_.link_timeout_ms);
+    if (out_of_time) {
+        if (linked_ && !take_unit()) return;
+        finish_unit({"no_link", EXIT_NO_LINK,
+                     (linked_ ? "The unit on " + port_ + " answered but did not report itself"
+                              : "No unit answered on " + port_) +
+                         " within " + seconds + " s."});
+        return;
+    }
+    // A reply to one of the first queries lost on the line: ask again.
+    if (linked_ && session_ != nullptr && t - last_query_ > QUERY_AGAIN_MS) {
+        app::query_unit(*session_);
+        last_query_ = t;
+    }
+}
+
+bool UnitFlow::confirm_identity(std::uint32_t t) {
+    // A report garbled on a noisy line shows a wrong serial number, ID or version as well as a
+    // right one: nothing is done with a unit, or recorded of it, before two consecutive
+    // reports of each agree.
+    const bool ask_id = id_agreement_.ask(t);
+    const bool ask_version = version_agreement_.ask(t);
+    if ((ask_id || ask_version) && session_ != nullptr)
+        app::ask_identity(*session_, ask_id, ask_version);
+    if (id_agreement_.state() == Agreement::agreed &&
+        version_agreement_.state() == Agreement::agreed) {
+        unit_.id = *id_agreement_.value();
+        unit_.id_utf8 = platform::display_utf8(*unit_.id);
+        unit_.version = *version_agreement_.value();
+        return true;
+    }
+    if (id_agreement_.state() == Agreement::failed ||
+        version_agreement_.state() == Agreement::failed) {
+        // The unit is left as it is: nothing it said can be trusted to record or to number.
+        if (!take_unit()) return false;
+        const bool id = id_agreement_.state() == Agreement::failed;
+        unit_.id.reset();  // not the unit's identity: nothing is shown or recorded of it
+        finish_unit({"identity_unconfirmed", EXIT_FAILED,
+                     "The unit's reports of its " + std::string(id ? "ID" : "version") +
+                         " did not agree: its identity cannot be trusted on this line."});
+        return false;
+    }
+    return false;
+}
+
+void UnitFlow::start_unit(std::uint32_t t) {
+    state_ = State::running;
+    step_ = 0;
+    unit_before_ = unit_;
+    transfer_.reset();
+    id_to_send_ = plan_.id;
+    id_carried_ = false;
+    image_changed_ = false;
+    held_.reset();
+    if (plan_.transfer) {
+        transfer_ = TransferFacts{};
+        transfer_->operation = *plan_.transfer;
+        transfer_->image = plan_.image;
+    }
+    if (plan_.store != nullptr && !begin_records()) return;
+    if (step_count() == 0) {
+        // Nothing to do to the unit: for info, the identity is the answer.
+        finish_unit({"success", EXIT_OK, ""});
+        return;
+    }
+    start_step(t);
+}
+
+void UnitFlow::stop_line_for_records(const StoreError& error, StepResult& result) {
+    // The records are the source of truth for IDs: without them no port takes another unit.
+    line_.stop();
+    result = {DATABASE_UNUSABLE, EXIT_DATABASE, error.message};
+}
+
+bool UnitFlow::begin_records() {
+    StationStore& store = *plan_.store;
+    steps_ = steps_of(plan_);
+    const std::string key = new_run_key();
+    if (const StoreError error = store.begin_run(run_start(plan_, port_, key, &unit_));
+        !error.ok()) {
+        // The row cannot be written: the unit is not touched.
+        StepResult result;
+        stop_line_for_records(error, result);
+        finish_unit(std::move(result));
+        return false;
+    }
+    run_key_ = key;
+    observers_.record_written({run_key_, false, "", store.location()});
+
+    if (const auto why = check_failure(plan_.recipe->checks, *unit_.version)) {
+        finish_unit({"refused", EXIT_FAILED, "refused by the recipe's checks: " + *why});
+        return false;
+    }
+    if (!plan_.recipe_id) return true;
+
+    const std::int32_t serial = unit_.version->serial_number;
+    const std::string carried = unit_.id.value_or("");
+    const IdAssignment chosen = assign_id(store, *plan_.recipe, serial, carried, run_key_);
+    StepResult failure;
+    if (!chosen.error.ok()) {
+        stop_line_for_records(chosen.error, failure);
+        finish_unit(std::move(failure));
+        return false;
+    }
+    switch (chosen.action) {
+        case IdAction::none:
+            return true;
+        case IdAction::held_elsewhere:
+            finish_unit({"id_taken", EXIT_FAILED,
+                         "the ID " + chosen.id + " belongs to the unit with serial number " +
+                             std::to_string(chosen.holder ? chosen.holder->serial_number : 0) +
+                             ": this unit is not touched"});
+            return false;
+        case IdAction::exhausted:
+            line_.stop();
+            finish_unit({"ids_exhausted", EXIT_USAGE,
+                         "the ID scheme " + plan_.recipe->scheme->text() +
+                             " has no ID left that fits in 8 characters"});
+            return false;
+        case IdAction::keep:
+        case IdAction::send:
+            break;
+    }
+
+    IdChosen told;
+    told.id = chosen.id;
+    told.reserved = chosen.reserved;
+    told.send = chosen.action == IdAction::send;
+    told.id_before = unit_.id_utf8;
+    told.serial_number = serial;
+    told.run_key = run_key_;
+    // Where the ID came from, as assign_id decided it: a unit that holds it keeps it; one the
+    // records know under another ID gets the records' one back (nothing reserved).
+    if (plan_.recipe->id_choice == IdChoice::fixed)
+        told.source = IdSource::fixed;
+    else if (chosen.action == IdAction::keep)
+        told.source = IdSource::carried;
+    else if (!chosen.reserved)
+        told.source = IdSource::records;
+    else
+        told.source = IdSource::scheme;
+    id_to_send_ = chosen.id;
+    id_reserved_ = chosen.reserved;
+    if (chosen.action == IdAction::keep) {
+        // The unit holds it already: bound now, nothing to send.
+        id_carried_ = true;
+        if (const StoreError error = store.bind(chosen.id, serial); !error.ok()) {
+            stop_line_for_records(error, failure);
+            finish_unit(std::move(failure));
+            return false;
+        }
+        id_reserved_ = false;
+    }
+    observers_.id_chosen(told);
+    return true;
+}
+
+void UnitFlow::start_step(std::uint32_t t) {
+    step_started_ = t;
+    step_result_.reset();
+    const Step step = step_at(step_);
+    if (first_of_group(step_)) observers_.step_started(recipe_step(step.kind));
+    if (step.kind == StepKind::mode && !held_) held_ = unit_;  // what it holds, before `then`
+    if (session_ == nullptr) {
+        end_step({"port_lost", EXIT_NO_LINK, port_gone_text()});
+        return;
+    }
+    switch (step.kind) {
+        case StepKind::transfer:
+            app::start_transfer(*session_, *plan_.transfer, plan_.image, plan_.image);
+            if (image_changed_) {
+                // Found as the engine loaded it; its erase has gone out already.
+                app::cancel_transfer(*session_);
+                line_.stop();
+                step_result_ = StepResult{"image_changed", EXIT_BAD_IMAGE,
+                                          "the image " + plan_.image +
+                                              " is no longer the one the recipe names (its "
+                                              "SHA-256 changed): the line stops"};
+            }
+            break;
+        case StepKind::unit_id:
+            if (id_carried_) {
+                step_result_ = StepResult{"success", EXIT_OK, "the unit has the ID already"};
+                break;
+            }
+            app::send_unit_id(*session_, *id_to_send_);
+            // The set's own answer is the first report; one more must say the same.
+            id_set_agreement_.start(t, 0, ANSWER_LIMIT_MS);
+            break;
+        case StepKind::setting: {
+            const SettingChange& change = plan_.settings[step.setting];
+            if (!app::choose_setting(*session_, change.setting, change.code))
+                step_result_ =
+                    StepResult{"not_confirmed", EXIT_FAILED, "The list has no such value."};
+            break;
+        }
+        case StepKind::mode:
+            if (plan_.then == FinalMode::qb7)
+                app::request_qb7_mode(*session_);
+            else
+                app::request_run_application(*session_);
+            break;
+    }
+    // A refusal comes back at once, inside the request.
+    if (step_result_) end_step(*step_result_);
+}
+
+void UnitFlow::check_step(std::uint32_t t) {
+    if (step_result_) {
+        end_step(*step_result_);
+        return;
+    }
+    const Step step = step_at(step_);
+    if (step.kind == StepKind::transfer) return;  // the engine's limits end a transfer
+    if (port_lost_) {
+        end_step({"port_lost", EXIT_NO_LINK, port_gone_text()});
+        return;
+    }
+    if (step.kind == StepKind::unit_id) {
+        check_id_step(t);
+        return;
+    }
+    if (t - step_started_ <= ANSWER_LIMIT_MS) return;
+    if (step.kind == StepKind::mode)
+        end_step(
+            {"not_confirmed", EXIT_FAILED, "The unit did not report the mode it was asked for."});
+    else
+        end_step({"not_confirmed", EXIT_FAILED, "The unit did not confirm the change."});
+}
+
+void UnitFlow::check_id_step(std::uint32_t t) {
+    if (id_set_agreement_.ask(t) && session_ != nullptr) app::ask_identity(*session_, true, false);
+    const Agreement state = id_set_agreement_.state();
+    if (state == Agreement::pending) return;
+    const auto& reported = id_set_agreement_.value();
+    const bool confirmed = state == Agreement::agreed && reported == id_to_send_;
+    if (reported)
+        observers_.setting_answered(
+            {device::Setting::unit_id, 0, platform::display_utf8(*reported), confirmed});
+    if (!confirmed) {
+        end_step({"not_confirmed", EXIT_FAILED,
+                  reported
+                      ? "the unit reports ID '" + platform::display_utf8(*reported) + "' instead"
+                      : "The unit did not confirm the change."});
+        return;
+    }
+    if (plan_.store != nullptr) {
+        // Confirmed twice: the unit holds it. Bound to its serial number, never given again.
+        if (const StoreError error = plan_.store->bind(*id_to_send_, unit_.version->serial_number);
+            !error.ok()) {
+            StepResult failure;
+            stop_line_for_records(error, failure);
+            end_step(std::move(failure));
+            return;
+        }
+        id_reserved_ = false;
+    }
+    end_step(
+        {"success", EXIT_OK, "the unit took ID '" + platform::display_utf8(*id_to_send_) + "'"});
+}
+
+void UnitFlow::end_step(StepResult result) {
+    step_result_.reset();
+    const Step step = step_at(step_);
+    const RecipeStep group = recipe_step(step.kind);
+    const bool failed = result.exit_code != EXIT_OK;
+    if (failed || last_of_group(step_)) {
+        if (plan_.store != nullptr) step_slot(group) = failed ? result.result : STEP_SUCCESS;
+        observers_.step_finished(
+            {group, failed ? result.result : std::string(STEP_SUCCESS), result.message});
+    }
+    if (failed) {
+        finish_unit(std::move(result));
+        return;
+    }
+    ++step_;
+    if (step_ >= step_count()) {
+        finish_unit(std::move(result));
+        return;
+    }
+    start_step(now());
+}
+
+void UnitFlow::complete_records(UnitOutcome& outcome) {
+    StationStore& store = *plan_.store;
+    StepResult failure;
+    const auto fail = [&](const StoreError& error) {
+        stop_line_for_records(error, failure);
+        outcome.result = failure.result;
+        outcome.exit_code = failure.exit_code;
+        outcome.message = failure.message;
+    };
+    if (run_key_.empty()) {
+        // A unit whose identity never agreed, or that ended before its row: recorded all the
+        // same, without what it could not tell.
+        const std::string key = new_run_key();
+        const bool known = outcome.unit && outcome.unit->version;
+        if (const StoreError error =
+                store.begin_run(run_start(plan_, port_, key, known ? &*outcome.unit : nullptr));
+            !error.ok()) {
+            fail(error);
+            return;
+        }
+        run_key_ = key;
+        steps_ = steps_of(plan_);
+        observers_.record_written({run_key_, false, "", store.location()});
+    }
+    if (id_reserved_ && id_to_send_) {
+        // Reserved and never confirmed: spent, never given to another unit.
+        if (const StoreError error = store.spend(*id_to_send_); !error.ok()) fail(error);
+        id_reserved_ = false;
+    }
+    mark_skipped(steps_);
+    const UnitIdentity& holds = held_ ? *held_ : unit_;
+    RunEnd end;
+    end.run_key = run_key_;
+    if (holds.id) end.id_after = holds.id_utf8;
+    end.settings_after = holds.codes();
+    end.steps = steps_;
+    end.result = outcome.result;
+    end.exit_code = outcome.exit_code;
+    end.message = outcome.message;
+    end.duration_ms = outcome.duration_ms;
+    if (const StoreError error = store.complete_run(end); !error.ok()) {
+        // Never shown passed without its row.
+        fail(error);
+    } else {
+        observers_.record_written({run_key_, true, outcome.result, store.location()});
+    }
+    ProgramFacts facts;
+    facts.run_key = run_key_;
+    facts.steps = steps_;
+    if (unit_before_ && unit_before_->id) facts.id_before = unit_before_->id_utf8;
+    facts.id_after = end.id_after;
+    facts.settings_after = end.settings_after;
+    outcome.program = std::move(facts);
+}
+
+void UnitFlow::finish_unit(StepResult result) {
+    const std::uint32_t t = now();
+    UnitOutcome outcome;
+    outcome.command = plan_.command;
+    outcome.result = std::move(result.result);
+    outcome.exit_code = result.exit_code;
+    outcome.message = std::move(result.message);
+    if (unit_.id && unit_.version) outcome.unit = held_ ? *held_ : unit_;
+    outcome.transfer = transfer_;
+    if (!transfer_ && plan_.transfer) {
+        // Asked for, never started (the port could not be opened): the operation all the same.
+        outcome.transfer = TransferFacts{};
+        outcome.transfer->operation = *plan_.transfer;
+        outcome.transfer->image = plan_.image;
+    }
+    outcome.duration_ms = t - (unit_answered_ ? unit_started_ : wait_started_);
+    if (outcome.ok() && plan_.command == Command::program) outcome.message = "the recipe is done";
+    if (plan_.store != nullptr && unit_taken_) complete_records(outcome);
+    // Counted first: the board shows the unit among its port's counters.
+    if (unit_taken_) line_.unit_ended(index_, outcome.ok());
+    observers_.unit_finished(outcome);
+
+    exit_code_ = std::max(exit_code_, outcome.exit_code);
+    if (outcome.unit && outcome.unit->version)
+        last_serial_ = outcome.unit->version->serial_number;
+    else
+        last_serial_.reset();
+    unit_taken_ = false;
+    run_key_.clear();
+    transfer_.reset();
+
+    if (plan_.repeat && outcome.result != "interrupted" && outcome.exit_code != EXIT_USAGE &&
+        !line_.stopped()) {
+        // The line waits for this unit to go and the next to come.
+        state_ = State::between_units;
+        unit_gone_ = !linked_;
+        observers_.waiting(Waiting::next_unit);
+    } else {
+        state_ = State::done;
+    }
+}
+
+void UnitFlow::forget_unit() {
+    unit_ = UnitIdentity{};
+    unit_before_.reset();
+    unit_answered_ = false;
+}
+
+void UnitFlow::interrupt() {
+    if (state_ == State::running && step_at(step_).kind == StepKind::transfer &&
+        session_ != nullptr && app::transfer_running(*session_)) {
+        // The engine ends it; its result comes back as an event, says "interrupted", and
+        // nothing more is sent to the unit.
+        app::cancel_transfer(*session_);
+        if (step_result_) end_step(*step_result_);
+        state_ = State::done;
+        return;
+    }
+    // Waiting between units is how a production line ends its shift, not a failure.
+    const bool between_units = plan_.repeat && (state_ == State::between_units ||
+                                                (state_ == State::finding_unit && !linked_));
+    if (state_ == State::running) {
+        end_step({"interrupted", EXIT_FAILED, "Interrupted."});
+    } else if (!between_units && state_ != State::done) {
+        finish_unit({"interrupted", EXIT_FAILED, "Interrupted."});
+    }
+    state_ = State::done;
+}
+
+void UnitFlow::fail_without_unit(std::string result, int exit_code, std::string message) {
+    finish_unit({std::move(result), exit_code, std::move(message)});
+    state_ = State::done;
+}
+
+void UnitFlow::link_up(std::uint32_t baud) {
+    const std::uint32_t t = now();
+    linked_ = true;
+    port_lost_ = false;
+    baud_ = baud;
+    last_query_ = t;
+    if (state_ == State::finding_unit) {
+        unit_started_ = t;
+        unit_answered_ = true;
+        // The reports from here on are the unit's: the agreement counts them all.
+        id_agreement_.start(t, plan_.link_timeout_ms);
+        version_agreement_.start(t, plan_.link_timeout_ms);
+    }
+}
+
+void UnitFlow::link_lost(link::LinkLoss why) {
+    const bool was_linked = linked_;
+    linked_ = false;
+    if (why == link::LinkLoss::port_lost) port_lost_ = port_lost_since_ = true;
+    if (!was_linked && why != link::LinkLoss::port_lost) return;  // the hunt goes on
+    switch (state_) {
+        case State::between_units:
+            unit_gone_ = true;
+            return;
+        case State::finding_unit:
+            forget_unit();
+            return;
+        case State::running: {
+            if (step_result_) return;
+            const StepKind kind = step_at(step_).kind;
+            // A transfer is ended by the engine, which says why. A mode request has its answer
+            // already: the mode report is what resets the link.
+            if (kind == StepKind::transfer || kind == StepKind::mode) return;
+            step_result_ = why == link::LinkLoss::port_lost
+                               ? StepResult{"port_lost", EXIT_NO_LINK, port_gone_text()}
+                               : StepResult{"link_lost", EXIT_FAILED, "The unit went away."};
+            return;
+        }
+        case State::done:
+            return;
+    }
+}
+
+void UnitFlow::version_reported(const device::VersionReport& report) {
+    take_report(unit_, report);
+    if (state_ == State::finding_unit) version_agreement_.report(VersionFacts::of(report));
+}
+
+void UnitFlow::setting_reported(const device::SettingReport& report) {
+    take_report(unit_, report);
+    if (state_ == State::finding_unit && report.setting == device::Setting::unit_id)
+        id_agreement_.report(std::string(report.text));
+    if (state_ != State::running || step_result_) return;
+    const Step step = step_at(step_);
+    if (step.kind == StepKind::unit_id && report.setting == device::Setting::unit_id) {
+        id_set_agreement_.report(std::string(report.text));
+        return;
+    }
+    if (step.kind != StepKind::setting || report.setting != plan_.settings[step.setting].setting)
+        return;
+    observers_.setting_answered(
+        {report.setting, report.code, std::string(report.text_utf8), report.confirmation});
+    const std::string shown = value_text(unit_.setting(report.setting).text, report.code);
+    const std::string name(device::setting_name(report.setting));
+    if (report.confirmation)
+        step_result_ = StepResult{"success", EXIT_OK, "the unit took " + name + " " + shown};
+    else
+        step_result_ = StepResult{"not_confirmed", EXIT_FAILED,
+                                  "the unit reports " + name + " " + shown + " instead"};
+}
+
+void UnitFlow::mode_reported(device::UnitMode mode) {
+    if (state_ != State::running || step_result_) return;
+    if (step_at(step_).kind != StepKind::mode) return;
+    const bool wanted =
+        (plan_.then == FinalMode::qb7 && mode == device::UnitMode::qb7) ||
+        (plan_.then == FinalMode::run && mode == device::UnitMode::application_running);
+    if (!wanted) return;
+    step_result_ = StepResult{"success", EXIT_OK,
+                              mode == device::UnitMode::qb7 ? "the unit is in QB7 mode"
+                                                            : "the unit runs its application"};
+}
+
+void UnitFlow::operation_started(const device::OperationStart& start) {
+    if (!transfer_) return;
+    transfer_->started = true;
+    transfer_->operation = start.kind;
+    transfer_->pages = start.pages;
+    transfer_->pages_done = 0;
+    transfer_->image_size = start.image_size;
+    if (session_ != nullptr)
+        transfer_->image_sha256 = platform::sha256_hex(app::loaded_image(*session_));
+    // The image could have changed on the disk since the recipe checked it.
+    if (!plan_.image_sha256.empty() && transfer_->image_sha256 != plan_.image_sha256)
+        image_changed_ = true;
+}
+
+void UnitFlow::progress(const device::Progress& p) {
+    if (!transfer_) return;
+    transfer_->pages_done = p.pages_done;
+    transfer_->pages = p.pages;
+}
+
+void UnitFlow::operation_finished(const device::OperationEnd& end) {
+    if (!transfer_) return;
+    transfer_->pages_done = end.pages_done;
+    transfer_->pages = end.pages;
+    if (image_changed_) return;  // the flow's own reason
+    step_result_ = StepResult{std::string(device::result_name(end.result)),
+                              exit_code_of(end.result), std::string(end.status_text)};
+}
+
+void UnitFlow::operation_refused(const device::OperationEnd& end) {
+    if (!transfer_) return;
+    step_result_ = StepResult{std::string(device::result_name(end.result)),
+                              exit_code_of(end.result), std::string(end.status_text)};
+}
+
+}  // namespace vrk::cli

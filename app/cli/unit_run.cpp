@@ -1,0 +1,145 @@
+#include "app/cli/unit_run.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+
+#include "app/cli/job_plan.h"
+#include "app/cli/json_reporter.h"
+#include "app/cli/line_tally.h"
+#include "app/cli/port_job.h"
+#include "app/session_commands.h"
+
+namespace vrk::cli {
+
+OutputSettings output_settings(const Options& options, platform::Console& console) {
+    OutputSettings settings;
+    settings.json = options.json;
+    settings.verbosity = options.verbosity == Verbosity::quiet     ? 0
+                         : options.verbosity == Verbosity::verbose ? 2
+                                                                   : 1;
+    settings.board = console.is_terminal(platform::StandardStream::error) && !options.json &&
+                     settings.verbosity > 0;
+    settings.columns = console.columns(platform::StandardStream::error).value_or(80);
+    return settings;
+}
+
+int early_error(Output& output, bool json, std::string_view result, int code,
+                const std::string& message) {
+    if (json)
+        output.json(json_event_without_port("error")
+                        .add("result", result)
+                        .add("exit_code", code)
+                        .add("message", message)
+                        .text());
+    output.error("vrk: " + message);
+    return code;
+}
+
+UnitRun::UnitRun(const Options& options, RunServices services)
+    : options_(options), s_(std::move(services)) {}
+
+UnitRun::~UnitRun() = default;
+
+std::optional<int> UnitRun::prepare() {
+    Output output(output_settings(options_, s_.console), s_.out, s_.err);
+    if (options_.command == Command::download || options_.command == Command::compare) {
+        // A bad image is told at once, not after a unit has been found.
+        const device::Result image = app::check_image(s_.files, options_.image);
+        if (image != device::Result::success)
+            return early_error(output, options_.json, device::result_name(image), EXIT_BAD_IMAGE,
+                               "the image " + options_.image + " " + image_problem(image));
+    }
+    if (options_.command == Command::program) {
+        // The recipe, then the station's records: a mistake in either is told before any port
+        // is opened, and no unit is touched.
+        program_ = start_program(options_, s_.files, s_.open_store);
+        if (!program_.store)
+            return early_error(output, options_.json, program_.result, program_.exit_code,
+                               program_.error);
+    }
+    return std::nullopt;
+}
+
+void UnitRun::summarise(Output& output, const LineTally& line,
+                        const std::vector<std::string>& ports) const {
+    // Per port, and over all of them: what a shift produced.
+    std::string text;
+    std::string per_port = "[";
+    const auto counts = [](const Tally& t) {
+        return std::to_string(t.units) + " units, " + std::to_string(t.passed) + " succeeded, " +
+               std::to_string(t.failed()) + " failed";
+    };
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        const Tally t = line.of_port(i);
+        if (i != 0) per_port += ",";
+        per_port += JsonLine()
+                        .add("port", ports[i])
+                        .add("units", t.units)
+                        .add("succeeded", t.passed)
+                        .add("failed", t.failed())
+                        .text();
+        text += ports[i] + ": " + counts(t) + "\n";
+    }
+    per_port += "]";
+    const Tally total = line.total();
+    char yield[32];
+    std::snprintf(yield, sizeof yield, "%.1f", total.yield_percent());
+    output.json(json_event_without_port("summary")
+                    .add("units", total.units)
+                    .add("succeeded", total.passed)
+                    .add("failed", total.failed())
+                    .add_raw("yield_percent", yield)
+                    .add_raw("ports", per_port)
+                    .text());
+    text += "total: " + counts(total) + ", yield " + yield + " %";
+    output.result(text);
+}
+
+int UnitRun::run(const std::vector<std::string>& ports, platform::PortProvider& provider) {
+    OutputSettings settings = output_settings(options_, s_.console);
+    settings.board_rows = ports.size();
+    Output output(settings, s_.out, s_.err);
+
+    std::unique_ptr<SharedLineFile> trace;
+    if (options_.trace) {
+        platform::FileError error = platform::FileError::none;
+        auto file = s_.files.create(*options_.trace, &error);
+        if (!file)
+            return early_error(output, options_.json, "trace_failed", EXIT_USAGE,
+                               "the trace file " + *options_.trace + " cannot be created");
+        trace = std::make_unique<SharedLineFile>(std::move(file));
+    }
+
+    s_.console.watch_interrupt();
+    const JobPlan plan = make_plan(options_, program_.recipe ? &*program_.recipe : nullptr,
+                                   program_.store.get(), s_.host);
+    LineTally line(ports.size(), options_.count, options_.max_failures);
+    JobServices services{provider, s_.clock,    s_.files,           s_.console,     output,
+                         line,     trace.get(), s_.clock.tick_ms(), options_.record};
+    for (const std::string& port : ports)
+        services.port_width = std::max(services.port_width, port.size());
+    std::vector<std::unique_ptr<PortJob>> jobs;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        jobs.push_back(std::make_unique<PortJob>(plan, ports[i], i, services));
+        for (JobObserver* observer : s_.observers) jobs.back()->add_observer(*observer);
+    }
+    std::vector<int> codes(jobs.size(), EXIT_OK);
+    if (jobs.size() == 1) {
+        codes[0] = jobs[0]->run();
+    } else {
+        // A port read waits up to 50 ms for the unit: one thread per port keeps every unit at
+        // the speed of its own line.
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < jobs.size(); ++i)
+            threads.emplace_back([&codes, &jobs, i] { codes[i] = jobs[i]->run(); });
+        for (auto& thread : threads) thread.join();
+    }
+    // The board's lines go; the summary and the results stay.
+    for (std::size_t i = 0; i < ports.size(); ++i) output.board_row(i, "");
+    output.board_total("");
+    if (options_.repeat) summarise(output, line, ports);
+    return codes.empty() ? EXIT_OK : *std::max_element(codes.begin(), codes.end());
+}
+
+}  // namespace vrk::cli

@@ -1,0 +1,274 @@
+// vrk program as a production line runs it: the real program, several simulated units on
+// pseudo-terminals (each with a serial number of its own), a real database file. Four units at
+// once get the whole recipe; a vrk killed between reserving an ID and its confirmation gives no
+// ID twice; two vrk processes on one database give distinct IDs; --repeat waits for a port that
+// is not there yet.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/cli/station/station_store.h"
+#include "sim/demo_image.h"
+#include "sim/simulator.h"
+#include "tests/support/subprocess.h"
+
+namespace vrk::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+using namespace std::chrono_literals;
+
+constexpr std::size_t IMAGE_SIZE = 20'000;
+constexpr std::uint8_t RUN_APPLICATION = 0x20;
+
+class VrkProgram : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        previous_ = fs::current_path();
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() /
+               ("vrk-program-" + std::string(info->name()) + "-" +
+                std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+        fs::create_directories(dir_);
+        fs::current_path(dir_);
+        image_ = sim::make_demo_image(IMAGE_SIZE, 5);
+        std::ofstream("app.vr4", std::ios::binary)
+            .write(reinterpret_cast<const char*>(image_.data()),
+                   static_cast<std::streamsize>(image_.size()));
+    }
+    void TearDown() override {
+        units_.clear();
+        fs::current_path(previous_);
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    // A unit with its own serial number and an application in its flash, reached through a
+    // link of its own name ("u0", ...).
+    sim::Simulator& add_unit(std::int32_t serial, bool no_id_reply = false) {
+        sim::UnitConfig config;
+        config.serial_number = serial;
+        config.previous_application = 65536;
+        config.no_id_reply = no_id_reply;
+        units_.push_back(std::make_unique<sim::Simulator>(config));
+        std::string error;
+        EXPECT_TRUE(units_.back()->start(&error)) << error;
+        EXPECT_TRUE(units_.back()->link_at(port(units_.size() - 1), &error)) << error;
+        return *units_.back();
+    }
+    [[nodiscard]] std::string port(std::size_t index) const {
+        return (dir_ / ("u" + std::to_string(index))).string();
+    }
+
+    static std::vector<Json> objects(const Subprocess& vrk) {
+        std::vector<Json> found;
+        for (const std::string& line : vrk.lines()) {
+            Json object = Json::parse(line, nullptr, false);
+            EXPECT_FALSE(object.is_discarded()) << line;
+            found.push_back(std::move(object));
+        }
+        return found;
+    }
+    static std::vector<Json> of(const std::vector<Json>& all, const std::string& event) {
+        std::vector<Json> found;
+        for (const Json& o : all)
+            if (o.value("event", "") == event) found.push_back(o);
+        return found;
+    }
+    static bool received(const sim::Simulator& unit, std::uint8_t type, std::size_t length) {
+        for (const auto& m : unit.received_messages())
+            if (!m.empty() && m[0] == type && m.size() == length) return true;
+        return false;
+    }
+    [[nodiscard]] bool flash_holds_image(const sim::Simulator& unit) const {
+        return unit.flash_copy(image_.size()) == image_;
+    }
+    // Who holds each ID in the database.
+    static std::map<std::string, cli::IdHolder> holders(const std::set<std::string>& ids) {
+        std::map<std::string, cli::IdHolder> found;
+        cli::StoreError error;
+        auto store = cli::open_station_store("st.db", cli::StoreAccess::export_only, &error);
+        EXPECT_TRUE(store) << error.message;
+        if (!store) return found;
+        for (const std::string& id : ids) {
+            const auto held = store->id_holder(id);
+            EXPECT_TRUE(held.ok());
+            if (held.value) found[id] = *held.value;
+        }
+        return found;
+    }
+
+    fs::path dir_, previous_;
+    std::vector<std::uint8_t> image_;
+    std::vector<std::unique_ptr<sim::Simulator>> units_;
+};
+
+std::vector<std::string> csv_fields(const std::string& line) {
+    // The records hold no comma or quote here: a plain split.
+    std::vector<std::string> fields;
+    std::stringstream in(line);
+    for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
+    if (!line.empty() && line.back() == ',') fields.emplace_back();
+    return fields;
+}
+
+TEST_F(VrkProgram, FourUnitsAtOnceGetTheWholeRecipeOverOneLinkUpEach) {
+    std::vector<std::string> args = {"--json"};
+    for (int i = 0; i < 4; ++i) {
+        add_unit(81001 + i);
+        args.insert(args.end(), {"--port", port(static_cast<std::size_t>(i))});
+    }
+    args.insert(args.end(), {"program", "app.vr4", "--db", "st.db", "--id-format", "L7{:05}",
+                             "--station-number", "3", "--operator", "Dana", "--set", "gps=SiRF",
+                             "--set", "internal=9", "--set", "external=SLIP", "--then", "run"});
+    Subprocess vrk(VRK_PROGRAM, args);
+    const auto code = vrk.finish(240s);
+    ASSERT_TRUE(code.has_value()) << vrk.errors();
+    EXPECT_EQ(*code, 0) << vrk.errors();
+
+    const auto all = objects(vrk);
+    const auto finished = of(all, "finished");
+    ASSERT_EQ(finished.size(), 4u);
+    std::set<std::string> ids;
+    for (const Json& f : finished) {
+        EXPECT_EQ(f["result"], "success") << f.dump();
+        ids.insert(f["id_after"].get<std::string>());
+    }
+    EXPECT_EQ(ids, (std::set<std::string>{"L700001", "L700002", "L700003", "L700004"}));
+    // One run and one link-up per unit.
+    std::map<std::string, int> link_ups;
+    for (const Json& up : of(all, "link_up")) ++link_ups[up["port"]];
+    EXPECT_EQ(link_ups.size(), 4u);
+    for (const auto& [p, n] : link_ups) EXPECT_EQ(n, 1) << p;
+
+    for (std::size_t i = 0; i < units_.size(); ++i) {
+        const sim::Simulator& unit = *units_[i];
+        EXPECT_TRUE(flash_holds_image(unit)) << i;
+        EXPECT_TRUE(ids.count(unit.unit_id())) << unit.unit_id();
+        EXPECT_EQ(unit.gps_type(), 1) << i;
+        EXPECT_EQ(unit.internal_device(), 9) << i;
+        EXPECT_EQ(unit.external_device(), 11) << i;
+        EXPECT_TRUE(received(unit, RUN_APPLICATION, 2)) << i;
+    }
+
+    Subprocess log(VRK_PROGRAM, {"log", "--db", "st.db", "--format", "csv"});
+    ASSERT_EQ(log.finish(60s), 0) << log.errors();
+    ASSERT_EQ(log.lines().size(), 5u);
+    const auto header = csv_fields(log.lines()[0]);
+    std::set<std::string> serials;
+    for (std::size_t row = 1; row < log.lines().size(); ++row) {
+        const std::string line = log.lines()[row].substr(0, log.lines()[row].find('\r'));
+        const auto fields = csv_fields(line);
+        ASSERT_EQ(fields.size(), header.size()) << line;
+        for (std::size_t f = 0; f < fields.size(); ++f)
+            EXPECT_FALSE(fields[f].empty()) << header[f] << " in " << line;
+        serials.insert(fields[6]);
+    }
+    EXPECT_EQ(serials.size(), 4u);
+}
+
+TEST_F(VrkProgram, AVrkKilledBetweenReserveAndConfirmGivesNoIdTwice) {
+    // The unit takes the ID but holds back its answer: vrk waits for it, and is killed there.
+    sim::Simulator& first = add_unit(82001, true);
+    {
+        Subprocess vrk(VRK_PROGRAM, {"--json", "--port", port(0), "program", "app.vr4", "--db",
+                                     "st.db", "--id-format", "K{:05}"});
+        ASSERT_TRUE(vrk.wait_for_line(
+            [](const std::string& line) {
+                return line.find("\"event\":\"id_reserved\"") != std::string::npos;
+            },
+            120s))
+            << vrk.errors();
+        const auto deadline = std::chrono::steady_clock::now() + 120s;
+        while (first.unit_id() != "K00001" && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(2ms);
+        ASSERT_EQ(first.unit_id(), "K00001");
+        vrk.kill();
+    }
+
+    // The next run: the unit killed on, and a new one beside it.
+    sim::Simulator& second = add_unit(82002);
+    Subprocess vrk(VRK_PROGRAM, {"--json", "--port", port(0), "--port", port(1), "program",
+                                 "app.vr4", "--db", "st.db", "--id-format", "K{:05}"});
+    const auto code = vrk.finish(240s);
+    ASSERT_TRUE(code.has_value()) << vrk.errors();
+    EXPECT_EQ(*code, 0) << vrk.errors();
+    EXPECT_NE(first.unit_id(), second.unit_id());
+    const auto held = holders({first.unit_id(), second.unit_id(), "K00001", "K00002"});
+    ASSERT_EQ(held.count(first.unit_id()), 1u);
+    ASSERT_EQ(held.count(second.unit_id()), 1u);
+    EXPECT_EQ(held.at(first.unit_id()).serial_number, 82001);
+    EXPECT_EQ(held.at(first.unit_id()).state, cli::IdState::bound);
+    EXPECT_EQ(held.at(second.unit_id()).serial_number, 82002);
+    EXPECT_EQ(held.at(second.unit_id()).state, cli::IdState::bound);
+    // Each ID the records hold belongs to one unit only.
+    for (const auto& [id, holder] : held)
+        EXPECT_TRUE(holder.serial_number == 82001 || holder.serial_number == 82002) << id;
+}
+
+TEST_F(VrkProgram, TwoVrkProcessesOnOneDatabaseGiveEightDistinctIds) {
+    for (int i = 0; i < 8; ++i) add_unit(83001 + i);
+    std::vector<std::unique_ptr<Subprocess>> runs;
+    for (int half = 0; half < 2; ++half) {
+        std::vector<std::string> args = {"--json"};
+        for (int i = 0; i < 4; ++i)
+            args.insert(args.end(), {"--port", port(static_cast<std::size_t>(half * 4 + i))});
+        args.insert(args.end(), {"program", "app.vr4", "--no-verify", "--db", "st.db",
+                                 "--id-format", "M{:05}"});
+        runs.push_back(std::make_unique<Subprocess>(VRK_PROGRAM, args));
+    }
+    std::set<std::string> ids;
+    for (auto& run : runs) {
+        const auto code = run->finish(240s);
+        ASSERT_TRUE(code.has_value()) << run->errors();
+        EXPECT_EQ(*code, 0) << run->errors();
+        for (const Json& f : of(objects(*run), "finished")) ids.insert(f["id_after"]);
+    }
+    EXPECT_EQ(ids.size(), 8u);
+    std::set<std::string> in_units;
+    for (const auto& unit : units_) in_units.insert(unit->unit_id());
+    EXPECT_EQ(in_units, ids);
+    const auto held = holders(ids);
+    std::set<std::int32_t> serials;
+    for (const auto& [id, holder] : held) {
+        EXPECT_EQ(holder.state, cli::IdState::bound) << id;
+        serials.insert(holder.serial_number);
+    }
+    EXPECT_EQ(serials.size(), 8u);
+}
+
+TEST_F(VrkProgram, RepeatFlashesTheUnitOfAPortAbsentAtStart) {
+    Subprocess vrk(VRK_PROGRAM, {"--json", "--repeat", "--count", "1", "--port", port(0), "program",
+                                 "app.vr4", "--db", "st.db", "--id-format", "R{:05}"});
+    ASSERT_TRUE(vrk.wait_for_line(
+        [](const std::string& line) {
+            return line.find("\"event\":\"waiting\"") != std::string::npos &&
+                   line.find("\"for\":\"port\"") != std::string::npos;
+        },
+        60s))
+        << vrk.errors();
+    // The unit's adapter is plugged in: its device name appears.
+    const sim::Simulator& unit = add_unit(84001);
+    const auto code = vrk.finish(240s);
+    ASSERT_TRUE(code.has_value()) << vrk.errors();
+    EXPECT_EQ(*code, 0) << vrk.errors();
+    const auto finished = of(objects(vrk), "finished");
+    ASSERT_EQ(finished.size(), 1u);
+    EXPECT_EQ(finished[0]["result"], "success");
+    EXPECT_EQ(unit.unit_id(), "R00001");
+    EXPECT_TRUE(flash_holds_image(unit));
+}
+
+}  // namespace
+}  // namespace vrk::test
