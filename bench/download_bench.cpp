@@ -25,13 +25,13 @@
 #include <string>
 
 #include "bench/bench_help.h"
+#include "bench/bench_support.h"
 #include "link/frame_codec.h"
 #include "link/link.h"
 #include "link/poll_cycle.h"
 #include "platform/control_ids.h"
 #include "platform/host_services.h"
 #include "platform/posix/posix_platform.h"
-#include "sim/demo_image.h"
 #include "sim/simulator.h"
 #include "tests/support/sim_session.h"
 
@@ -40,19 +40,7 @@ namespace {
 using namespace vrk;
 using Clock = std::chrono::steady_clock;
 
-class QuietHost final : public platform::HostServices {
-  public:
-    platform::MessageAnswer message_box(const std::string&, const std::string&,
-                                        platform::MessageButtons buttons,
-                                        platform::MessageIcon) override {
-        return buttons == platform::MessageButtons::yes_no ? platform::MessageAnswer::no
-                                                           : platform::MessageAnswer::ok;
-    }
-    void beep() override {}
-    std::optional<std::string> save_file_dialog(const platform::SaveFileRequest&) override {
-        return std::nullopt;
-    }
-};
+using bench::QuietHost;
 
 class StillClock final : public platform::TickClock {
   public:
@@ -67,28 +55,9 @@ double thread_cpu_seconds(int who) {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-struct WorkDir {
-    WorkDir() {
-        previous = std::filesystem::current_path();
-        path = std::filesystem::temp_directory_path() /
-               ("vrk-download-bench-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(path);
-        std::filesystem::current_path(path);
-    }
-    ~WorkDir() {
-        std::filesystem::current_path(previous);
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::filesystem::path path, previous;
-};
-
 std::string write_image(std::size_t size) {
     const std::string name = "BENCH" + std::to_string(size) + ".vr4";
-    const auto image = sim::make_demo_image(size, size);
-    std::ofstream(name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()),
-               static_cast<std::streamsize>(image.size()));
+    bench::write_demo_image(name, size, size);
     return name;
 }
 
@@ -274,7 +243,7 @@ int main(int argc, char** argv) {
             "Figures only.\n");
         code >= 0)
         return code;
-    WorkDir dir;
+    const bench::ScratchDir dir("vrk-download-bench", bench::ScratchDir::Enter::yes);
     if (rates_only) {
         rate_table();
         return 0;

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "bench/bench_help.h"
-#include "sim/demo_image.h"
+#include "bench/bench_support.h"
 #include "sim/simulator.h"
 
 namespace {
@@ -64,13 +64,9 @@ int main(int argc, char** argv) {
             "line time on) and prints each run's wall time and its ratio to one unit's.\n");
         code >= 0)
         return code;
-    const fs::path dir =
-        fs::temp_directory_path() / ("vrk-multi-bench-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const auto image = vrk::sim::make_demo_image(IMAGE_SIZE, 64);
-    std::ofstream(dir / "bench.vr4", std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()),
-               static_cast<std::streamsize>(image.size()));
+    const vrk::bench::ScratchDir scratch("vrk-multi-bench");
+    const fs::path& dir = scratch.path();
+    vrk::bench::write_demo_image(dir / "bench.vr4", IMAGE_SIZE, 64);
 
     std::printf("vrk download (with verify), 64 KiB per unit, 115200 baud, line time on:\n");
     double one = 0;
@@ -82,7 +78,5 @@ int main(int argc, char** argv) {
         if (one > 0) std::printf(", %.2f x the time of one", seconds / one);
         std::printf("\n");
     }
-    std::error_code ec;
-    fs::remove_all(dir, ec);
     return 0;
 }

@@ -22,10 +22,10 @@
 #include <string>
 
 #include "bench/bench_help.h"
+#include "bench/bench_support.h"
 #include "device/events.h"
 #include "platform/host_services.h"
 #include "platform/posix/posix_platform.h"
-#include "sim/demo_image.h"
 #include "tests/support/noisy_line.h"
 
 namespace {
@@ -33,35 +33,7 @@ namespace {
 using namespace vrk;
 using Clock = std::chrono::steady_clock;
 
-class QuietHost final : public platform::HostServices {
-  public:
-    platform::MessageAnswer message_box(const std::string&, const std::string&,
-                                        platform::MessageButtons buttons,
-                                        platform::MessageIcon) override {
-        return buttons == platform::MessageButtons::yes_no ? platform::MessageAnswer::no
-                                                           : platform::MessageAnswer::ok;
-    }
-    void beep() override {}
-    std::optional<std::string> save_file_dialog(const platform::SaveFileRequest&) override {
-        return std::nullopt;
-    }
-};
-
-struct WorkDir {
-    WorkDir() {
-        previous = std::filesystem::current_path();
-        path = std::filesystem::temp_directory_path() /
-               ("vrk-noisy-soak-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(path);
-        std::filesystem::current_path(path);
-    }
-    ~WorkDir() {
-        std::filesystem::current_path(previous);
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::filesystem::path path, previous;
-};
+using bench::QuietHost;
 
 struct Column {
     const char* name;
@@ -109,15 +81,12 @@ int main(int argc, char** argv) {
         std::fputs(usage, stderr);
         return 2;
     }
-    WorkDir dir;
+    const bench::ScratchDir dir("vrk-noisy-soak", bench::ScratchDir::Enter::yes);
     platform::PosixFileSystem files;
     QuietHost host;
     constexpr std::size_t SIZE = 65536;
     const std::string name = "SOAK.vr4";
-    const auto image = sim::make_demo_image(SIZE, 11);
-    std::ofstream(name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()),
-               static_cast<std::streamsize>(image.size()));
+    const auto image = bench::write_demo_image(name, SIZE, 11);
 
     using device::OperationKind;
     const auto run = [&](double corrupt, double corrupt_rx, std::uint64_t seed) {

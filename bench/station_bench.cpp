@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "bench/bench_help.h"
-#include "sim/demo_image.h"
+#include "bench/bench_support.h"
 #include "sim/simulator.h"
 
 namespace {
@@ -117,13 +117,9 @@ int main(int argc, char** argv) {
             "program --repeat on 4 ports with no unit for 5 s, and its processor time per port.\n");
         code >= 0)
         return code;
-    const fs::path dir =
-        fs::temp_directory_path() / ("vrk-station-bench-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const auto image = vrk::sim::make_demo_image(IMAGE_SIZE, 64);
-    std::ofstream(dir / "bench.vr4", std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()),
-               static_cast<std::streamsize>(image.size()));
+    const vrk::bench::ScratchDir scratch("vrk-station-bench");
+    const fs::path& dir = scratch.path();
+    vrk::bench::write_demo_image(dir / "bench.vr4", IMAGE_SIZE, 64);
 
     std::printf(
         "vrk program (64 KiB downloaded and verified, ID, setting, run), 115200 baud, line time "
@@ -159,7 +155,5 @@ int main(int argc, char** argv) {
             "%.3f %% of a core per port\n",
             IDLE_PORTS, waiting.wall_s, waiting.cpu_s, percent);
     }
-    std::error_code ec;
-    fs::remove_all(dir, ec);
     return 0;
 }

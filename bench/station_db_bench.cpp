@@ -17,6 +17,7 @@
 
 #include "app/cli/station/station_store.h"
 #include "bench/bench_help.h"
+#include "bench/bench_support.h"
 
 namespace {
 
@@ -64,9 +65,8 @@ int main(int argc, char** argv) {
         code >= 0)
         return code;
 
-    const fs::path dir =
-        fs::temp_directory_path() / ("vrk-station-bench-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    const vrk::bench::ScratchDir scratch("vrk-station-db-bench");
+    const fs::path& dir = scratch.path();
     const std::string path = (dir / "station.db").string();
     StoreError error;
     auto store = open_station_store(path, StoreAccess::station, &error);
@@ -119,7 +119,5 @@ int main(int argc, char** argv) {
     print("ID bound", bind_ms);
     print("ID, reserved + bound", id_ms);
     store.reset();
-    std::error_code ec;
-    fs::remove_all(dir, ec);
     return 0;
 }
