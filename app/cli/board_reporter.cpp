@@ -31,18 +31,17 @@ BoardReporter::BoardReporter(Output& output, FinalMode then, std::string port, s
 }
 
 std::string BoardReporter::total_line(const Tally& total) {
-    char yield[32];
-    std::snprintf(yield, sizeof yield, "%.1f", total.yield_percent());
     return "total: " + std::to_string(total.passed) + " passed, " + std::to_string(total.failed()) +
-           " failed, yield " + yield + " %";
+           " failed, yield " + total.yield_text() + " %";
 }
 
 void BoardReporter::show(std::string status) {
     status_ = std::move(status);
     const Tally mine = tally_.of_port(row_);
-    line_ = pad(port_, port_width_) + "  " + pad(status_, STATUS_WIDTH) + "  " +
-            std::to_string(mine.passed) + " passed, " + std::to_string(mine.failed()) + " failed";
-    output_.board_row(row_, line_);
+    const std::string line = pad(port_, port_width_) + "  " + pad(status_, STATUS_WIDTH) + "  " +
+                             std::to_string(mine.passed) + " passed, " +
+                             std::to_string(mine.failed()) + " failed";
+    output_.board_row(row_, line);
 }
 
 void BoardReporter::link_up(std::uint32_t baud) {

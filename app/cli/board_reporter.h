@@ -41,8 +41,6 @@ class BoardReporter final : public device::EngineObserver, public JobObserver {
     void id_chosen(const IdChosen& chosen) override;
     void unit_finished(const UnitOutcome& outcome) override;
 
-    // The line as it stands (for the tests: what the board shows).
-    [[nodiscard]] const std::string& line() const { return line_; }
     // The total line of the board, from the tally.
     [[nodiscard]] static std::string total_line(const Tally& total);
 
@@ -59,7 +57,6 @@ class BoardReporter final : public device::EngineObserver, public JobObserver {
     const LineTally& tally_;
 
     std::string status_;
-    std::string line_;
     bool unit_in_hand_ = false;
     std::string id_;  // the ID the unit gets, once chosen
 

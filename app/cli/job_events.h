@@ -19,6 +19,15 @@
 
 namespace vrk::cli {
 
+// For an observer that follows the link: marks it down and says whether the loss is worth
+// acting on. A loss while the hunt was still looking (a probe unanswered) is the hunt going on;
+// a port that went is always a loss.
+[[nodiscard]] inline bool link_really_lost(bool& linked, link::LinkLoss why) {
+    const bool was_linked = linked;
+    linked = false;
+    return was_linked || why == link::LinkLoss::port_lost;
+}
+
 // The steps of a recipe, as the records name them.
 enum class RecipeStep { download, id, settings, then };
 [[nodiscard]] std::string_view recipe_step_name(RecipeStep step);
@@ -37,7 +46,6 @@ struct TransferFacts {
     std::string image_sha256;
     std::uint32_t pages_done = 0;
     std::uint32_t pages = 0;
-    bool started = false;  // the engine took the image
 };
 
 // What program did to one unit, for the records and the reports.
@@ -46,7 +54,6 @@ struct ProgramFacts {
     RunSteps steps;
     std::optional<std::string> id_before;
     std::optional<std::string> id_after;
-    DeviceCodes settings_after;
 };
 
 // How one unit ended: the `finished` object, the result line, the board's PASS or FAIL.
@@ -85,7 +92,6 @@ struct IdChosen {
     std::string id;
     IdSource source = IdSource::scheme;
     bool reserved = false;  // reserved for this run now (id_reserved)
-    bool send = false;      // the unit does not carry it yet
     std::string id_before;  // what the unit carried
     std::int32_t serial_number = 0;
     std::string run_key;

@@ -4,10 +4,6 @@
 
 namespace vrk::cli {
 
-bool is_transfer(Command command) {
-    return command == Command::download || command == Command::compare;
-}
-
 std::string_view command_name(Command command) {
     switch (command) {
         case Command::ports:

@@ -46,8 +46,6 @@ struct JobPlan {
 [[nodiscard]] JobPlan make_plan(const Options& options, const Recipe* recipe = nullptr,
                                 StationStore* store = nullptr, std::string host = {});
 
-// Whether the command talks to a unit through a download or compare.
-[[nodiscard]] bool is_transfer(Command command);
 [[nodiscard]] std::string_view command_name(Command command);
 
 }  // namespace vrk::cli

@@ -20,6 +20,14 @@ JsonLine json_event_without_port(std::string_view name) {
     return line;
 }
 
+std::string error_json(std::string_view result, int exit_code, std::string_view message) {
+    return json_event_without_port("error")
+        .add("result", result)
+        .add("exit_code", exit_code)
+        .add("message", message)
+        .text();
+}
+
 std::string setting_json(const SettingValue& value) {
     return JsonLine().add("code", static_cast<int>(value.code)).add("text", value.text).text();
 }
@@ -37,9 +45,7 @@ void JsonReporter::link_up(std::uint32_t baud) {
 }
 
 void JsonReporter::link_lost(link::LinkLoss why) {
-    const bool was_linked = linked_;
-    linked_ = false;
-    if (!was_linked && why != link::LinkLoss::port_lost) return;  // the hunt goes on
+    if (!link_really_lost(linked_, why)) return;
     output_.json(event("link_lost").add("reason", device::loss_name(why)).text());
 }
 

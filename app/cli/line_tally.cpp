@@ -1,6 +1,14 @@
 #include "app/cli/line_tally.h"
 
+#include <cstdio>
+
 namespace vrk::cli {
+
+std::string Tally::yield_text() const {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", units == 0 ? 0.0 : 100.0 * passed / units);
+    return text;
+}
 
 LineTally::LineTally(std::size_t ports, std::optional<std::uint32_t> count,
                      std::optional<std::uint32_t> max_failures)
@@ -21,7 +29,6 @@ void LineTally::unit_ended(std::size_t port, bool passed) {
         ++ports_[port].units;
         if (passed) ++ports_[port].passed;
     }
-    if (count_ && total_.units >= *count_) stopped_ = true;
     if (max_failures_ && total_.failed() >= *max_failures_) stopped_ = true;
 }
 

@@ -17,8 +17,8 @@ struct Tally {
     std::uint32_t units = 0;
     std::uint32_t passed = 0;
     [[nodiscard]] std::uint32_t failed() const { return units - passed; }
-    // Passed units in percent of those handled; 0 before the first.
-    [[nodiscard]] double yield_percent() const { return units == 0 ? 0.0 : 100.0 * passed / units; }
+    // Passed units in percent of those handled, one decimal ("0.0" before the first).
+    [[nodiscard]] std::string yield_text() const;
 };
 
 class LineTally {

@@ -17,6 +17,7 @@
 #include "platform/machine.h"
 #include "platform/system_services.h"
 #include "sim/built_in_unit.h"
+#include "vrk_version.h"
 
 namespace {
 
@@ -29,11 +30,7 @@ int usage_error(const std::string& message, bool json) {
         OutputSettings settings;
         settings.json = true;
         Output output(settings, stdout, stderr);
-        output.json(json_event_without_port("error")
-                        .add("result", "usage")
-                        .add("exit_code", EXIT_USAGE)
-                        .add("message", message)
-                        .text());
+        output.json(error_json("usage", EXIT_USAGE, message));
     }
     std::fprintf(stderr, "vrk: %s\nTry 'vrk --help' for the commands and options.\n",
                  message.c_str());
@@ -128,7 +125,7 @@ int main(int argc, char** argv) {
         return EXIT_OK;
     }
     if (options.version) {
-        std::printf("vrk %s\n", TOOL_VERSION);
+        std::printf("vrk %s\n", VRK_VERSION_TEXT);
         return EXIT_OK;
     }
 

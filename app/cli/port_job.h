@@ -26,7 +26,6 @@
 #include "platform/host_services.h"
 #include "platform/serial_port.h"
 #include "platform/tick_clock.h"
-#include "vrk_version.h"
 
 namespace vrk::app {
 class Session;
@@ -58,8 +57,6 @@ struct JobServices {
     std::optional<std::string> record;  // --record: the macro file
     std::size_t port_width = 0;         // the board's column of port names
 };
-
-inline constexpr const char* TOOL_VERSION = VRK_VERSION_TEXT;
 
 class PortJob final : public device::UnitPrompts, public platform::HostServices {
   public:

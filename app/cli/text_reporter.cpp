@@ -3,18 +3,8 @@
 #include <cstdio>
 
 #include "app/cli/job_plan.h"
-#include "platform/hex_text.h"
 
 namespace vrk::cli {
-
-namespace {
-
-std::string value_text(const SettingValue& value) {
-    return (value.text.empty() ? std::string("(not in the list)") : value.text) + " (" +
-           platform::hex_code(value.code) + ")";
-}
-
-}  // namespace
 
 std::string seconds_text(std::uint32_t ms) {
     char text[32];
@@ -29,11 +19,14 @@ void TextReporter::note(std::string_view text) {
     if (!output_.settings().board) output_.note(1, text);
 }
 
+std::string TextReporter::label(const UnitIdentity& unit) const {
+    const std::string serial = unit.version ? std::to_string(unit.version->serial_number) : "?";
+    return port_ + ": " + unit.id_utf8 + " (serial " + serial + ")";
+}
+
 std::string TextReporter::label(const UnitOutcome& outcome) const {
     if (!outcome.unit || !outcome.unit->id) return port_;
-    const std::string serial =
-        outcome.unit->version ? std::to_string(outcome.unit->version->serial_number) : "?";
-    return port_ + ": " + outcome.unit->id_utf8 + " (serial " + serial + ")";
+    return label(*outcome.unit);
 }
 
 void TextReporter::link_up(std::uint32_t baud) {
@@ -42,9 +35,7 @@ void TextReporter::link_up(std::uint32_t baud) {
 }
 
 void TextReporter::link_lost(link::LinkLoss why) {
-    const bool was_linked = linked_;
-    linked_ = false;
-    if (!was_linked && why != link::LinkLoss::port_lost) return;  // the hunt goes on
+    if (!link_really_lost(linked_, why)) return;
     output_.note(2, port_ + ": the link is lost (" + std::string(device::loss_name(why)) + ")");
 }
 
@@ -71,9 +62,7 @@ void TextReporter::waiting(Waiting what) {
 }
 
 void TextReporter::unit_left_in_place(const UnitIdentity& unit) {
-    note(port_ + ": " + unit.id_utf8 + " (serial " +
-         (unit.version ? std::to_string(unit.version->serial_number) : std::string("?")) +
-         ") is done already: remove the unit");
+    note(label(unit) + " is done already: remove the unit");
 }
 
 void TextReporter::id_chosen(const IdChosen& chosen) {
@@ -87,10 +76,9 @@ void TextReporter::id_chosen(const IdChosen& chosen) {
 
 void TextReporter::unit_found(const UnitIdentity& unit, std::uint32_t baud) {
     if (command_ == Command::info) return;
-    const std::string serial = unit.version ? std::to_string(unit.version->serial_number) : "?";
     const std::string version = unit.version ? unit.version->version : "?";
-    output_.note(1, port_ + ": " + unit.id_utf8 + " (serial " + serial + "): firmware " + version +
-                        ", linked at " + std::to_string(baud) + " baud");
+    output_.note(
+        1, label(unit) + ": firmware " + version + ", linked at " + std::to_string(baud) + " baud");
 }
 
 void TextReporter::unit_finished(const UnitOutcome& outcome) {

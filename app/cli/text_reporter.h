@@ -40,6 +40,8 @@ class TextReporter final : public device::EngineObserver, public JobObserver {
   private:
     // A note the board shows already, when there is one.
     void note(std::string_view text);
+    // "PORT: ID (serial N)"; only the port for an outcome without a unit.
+    [[nodiscard]] std::string label(const UnitIdentity& unit) const;
     [[nodiscard]] std::string label(const UnitOutcome& outcome) const;
 
     Output& output_;

@@ -9,7 +9,6 @@
 #include "app/session.h"
 #include "app/session_commands.h"
 #include "platform/code_page.h"
-#include "platform/hex_text.h"
 #include "platform/sha256.h"
 
 namespace vrk::cli {
@@ -34,11 +33,6 @@ int exit_code_of(device::Result result) {
             break;
     }
     return EXIT_FAILED;
-}
-
-std::string value_text(const std::string& text, std::uint8_t code) {
-    return (text.empty() ? std::string("(not in the list)") : text) + " (" +
-           platform::hex_code(code) + ")";
 }
 
 constexpr const char* DATABASE_UNUSABLE = "database_unusable";
@@ -188,8 +182,6 @@ void UnitFlow::find_unit(std::uint32_t t) {
         finish_unit({"port_lost", EXIT_NO_LINK, port_gone_text()});
         return;
     }
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%g", plan_.link_timeout_ms / 1000.0);
     // With --repeat the line waits for its next unit as long as it takes; a unit that answered
     // has the link time-out to tell what it is.
     const bool out_of_time = plan_.link_timeout_ms != 0 &&
@@ -197,6 +189,8 @@ void UnitFlow::find_unit(std::uint32_t t) {
                                       : !plan_.repeat && t - wait_started_ > plan_.link_timeout_ms);
     if (out_of_time) {
         if (linked_ && !take_unit()) return;
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", plan_.link_timeout_ms / 1000.0);
         finish_unit({"no_link", EXIT_NO_LINK,
                      (linked_ ? "The unit on " + port_ + " answered but did not report itself"
                               : "No unit answered on " + port_) +
@@ -248,11 +242,7 @@ void UnitFlow::start_unit(std::uint32_t t) {
     id_carried_ = false;
     image_changed_ = false;
     held_.reset();
-    if (plan_.transfer) {
-        transfer_ = TransferFacts{};
-        transfer_->operation = *plan_.transfer;
-        transfer_->image = plan_.image;
-    }
+    if (plan_.transfer) transfer_ = planned_transfer();
     if (plan_.store != nullptr && !begin_records()) return;
     if (step_count() == 0) {
         // Nothing to do to the unit: for info, the identity is the answer.
@@ -262,10 +252,17 @@ void UnitFlow::start_unit(std::uint32_t t) {
     start_step(t);
 }
 
-void UnitFlow::stop_line_for_records(const StoreError& error, StepResult& result) {
+TransferFacts UnitFlow::planned_transfer() const {
+    TransferFacts facts;
+    facts.operation = *plan_.transfer;
+    facts.image = plan_.image;
+    return facts;
+}
+
+UnitFlow::StepResult UnitFlow::stop_line_for_records(const StoreError& error) {
     // The records are the source of truth for IDs: without them no port takes another unit.
     line_.stop();
-    result = {DATABASE_UNUSABLE, EXIT_DATABASE, error.message};
+    return {DATABASE_UNUSABLE, EXIT_DATABASE, error.message};
 }
 
 bool UnitFlow::begin_records() {
@@ -275,9 +272,7 @@ bool UnitFlow::begin_records() {
     if (const StoreError error = store.begin_run(run_start(plan_, port_, key, &unit_));
         !error.ok()) {
         // The row cannot be written: the unit is not touched.
-        StepResult result;
-        stop_line_for_records(error, result);
-        finish_unit(std::move(result));
+        finish_unit(stop_line_for_records(error));
         return false;
     }
     run_key_ = key;
@@ -292,10 +287,8 @@ bool UnitFlow::begin_records() {
     const std::int32_t serial = unit_.version->serial_number;
     const std::string carried = unit_.id.value_or("");
     const IdAssignment chosen = assign_id(store, *plan_.recipe, serial, carried, run_key_);
-    StepResult failure;
     if (!chosen.error.ok()) {
-        stop_line_for_records(chosen.error, failure);
-        finish_unit(std::move(failure));
+        finish_unit(stop_line_for_records(chosen.error));
         return false;
     }
     switch (chosen.action) {
@@ -321,7 +314,6 @@ bool UnitFlow::begin_records() {
     IdChosen told;
     told.id = chosen.id;
     told.reserved = chosen.reserved;
-    told.send = chosen.action == IdAction::send;
     told.id_before = unit_.id_utf8;
     told.serial_number = serial;
     told.run_key = run_key_;
@@ -341,8 +333,7 @@ bool UnitFlow::begin_records() {
         // The unit holds it already: bound now, nothing to send.
         id_carried_ = true;
         if (const StoreError error = store.bind(chosen.id, serial); !error.ok()) {
-            stop_line_for_records(error, failure);
-            finish_unit(std::move(failure));
+            finish_unit(stop_line_for_records(error));
             return false;
         }
         id_reserved_ = false;
@@ -444,9 +435,7 @@ void UnitFlow::check_id_step(std::uint32_t t) {
         // Confirmed twice: the unit holds it. Bound to its serial number, never given again.
         if (const StoreError error = plan_.store->bind(*id_to_send_, unit_.version->serial_number);
             !error.ok()) {
-            StepResult failure;
-            stop_line_for_records(error, failure);
-            end_step(std::move(failure));
+            end_step(stop_line_for_records(error));
             return;
         }
         id_reserved_ = false;
@@ -479,12 +468,11 @@ void UnitFlow::end_step(StepResult result) {
 
 void UnitFlow::complete_records(UnitOutcome& outcome) {
     StationStore& store = *plan_.store;
-    StepResult failure;
     const auto fail = [&](const StoreError& error) {
-        stop_line_for_records(error, failure);
+        StepResult failure = stop_line_for_records(error);
         outcome.result = failure.result;
         outcome.exit_code = failure.exit_code;
-        outcome.message = failure.message;
+        outcome.message = std::move(failure.message);
     };
     if (run_key_.empty()) {
         // A unit whose identity never agreed, or that ended before its row: recorded all the
@@ -528,7 +516,6 @@ void UnitFlow::complete_records(UnitOutcome& outcome) {
     facts.steps = steps_;
     if (unit_before_ && unit_before_->id) facts.id_before = unit_before_->id_utf8;
     facts.id_after = end.id_after;
-    facts.settings_after = end.settings_after;
     outcome.program = std::move(facts);
 }
 
@@ -541,12 +528,8 @@ void UnitFlow::finish_unit(StepResult result) {
     outcome.message = std::move(result.message);
     if (unit_.id && unit_.version) outcome.unit = held_ ? *held_ : unit_;
     outcome.transfer = transfer_;
-    if (!transfer_ && plan_.transfer) {
-        // Asked for, never started (the port could not be opened): the operation all the same.
-        outcome.transfer = TransferFacts{};
-        outcome.transfer->operation = *plan_.transfer;
-        outcome.transfer->image = plan_.image;
-    }
+    // Asked for, never started (the port could not be opened): the operation all the same.
+    if (!transfer_ && plan_.transfer) outcome.transfer = planned_transfer();
     outcome.duration_ms = t - (unit_answered_ ? unit_started_ : wait_started_);
     if (outcome.ok() && plan_.command == Command::program) outcome.message = "the recipe is done";
     if (plan_.store != nullptr && unit_taken_) complete_records(outcome);
@@ -622,10 +605,8 @@ void UnitFlow::link_up(std::uint32_t baud) {
 }
 
 void UnitFlow::link_lost(link::LinkLoss why) {
-    const bool was_linked = linked_;
-    linked_ = false;
     if (why == link::LinkLoss::port_lost) port_lost_ = port_lost_since_ = true;
-    if (!was_linked && why != link::LinkLoss::port_lost) return;  // the hunt goes on
+    if (!link_really_lost(linked_, why)) return;
     switch (state_) {
         case State::between_units:
             unit_gone_ = true;
@@ -668,7 +649,7 @@ void UnitFlow::setting_reported(const device::SettingReport& report) {
         return;
     observers_.setting_answered(
         {report.setting, report.code, std::string(report.text_utf8), report.confirmation});
-    const std::string shown = value_text(unit_.setting(report.setting).text, report.code);
+    const std::string shown = value_text(unit_.setting(report.setting));
     const std::string name(device::setting_name(report.setting));
     if (report.confirmation)
         step_result_ = StepResult{"success", EXIT_OK, "the unit took " + name + " " + shown};
@@ -691,7 +672,6 @@ void UnitFlow::mode_reported(device::UnitMode mode) {
 
 void UnitFlow::operation_started(const device::OperationStart& start) {
     if (!transfer_) return;
-    transfer_->started = true;
     transfer_->operation = start.kind;
     transfer_->pages = start.pages;
     transfer_->pages_done = 0;

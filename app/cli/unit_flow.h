@@ -105,9 +105,11 @@ class UnitFlow final : public device::EngineObserver {
     // program: the row completed (and a reservation never confirmed spent); the outcome turns
     // to a failure when the records cannot be written.
     void complete_records(UnitOutcome& outcome);
-    void stop_line_for_records(const StoreError& error, StepResult& result);
+    // The download or compare the plan asks for, before the engine has taken it.
+    [[nodiscard]] TransferFacts planned_transfer() const;
+    // Stops the line (no port takes another unit) and gives the unit's failure.
+    [[nodiscard]] StepResult stop_line_for_records(const StoreError& error);
     void start_unit(std::uint32_t now);
-    void next_step(std::uint32_t now);
     void start_step(std::uint32_t now);
     void check_step(std::uint32_t now);
     void end_step(StepResult result);

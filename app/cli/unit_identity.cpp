@@ -1,6 +1,13 @@
 #include "app/cli/unit_identity.h"
 
+#include "platform/hex_text.h"
+
 namespace vrk::cli {
+
+std::string value_text(const SettingValue& value) {
+    return (value.text.empty() ? std::string("(not in the list)") : value.text) + " (" +
+           platform::hex_code(value.code) + ")";
+}
 
 VersionFacts VersionFacts::of(const device::VersionReport& report) {
     VersionFacts facts;

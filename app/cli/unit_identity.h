@@ -55,6 +55,8 @@ struct UnitIdentity {
 
 // Fills an identity from the engine's reports.
 void take_report(UnitIdentity& unit, const device::VersionReport& report);
+// "TSIP (0x01)", or "(not in the list) (0x2B)" for a code the list does not have.
+[[nodiscard]] std::string value_text(const SettingValue& value);
 void take_report(UnitIdentity& unit, const device::SettingReport& report);
 
 // How many reports of a kind are looked at before a unit's word is given up on, and how long an

@@ -26,12 +26,7 @@ OutputSettings output_settings(const Options& options, platform::Console& consol
 
 int early_error(Output& output, bool json, std::string_view result, int code,
                 const std::string& message) {
-    if (json)
-        output.json(json_event_without_port("error")
-                        .add("result", result)
-                        .add("exit_code", code)
-                        .add("message", message)
-                        .text());
+    if (json) output.json(error_json(result, code, message));
     output.error("vrk: " + message);
     return code;
 }
@@ -83,8 +78,7 @@ void UnitRun::summarise(Output& output, const LineTally& line,
     }
     per_port += "]";
     const Tally total = line.total();
-    char yield[32];
-    std::snprintf(yield, sizeof yield, "%.1f", total.yield_percent());
+    const std::string yield = total.yield_text();
     output.json(json_event_without_port("summary")
                     .add("units", total.units)
                     .add("succeeded", total.passed)
