@@ -14,9 +14,14 @@ namespace vrk::app {
 
 using platform::Notification;
 
-void build_main_window(platform::ControlsModel& model) {
-    res::build_model(res::main_template(), model);
-    device::fill_device_panel(model);
+const platform::ControlsModel& built_main_window() {
+    static const platform::ControlsModel built = [] {
+        platform::ControlsModel model;
+        res::build_model(res::main_template(), model);
+        device::fill_device_panel(model);
+        return model;
+    }();
+    return built;
 }
 
 namespace {

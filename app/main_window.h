@@ -13,9 +13,10 @@ namespace vrk::app {
 
 inline constexpr const char* MAIN_CAPTION = "VRK 700 Configuration " VRK_VERSION_TEXT;
 
-// Builds the main window's model from its template, with what every session's window holds
-// alike: the ID box's limit and the three device lists (before the context is made).
-void build_main_window(platform::ControlsModel& model);
+// The main window's model as built from its template, with what every session's window holds
+// alike: the ID box's limit and the three device lists. Built once; every session (and every
+// restart of one) starts from a copy. Safe to call from any thread.
+[[nodiscard]] const platform::ControlsModel& built_main_window();
 
 // Initialisation of a built window for its session: macro path, image list, command-line
 // preselection, the first status text, and the command routing. The caller starts the timer

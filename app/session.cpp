@@ -34,8 +34,7 @@ void Session::start(std::string_view command_line, const SessionServices& servic
     command_line_ = command_line;
     device::Engine& engine = ctx_->engine;
     engine.port_name = port_name_;
-    build_main_window(built_window_);
-    window_ = built_window_;
+    window_ = built_main_window();
     window_events_ = std::make_unique<WindowEvents>(window_, ctx_->clock);
     window_prompts_ = std::make_unique<WindowPrompts>(ctx_->host);
     engine.events.add(*window_events_);
@@ -55,7 +54,7 @@ void Session::restart() {
     // The model as built, whole, rather than tidied: nothing the unit or the user left in the
     // window (a value, a selection, a caption, a disabled button, an ended dialog) can outlive
     // the restart. Assigned over the old one, it mostly reuses the old one's storage.
-    window_ = built_window_;
+    window_ = built_main_window();
     init_main_window(*ctx_, command_line_);
     if (!port_open_ || ctx_->link.port_lost) return;
     (void)port_->configure(link::START_BAUD);

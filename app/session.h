@@ -107,8 +107,6 @@ class Session final : public MainWindowDriver {
     std::uint32_t next_reopen_time_ = 0;
     std::string port_name_;
     std::string command_line_;  // kept for a restart
-    // The window as built, before its session initialises it: what a restart starts from.
-    platform::ControlsModel built_window_;
     platform::ControlsModel window_;
     // Declared before the context: the engine in it points at them, so they must outlive it.
     std::unique_ptr<WindowEvents> window_events_;

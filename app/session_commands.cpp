@@ -33,8 +33,7 @@ int list_of(device::Setting setting) {
 std::vector<SettingChoice> setting_choices(device::Setting setting) {
     std::vector<SettingChoice> choices;
     if (setting == device::Setting::unit_id) return choices;
-    platform::ControlsModel window;
-    build_main_window(window);
+    const platform::ControlsModel& window = built_main_window();
     const int list = list_of(setting);
     for (int i = 0; i < window.item_count(list); ++i) {
         const std::string text = window.item_text(list, i);

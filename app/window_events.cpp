@@ -29,21 +29,20 @@ void WindowEvents::operation_started(const device::OperationStart& start) {
     passes_ = start.kind == device::OperationKind::download_and_verify ? 2 : 1;
     pass_pages_ = start.pages;
     // A late reply may take up a download with verify in its second pass.
-    bar_start_ = phase_ == device::Phase::verifying ? pass_pages_ : 0;
-    estimate_.start(clock_.tick_ms(), bar_start_, passes_ * pass_pages_);
+    estimate_.start(clock_.tick_ms(), bar_start(), passes_ * pass_pages_);
     window_.show(ids::PROGRESS, true);
     window_.show(ids::PROGRESS_TEXT, true);
     draw_progress();
 }
 
 void WindowEvents::progress(const device::Progress& progress) {
-    pass_pages_ = progress.pages;
-    bar_start_ = passes_ == 2 && progress.phase == device::Phase::verifying ? progress.pages : 0;
-    const std::uint32_t position = bar_start_ + progress.pages_done;
     // A new phase (a verify after the programming) is timed on its own: its pages go at
     // another rate.
-    if (progress.phase != phase_ || position < estimate_.pages_done()) {
-        phase_ = progress.phase;
+    const bool new_phase = progress.phase != phase_;
+    phase_ = progress.phase;
+    pass_pages_ = progress.pages;
+    const std::uint32_t position = bar_start() + progress.pages_done;
+    if (new_phase || position < estimate_.pages_done()) {
         estimate_.start(clock_.tick_ms(), position, passes_ * pass_pages_);
     } else {
         estimate_.update(clock_.tick_ms(), position);
@@ -57,9 +56,13 @@ void WindowEvents::operation_finished(const device::OperationEnd&) {
     window_.show(ids::PROGRESS_TEXT, false);
 }
 
+std::uint32_t WindowEvents::bar_start() const {
+    return passes_ == 2 && phase_ == device::Phase::verifying ? pass_pages_ : 0;
+}
+
 void WindowEvents::draw_progress() {
     window_.set_progress(ids::PROGRESS, estimate_.pages_done(), estimate_.pages());
-    const std::uint32_t pass_done = estimate_.pages_done() - bar_start_;
+    const std::uint32_t pass_done = estimate_.pages_done() - bar_start();
     std::array<char, PROGRESS_TEXT_SIZE> buffer{};
     int n = std::snprintf(buffer.data(), buffer.size(), "%u of %u pages", pass_done, pass_pages_);
     if (const auto left = estimate_.ms_left(); left && n > 0) {

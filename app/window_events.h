@@ -27,6 +27,9 @@ class WindowEvents final : public device::EngineObserver {
 
   private:
     void draw_progress();
+    // Where the running pass begins on the bar: the verify of a download with verify starts
+    // half-way.
+    [[nodiscard]] std::uint32_t bar_start() const;
 
     platform::ControlsModel& window_;
     platform::TickClock& clock_;
@@ -36,7 +39,6 @@ class WindowEvents final : public device::EngineObserver {
     device::Phase phase_ = device::Phase::idle;
     std::uint32_t passes_ = 1;      // 2 for a download with verify
     std::uint32_t pass_pages_ = 0;  // pages of one pass, which the text counts
-    std::uint32_t bar_start_ = 0;   // where the running pass begins on the bar
     std::string text_;              // reused: a page costs no allocation
 };
 

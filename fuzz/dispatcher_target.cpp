@@ -35,7 +35,6 @@ using namespace link::messages;
 // the wrap as soon as an input waits long enough.
 constexpr std::uint32_t START_TICK = 0xFFFF'0000u;
 constexpr const char* MACRO_PATH = "/work/images/fuzz.vbm";
-constexpr std::size_t MAX_STEP_BYTES = step::ARG_MASK + 1;
 
 Bytes make_image(std::size_t size, std::uint8_t seed) {
     Bytes image(size);
@@ -339,7 +338,7 @@ void run(World& w, Input input) {
             case step::MESSAGE: {
                 const auto message = input.subspan(at, std::min(arg + 1, input.size() - at));
                 at += message.size();
-                std::array<std::uint8_t, link::max_frame_size(MAX_STEP_BYTES)> wire{};
+                std::array<std::uint8_t, link::max_frame_size(step::MAX_STEP_BYTES)> wire{};
                 w.line.arrive(std::span(wire).first(link::encode_frame(message, wire)));
                 w.session->tick();
                 break;

@@ -9,8 +9,6 @@ namespace vrk::fuzz {
 
 namespace {
 
-constexpr std::size_t MAX_STEP_BYTES = step::ARG_MASK + 1;
-
 constexpr std::array<Target, 3> all_targets = {{
     {"fuzz_decoder", decoder_input},
     {"fuzz_dispatcher", dispatcher_input},
@@ -25,7 +23,7 @@ std::span<const Target> targets() {
 
 void add_message(Bytes& input, std::span<const std::uint8_t> message) {
     if (message.empty()) return;
-    if (message.size() > MAX_STEP_BYTES) {
+    if (message.size() > step::MAX_STEP_BYTES) {
         // Longer than a step holds: its frame arrives in pieces.
         Bytes wire(link::max_frame_size(message.size()));
         wire.resize(link::encode_frame(message, wire));
@@ -55,8 +53,8 @@ void add_action(Bytes& input, Action action, std::uint8_t argument) {
 }
 
 void add_raw(Bytes& input, std::span<const std::uint8_t> wire) {
-    for (std::size_t at = 0; at < wire.size(); at += MAX_STEP_BYTES) {
-        const auto piece = wire.subspan(at, std::min(MAX_STEP_BYTES, wire.size() - at));
+    for (std::size_t at = 0; at < wire.size(); at += step::MAX_STEP_BYTES) {
+        const auto piece = wire.subspan(at, std::min(step::MAX_STEP_BYTES, wire.size() - at));
         input.push_back(static_cast<std::uint8_t>(step::RAW | (piece.size() - 1)));
         input.insert(input.end(), piece.begin(), piece.end());
     }

@@ -48,6 +48,8 @@ struct Target {
 namespace step {
 inline constexpr std::uint8_t KIND_MASK = 0xC0;
 inline constexpr std::uint8_t ARG_MASK = 0x3F;
+// The most bytes one step carries: a message of arg + 1 bytes.
+inline constexpr std::size_t MAX_STEP_BYTES = ARG_MASK + 1;
 // The unit sends a message of arg + 1 bytes (they follow); it arrives framed, and one tick runs.
 inline constexpr std::uint8_t MESSAGE = 0x00;
 // arg x WAIT_UNIT_MS pass on the clock, then one tick runs.

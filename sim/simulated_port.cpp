@@ -11,12 +11,6 @@ namespace {
 
 using Clock = LineClock::Clock;
 
-// One byte on an 8N1 line: start bit, 8 data bits, stop bit.
-Clock::duration byte_time(std::uint32_t baud) {
-    return std::chrono::duration_cast<Clock::duration>(
-        std::chrono::nanoseconds(10'000'000'000LL / baud));
-}
-
 }  // namespace
 
 Clock::time_point SteadyLineClock::now() {
@@ -52,8 +46,8 @@ bool SimulatedPort::set_baud_rate(std::uint32_t baud) {
 void SimulatedPort::set_speed(std::uint32_t baud) {
     const auto now = clock_.now();
     while (!to_program_.empty() && to_program_.back().at > now) to_program_.pop_back();
-    speed_ = platform::is_line_speed(baud) ? baud : 0;
-    if (auto announce = unit_.speed_changed(speed_)) send(*announce, now);
+    if (auto announce = unit_.speed_changed(platform::is_line_speed(baud) ? baud : 0))
+        send(*announce, now);
 }
 
 platform::ReadResult SimulatedPort::read(std::span<std::uint8_t> buffer) {
@@ -81,8 +75,9 @@ platform::ReadResult SimulatedPort::read(std::span<std::uint8_t> buffer) {
 
 platform::IoStatus SimulatedPort::write(std::span<const std::uint8_t> bytes) {
     if (!open_) return platform::IoStatus::failed;
-    const bool line_time = unit_.config().line_time && speed_ != 0;
-    const auto per_byte = line_time ? byte_time(speed_) : Clock::duration::zero();
+    const std::uint32_t speed = unit_.speed();
+    const auto per_byte =
+        unit_.config().line_time && speed != 0 ? byte_time(speed) : Clock::duration::zero();
     // The bytes go out one after the other, after whatever is still going out.
     auto heard = std::max(rx_free_, clock_.now());
     for (const std::uint8_t b : bytes) {

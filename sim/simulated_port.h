@@ -90,7 +90,6 @@ class SimulatedPort final : public platform::SerialPort {
     UnitEnd& unit_;
     LineClock& clock_;
     bool open_ = true;
-    std::uint32_t speed_ = 0;         // the program's end; 0 before it is configured
     TimePoint rx_free_{};             // the unit has received every byte written by then
     TimePoint unit_free_{};           // the unit is done with what it took in by then
     TimePoint tx_free_{};             // the unit's last byte sent has fully left by then

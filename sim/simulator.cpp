@@ -21,12 +21,6 @@ using Clock = PtyLine::Clock;
 constexpr auto IDLE_WAKE = std::chrono::milliseconds(10);
 constexpr std::size_t READ_BLOCK = 4096;
 
-// One byte on an 8N1 line: start bit, 8 data bits, stop bit.
-Clock::duration byte_time(std::uint32_t baud) {
-    return std::chrono::duration_cast<Clock::duration>(
-        std::chrono::nanoseconds(10'000'000'000LL / baud));
-}
-
 }  // namespace
 
 // The pseudo-terminal's share: its thread, reading and writing in real time. What the unit

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/hex_text.h"
+
 namespace vrk::sim {
 
 namespace {
@@ -102,7 +104,7 @@ Answer UnitEnd::answer(std::span<const std::uint8_t> message) {
         push_limited(received_, Bytes(message.begin(), message.end()));
         answer = model_.handle(message);
     }
-    if (log_.is_open()) log_ << hex_line(message) << '\n' << std::flush;
+    if (log_.is_open()) log_ << platform::hex_text(message) << '\n' << std::flush;
     return answer;
 }
 

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -25,6 +26,12 @@
 #include "sim/unit_model.h"
 
 namespace vrk::sim {
+
+// One byte on an 8N1 line: start bit, 8 data bits, stop bit.
+[[nodiscard]] inline std::chrono::steady_clock::duration byte_time(std::uint32_t baud) {
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::nanoseconds(10'000'000'000LL / baud));
+}
 
 class UnitEnd {
   public:

@@ -4,7 +4,6 @@
 #include <array>
 
 #include "link/messages.h"
-#include "platform/hex_text.h"
 #include "platform/line_speeds.h"
 #include "sim/demo_image.h"
 
@@ -40,10 +39,6 @@ std::string validate_config(const UnitConfig& c) {
     }
     if (c.flash_size > MAX_FLASH_SIZE) return "the flash holds at most 16 MiB";
     return {};
-}
-
-std::string hex_line(std::span<const std::uint8_t> bytes) {
-    return platform::hex_text(bytes);
 }
 
 UnitModel::UnitModel(const UnitConfig& config)

@@ -90,7 +90,4 @@ class UnitModel {
 // The line speeds a serial line (and so the simulated unit) can be set to.
 using platform::is_line_speed;
 
-// "0B 00": the form of the log lines.
-[[nodiscard]] std::string hex_line(std::span<const std::uint8_t> bytes);
-
 }  // namespace vrk::sim
