@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -20,24 +21,52 @@
 
 namespace vrk::test {
 
+// A fresh folder in the temporary folder that is the working folder between enter() and
+// leave(): the programs list images in, propose macro files for, and find databases and
+// recipes in their current folder.
+class WorkingFolder {
+  public:
+    // Named after `prefix`, `name` (the test's) and the clock, so that no two runs share one.
+    void enter(const std::string& prefix, const std::string& name) {
+        previous_ = std::filesystem::current_path();
+        std::string leaf =
+            prefix + "-" + name + "-" +
+            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+        std::replace(leaf.begin(), leaf.end(), '/', '-');  // a parameterised test's name
+        path_ = std::filesystem::temp_directory_path() / leaf;
+        std::filesystem::create_directories(path_);
+        std::filesystem::current_path(path_);
+    }
+    // Back to the folder before; this one goes with everything in it.
+    void leave() {
+        std::error_code ec;
+        std::filesystem::current_path(previous_, ec);
+        std::filesystem::remove_all(path_, ec);
+    }
+    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_, previous_;
+};
+
+// The objects of one event among a run's JSON objects.
+template <class Json>
+std::vector<Json> of_event(const std::vector<Json>& objects, const std::string& event) {
+    std::vector<Json> found;
+    for (const Json& o : objects)
+        if (o.value("event", "") == event) found.push_back(o);
+    return found;
+}
+
 class EndToEnd : public ::testing::Test {
   protected:
     void SetUp() override {
-        previous_dir_ = std::filesystem::current_path();
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = std::filesystem::temp_directory_path() /
-               ("vrk-e2e-" + std::string(info->name()) + "-" +
-                std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
-        // The program looks for images in, and proposes macro files for, its current directory.
-        std::filesystem::current_path(dir_);
+        folder_.enter("vrk-e2e", ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = folder_.path();
     }
     void TearDown() override {
         session_.reset();
-        std::filesystem::current_path(previous_dir_);
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
+        folder_.leave();
     }
 
     // Writes an image of pseudo-random bytes into the working directory; returns its content.
@@ -69,8 +98,8 @@ class EndToEnd : public ::testing::Test {
         return s;
     }
 
+    WorkingFolder folder_;
     std::filesystem::path dir_;
-    std::filesystem::path previous_dir_;
     platform::PosixFileSystem files_;
     FakeHost host_;
     std::unique_ptr<SimSession> session_;

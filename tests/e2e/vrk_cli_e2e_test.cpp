@@ -19,6 +19,7 @@
 #include "platform/sha256.h"
 #include "sim/demo_image.h"
 #include "sim/simulator.h"
+#include "tests/e2e/e2e_support.h"
 #include "tests/support/macro_reader.h"
 #include "tests/support/subprocess.h"
 
@@ -61,13 +62,6 @@ struct CliCase {
 // Test names show the case's name, not its bytes.
 void PrintTo(const CliCase& c, std::ostream* out) {
     *out << c.name;
-}
-
-std::vector<Json> of_event(const std::vector<Json>& objects, const std::string& event) {
-    std::vector<Json> found;
-    for (const auto& o : objects)
-        if (o.value("event", "") == event) found.push_back(o);
-    return found;
 }
 
 const std::vector<CliCase>& cases() {
@@ -261,19 +255,10 @@ const std::vector<CliCase>& cases() {
 
 class VrkCli : public ::testing::TestWithParam<CliCase> {
   protected:
-    void SetUp() override {
-        previous_ = fs::current_path();
-        dir_ = fs::temp_directory_path() /
-               ("vrk-cli-" + GetParam().name + "-" +
-                std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-        fs::create_directories(dir_);
-        fs::current_path(dir_);
-    }
+    void SetUp() override { folder_.enter("vrk-cli", GetParam().name); }
     void TearDown() override {
         units_.clear();
-        fs::current_path(previous_);
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
+        folder_.leave();
     }
 
     // A unit on a pseudo-terminal, reached through a link of its own name as a script names a
@@ -286,7 +271,7 @@ class VrkCli : public ::testing::TestWithParam<CliCase> {
         auto unit = std::make_unique<sim::Simulator>(config);
         std::string error;
         EXPECT_TRUE(unit->start(&error)) << error;
-        const fs::path link = dir_ / ("unit" + std::to_string(index));
+        const fs::path link = folder_.path() / ("unit" + std::to_string(index));
         std::error_code ec;
         fs::remove(link, ec);
         fs::create_symlink(unit->device_path(), link);
@@ -297,7 +282,7 @@ class VrkCli : public ::testing::TestWithParam<CliCase> {
         return *units_[index];
     }
 
-    fs::path dir_, previous_;
+    WorkingFolder folder_;
     std::vector<std::unique_ptr<sim::Simulator>> units_;
 };
 
@@ -306,11 +291,11 @@ TEST_P(VrkCli, Runs) {
     Bytes image;
     if (c.image_size != 0) {
         image = sim::make_demo_image(c.image_size, 3);
-        std::ofstream(dir_ / "app.vr4", std::ios::binary)
+        std::ofstream(folder_.path() / "app.vr4", std::ios::binary)
             .write(reinterpret_cast<const char*>(image.data()),
                    static_cast<std::streamsize>(image.size()));
     }
-    fs::create_directory(dir_ / "unreadable.vr4");  // a folder where the image should be
+    fs::create_directory(folder_.path() / "unreadable.vr4");  // a folder where the image should be
 
     std::vector<std::string> args = {"--json"};
     for (int i = 0; i < c.units; ++i) {
@@ -319,7 +304,7 @@ TEST_P(VrkCli, Runs) {
         if (c.name == "compare_matching_flash")
             for (std::size_t at = 0; at < image.size(); ++at) unit.poke_flash(at, image[at]);
         args.push_back("--port");
-        args.push_back((dir_ / ("unit" + std::to_string(i))).string());
+        args.push_back((folder_.path() / ("unit" + std::to_string(i))).string());
     }
     std::vector<Bytes> before;
     for (auto& unit : units_) before.push_back(unit->flash_copy(image.size() + 4096));

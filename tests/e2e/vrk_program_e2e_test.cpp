@@ -20,7 +20,9 @@
 #include "app/cli/station/station_store.h"
 #include "sim/demo_image.h"
 #include "sim/simulator.h"
+#include "tests/e2e/e2e_support.h"
 #include "tests/support/subprocess.h"
+#include "tests/support/wire.h"
 
 namespace vrk::test {
 namespace {
@@ -35,13 +37,8 @@ constexpr std::uint8_t RUN_APPLICATION = 0x20;
 class VrkProgram : public ::testing::Test {
   protected:
     void SetUp() override {
-        previous_ = fs::current_path();
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() /
-               ("vrk-program-" + std::string(info->name()) + "-" +
-                std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-        fs::create_directories(dir_);
-        fs::current_path(dir_);
+        folder_.enter("vrk-program",
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
         image_ = sim::make_demo_image(IMAGE_SIZE, 5);
         std::ofstream("app.vr4", std::ios::binary)
             .write(reinterpret_cast<const char*>(image_.data()),
@@ -49,9 +46,7 @@ class VrkProgram : public ::testing::Test {
     }
     void TearDown() override {
         units_.clear();
-        fs::current_path(previous_);
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
+        folder_.leave();
     }
 
     // A unit with its own serial number and an application in its flash, reached through a
@@ -68,7 +63,7 @@ class VrkProgram : public ::testing::Test {
         return *units_.back();
     }
     [[nodiscard]] std::string port(std::size_t index) const {
-        return (dir_ / ("u" + std::to_string(index))).string();
+        return (folder_.path() / ("u" + std::to_string(index))).string();
     }
 
     static std::vector<Json> objects(const Subprocess& vrk) {
@@ -80,16 +75,8 @@ class VrkProgram : public ::testing::Test {
         }
         return found;
     }
-    static std::vector<Json> of(const std::vector<Json>& all, const std::string& event) {
-        std::vector<Json> found;
-        for (const Json& o : all)
-            if (o.value("event", "") == event) found.push_back(o);
-        return found;
-    }
     static bool received(const sim::Simulator& unit, std::uint8_t type, std::size_t length) {
-        for (const auto& m : unit.received_messages())
-            if (!m.empty() && m[0] == type && m.size() == length) return true;
-        return false;
+        return has_message(unit.received_messages(), type, length);
     }
     [[nodiscard]] bool flash_holds_image(const sim::Simulator& unit) const {
         return unit.flash_copy(image_.size()) == image_;
@@ -109,7 +96,7 @@ class VrkProgram : public ::testing::Test {
         return found;
     }
 
-    fs::path dir_, previous_;
+    WorkingFolder folder_;
     std::vector<std::uint8_t> image_;
     std::vector<std::unique_ptr<sim::Simulator>> units_;
 };
@@ -138,7 +125,7 @@ TEST_F(VrkProgram, FourUnitsAtOnceGetTheWholeRecipeOverOneLinkUpEach) {
     EXPECT_EQ(*code, 0) << vrk.errors();
 
     const auto all = objects(vrk);
-    const auto finished = of(all, "finished");
+    const auto finished = of_event(all, "finished");
     ASSERT_EQ(finished.size(), 4u);
     std::set<std::string> ids;
     for (const Json& f : finished) {
@@ -148,7 +135,7 @@ TEST_F(VrkProgram, FourUnitsAtOnceGetTheWholeRecipeOverOneLinkUpEach) {
     EXPECT_EQ(ids, (std::set<std::string>{"L700001", "L700002", "L700003", "L700004"}));
     // One run and one link-up per unit.
     std::map<std::string, int> link_ups;
-    for (const Json& up : of(all, "link_up")) ++link_ups[up["port"]];
+    for (const Json& up : of_event(all, "link_up")) ++link_ups[up["port"]];
     EXPECT_EQ(link_ups.size(), 4u);
     for (const auto& [p, n] : link_ups) EXPECT_EQ(n, 1) << p;
 
@@ -233,7 +220,7 @@ TEST_F(VrkProgram, TwoVrkProcessesOnOneDatabaseGiveEightDistinctIds) {
         const auto code = run->finish(240s);
         ASSERT_TRUE(code.has_value()) << run->errors();
         EXPECT_EQ(*code, 0) << run->errors();
-        for (const Json& f : of(objects(*run), "finished")) ids.insert(f["id_after"]);
+        for (const Json& f : of_event(objects(*run), "finished")) ids.insert(f["id_after"]);
     }
     EXPECT_EQ(ids.size(), 8u);
     std::set<std::string> in_units;
@@ -263,7 +250,7 @@ TEST_F(VrkProgram, RepeatFlashesTheUnitOfAPortAbsentAtStart) {
     const auto code = vrk.finish(240s);
     ASSERT_TRUE(code.has_value()) << vrk.errors();
     EXPECT_EQ(*code, 0) << vrk.errors();
-    const auto finished = of(objects(vrk), "finished");
+    const auto finished = of_event(objects(vrk), "finished");
     ASSERT_EQ(finished.size(), 1u);
     EXPECT_EQ(finished[0]["result"], "success");
     EXPECT_EQ(unit.unit_id(), "R00001");

@@ -17,6 +17,7 @@
 
 #include "app/cli/station/station_store.h"
 #include "sim/simulator.h"
+#include "tests/e2e/e2e_support.h"
 #include "tests/support/subprocess.h"
 
 namespace vrk::test {
@@ -149,23 +150,16 @@ const std::vector<StationCase>& cases() {
 class VrkStation : public ::testing::TestWithParam<StationCase> {
   protected:
     void SetUp() override {
-        previous_ = fs::current_path();
-        dir_ = fs::temp_directory_path() /
-               ("vrk-station-" + GetParam().name + "-" +
-                std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-        fs::create_directories(dir_);
-        fs::current_path(dir_);
+        folder_.enter("vrk-station", GetParam().name);
         // The user's own database, where vrk finds it without --db.
-        ::setenv("XDG_DATA_HOME", (dir_ / "data").string().c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (folder_.path() / "data").string().c_str(), 1);
     }
     void TearDown() override {
         ::unsetenv("XDG_DATA_HOME");
-        fs::current_path(previous_);
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
+        folder_.leave();
     }
 
-    fs::path dir_, previous_;
+    WorkingFolder folder_;
 };
 
 TEST_P(VrkStation, Runs) {
@@ -173,9 +167,9 @@ TEST_P(VrkStation, Runs) {
     std::ofstream("app.vr4", std::ios::binary) << std::string(3000, 'A');
     std::ofstream("garbage.db", std::ios::binary) << std::string(8192, 'x');
     std::ofstream("bad.toml") << "image = \"app.vr4\"\ncolour = \"red\"\n";
-    make_records((dir_ / "records.db").string());
-    fs::create_directories(dir_ / "data" / "vrk");
-    make_records((dir_ / "data" / "vrk" / "station.db").string());
+    make_records((folder_.path() / "records.db").string());
+    fs::create_directories(folder_.path() / "data" / "vrk");
+    make_records((folder_.path() / "data" / "vrk" / "station.db").string());
 
     sim::Simulator unit{sim::UnitConfig{}};
     std::string error;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
@@ -92,10 +93,11 @@ std::vector<nlohmann::json> JobRun::of(const std::string& event) const {
 
 JobRig::JobRig() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = (std::filesystem::temp_directory_path() /
-            ("vrk-job-" + std::string(info != nullptr ? info->name() : "rig") + "-" +
-             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count())))
-               .string();
+    std::string leaf = "vrk-job-" + std::string(info != nullptr ? info->name() : "rig") + "-" +
+                       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+    // A parameterised test's name holds a slash: one folder, not a folder left behind above it.
+    std::replace(leaf.begin(), leaf.end(), '/', '-');
+    dir_ = (std::filesystem::temp_directory_path() / leaf).string();
     std::filesystem::create_directories(dir_);
     db_path = dir_ + "/station.db";
 }

@@ -20,4 +20,10 @@ std::vector<Bytes> unframe(const Bytes& wire) {
     return out;
 }
 
+bool has_message(const std::vector<Bytes>& messages, std::uint8_t type, std::size_t length) {
+    for (const Bytes& m : messages)
+        if (!m.empty() && m[0] == type && m.size() == length) return true;
+    return false;
+}
+
 }  // namespace vrk::test

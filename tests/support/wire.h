@@ -2,6 +2,8 @@
 // through the program's own codec.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "tests/support/fakes.h"
@@ -12,5 +14,7 @@ namespace vrk::test {
 Bytes frame(const Bytes& message);
 // The messages in a stream of wire bytes.
 std::vector<Bytes> unframe(const Bytes& wire);
+// Whether `messages` hold one of `type` that is `length` bytes long.
+bool has_message(const std::vector<Bytes>& messages, std::uint8_t type, std::size_t length);
 
 }  // namespace vrk::test

@@ -16,6 +16,7 @@
 #include "sim/demo_image.h"
 #include "tests/support/failing_vfs.h"
 #include "tests/support/job_rig.h"
+#include "tests/support/wire.h"
 
 namespace vrk::test {
 namespace {
@@ -85,10 +86,8 @@ std::optional<cli::IdHolder> holder(cli::StationStore& store, const std::string&
     return held.value;
 }
 
-bool received(sim::UnitEnd& unit, std::uint8_t type, std::size_t length) {
-    for (const auto& m : unit.received_messages())
-        if (!m.empty() && m[0] == type && m.size() == length) return true;
-    return false;
+bool received(const sim::UnitEnd& unit, std::uint8_t type, std::size_t length) {
+    return has_message(unit.received_messages(), type, length);
 }
 constexpr std::uint8_t ERASE = 0x28, ID_MESSAGE = 0x0B, RUN_APPLICATION = 0x20;
 
@@ -118,8 +117,14 @@ const std::vector<ProgramCase>& cases() {
          .before = [](cli::StationStore& s) { ASSERT_TRUE(s.bind("L100007", SERIAL).ok()); },
          .unit_id = "L100007",
          .also =
-             [](const JobRun&, JobRig&, cli::StationStore& store) {
+             [](const JobRun& run, JobRig&, cli::StationStore& store) {
                  EXPECT_FALSE(holder(store, "L100001")) << "no ID of the counter is used";
+                 // Said so, with what the unit carried; nothing reserved for it.
+                 const auto back = run.of("id_from_records");
+                 ASSERT_EQ(back.size(), 1u);
+                 EXPECT_EQ(back[0]["id"], "L100007");
+                 EXPECT_EQ(back[0]["id_before"], "VRK00042");
+                 EXPECT_TRUE(run.of("id_reserved").empty());
              }},
         {.name = "a_unit_numbered_by_another_station_keeps_its_id_unsent",
          .args = recipe({"--id-format", "L{station}{:05}", "--station-number", "1"}),

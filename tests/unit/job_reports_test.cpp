@@ -81,15 +81,6 @@ const std::vector<ReportCase>& cases() {
                  EXPECT_EQ(finished["steps"]["settings"], "success");
                  EXPECT_EQ(finished["operation"], "download_and_verify");
              }},
-        {.name = "a_unit_the_records_know_gets_their_id_back_and_says_so",
-         .args = {"--json", "program", "app.vr4", "--db", "{db}", "--id-format", "L1{:05}"},
-         .also =
-             [](const JobRun& run) {
-                 const Json back = run.of("id_from_records").at(0);
-                 EXPECT_EQ(back["id"], "L100009");
-                 EXPECT_EQ(back["id_before"], "VRK00042");
-                 EXPECT_TRUE(run.of("id_reserved").empty());
-             }},
         {.name = "every_object_has_the_schema_and_progress_comes_once_a_percent",
          .args = {"--json", "download", "big.vr4"},
          .also =
@@ -162,11 +153,6 @@ TEST_P(JobReports, Tell) {
     rig.files.files["app.vr4"] = sim::make_demo_image(5000, 3);
     rig.files.files["big.vr4"] = sim::make_demo_image(70000, 4);
     rig.console.terminal = c.terminal;
-    if (c.name == "a_unit_the_records_know_gets_their_id_back_and_says_so") {
-        cli::StoreError error;
-        auto store = cli::open_station_store(rig.db_path, cli::StoreAccess::station, &error);
-        ASSERT_TRUE(store && store->bind("L100009", 70012).ok());
-    }
     if (c.unit) {
         sim::UnitConfig unit = unit_with_serial(70012);
         if (c.configure) c.configure(unit);

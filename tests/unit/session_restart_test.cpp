@@ -129,7 +129,6 @@ using Step = std::function<void(Bench&)>;
 struct Story {
     const char* name;
     Step run;
-    bool uses_window = false;  // commands of the person, which read what the window shows
 };
 
 // What a session may have been through before its restart.
@@ -212,8 +211,7 @@ const std::vector<Story>& inputs() {
                      if (!answer.empty()) b.reply(to_hex(answer));
                  }
              }
-         },
-         true},
+         }},
         {"the person sets an ID and a GPS type",
          [](Bench& b) {
              b.link_up();
@@ -221,8 +219,7 @@ const std::vector<Story>& inputs() {
              b.window().user_click(ids::SEND_ID);
              b.window().user_select(ids::GPS_TYPE, 2);
              b.reply("17 02");
-         },
-         true},
+         }},
     };
     return stories;
 }
@@ -230,10 +227,8 @@ const std::vector<Story>& inputs() {
 // Runs every input on a fresh session and, after each history, on a used one; both are put
 // through `reset` first (the fresh one too: a reset on a session that has been through nothing
 // is the reference). `seen` says what is compared.
-void expect_like_fresh(const Step& reset, const std::function<std::string(Bench&)>& look,
-                       bool window_inputs) {
+void expect_like_fresh(const Step& reset, const std::function<std::string(Bench&)>& look) {
     for (const Story& input : inputs()) {
-        if (input.uses_window && !window_inputs) continue;
         Bench fresh;
         fresh.forget();
         reset(fresh);
@@ -258,20 +253,7 @@ void expect_like_fresh(const Step& reset, const std::function<std::string(Bench&
 
 TEST(SessionRestart, BehavesLikeAFreshSessionWhateverCameBefore) {
     // The reference is a session just made, and a restart of one just made: the same.
-    expect_like_fresh([](Bench& b) { b.session->restart(); }, seen, true);
-}
-
-TEST(EngineReset, LeavesNothingOfTheLinkOrTheTransferBehind) {
-    // Without the session's restart the window keeps what it showed, so only the wire, the
-    // port and the observers are compared, on inputs that do not read the window.
-    expect_like_fresh([](Bench& b) { device::reset_engine(b.session->engine()); },
-                      [](Bench& b) {
-                          std::string out = "wire: " + to_hex(b.port.written()) + "\nport:";
-                          for (const auto& e : b.port.events) out += " " + e;
-                          for (const auto& line : b.watcher.log) out += "\n  " + line;
-                          return out;
-                      },
-                      false);
+    expect_like_fresh([](Bench& b) { b.session->restart(); }, seen);
 }
 
 TEST(SessionRestart, EndsWhatRanAndKeepsTheMacroWritten) {

@@ -151,28 +151,6 @@ TEST(SimulatedPort, BytesStillOnTheirWayWhenTheSpeedChangesAreLost) {
     EXPECT_EQ(line.unit.received_messages().size(), 1u);
 }
 
-TEST(SimulatedPort, BytesGoBothWaysAndTheUnitKeepsWhatItWasSent) {
-    Line line;
-    ASSERT_TRUE(line.port->configure(115200));
-    const struct {
-        std::string request;
-        std::string reply;
-    } exchanges[] = {
-        {"0B 00", "0B 56 52 4B 30 30 30 34 32 00"},
-        {"01 00", "02 28 D7 00 7C 11 01 00 00 00 E1 00"},
-        {"15 06", "15 06"},
-        {"28 00", "29 00"},
-        {program_page(2, 0xA5), "2B 02"},
-        {"1E 00", "1F 00"},
-    };
-    for (const auto& e : exchanges) {
-        line.send(e.request);
-        EXPECT_EQ(line.receive(100ms), std::vector<std::string>{e.reply}) << e.request;
-    }
-    EXPECT_EQ(line.unit.internal_device(), 6);
-    EXPECT_EQ(line.unit.flash_copy(3 * 256)[2 * 256 + 7], 0xA5);
-}
-
 TEST(SimulatedPort, WithLineTimeEveryByteTakesItsTenBitsBothWays) {
     const struct {
         std::uint32_t baud;
