@@ -9,6 +9,8 @@
 #include <utility>
 
 #include "app/cli/output.h"
+#include "app/cli/station/pg_connection.h"
+#include "app/cli/station/postgres_station_store.h"
 
 namespace vrk::cli {
 
@@ -667,6 +669,8 @@ bool station_store_available() {
 
 std::unique_ptr<StationStore> open_station_store(const std::string& path, StoreAccess access,
                                                  StoreError* error) {
+    // A libpq URI names a line's database on a server; anything else is a station's file.
+    if (pg::is_uri(path)) return open_postgres_station_store(path, access, error);
     return open_sqlite_station_store(path, access, error);
 }
 

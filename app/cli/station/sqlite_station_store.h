@@ -17,12 +17,6 @@
 
 namespace vrk::cli {
 
-// One step of the schema's history: SQL that takes the tables from version n to n + 1, where
-// n is the step's index in the list.
-struct SchemaStep {
-    std::string_view sql;
-};
-
 // The steps this version of the tool knows; the schema version is their number.
 [[nodiscard]] std::span<const SchemaStep> station_schema();
 

@@ -46,6 +46,8 @@ enum class StoreFailure {
     busy,         // another process held it longer than STORE_BUSY_TIMEOUT_MS
     damaged,      // SQLite found the file corrupt
     io_error,     // the system failed to read or write it
+    unreachable,  // the database server cannot be reached, or the connection to it was lost
+    refused,      // the server refused the station: its credentials, its database or its rights
     id_conflict,  // bind(): the ID is held by another serial number (a caller's mistake)
     no_such_run,  // complete_run(): no row with this run key
 };
@@ -203,6 +205,12 @@ class StationStore {
     // key). `row` must not call the store (the call holds it).
     [[nodiscard]] virtual StoreError for_each_run(
         const RunFilter& filter, const std::function<void(const RunRecord&)>& row) = 0;
+};
+
+// One step of a store's schema history: SQL that takes the tables from version n to n + 1,
+// where n is the step's index in the list. Each store keeps its own list, in its own dialect.
+struct SchemaStep {
+    std::string_view sql;
 };
 
 enum class StoreAccess {

@@ -1,0 +1,648 @@
+#include "app/cli/station/postgres_station_store.h"
+
+#include <algorithm>
+#include <mutex>
+#include <utility>
+
+#include "app/cli/output.h"
+#include "app/cli/station/pg_connection.h"
+
+namespace vrk::cli {
+
+namespace {
+
+using pg::param;
+using pg::Param;
+
+// Version 1: the runs, the IDs and the counters of the ID schemes, as in a station's file;
+// times are timestamptz here, so the line's own reports can compute with them.
+constexpr SchemaStep SCHEMA[] = {
+    {R"sql(
+CREATE TABLE runs (
+    run_key          TEXT PRIMARY KEY,
+    started_at       TIMESTAMPTZ NOT NULL,
+    host             TEXT NOT NULL,
+    station_number   BIGINT,
+    operator         TEXT NOT NULL,
+    port             TEXT NOT NULL,
+    serial_number    INTEGER,
+    id_before        TEXT,
+    firmware_version TEXT,
+    flash_type_code  SMALLINT,
+    flash_type       TEXT,
+    gps_before       SMALLINT,
+    internal_before  SMALLINT,
+    external_before  SMALLINT,
+    image            TEXT NOT NULL,
+    image_sha256     TEXT NOT NULL,
+    tool_version     TEXT NOT NULL,
+    id_after         TEXT,
+    gps_after        SMALLINT,
+    internal_after   SMALLINT,
+    external_after   SMALLINT,
+    step_download    TEXT,
+    step_id          TEXT,
+    step_settings    TEXT,
+    step_then        TEXT,
+    result           TEXT,
+    exit_code        INTEGER,
+    message          TEXT,
+    duration_ms      BIGINT
+);
+CREATE INDEX runs_by_start ON runs (started_at);
+CREATE INDEX runs_by_serial ON runs (serial_number);
+CREATE TABLE ids (
+    id            TEXT PRIMARY KEY,
+    state         TEXT NOT NULL CHECK (state IN ('reserved', 'bound', 'spent')),
+    serial_number INTEGER NOT NULL,
+    scheme        TEXT NOT NULL,
+    run_key       TEXT,
+    reserved_at   TIMESTAMPTZ NOT NULL,
+    bound_at      TIMESTAMPTZ
+);
+CREATE UNIQUE INDEX one_bound_id_per_unit ON ids (serial_number) WHERE state = 'bound';
+CREATE INDEX ids_by_serial ON ids (serial_number);
+CREATE TABLE counters (
+    scheme     TEXT PRIMARY KEY,
+    next_value BIGINT NOT NULL
+);
+)sql"},
+};
+
+// "VRKS": the advisory lock that stations take to bring the schema up to date one at a time.
+constexpr long long SCHEMA_LOCK = 0x56524B53;
+// A transaction that lost a race (a deadlock, a serialisation failure, two binds of one unit)
+// is tried again this often before the call fails.
+constexpr int TRANSACTION_TRIES = 5;
+
+// The times as the records write them ("2025-03-01T12:30:15.000Z").
+constexpr std::string_view UTC_TEXT =
+    R"sql(to_char(%s AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS.MS"Z"'))sql";
+
+std::string utc_text(std::string_view column) {
+    std::string out(UTC_TEXT);
+    out.replace(out.find("%s"), 2, column);
+    return out;
+}
+
+IdState state_of(std::string_view text) {
+    if (text == "bound") return IdState::bound;
+    if (text == "spent") return IdState::spent;
+    return IdState::reserved;
+}
+
+bool contains(const std::string& text, std::string_view part) {
+    return text.find(part) != std::string::npos;
+}
+
+class PostgresStationStore final : public StationStore {
+  public:
+    PostgresStationStore(std::string uri, const PostgresStoreSettings& settings)
+        : uri_(std::move(uri)), busy_timeout_ms_(settings.busy_timeout_ms) {}
+
+    const std::string& location() const override { return uri_; }
+
+    StoreError begin_run(const RunStart& s) override;
+    StoreError complete_run(const RunEnd& e) override;
+    StoreResult<std::optional<std::string>> bound_id(std::int32_t serial_number) override;
+    StoreResult<std::optional<IdHolder>> id_holder(std::string_view id) override;
+    StoreResult<Reservation> reserve_next(const IdScheme& scheme,
+                                          std::optional<std::uint64_t> id_start,
+                                          std::int32_t serial_number,
+                                          std::string_view run_key) override;
+    StoreResult<Claim> claim(std::string_view id, std::int32_t serial_number,
+                             std::string_view run_key) override;
+    StoreError bind(std::string_view id, std::int32_t serial_number) override;
+    StoreError spend(std::string_view id) override;
+    StoreError for_each_run(const RunFilter& filter,
+                            const std::function<void(const RunRecord&)>& row) override;
+
+    // Connects, and readies the tables for `access`: the failure, or none.
+    [[nodiscard]] StoreError start(StoreAccess access, std::span<const SchemaStep> schema);
+
+  private:
+    [[nodiscard]] StoreError failure(StoreFailure kind, const std::string& what) const {
+        return {kind, "the line database " + uri_ + " " + what};
+    }
+    // A statement's failure in words that name the database.
+    [[nodiscard]] StoreError failure(const pg::Result& result) const;
+    [[nodiscard]] StoreError connect_failure() const;
+    // Runs `attempt` (one transaction) again while it fails for a reason worth another try.
+    template <typename T>
+    [[nodiscard]] StoreResult<T> retried(const std::function<StoreResult<T>(bool&)>& attempt);
+    [[nodiscard]] StoreResult<std::optional<IdHolder>> holder(std::string_view id, bool lock);
+    // The schema's version, 0 for no vrk tables, nullopt with *error set on a failure or for
+    // tables that are another program's.
+    [[nodiscard]] std::optional<std::int64_t> read_version(std::int64_t known, StoreError* error);
+    // Brings the tables from their version up to `known` in one transaction.
+    [[nodiscard]] StoreError upgrade(std::int64_t known, std::span<const SchemaStep> schema);
+
+    std::string uri_;
+    pg::Connection connection_;
+    std::mutex mutex_;  // one call at a time on the connection: each is its own transaction
+    int busy_timeout_ms_;
+    // Set by a failed statement: whether the transaction may simply be tried again.
+    std::string last_sqlstate_;
+};
+
+StoreError PostgresStationStore::failure(const pg::Result& result) const {
+    const std::string state = result.sqlstate();
+    const std::string message = result.message();
+    if (!connection_.ok() || state.starts_with("08") || state == "57P01" || state == "57P02" ||
+        state == "57P03")
+        return failure(StoreFailure::unreachable,
+                       "cannot be reached: " + (message.empty() ? connection_.error() : message));
+    if (state.starts_with("28") || state == "3D000")
+        return failure(StoreFailure::refused, "refused the station: " + message);
+    if (state == "42501")
+        return failure(StoreFailure::refused,
+                       "does not give this role the rights vrk needs: " + message);
+    if (state == "25006")
+        return failure(StoreFailure::read_only,
+                       "cannot be written: the server is read-only (a standby?)");
+    if (state == "53100")
+        return failure(StoreFailure::disk_full, "cannot be written: the server's disk is full");
+    if (state == "57014" || state == "55P03" || state == pg::SERIALIZATION_FAILURE ||
+        state == pg::DEADLOCK_DETECTED)
+        return failure(StoreFailure::busy, "is held by another station for longer than " +
+                                               std::to_string(busy_timeout_ms_) + " ms (" +
+                                               message + ")");
+    if (state.starts_with("XX"))
+        return failure(StoreFailure::damaged, "reports damage: " + message);
+    return failure(StoreFailure::io_error, "cannot be used: " + message);
+}
+
+StoreError PostgresStationStore::connect_failure() const {
+    // libpq says what failed but gives no SQLSTATE before a session exists: its words tell a
+    // refusal (which waiting does not mend) from a server that is not there.
+    const std::string message = connection_.error();
+    if (contains(message, "authentication failed") || contains(message, "no password supplied") ||
+        contains(message, "pg_hba.conf") || contains(message, "role \"") ||
+        contains(message, "permission denied"))
+        return failure(StoreFailure::refused, "refused the station's credentials: " + message);
+    if (contains(message, "database \"") && contains(message, "does not exist"))
+        return failure(StoreFailure::refused, "names no database the server has: " + message);
+    return failure(StoreFailure::unreachable, "cannot be reached: " + message);
+}
+
+template <typename T>
+StoreResult<T> PostgresStationStore::retried(
+    const std::function<StoreResult<T>(bool&)>& attempt) {
+    StoreResult<T> result;
+    for (int tries = 1;; ++tries) {
+        bool again = false;
+        result = attempt(again);
+        if (!again || tries == TRANSACTION_TRIES) return result;
+    }
+}
+
+std::optional<std::int64_t> PostgresStationStore::read_version(std::int64_t known,
+                                                               StoreError* error) {
+    const auto tables = connection_.exec(
+        "SELECT to_regclass('vrk_schema_version') IS NOT NULL, to_regclass('runs') IS NOT NULL "
+        "OR to_regclass('ids') IS NOT NULL OR to_regclass('counters') IS NOT NULL");
+    if (!tables.ok()) {
+        *error = failure(tables);
+        return std::nullopt;
+    }
+    if (tables.text(0, 0) != "t") {
+        if (tables.text(0, 1) == "t") {
+            // Never add our tables beside another program's of the same names.
+            *error = failure(StoreFailure::not_a_database,
+                             "holds tables named runs, ids or counters that are not a "
+                             "station's records: give vrk a database (or schema) of its own");
+            return std::nullopt;
+        }
+        return 0;
+    }
+    const auto version = connection_.exec("SELECT max(version) FROM vrk_schema_version");
+    if (!version.ok()) {
+        *error = failure(version);
+        return std::nullopt;
+    }
+    const std::int64_t found = version.integer(0, 0);
+    if (found > known) {
+        *error = failure(StoreFailure::other_version,
+                         "was written by a newer vrk (its records are of version " +
+                             std::to_string(found) + ", this vrk knows " + std::to_string(known) +
+                             ")");
+        return std::nullopt;
+    }
+    return found;
+}
+
+StoreError PostgresStationStore::start(StoreAccess access, std::span<const SchemaStep> schema) {
+    // Ours, under what the URI says: a server that vanishes is noticed by TCP within about
+    // half a minute rather than never.
+    const std::string user_timeout = std::to_string(busy_timeout_ms_);
+    connection_ = pg::Connection(uri_, {{"connect_timeout", "10"},
+                                        {"application_name", "vrk"},
+                                        {"keepalives", "1"},
+                                        {"keepalives_idle", "10"},
+                                        {"keepalives_interval", "5"},
+                                        {"keepalives_count", "3"},
+                                        {"tcp_user_timeout", user_timeout}});
+    if (!connection_.ok()) return connect_failure();
+    // A lock is waited for up to the busy time-out; a statement that works (not waits) for
+    // twice that is stuck. A reader never writes.
+    const auto set = connection_.exec(
+        "SELECT set_config('lock_timeout', $1, false), set_config('statement_timeout', $2, "
+        "false), set_config('idle_in_transaction_session_timeout', $2, false), "
+        "set_config('default_transaction_read_only', $3, false)",
+        {param(std::to_string(busy_timeout_ms_)), param(std::to_string(2 * busy_timeout_ms_)),
+         param(access == StoreAccess::export_only ? "on" : "off")});
+    if (!set.ok()) return failure(set);
+
+    const auto known = static_cast<std::int64_t>(schema.size());
+    StoreError error;
+    auto version = read_version(known, &error);
+    if (!version) return error;
+    if (access == StoreAccess::export_only) {
+        if (*version == 0)
+            return failure(StoreFailure::not_a_database, "holds no station records");
+        return {};  // an older version is read as it is
+    }
+    if (*version == known) return {};
+
+    // Stations started together: one brings the tables up to date, the others find them so.
+    // The lock is the session's, taken before the transaction begins, so that the transaction
+    // sees the tables as the one before left them.
+    const auto locked = connection_.exec("SELECT pg_advisory_lock($1)",
+                                         {param(static_cast<std::int64_t>(SCHEMA_LOCK))});
+    if (!locked.ok()) return failure(locked);
+    error = upgrade(known, schema);
+    if (connection_.ok())
+        (void)connection_.exec("SELECT pg_advisory_unlock($1)",
+                               {param(static_cast<std::int64_t>(SCHEMA_LOCK))});
+    return error;
+}
+
+StoreError PostgresStationStore::upgrade(std::int64_t known, std::span<const SchemaStep> schema) {
+    pg::Transaction tx(connection_);
+    if (!tx.begun().ok()) return failure(tx.begun());
+    StoreError error;
+    const auto version = read_version(known, &error);
+    if (!version) return error;
+    if (*version == known) return {};
+    const auto refused_upgrade = [&](const pg::Result& result) {
+        StoreError e = failure(result);
+        if (e.failure == StoreFailure::refused)
+            e.message += " (its tables are made or brought up to date by a role that may create "
+                         "them: run vrk program once as their owner)";
+        return e;
+    };
+    if (*version == 0) {
+        const auto made =
+            connection_.exec("CREATE TABLE vrk_schema_version (version INTEGER NOT NULL)");
+        if (!made.ok()) return refused_upgrade(made);
+    }
+    for (auto step = static_cast<std::size_t>(*version); step < schema.size(); ++step) {
+        const auto done = connection_.exec_script(schema[step].sql);
+        if (!done.ok()) return refused_upgrade(done);
+    }
+    const auto stamped = connection_.exec_script(
+        "DELETE FROM vrk_schema_version; INSERT INTO vrk_schema_version VALUES (" +
+        std::to_string(known) + ")");
+    if (!stamped.ok()) return refused_upgrade(stamped);
+    if (const auto committed = tx.commit(); !committed.ok()) return failure(committed);
+    return {};
+}
+
+StoreError PostgresStationStore::begin_run(const RunStart& s) {
+    std::lock_guard lock(mutex_);
+    // A row already there with this key was written by an earlier try of this very call (keys
+    // are random and unique): it counts as written.
+    const auto inserted = connection_.exec(
+        R"sql(
+INSERT INTO runs (run_key, started_at, host, station_number, operator, port, serial_number,
+                  id_before, firmware_version, flash_type_code, flash_type, gps_before,
+                  internal_before, external_before, image, image_sha256, tool_version)
+VALUES ($1, $2::timestamptz, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17)
+ON CONFLICT (run_key) DO NOTHING)sql",
+        {param(s.run_key), param(s.started_at), param(s.host), param(s.station_number),
+         param(s.operator_name), param(s.port), param(s.serial_number), param(s.id_before),
+         param(s.firmware_version), param(s.flash_type_code), param(s.flash_type),
+         param(s.settings_before.gps), param(s.settings_before.internal),
+         param(s.settings_before.external), param(s.image), param(s.image_sha256),
+         param(s.tool_version)});
+    if (!inserted.ok()) return failure(inserted);
+    return {};
+}
+
+StoreError PostgresStationStore::complete_run(const RunEnd& e) {
+    std::lock_guard lock(mutex_);
+    const auto updated = connection_.exec(
+        R"sql(
+UPDATE runs SET id_after = $2, gps_after = $3, internal_after = $4, external_after = $5,
+                step_download = $6, step_id = $7, step_settings = $8, step_then = $9,
+                result = $10, exit_code = $11, message = $12, duration_ms = $13
+WHERE run_key = $1)sql",
+        {param(e.run_key), param(e.id_after), param(e.settings_after.gps),
+         param(e.settings_after.internal), param(e.settings_after.external),
+         pg::text_or_null(e.steps.download), pg::text_or_null(e.steps.id),
+         pg::text_or_null(e.steps.settings), pg::text_or_null(e.steps.then), param(e.result),
+         param(static_cast<std::int64_t>(e.exit_code)),
+         param(e.message), param(static_cast<std::int64_t>(e.duration_ms))});
+    if (!updated.ok()) return failure(updated);
+    if (updated.affected() == 0)
+        return failure(StoreFailure::no_such_run, "has no run " + e.run_key + " to complete");
+    return {};
+}
+
+StoreResult<std::optional<std::string>> PostgresStationStore::bound_id(
+    std::int32_t serial_number) {
+    std::lock_guard lock(mutex_);
+    const auto found =
+        connection_.exec("SELECT id FROM ids WHERE serial_number = $1 AND state = 'bound'",
+                         {param(static_cast<std::int64_t>(serial_number))});
+    if (!found.ok()) return {std::nullopt, failure(found)};
+    if (found.rows() > 0) return {found.text(0, 0), {}};
+    return {};
+}
+
+StoreResult<std::optional<IdHolder>> PostgresStationStore::holder(std::string_view id,
+                                                                 bool lock) {
+    const auto found = connection_.exec(
+        lock ? "SELECT state, serial_number, scheme FROM ids WHERE id = $1 FOR UPDATE"
+             : "SELECT state, serial_number, scheme FROM ids WHERE id = $1",
+        {param(id)});
+    if (!found.ok()) {
+        last_sqlstate_ = found.sqlstate();
+        return {std::nullopt, failure(found)};
+    }
+    if (found.rows() == 0) return {};
+    IdHolder h;
+    h.id = std::string(id);
+    h.state = state_of(found.text(0, 0));
+    h.serial_number = static_cast<std::int32_t>(found.integer(0, 1));
+    h.scheme = found.text(0, 2);
+    return {h, {}};
+}
+
+StoreResult<std::optional<IdHolder>> PostgresStationStore::id_holder(std::string_view id) {
+    std::lock_guard lock(mutex_);
+    return holder(id, false);
+}
+
+bool worth_another_try(const std::string& state) {
+    return state == pg::SERIALIZATION_FAILURE || state == pg::DEADLOCK_DETECTED;
+}
+
+StoreResult<Reservation> PostgresStationStore::reserve_next(const IdScheme& scheme,
+                                                            std::optional<std::uint64_t> id_start,
+                                                            std::int32_t serial_number,
+                                                            std::string_view run_key) {
+    std::lock_guard lock(mutex_);
+    const std::string key = scheme.counter_key();
+    return retried<Reservation>([&](bool& again) -> StoreResult<Reservation> {
+        const auto fail = [&](const pg::Result& r) -> StoreResult<Reservation> {
+            again = worth_another_try(r.sqlstate());
+            return {{}, failure(r)};
+        };
+        pg::Transaction tx(connection_);
+        if (!tx.begun().ok()) return fail(tx.begun());
+        // The counter's row is made when missing and then locked: the stations of the line
+        // take this scheme's IDs one after another.
+        const auto made = connection_.exec(
+            "INSERT INTO counters (scheme, next_value) VALUES ($1, $2) ON CONFLICT DO NOTHING",
+            {param(key), param(static_cast<std::int64_t>(id_start.value_or(1)))});
+        if (!made.ok()) return fail(made);
+        const auto counter = connection_.exec(
+            "SELECT next_value FROM counters WHERE scheme = $1 FOR UPDATE", {param(key)});
+        if (!counter.ok()) return fail(counter);
+        const auto stored = static_cast<std::uint64_t>(std::max<std::int64_t>(
+            counter.rows() > 0 ? counter.integer(0, 0) : 0, 0));
+        std::uint64_t n = std::max(stored, id_start.value_or(0));
+
+        Reservation reservation;
+        const std::string now = utc_time_now();
+        for (;;) {
+            const auto id = scheme.format(n);
+            if (!id) {
+                reservation.exhausted = true;
+                return {reservation, {}};  // rolled back: the counter stays as it was
+            }
+            // The ID's key decides: a row that is there already (from any scheme, a fixed or
+            // a carried ID, another station's claim a moment ago) keeps its holder.
+            const auto reserved = connection_.exec(
+                R"sql(
+INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at)
+VALUES ($1, 'reserved', $2, $3, $4, $5::timestamptz) ON CONFLICT (id) DO NOTHING)sql",
+                {param(*id), param(static_cast<std::int64_t>(serial_number)), param(key),
+                 param(run_key), param(now)});
+            if (!reserved.ok()) return fail(reserved);
+            if (reserved.affected() == 1) {
+                reservation.id = *id;
+                reservation.counter = n;
+                break;
+            }
+            ++n;
+        }
+        const auto advanced =
+            connection_.exec("UPDATE counters SET next_value = $2 WHERE scheme = $1",
+                             {param(key), param(static_cast<std::int64_t>(n + 1))});
+        if (!advanced.ok()) return fail(advanced);
+        if (const auto committed = tx.commit(); !committed.ok()) return fail(committed);
+        return {reservation, {}};
+    });
+}
+
+StoreResult<Claim> PostgresStationStore::claim(std::string_view id, std::int32_t serial_number,
+                                               std::string_view run_key) {
+    std::lock_guard lock(mutex_);
+    return retried<Claim>([&](bool& again) -> StoreResult<Claim> {
+        const auto fail = [&](const pg::Result& r) -> StoreResult<Claim> {
+            again = worth_another_try(r.sqlstate());
+            return {{}, failure(r)};
+        };
+        pg::Transaction tx(connection_);
+        if (!tx.begun().ok()) return fail(tx.begun());
+        const auto inserted = connection_.exec(
+            R"sql(
+INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at)
+VALUES ($1, 'reserved', $2, '', $3, $4::timestamptz) ON CONFLICT (id) DO NOTHING)sql",
+            {param(id), param(static_cast<std::int64_t>(serial_number)), param(run_key),
+             param(utc_time_now())});
+        if (!inserted.ok()) return fail(inserted);
+        if (inserted.affected() == 0) {
+            last_sqlstate_.clear();
+            auto h = holder(id, true);
+            if (!h.ok()) {
+                again = worth_another_try(last_sqlstate_);
+                return {{}, h.error};
+            }
+            if (h.value && h.value->serial_number != serial_number)
+                return {Claim{false, h.value}, {}};
+            if (h.value && h.value->state == IdState::bound) return {Claim{true, h.value}, {}};
+            const auto renewed = connection_.exec(
+                "UPDATE ids SET state = 'reserved', run_key = $2 WHERE id = $1",
+                {param(id), param(run_key)});
+            if (!renewed.ok()) return fail(renewed);
+        }
+        if (const auto committed = tx.commit(); !committed.ok()) return fail(committed);
+        return {Claim{true, std::nullopt}, {}};
+    });
+}
+
+StoreError PostgresStationStore::bind(std::string_view id, std::int32_t serial_number) {
+    std::lock_guard lock(mutex_);
+    const auto serial = param(static_cast<std::int64_t>(serial_number));
+    const auto conflict = [&](std::int32_t holder) {
+        return failure(StoreFailure::id_conflict, "holds the ID " + std::string(id) +
+                                                      " for the unit with serial number " +
+                                                      std::to_string(holder));
+    };
+    return retried<bool>([&](bool& again) -> StoreResult<bool> {
+               const auto fail = [&](const pg::Result& r) -> StoreResult<bool> {
+                   // Another station binding an ID to the same unit at the same moment: the
+                   // unique index over bound IDs stops one, which tries again.
+                   again = worth_another_try(r.sqlstate()) || r.sqlstate() == pg::UNIQUE_VIOLATION;
+                   return {false, failure(r)};
+               };
+               pg::Transaction tx(connection_);
+               if (!tx.begun().ok()) return fail(tx.begun());
+               last_sqlstate_.clear();
+               auto h = holder(id, true);
+               if (!h.ok()) {
+                   again = worth_another_try(last_sqlstate_);
+                   return {false, h.error};
+               }
+               if (h.value && h.value->serial_number != serial_number)
+                   return {false, conflict(h.value->serial_number)};
+               // The unit's earlier ID is spent first: a unit holds one ID.
+               const auto retired = connection_.exec(
+                   "UPDATE ids SET state = 'spent' WHERE serial_number = $1 AND state = 'bound' "
+                   "AND id <> $2",
+                   {serial, param(id)});
+               if (!retired.ok()) return fail(retired);
+               // Guarded by the holder as well: an ID another station claimed after the look-up
+               // above is not taken over.
+               const auto bound = connection_.exec(
+                   R"sql(
+INSERT INTO ids (id, state, serial_number, scheme, reserved_at, bound_at)
+VALUES ($1, 'bound', $2, '', $3::timestamptz, $3::timestamptz)
+ON CONFLICT (id) DO UPDATE SET state = 'bound', bound_at = excluded.bound_at
+WHERE ids.serial_number = excluded.serial_number)sql",
+                   {param(id), serial, param(utc_time_now())});
+               if (!bound.ok()) return fail(bound);
+               if (bound.affected() == 0) {
+                   again = true;  // read the new holder, and refuse then
+                   return {false, failure(StoreFailure::id_conflict,
+                                          "holds the ID " + std::string(id) + " for another unit")};
+               }
+               if (const auto committed = tx.commit(); !committed.ok()) return fail(committed);
+               return {true, {}};
+           })
+        .error;
+}
+
+StoreError PostgresStationStore::spend(std::string_view id) {
+    std::lock_guard lock(mutex_);
+    const auto updated =
+        connection_.exec("UPDATE ids SET state = 'spent' WHERE id = $1 AND state = 'reserved'",
+                         {param(id)});
+    if (!updated.ok()) return failure(updated);
+    return {};
+}
+
+StoreError PostgresStationStore::for_each_run(const RunFilter& filter,
+                                              const std::function<void(const RunRecord&)>& row) {
+    std::lock_guard lock(mutex_);
+    const std::string sql = "SELECT run_key, " + utc_text("started_at") + R"sql(, host,
+       station_number, operator, port, serial_number, id_before, firmware_version,
+       flash_type_code, flash_type, gps_before, internal_before, external_before, image,
+       image_sha256, tool_version, id_after, gps_after, internal_after, external_after,
+       step_download, step_id, step_settings, step_then, result, exit_code, message, duration_ms
+FROM runs
+WHERE ($1::timestamptz IS NULL OR started_at >= $1::timestamptz)
+  AND ($2::integer IS NULL OR serial_number = $2::integer)
+  AND ($3::text IS NULL OR lower(id_before) = lower($3::text) OR lower(id_after) = lower($3::text))
+ORDER BY started_at, run_key)sql";
+    const auto done = connection_.stream(
+        sql, {param(filter.since), param(filter.serial_number), param(filter.id)},
+        [&](const pg::Result& q) {
+            RunRecord r;
+            RunStart& s = r.start;
+            s.run_key = q.text(0, 0);
+            s.started_at = q.text(0, 1);
+            s.host = q.text(0, 2);
+            s.station_number = q.optional_integer<std::uint32_t>(0, 3);
+            s.operator_name = q.text(0, 4);
+            s.port = q.text(0, 5);
+            s.serial_number = q.optional_integer<std::int32_t>(0, 6);
+            s.id_before = q.optional_text(0, 7);
+            s.firmware_version = q.optional_text(0, 8);
+            s.flash_type_code = q.optional_integer<std::uint8_t>(0, 9);
+            s.flash_type = q.optional_text(0, 10);
+            s.settings_before = {q.optional_integer<std::uint8_t>(0, 11),
+                                 q.optional_integer<std::uint8_t>(0, 12),
+                                 q.optional_integer<std::uint8_t>(0, 13)};
+            s.image = q.text(0, 14);
+            s.image_sha256 = q.text(0, 15);
+            s.tool_version = q.text(0, 16);
+            if (!q.is_null(0, 25)) {
+                RunEnd e;
+                e.run_key = s.run_key;
+                e.id_after = q.optional_text(0, 17);
+                e.settings_after = {q.optional_integer<std::uint8_t>(0, 18),
+                                    q.optional_integer<std::uint8_t>(0, 19),
+                                    q.optional_integer<std::uint8_t>(0, 20)};
+                e.steps = {q.text(0, 21), q.text(0, 22), q.text(0, 23), q.text(0, 24)};
+                e.result = q.text(0, 25);
+                e.exit_code = static_cast<int>(q.integer(0, 26));
+                e.message = q.text(0, 27);
+                e.duration_ms = static_cast<std::uint32_t>(q.integer(0, 28));
+                r.end = std::move(e);
+            }
+            row(r);
+        });
+    if (!done.ok()) return failure(done);
+    return {};
+}
+
+}  // namespace
+
+std::span<const SchemaStep> line_schema() {
+    return SCHEMA;
+}
+
+std::optional<std::string> line_uri_problem(const std::string& uri) {
+    char* raw_error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(uri.c_str(), &raw_error);
+    if (options == nullptr) {
+        std::string why = raw_error != nullptr ? raw_error : "out of memory";
+        PQfreemem(raw_error);
+        while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+        return "the line database's URI cannot be read: " + why;
+    }
+    bool password = false;
+    for (const PQconninfoOption* o = options; o->keyword != nullptr; ++o)
+        if (std::string_view(o->keyword) == "password" && o->val != nullptr) password = true;
+    PQconninfoFree(options);
+    if (password)
+        return "the line database's URI holds a password, which would show in the process "
+               "list, the recipe and the shell's history: leave it out of the URI and put it "
+               "in a password file (~/.pgpass, or the file PGPASSFILE names), in PGPASSWORD, or "
+               "in a service file (PGSERVICEFILE, with service= in the URI)";
+    return std::nullopt;
+}
+
+std::unique_ptr<StationStore> open_postgres_station_store(const std::string& uri,
+                                                          StoreAccess access, StoreError* error,
+                                                          const PostgresStoreSettings& settings) {
+    if (const auto problem = line_uri_problem(uri)) {
+        *error = {StoreFailure::cannot_open, *problem};
+        return nullptr;
+    }
+    auto store = std::make_unique<PostgresStationStore>(uri, settings);
+    const StoreError failure =
+        store->start(access, settings.schema.empty() ? line_schema() : settings.schema);
+    if (!failure.ok()) {
+        *error = failure;
+        return nullptr;
+    }
+    *error = {};
+    return store;
+}
+
+}  // namespace vrk::cli

@@ -1,0 +1,53 @@
+// The station's records on a PostgreSQL server: the line's database, shared by every station
+// of a production line, so that one authority gives the IDs of the whole line.
+//
+// Every call is a transaction of its own on one connection per process (the ports' threads
+// take turns, as with SQLite). The IDs' table's key on the ID guards every claim: an ID is
+// inserted with ON CONFLICT DO NOTHING, and only the transaction whose row went in holds it,
+// however many stations race for it. A scheme's counter is taken under a row lock (SELECT ...
+// FOR UPDATE) for the length of one reservation, rather than inserting optimistically and
+// retrying on conflict: stations of one line share their counters, so optimistic inserts would
+// collide on every unit flashed at the same moment and each retry costs a round trip, while
+// the lock is held for a few milliseconds and makes the others wait in turn, each then
+// getting the next ID without a gap. A serial number has at most one bound ID (a unique
+// index over the bound IDs).
+//
+// No statement waits forever: every connection sets lock_timeout (a lock held by another
+// station), statement_timeout and idle_in_transaction_session_timeout (a station gone quiet
+// in a transaction frees the counter it holds), and TCP keep-alives and a user time-out on the
+// client's side, so that a server that vanishes is noticed.
+//
+// The schema is versioned in the table vrk_schema_version; a station brings it up to date
+// in one transaction (DDL is transactional in PostgreSQL) under an advisory lock, so that
+// stations started together upgrade it once. Readers read older versions as they are.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "app/cli/station/station_store.h"
+
+namespace vrk::cli {
+
+// The steps this version of the tool knows, in PostgreSQL's dialect; the schema version is
+// their number, as with SQLite.
+[[nodiscard]] std::span<const SchemaStep> line_schema();
+
+struct PostgresStoreSettings {
+    // The schema's steps (empty: line_schema()). For tests of a schema's upgrade.
+    std::span<const SchemaStep> schema;
+    // How long a statement waits for another station's lock.
+    int busy_timeout_ms = STORE_BUSY_TIMEOUT_MS;
+};
+
+// Why vrk refuses this URI before connecting (it holds a password, or libpq cannot read it),
+// in words for the person who wrote it; nullopt when it may be used.
+[[nodiscard]] std::optional<std::string> line_uri_problem(const std::string& uri);
+
+[[nodiscard]] std::unique_ptr<StationStore> open_postgres_station_store(
+    const std::string& uri, StoreAccess access, StoreError* error,
+    const PostgresStoreSettings& settings = {});
+
+}  // namespace vrk::cli
