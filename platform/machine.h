@@ -1,6 +1,6 @@
 // What the production station's records need of the machine: its name, where a user's data
-// lives, and making the folder for it. platform/posix/ and platform/win32/ implement these;
-// each may be called from any thread.
+// lives, making the folder for it, and the environment's settings. platform/posix/ and
+// platform/win32/ implement these; each may be called from any thread.
 #pragma once
 
 #include <optional>
@@ -16,6 +16,9 @@ namespace vrk::platform {
 // The folder for this user's application data: $XDG_DATA_HOME, else ~/.local/share (POSIX);
 // %LOCALAPPDATA% (Windows). nullopt when the system names none.
 [[nodiscard]] std::optional<std::string> user_data_directory();
+
+// The value of the environment variable `name`; nullopt when it is not set or empty.
+[[nodiscard]] std::optional<std::string> environment_variable(const char* name);
 
 // Creates the folder `path` with its missing parents (an existing folder is fine). false, with
 // the reason in *error (when given), when it cannot be made.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/job_plan.h"
 #include "app/cli/json_reporter.h"
 #include "app/cli/options.h"
 #include "app/cli/output.h"
@@ -129,13 +130,16 @@ int main(int argc, char** argv) {
         return EXIT_OK;
     }
 
-    if (options.command == Command::program || options.command == Command::log) {
+    if (options.command == Command::program || options.command == Command::log ||
+        options.command == Command::import_records) {
         if (!station_store_available())
-            return usage_error(std::string(options.command == Command::log ? "log" : "program") +
+            return usage_error(std::string(command_name(options.command)) +
                                    " needs the station database (SQLite), which this build of "
                                    "vrk does not have",
                                json);
         if (options.command == Command::log) return run_log(options, stdout, stderr);
+        if (options.command == Command::import_records)
+            return run_import(options, stdout, stderr);
     }
 
     const platform::SystemServices system = platform::make_system_services();

@@ -118,6 +118,7 @@ constexpr CommandName COMMANDS[] = {
     {"run", Command::run, 0, 0, "run"},
     {"program", Command::program, 0, 1, "program [IMAGE] [--recipe FILE] [RECIPE OPTIONS]"},
     {"log", Command::log, 0, 0, "log [--format csv|jsonl] [--since TIME] [--serial N] [--id ID]"},
+    {"import", Command::import_records, 1, 1, "import FILE.db --db URI"},
 };
 
 // The options that belong to some commands only, and which.
@@ -144,7 +145,7 @@ const OptionScope OPTION_SCOPES[] = {
     {"--count", {Command::program}, "program --repeat"},
     {"--max-failures", {Command::program}, "program --repeat"},
     {"--id", {Command::program, Command::log}, "program or log", " (vrk set-id ID sets one)"},
-    {"--db", {Command::program, Command::log}, "program or log"},
+    {"--db", {Command::program, Command::log, Command::import_records}, "program, log or import"},
     {"--format", {Command::log}, "log"},
     {"--since", {Command::log}, "log"},
     {"--serial", {Command::log}, "log"},
@@ -362,7 +363,9 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
                 return fail("--operator needs a name (text without control characters)");
             o.operator_name = text;
         } else if (arg == "--db") {
-            if (!value(text)) return fail("--db needs a file, for example station.db");
+            if (!value(text))
+                return fail("--db needs a file or a URI, for example station.db or "
+                            "postgresql://vrk@line-db/vrk");
             o.db = text;
         } else if (arg == "--count" || arg == "--max-failures") {
             const bool has = value(text);
@@ -429,6 +432,9 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
             break;
         case Command::program:
             if (words.size() > 1) o.image = words[1];
+            break;
+        case Command::import_records:
+            o.image = words[1];
             break;
         case Command::set_id:
             if (auto id = unit_id(words[1], &error)) {
@@ -519,11 +525,16 @@ Commands:
                             optionally its application started; every unit recorded in the
                             station database
   log                       the station database's records, one row per unit handled
+  import FILE.db            a station's records brought into the line's database (--db URI):
+                            rows by run key (twice adds nothing), IDs with their states,
+                            counters raised; an ID the line gives another unit is listed and
+                            left as the line has it (exit 1)
 
 Recipe (program; the file gives what the command line leaves out):
   --recipe FILE             a TOML recipe: image (relative to the file), image_sha256, verify,
                             id or id_format and id_start, [settings] gps, internal, external,
-                            then ("run" or "qb7"), [checks] flash_type (a code), min_version
+                            then ("run" or "qb7"), [checks] flash_type (a code), min_version,
+                            db (as --db)
   --no-verify               no compare after the download
   --id ID                   this ID for the one unit (one --port, no --repeat)
   --id-format TEMPLATE      number the units: literal text, one counter {} or {:0N} (zero-
@@ -537,7 +548,10 @@ Recipe (program; the file gives what the command line leaves out):
   --operator NAME           who works the station, for the records
   --count N, --max-failures M
                             with --repeat: stop after N units, or after M failures
-  --db FILE                 the station database (program, log); by default
+  --db FILE|URI             the station database (program, log): a file, or a line's
+                            PostgreSQL database as postgresql://USER@HOST/DB (no password
+                            in it: ~/.pgpass, PGPASSFILE, PGPASSWORD or a service file); else
+                            the recipe's db, else $VRK_DB, else
                             $XDG_DATA_HOME/vrk/station.db (~/.local/share/vrk/station.db)
 
 Log (log):

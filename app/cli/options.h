@@ -13,7 +13,9 @@
 
 namespace vrk::cli {
 
-enum class Command { none, ports, info, download, compare, set_id, set, qb7, run, program, log };
+enum class Command {
+    none, ports, info, download, compare, set_id, set, qb7, run, program, log, import_records
+};
 
 enum class Verbosity { quiet, normal, verbose };
 
@@ -37,7 +39,7 @@ struct Options {
     bool help = false;
     bool version = false;
 
-    std::string image;   // download, compare
+    std::string image;   // download, compare; import: the station's file
     bool verify = true;  // download: --no-verify turns it off
     std::string id;      // set-id: the ID in the unit's code page, at most 8 characters
     device::Setting setting = device::Setting::gps_type;  // set

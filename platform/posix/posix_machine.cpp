@@ -37,6 +37,12 @@ std::optional<std::string> user_data_directory() {
     return posix::data_directory(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
 }
 
+std::optional<std::string> environment_variable(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || value[0] == '\0') return std::nullopt;
+    return std::string(value);
+}
+
 bool make_directories(const std::string& path, FileError* error) {
     if (path.empty()) {
         if (error != nullptr) *error = FileError::not_found;

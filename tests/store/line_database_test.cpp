@@ -3,12 +3,18 @@
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "app/cli/options.h"
 #include "app/cli/station/postgres_station_store.h"
+#include "app/cli/station/station_commands.h"
 #include "tests/support/pg_scratch.h"
 #include "tests/support/station_samples.h"
 
@@ -167,6 +173,99 @@ TEST(LineDatabase, AStationWaitsForAnotherStationsLockOnlyUpToItsTimeLimit) {
     PQclear(PQexec(other, "COMMIT"));
     PQfinish(other);
     EXPECT_EQ(store->reserve_next(scheme("W{}"), std::nullopt, 2, "r").value.id, "W2");
+}
+
+// Runs vrk import of `file` into `uri`: its exit code and what it wrote.
+std::pair<int, std::string> import(const std::string& file, const std::string& uri) {
+    Options options;
+    options.command = Command::import_records;
+    options.image = file;
+    options.db = uri;
+    std::FILE* out = std::tmpfile();
+    const int code = run_import(options, out, stderr);
+    std::rewind(out);
+    std::string text;
+    for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
+    std::fclose(out);
+    return {code, text};
+}
+
+TEST(LineDatabase, AStationsFileIsImportedOnceWithItsIdsAndTheLinesConflictsKept) {
+    ScratchDatabase db;
+    ASSERT_TRUE(db.ok()) << db.error();
+    const std::string file = (std::filesystem::temp_directory_path() /
+                              ("vrk-import-" + std::to_string(::getpid()) + ".db"))
+                                 .string();
+    std::filesystem::remove(file);
+    const IdScheme t = scheme("T{:03}");
+    {
+        // The station: units 1 and 2 bound T001 and T002, T003 reserved for unit 3, the
+        // counter at 5 (T004 went to a fixed ID elsewhere); two rows, one never completed.
+        StoreError error;
+        auto station = open_station_store(file, StoreAccess::station, &error);
+        ASSERT_TRUE(station) << error.message;
+        ASSERT_EQ(station->reserve_next(t, std::nullopt, 1, "r1").value.id, "T001");
+        ASSERT_TRUE(station->bind("T001", 1).ok());
+        ASSERT_EQ(station->reserve_next(t, std::nullopt, 2, "r2").value.id, "T002");
+        ASSERT_TRUE(station->bind("T002", 2).ok());
+        ASSERT_TRUE(station->claim("T004", 9, "r9").value.claimed);
+        ASSERT_EQ(station->reserve_next(t, std::nullopt, 3, "r3").value.id, "T003");
+        ASSERT_EQ(station->reserve_next(t, std::nullopt, 3, "r3b").value.id, "T005");
+        ASSERT_TRUE(station->begin_run(a_start("k1", 1)).ok());
+        RunEnd end;
+        end.run_key = "k1";
+        end.id_after = "T001";
+        end.result = "success";
+        ASSERT_TRUE(station->complete_run(end).ok());
+        ASSERT_TRUE(station->begin_run(a_start("k2", 2)).ok());
+    }
+    StoreError error;
+    auto line = open_station_store(db.socket_uri(), StoreAccess::station, &error);
+    ASSERT_TRUE(line) << error.message;
+    // The line gave T002 to unit 7 already.
+    ASSERT_TRUE(line->claim("T002", 7, "line").value.claimed);
+    ASSERT_TRUE(line->bind("T002", 7).ok());
+
+    const auto first = import(file, db.socket_uri());
+    EXPECT_EQ(first.first, EXIT_FAILED) << first.second;
+    EXPECT_NE(first.second.find("conflict: T002 is bound for serial number 2"), std::string::npos)
+        << first.second;
+    EXPECT_NE(first.second.find("2 rows (0 there already), 4 IDs"), std::string::npos)
+        << first.second;
+    const auto second = import(file, db.socket_uri());
+    EXPECT_NE(second.second.find("0 rows (2 there already), 0 IDs (4 there already, 1 in "
+                                 "conflict), 0 counters raised"),
+              std::string::npos)
+        << second.second;
+
+    struct Held {
+        std::string id;
+        IdState state;
+        std::int32_t serial;
+    };
+    const Held held[] = {
+        {"T001", IdState::bound, 1},
+        {"T002", IdState::bound, 7},  // the line's
+        {"T003", IdState::reserved, 3},
+        {"T004", IdState::reserved, 9},
+        {"T005", IdState::reserved, 3},
+    };
+    for (const Held& h : held) {
+        const auto found = line->id_holder(h.id).value;
+        ASSERT_TRUE(found) << h.id;
+        EXPECT_EQ(found->state, h.state) << h.id;
+        EXPECT_EQ(found->serial_number, h.serial) << h.id;
+    }
+    std::vector<RunRecord> rows;
+    ASSERT_TRUE(line->for_each_run({}, [&](const RunRecord& r) { rows.push_back(r); }).ok());
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].start, a_start("k1", 1));
+    ASSERT_TRUE(rows[0].end);
+    EXPECT_EQ(rows[0].end->id_after, std::optional<std::string>("T001"));
+    EXPECT_FALSE(rows[1].end);
+    // The counter went past the file's: the line's next ID is after every ID the file gave.
+    EXPECT_EQ(line->reserve_next(t, std::nullopt, 4, "next").value.id, "T006");
+    std::filesystem::remove(file);
 }
 
 }  // namespace

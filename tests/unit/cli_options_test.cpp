@@ -162,7 +162,15 @@ TEST(VrkCommandLine, ProgramAndLogOptions) {
         {{"program", "i", "--count", "3"}, "--count counts the units of --repeat"},
         {{"download", "i", "--id-format", "L{}"}, "--id-format goes with program only"},
         {{"set", "gps", "0", "--set", "gps=1"}, "--set goes with program only (vrk set"},
-        {{"info", "--db", "x.db"}, "--db goes with program or log only"},
+        {{"info", "--db", "x.db"}, "--db goes with program, log or import only"},
+        {{"import", "station.db", "--db", "postgresql://vrk@line/vrk"},
+         "",
+         [](const Options& o) {
+             EXPECT_EQ(o.command, Command::import_records);
+             EXPECT_EQ(o.image, "station.db");
+             EXPECT_EQ(o.db, "postgresql://vrk@line/vrk");
+         }},
+        {{"import"}, "usage: vrk [OPTIONS] import FILE.db --db URI"},
         {{"program", "i", "--format", "csv"}, "--format goes with log only"},
         {{"log", "extra"}, "usage: vrk [OPTIONS] log"},
         {{"log", "--format", "xml"}, "--format expects csv or jsonl"},

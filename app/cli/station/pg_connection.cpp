@@ -197,8 +197,4 @@ Result Transaction::commit() {
     return connection_.exec("COMMIT");
 }
 
-bool is_uri(std::string_view text) {
-    return text.starts_with("postgresql://") || text.starts_with("postgres://");
-}
-
 }  // namespace vrk::cli::pg

@@ -139,7 +139,4 @@ class Transaction {
     bool open_ = false;
 };
 
-// Whether `text` is a libpq URI (postgresql:// or postgres://) rather than a file's name.
-[[nodiscard]] bool is_uri(std::string_view text);
-
 }  // namespace vrk::cli::pg

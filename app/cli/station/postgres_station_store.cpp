@@ -116,6 +116,11 @@ class PostgresStationStore final : public StationStore {
     StoreError spend(std::string_view id) override;
     StoreError for_each_run(const RunFilter& filter,
                             const std::function<void(const RunRecord&)>& row) override;
+    StoreError for_each_id(const std::function<void(const IdRecord&)>& row) override;
+    StoreError for_each_counter(const std::function<void(const CounterRecord&)>& row) override;
+    StoreResult<bool> import_run(const RunRecord& run) override;
+    StoreResult<ImportedId> import_id(const IdRecord& id) override;
+    StoreResult<bool> raise_counter(const CounterRecord& counter) override;
 
     // Connects, and readies the tables for `access`: the failure, or none.
     [[nodiscard]] StoreError start(StoreAccess access, std::span<const SchemaStep> schema);
@@ -598,6 +603,114 @@ ORDER BY started_at, run_key)sql";
         });
     if (!done.ok()) return failure(done);
     return {};
+}
+
+StoreError PostgresStationStore::for_each_id(const std::function<void(const IdRecord&)>& row) {
+    std::lock_guard lock(mutex_);
+    const std::string sql = "SELECT id, state, serial_number, scheme, run_key, " +
+                            utc_text("reserved_at") + ", " + utc_text("bound_at") +
+                            " FROM ids ORDER BY id";
+    const auto done = connection_.stream(sql, {}, [&](const pg::Result& q) {
+        IdRecord r;
+        r.holder.id = q.text(0, 0);
+        r.holder.state = state_of(q.text(0, 1));
+        r.holder.serial_number = static_cast<std::int32_t>(q.integer(0, 2));
+        r.holder.scheme = q.text(0, 3);
+        r.run_key = q.optional_text(0, 4);
+        r.reserved_at = q.text(0, 5);
+        r.bound_at = q.optional_text(0, 6);
+        row(r);
+    });
+    if (!done.ok()) return failure(done);
+    return {};
+}
+
+StoreError PostgresStationStore::for_each_counter(
+    const std::function<void(const CounterRecord&)>& row) {
+    std::lock_guard lock(mutex_);
+    const auto done = connection_.stream(
+        "SELECT scheme, next_value FROM counters ORDER BY scheme", {}, [&](const pg::Result& q) {
+            row({q.text(0, 0),
+                 static_cast<std::uint64_t>(std::max<std::int64_t>(q.integer(0, 1), 0))});
+        });
+    if (!done.ok()) return failure(done);
+    return {};
+}
+
+StoreResult<bool> PostgresStationStore::import_run(const RunRecord& run) {
+    std::lock_guard lock(mutex_);
+    const RunStart& s = run.start;
+    const RunEnd e = run.end.value_or(RunEnd{});
+    const bool ended = run.end.has_value();
+    const auto optional = [ended](Param value) { return ended ? value : Param{}; };
+    const auto inserted = connection_.exec(
+        R"sql(
+INSERT INTO runs (run_key, started_at, host, station_number, operator, port, serial_number,
+                  id_before, firmware_version, flash_type_code, flash_type, gps_before,
+                  internal_before, external_before, image, image_sha256, tool_version,
+                  id_after, gps_after, internal_after, external_after, step_download, step_id,
+                  step_settings, step_then, result, exit_code, message, duration_ms)
+VALUES ($1, $2::timestamptz, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17,
+        $18, $19, $20, $21, $22, $23, $24, $25, $26, $27, $28, $29)
+ON CONFLICT (run_key) DO NOTHING)sql",
+        {param(s.run_key), param(s.started_at), param(s.host), param(s.station_number),
+         param(s.operator_name), param(s.port), param(s.serial_number), param(s.id_before),
+         param(s.firmware_version), param(s.flash_type_code), param(s.flash_type),
+         param(s.settings_before.gps), param(s.settings_before.internal),
+         param(s.settings_before.external), param(s.image), param(s.image_sha256),
+         param(s.tool_version), param(e.id_after), param(e.settings_after.gps),
+         param(e.settings_after.internal), param(e.settings_after.external),
+         pg::text_or_null(e.steps.download), pg::text_or_null(e.steps.id),
+         pg::text_or_null(e.steps.settings), pg::text_or_null(e.steps.then),
+         pg::text_or_null(e.result), optional(param(static_cast<std::int64_t>(e.exit_code))),
+         optional(param(e.message)), optional(param(static_cast<std::int64_t>(e.duration_ms)))});
+    if (!inserted.ok()) return {false, failure(inserted)};
+    return {inserted.affected() == 1, {}};
+}
+
+StoreResult<ImportedId> PostgresStationStore::import_id(const IdRecord& id) {
+    std::lock_guard lock(mutex_);
+    const IdHolder& h = id.holder;
+    const auto serial = param(static_cast<std::int64_t>(h.serial_number));
+    // One statement: the IDs' key decides, and the unique index over bound IDs refuses a
+    // second bound ID for a unit that holds one here.
+    const auto inserted = connection_.exec(
+        R"sql(
+INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at, bound_at)
+VALUES ($1, $2, $3, $4, $5, $6::timestamptz, $7::timestamptz) ON CONFLICT (id) DO NOTHING)sql",
+        {param(h.id), param(id_state_name(h.state)), serial, param(h.scheme), param(id.run_key),
+         param(id.reserved_at), param(id.bound_at)});
+    ImportedId outcome;
+    if (!inserted.ok()) {
+        if (inserted.sqlstate() != pg::UNIQUE_VIOLATION) return {{}, failure(inserted)};
+        const auto bound = connection_.exec(
+            "SELECT id, scheme FROM ids WHERE serial_number = $1 AND state = 'bound'", {serial});
+        if (!bound.ok()) return {{}, failure(bound)};
+        outcome.outcome = ImportedId::Outcome::conflict;
+        outcome.holder = IdHolder{bound.text(0, 0), IdState::bound, h.serial_number,
+                                  bound.text(0, 1)};
+        return {outcome, {}};
+    }
+    if (inserted.affected() == 1) return {outcome, {}};
+    auto found = holder(h.id, false);
+    if (!found.ok()) return {{}, found.error};
+    outcome.holder = found.value;
+    outcome.outcome = found.value && found.value->serial_number == h.serial_number
+                          ? ImportedId::Outcome::known
+                          : ImportedId::Outcome::conflict;
+    return {outcome, {}};
+}
+
+StoreResult<bool> PostgresStationStore::raise_counter(const CounterRecord& counter) {
+    std::lock_guard lock(mutex_);
+    const auto raised = connection_.exec(
+        R"sql(
+INSERT INTO counters (scheme, next_value) VALUES ($1, $2)
+ON CONFLICT (scheme) DO UPDATE SET next_value = excluded.next_value
+WHERE counters.next_value < excluded.next_value)sql",
+        {param(counter.scheme), param(static_cast<std::int64_t>(counter.next_value))});
+    if (!raised.ok()) return {false, failure(raised)};
+    return {raised.affected() == 1, {}};
 }
 
 }  // namespace

@@ -42,10 +42,6 @@ struct PostgresStoreSettings {
     int busy_timeout_ms = STORE_BUSY_TIMEOUT_MS;
 };
 
-// Why vrk refuses this URI before connecting (it holds a password, or libpq cannot read it),
-// in words for the person who wrote it; nullopt when it may be used.
-[[nodiscard]] std::optional<std::string> line_uri_problem(const std::string& uri);
-
 [[nodiscard]] std::unique_ptr<StationStore> open_postgres_station_store(
     const std::string& uri, StoreAccess access, StoreError* error,
     const PostgresStoreSettings& settings = {});

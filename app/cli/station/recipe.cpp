@@ -92,7 +92,9 @@ class Builder {
         if (!checks(r)) return outcome_;
         r.station_number = options_.station_number;
         r.operator_name = options_.operator_name;
-        r.db_path = options_.db.value_or(db_path);
+        // The command line first, then the recipe, then what the caller found (VRK_DB, or the
+        // default file).
+        r.db_path = options_.db ? *options_.db : file_.db ? file_.db->value : db_path;
         r.repeat = options_.repeat;
         r.count = options_.count;
         r.max_failures = options_.max_failures;

@@ -80,7 +80,7 @@ struct RecipeOutcome {
 
 // The recipe of `options` (Command::program): the recipe file read through `files` and parsed,
 // the command line laid over it, the image read and its SHA-256 taken, every value checked.
-// `db_path` is the database to use when --db was not given.
+// `db_path` is the database to use when neither --db nor the recipe's db names one.
 [[nodiscard]] RecipeOutcome make_recipe(const Options& options, platform::FileSystem& files,
                                         const std::string& db_path);
 
@@ -94,6 +94,8 @@ struct FromFile {
 
 struct RecipeFile {
     std::optional<FromFile<std::string>> image, image_sha256, id, id_format, then;
+    // The station database (a file, or a line database's URI) when --db names none.
+    std::optional<FromFile<std::string>> db;
     std::optional<FromFile<bool>> verify;
     std::optional<FromFile<std::int64_t>> id_start;
     // [settings]: a value as vrk set takes it; an integer is a code, kept as its decimal text.

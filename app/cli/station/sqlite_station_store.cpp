@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "app/cli/output.h"
-#include "app/cli/station/pg_connection.h"
 #include "app/cli/station/postgres_station_store.h"
 
 namespace vrk::cli {
@@ -190,6 +189,8 @@ class SqliteStationStore final : public StationStore {
     StoreError spend(std::string_view id) override;
     StoreError for_each_run(const RunFilter& filter,
                             const std::function<void(const RunRecord&)>& row) override;
+    StoreError for_each_id(const std::function<void(const IdRecord&)>& row) override;
+    StoreError for_each_counter(const std::function<void(const CounterRecord&)>& row) override;
 
     // Readies the connection that sqlite3_open_v2 returned `open_code` for: the failure, or
     // the tables brought up to the schema's version (checked to be, for an export).
@@ -625,6 +626,39 @@ ORDER BY started_at, run_key)sql");
     }
 }
 
+StoreError SqliteStationStore::for_each_id(const std::function<void(const IdRecord&)>& row) {
+    std::lock_guard lock(mutex_);
+    Statement query(db_.get(), R"sql(
+SELECT id, state, serial_number, scheme, run_key, reserved_at, bound_at FROM ids ORDER BY id)sql");
+    for (;;) {
+        const int code = query.step();
+        if (failed(code)) return failure(code);
+        if (code != SQLITE_ROW) return {};
+        IdRecord r;
+        r.holder.id = query.text_at(0);
+        r.holder.state = state_of(query.text_at(1));
+        r.holder.serial_number = static_cast<std::int32_t>(query.integer_at(2));
+        r.holder.scheme = query.text_at(3);
+        r.run_key = query.optional_text_at(4);
+        r.reserved_at = query.text_at(5);
+        r.bound_at = query.optional_text_at(6);
+        row(r);
+    }
+}
+
+StoreError SqliteStationStore::for_each_counter(
+    const std::function<void(const CounterRecord&)>& row) {
+    std::lock_guard lock(mutex_);
+    Statement query(db_.get(), "SELECT scheme, next_value FROM counters ORDER BY scheme");
+    for (;;) {
+        const int code = query.step();
+        if (failed(code)) return failure(code);
+        if (code != SQLITE_ROW) return {};
+        row({query.text_at(0),
+             static_cast<std::uint64_t>(std::max<std::int64_t>(query.integer_at(1), 0))});
+    }
+}
+
 }  // namespace
 
 std::span<const SchemaStep> station_schema() {
@@ -670,7 +704,7 @@ bool station_store_available() {
 std::unique_ptr<StationStore> open_station_store(const std::string& path, StoreAccess access,
                                                  StoreError* error) {
     // A libpq URI names a line's database on a server; anything else is a station's file.
-    if (pg::is_uri(path)) return open_postgres_station_store(path, access, error);
+    if (is_line_database(path)) return open_postgres_station_store(path, access, error);
     return open_sqlite_station_store(path, access, error);
 }
 

@@ -15,6 +15,14 @@
 
 namespace vrk::cli {
 
+// The environment variable that names the station database when neither --db nor the recipe
+// does: a file, or a line database's URI.
+inline constexpr const char* STATION_DB_VARIABLE = "VRK_DB";
+
+// Why the database named `db` is refused before it is opened (a line database's URI holding a
+// password), for standard error; nullopt when it may be opened.
+[[nodiscard]] std::optional<std::string> database_name_problem(const std::string& db);
+
 // The database's file when --db names none: <user data>/vrk/station.db. `create_folder` makes
 // the folder when it is missing (program; log only reads). nullopt, with the reason in *error,
 // when the system names no folder for user data or it cannot be made.
@@ -36,6 +44,11 @@ using StoreOpener =
     std::function<std::unique_ptr<StationStore>(const std::string& path, StoreError* error)>;
 [[nodiscard]] ProgramStart start_program(const Options& options, platform::FileSystem& files,
                                          const StoreOpener& open = {});
+
+// vrk import FILE: the records of a station's file (options.image) brought into the line's
+// database (--db, or VRK_DB): counters, IDs, then rows. Writes what it did to `out`, one line
+// per conflict first. Returns the exit code: EXIT_FAILED when an ID conflicted.
+[[nodiscard]] int run_import(const Options& options, std::FILE* out, std::FILE* err);
 
 // vrk log: the records of the database (--db, or the default) that pass the filters, written
 // to `out` in the format asked for. Returns the exit code; errors go to `err`.

@@ -20,6 +20,33 @@ std::string new_run_key() {
     return platform::hex_text(bits, platform::HexCase::lower, '\0');
 }
 
+namespace {
+
+StoreError takes_no_imports(const StationStore& store) {
+    return {StoreFailure::cannot_open,
+            "the station database " + store.location() +
+                " takes no imports: vrk import brings a station's file into a line's database "
+                "(--db postgresql://...)"};
+}
+
+}  // namespace
+
+StoreResult<bool> StationStore::import_run(const RunRecord&) {
+    return {false, takes_no_imports(*this)};
+}
+
+StoreResult<ImportedId> StationStore::import_id(const IdRecord&) {
+    return {{}, takes_no_imports(*this)};
+}
+
+StoreResult<bool> StationStore::raise_counter(const CounterRecord&) {
+    return {false, takes_no_imports(*this)};
+}
+
+bool is_line_database(std::string_view name) {
+    return name.starts_with("postgresql://") || name.starts_with("postgres://");
+}
+
 std::string_view id_state_name(IdState state) {
     switch (state) {
         case IdState::reserved:

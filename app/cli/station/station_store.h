@@ -4,8 +4,8 @@
 // and never given again, across the ports of one run, several vrk processes on one database
 // and crashes (a reservation that was never bound stays spent).
 //
-// This is the one interface the command-line tool's flow sees; SQLite is its store today
-// (open_station_store), another can be put beside it. Which ID a unit gets is decided by
+// This is the one interface the command-line tool's flow sees; open_station_store gives the
+// SQLite store for a station's file and the PostgreSQL store for a line's database. Which ID a unit gets is decided by
 // assign_id (id_assignment.h) with the calls below.
 //
 // Threads: a store object is made once per process and shared by the ports' threads; every
@@ -156,6 +156,29 @@ struct Claim {
     std::optional<IdHolder> holder;
 };
 
+// An ID's whole row, as vrk import carries it from a station's file into a line's database.
+struct IdRecord {
+    IdHolder holder;
+    std::optional<std::string> run_key;
+    std::string reserved_at;  // UTC, as utc_time_now() writes it
+    std::optional<std::string> bound_at;
+};
+
+struct CounterRecord {
+    std::string scheme;  // IdScheme::counter_key()
+    std::uint64_t next_value = 0;
+};
+
+struct ImportedId {
+    enum class Outcome {
+        added,     // the records did not know it: now as the file has it
+        known,     // held for the same serial number already: left as it is
+        conflict,  // held for another serial number (`holder`), or the unit holds another
+                   // bound ID here: left as these records have it
+    } outcome = Outcome::added;
+    std::optional<IdHolder> holder;  // conflict: who holds the ID (or the unit's bound ID)
+};
+
 class StationStore {
   public:
     virtual ~StationStore() = default;
@@ -205,6 +228,18 @@ class StationStore {
     // key). `row` must not call the store (the call holds it).
     [[nodiscard]] virtual StoreError for_each_run(
         const RunFilter& filter, const std::function<void(const RunRecord&)>& row) = 0;
+    // Hands every ID's row (by ID) and every counter (by scheme) to `row`; as for_each_run.
+    [[nodiscard]] virtual StoreError for_each_id(const std::function<void(const IdRecord&)>& row) = 0;
+    [[nodiscard]] virtual StoreError for_each_counter(
+        const std::function<void(const CounterRecord&)>& row) = 0;
+
+    // vrk import, into a line's database (a store that takes no imports refuses each):
+    // a row is added unless one with its run key is there (true: added);
+    [[nodiscard]] virtual StoreResult<bool> import_run(const RunRecord& run);
+    // an ID is added as the file has it, unless the records hold it already (see ImportedId);
+    [[nodiscard]] virtual StoreResult<ImportedId> import_id(const IdRecord& id);
+    // a counter is raised to at least `counter.next_value` (true: raised), never lowered.
+    [[nodiscard]] virtual StoreResult<bool> raise_counter(const CounterRecord& counter);
 };
 
 // One step of a store's schema history: SQL that takes the tables from version n to n + 1,
@@ -229,6 +264,13 @@ enum class StoreAccess {
 [[nodiscard]] std::unique_ptr<StationStore> open_station_store(const std::string& path,
                                                                StoreAccess access,
                                                                StoreError* error);
+
+// Whether `name` is a line database's libpq URI (postgresql://... or postgres://...) rather
+// than a station's file.
+[[nodiscard]] bool is_line_database(std::string_view name);
+// Why vrk refuses this URI before connecting (it holds a password, or libpq cannot read it),
+// in words for the person who wrote it; nullopt when it may be used.
+[[nodiscard]] std::optional<std::string> line_uri_problem(const std::string& uri);
 
 // A new run key: 128 random bits as 32 lower-case hex digits.
 [[nodiscard]] std::string new_run_key();

@@ -16,3 +16,11 @@ std::unique_ptr<StationStore> open_station_store(const std::string& path, StoreA
 }
 
 }  // namespace vrk::cli
+
+namespace vrk::cli {
+
+std::optional<std::string> line_uri_problem(const std::string&) {
+    return std::nullopt;  // refused when opened: this build has no store at all
+}
+
+}  // namespace vrk::cli
