@@ -87,8 +87,17 @@ void start_transfer(Session& session, device::OperationKind kind, const std::str
     device::start_operation(session.engine(), kind, path, name);
 }
 
+void start_transfer(Session& session, device::OperationKind kind,
+                    std::span<const std::uint8_t> image, const std::string& name) {
+    device::start_operation(session.engine(), kind, image, name);
+}
+
 void cancel_transfer(Session& session) {
     device::cancel_operation(session.engine());
+}
+
+void forget_transfer(Session& session) {
+    device::forget_operation(session.engine());
 }
 
 bool transfer_running(Session& session) {

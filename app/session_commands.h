@@ -55,8 +55,14 @@ void query_unit(Session& session);
 // texts call it. The engine reports the start, its progress and the end as events.
 void start_transfer(Session& session, device::OperationKind kind, const std::string& path,
                     const std::string& name);
+// The same from an image read already: exactly these bytes are sent.
+void start_transfer(Session& session, device::OperationKind kind,
+                    std::span<const std::uint8_t> image, const std::string& name);
 // Ends a running download or compare at once (the result says it was interrupted).
 void cancel_transfer(Session& session);
+// The front-end is done with the transfer (its unit's run has ended): one still running is
+// ended as by cancel_transfer, and a late reply from the unit takes nothing up.
+void forget_transfer(Session& session);
 [[nodiscard]] bool transfer_running(Session& session);
 // The bytes of the image the last transfer loaded: what is, or was, sent to the unit.
 [[nodiscard]] std::span<const std::uint8_t> loaded_image(Session& session);

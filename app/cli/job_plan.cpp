@@ -2,7 +2,34 @@
 
 #include <cmath>
 
+#include "device/firmware_transfer.h"
+#include "platform/sha256.h"
+
 namespace vrk::cli {
+
+RunImage::Check RunImage::check(platform::FileSystem& files, const std::string& path,
+                                const std::string& sha256) {
+    std::lock_guard lock(mutex_);
+    device::ImageRead read = device::read_image(files, path);
+    Check check;
+    if (!bytes_) {
+        if (read.result != device::Result::success) {
+            check.result = read.result;
+            return check;
+        }
+        if (!sha256.empty() && platform::sha256_hex(read.bytes) != sha256) {
+            check.changed = true;
+            return check;
+        }
+        bytes_ = std::move(read.bytes);
+    } else if (read.result != device::Result::success || read.bytes != *bytes_) {
+        // Gone or unreadable counts as changed too: the run cannot show that it is the same.
+        check.changed = true;
+        return check;
+    }
+    check.bytes = *bytes_;
+    return check;
+}
 
 std::string_view command_name(Command command) {
     switch (command) {

@@ -14,6 +14,7 @@
 #include "app/cli/station/station_commands.h"
 #include "app/cli/station/station_store.h"
 #include "app/cli/unit_run.h"
+#include "app/simulated_unit.h"
 #include "platform/machine.h"
 #include "platform/system_services.h"
 #include "sim/built_in_unit.h"
@@ -114,6 +115,9 @@ int list_ports(const Options& options, platform::PortProvider& provider, Output&
 
 }  // namespace
 
+static_assert(app::SIMULATED_UNIT_FAILED_EXIT == EXIT_NO_LINK,
+              "a simulated unit that cannot start is a port that cannot be opened");
+
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const ParsedCommandLine parsed = parse_command_line(arguments);
@@ -157,13 +161,12 @@ int main(int argc, char** argv) {
     if (options.simulate) {
         sim::UnitConfig unit;
         unit.flash_out = options.simulate_flash_out.value_or("");
-        simulated = sim::make_built_in_unit(unit, provider);
-        std::string error;
-        if (!simulated->start(&error)) {
-            std::fprintf(stderr, "vrk: the simulated unit could not be started: %s\n",
-                         error.c_str());
-            return EXIT_NO_LINK;
+        app::SimulatedUnit started = app::start_simulated_unit(unit, provider, "vrk");
+        if (!started.unit) {
+            std::fprintf(stderr, "%s\n", started.error.c_str());
+            return app::SIMULATED_UNIT_FAILED_EXIT;
         }
+        simulated = std::move(started.unit);
         ports = {simulated->port_name()};
     }
     if (ports.empty()) {

@@ -240,7 +240,6 @@ void UnitFlow::start_unit(std::uint32_t t) {
     transfer_.reset();
     id_to_send_ = plan_.id;
     id_carried_ = false;
-    image_changed_ = false;
     held_.reset();
     if (plan_.transfer) transfer_ = planned_transfer();
     if (plan_.store != nullptr && !begin_records()) return;
@@ -353,18 +352,29 @@ void UnitFlow::start_step(std::uint32_t t) {
         return;
     }
     switch (step.kind) {
-        case StepKind::transfer:
-            app::start_transfer(*session_, *plan_.transfer, plan_.image, plan_.image);
-            if (image_changed_) {
-                // Found as the engine loaded it; its erase has gone out already.
-                app::cancel_transfer(*session_);
+        case StepKind::transfer: {
+            // The run's image, read once; the file checked again before anything goes to this
+            // unit, so a changed file never reaches its erase.
+            const RunImage::Check image = plan_.run_image->check(
+                session_->context().files, plan_.image, plan_.image_sha256);
+            if (image.changed) {
                 line_.stop();
-                step_result_ = StepResult{"image_changed", EXIT_BAD_IMAGE,
-                                          "the image " + plan_.image +
-                                              " is no longer the one the recipe names (its "
-                                              "SHA-256 changed): the line stops"};
+                step_result_ = StepResult{
+                    "image_changed", EXIT_BAD_IMAGE,
+                    "the image " + plan_.image +
+                        (plan_.image_sha256.empty()
+                             ? " has changed since this run read it"
+                             : " is no longer the one the recipe names (its SHA-256 changed)") +
+                        ": the line stops"};
+            } else if (image.result != device::Result::success) {
+                step_result_ =
+                    StepResult{std::string(device::result_name(image.result)), EXIT_BAD_IMAGE,
+                               "the image " + plan_.image + " " + image_problem(image.result)};
+            } else {
+                app::start_transfer(*session_, *plan_.transfer, image.bytes, plan_.image);
             }
             break;
+        }
         case StepKind::unit_id:
             if (id_carried_) {
                 step_result_ = StepResult{"success", EXIT_OK, "the unit has the ID already"};
@@ -520,6 +530,9 @@ void UnitFlow::complete_records(UnitOutcome& outcome) {
 }
 
 void UnitFlow::finish_unit(StepResult result) {
+    // The unit's run is over: a late reply from it must not move it on from what its record
+    // says.
+    if (session_ != nullptr) app::forget_transfer(*session_);
     const std::uint32_t t = now();
     UnitOutcome outcome;
     outcome.command = plan_.command;
@@ -678,9 +691,6 @@ void UnitFlow::operation_started(const device::OperationStart& start) {
     transfer_->image_size = start.image_size;
     if (session_ != nullptr)
         transfer_->image_sha256 = platform::sha256_hex(app::loaded_image(*session_));
-    // The image could have changed on the disk since the recipe checked it.
-    if (!plan_.image_sha256.empty() && transfer_->image_sha256 != plan_.image_sha256)
-        image_changed_ = true;
 }
 
 void UnitFlow::progress(const device::Progress& p) {
@@ -693,7 +703,6 @@ void UnitFlow::operation_finished(const device::OperationEnd& end) {
     if (!transfer_) return;
     transfer_->pages_done = end.pages_done;
     transfer_->pages = end.pages;
-    if (image_changed_) return;  // the flow's own reason
     step_result_ = StepResult{std::string(device::result_name(end.result)),
                               exit_code_of(end.result), std::string(end.status_text)};
 }

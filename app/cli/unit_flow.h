@@ -160,7 +160,6 @@ class UnitFlow final : public device::EngineObserver {
     std::optional<std::string> id_to_send_;  // the ID step's ID (set-id's, or the records')
     bool id_carried_ = false;                // the unit holds it already: nothing to send
     ReportAgreement<std::string> id_set_agreement_;
-    bool image_changed_ = false;  // the image loaded is not the one the recipe checked
 
     // program: the unit's run in the station's records.
     bool unit_taken_ = false;  // counted as one of the line's units

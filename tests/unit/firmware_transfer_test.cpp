@@ -506,7 +506,7 @@ TEST(LateReplies, LinkResetEndsTheOperationSilently) {
     EXPECT_EQ(rig.host.beeps, 0);
 }
 
-TEST(LateReplies, EraseDoneAfterTheTimeOutStillStartsProgramming) {
+TEST(LateReplies, EraseDoneAfterTheTimeOutStillStartsProgrammingWithTheControlsDisabled) {
     TransferRig rig;
     const Bytes image = test_image(600);
     rig.pick(NAME, image);
@@ -515,16 +515,25 @@ TEST(LateReplies, EraseDoneAfterTheTimeOutStillStartsProgramming) {
     rig.clock.now = rig.ctx.link.line_free + 30'001;
     rig.tick();
     ASSERT_EQ(rig.status(), "Error: The VRK700 is not responding");
-    rig.clock.advance(5000);
+    rig.clock.advance(999);  // 31 s after the erase left
     rig.reply(hex("29 00"));
     EXPECT_EQ(only_message(rig), join(hex("2A 02"), page_data(image, 2)));
     EXPECT_EQ(rig.status(), "Programming page #3...Please wait");
     EXPECT_NE(rig.engine.transfer.phase, device::Phase::idle);
-    EXPECT_TRUE(rig.transfer_controls_enabled());
+    // Running again, as after a start: Download (Alt+D) cannot send a second erase meanwhile.
+    EXPECT_TRUE(rig.transfer_controls_disabled());
+    rig.window.user_click(ids::DOWNLOAD);
+    rig.window.user_click(ids::COMPARE);
+    EXPECT_TRUE(rig.take_sent().empty());
     // The revived operation is watched again.
     rig.clock.now = rig.ctx.link.line_free + 2001;
     rig.tick();
     EXPECT_EQ(rig.status(), "Retrying page #3...Please wait");
+    // Its end gives the controls back.
+    LoaderModel unit;
+    rig.run_against(unit);
+    EXPECT_EQ(rig.status(), "APP.vr4 has been downloaded successfully");
+    EXPECT_TRUE(rig.transfer_controls_enabled());
 }
 
 // --- Files ------------------------------------------------------------------------------------

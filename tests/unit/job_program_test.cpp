@@ -237,7 +237,9 @@ const std::vector<ProgramCase>& cases() {
          .result = "image_changed",
          .steps = cli::RunSteps{"image_changed", "skipped", "skipped", "skipped"},
          .unit_id = "VRK00042",
-         .flashed = false},
+         .flashed = false,
+         .also = [](const JobRun&, JobRig& rig,
+                    cli::StationStore&) { EXPECT_FALSE(received(*rig.socket.unit(), ERASE, 2)); }},
     };
     return table;
 }

@@ -15,6 +15,7 @@
 
 #include "platform/win32/com_names.h"
 #include "platform/win32/error_classes.h"
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 
 namespace vrk::platform {
@@ -180,6 +181,14 @@ TEST_F(Win32Files, ReadWholeFileAndRefuseWhatIsNone) {
         EXPECT_EQ(files_.open_read(path, &error), nullptr);
         EXPECT_EQ(error, expected);
     }
+
+    // Another program still writing it: refused as unreadable, not read half written.
+    const win32::UniqueHandle writer(::CreateFileW(L"image.vr4", GENERIC_WRITE,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer);
+    EXPECT_EQ(files_.open_read("image.vr4", &error), nullptr);
+    EXPECT_EQ(error, FileError::access_denied);
 }
 
 TEST_F(Win32Files, CreateTruncatesWritesEveryByteAndFailsWhereNoFileCanBe) {
