@@ -200,8 +200,9 @@ TEST(WholeTransfer, AcknowledgementOfPageZeroInEitherFormEndsTheDownload) {
 }
 
 // A unit whose answer names page 0 too early (its page byte garbled on the line): page 0 was
-// not sent, so it is not done, and with no page below it the download goes on with the highest
-// page not done, the one in flight. Success comes only once every page is done.
+// not sent, so it is not done and it is no progress; with no page below it the page in flight
+// is the one to go on with, and it waits for its retry. Success comes only once every page is
+// done.
 TEST(GarbledPageNumbers, AnEarlyPageZeroNeverEndsADownloadWithPagesLeft) {
     struct Case {
         const char* what;
@@ -210,9 +211,8 @@ TEST(GarbledPageNumbers, AnEarlyPageZeroNeverEndsADownloadWithPagesLeft) {
         const char* first_again;  // the status once the first page is sent again
     };
     const Case cases[] = {
-        {"8-bit acknowledgement", 3 * 256, "2B 00", "Programming page #3...Please wait"},
-        {"wide acknowledgement", 300 * 256, "2E 00 00 00",
-         "Programming page #300...Please wait *****"},
+        {"8-bit acknowledgement", 3 * 256, "2B 00", "Retrying page #3...Please wait"},
+        {"wide acknowledgement", 300 * 256, "2E 00 00 00", "Retrying page #300...Please wait"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -226,6 +226,9 @@ TEST(GarbledPageNumbers, AnEarlyPageZeroNeverEndsADownloadWithPagesLeft) {
         rig.reply(hex(c.garbled));                  // ...but its answer names page 0
         EXPECT_NE(rig.engine.transfer.phase, device::Phase::idle) << rig.status();
         EXPECT_EQ(rig.host.beeps, 0);
+        EXPECT_TRUE(rig.take_sent().empty());
+        rig.clock.now = *rig.engine.transfer.page_sent_time + 2001;
+        rig.tick();
         EXPECT_EQ(rig.status(), c.first_again);
         rig.run_against(unit);
         EXPECT_EQ(rig.status(), "APP.vr4 has been downloaded successfully");

@@ -82,7 +82,7 @@ TEST(LineEvidence, OnAPacedLineARequestQueuedBehindTheAnsweredOneKeepsItsTime) {
     rig.press_compare();
     const Bytes first = rig.take_sent().at(0);
     const std::uint32_t w = wire_ms(first, baud);
-    const std::uint32_t first_left = rig.clock.now + w;
+    const std::uint32_t first_left = rig.ctx.link.line_free;  // behind the start-up's probe
     // Unanswered for 2 s after it left: sent again, behind nothing.
     rig.clock.now = first_left + 2'001;
     rig.tick();
