@@ -5,10 +5,9 @@
 namespace vrk::app {
 
 SimulatedUnit start_simulated_unit(sim::UnitConfig config, platform::PortProvider& system_ports,
-                                   std::string_view program, const MakeBuiltInUnit& make) {
+                                   std::string_view program) {
     SimulatedUnit started;
-    started.unit = make ? make(std::move(config), system_ports)
-                        : sim::make_built_in_unit(std::move(config), system_ports);
+    started.unit = sim::make_built_in_unit(std::move(config), system_ports);
     std::string why;
     if (started.unit && started.unit->start(&why)) return started;
     started.unit.reset();

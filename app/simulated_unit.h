@@ -3,7 +3,6 @@
 // ends the program with one text and one exit code wherever it was asked for.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,20 +16,16 @@ namespace vrk::app {
 // cannot be opened, which is what it comes to.
 inline constexpr int SIMULATED_UNIT_FAILED_EXIT = 3;
 
-using MakeBuiltInUnit = std::function<std::unique_ptr<sim::BuiltInUnit>(
-    sim::UnitConfig, platform::PortProvider&)>;
-
 struct SimulatedUnit {
     std::unique_ptr<sim::BuiltInUnit> unit;  // running; null when it could not be started
     // When it could not: "<program>: the simulated unit could not be started: <why>", one line.
     std::string error;
 };
 
-// Makes the unit with `config` (through `make`; the system's built-in unit by default) and
-// starts it. `program` is the name the text gives the program.
+// Makes the system's built-in unit with `config` and starts it. `program` is the name the
+// text gives the program.
 [[nodiscard]] SimulatedUnit start_simulated_unit(sim::UnitConfig config,
                                                  platform::PortProvider& system_ports,
-                                                 std::string_view program,
-                                                 const MakeBuiltInUnit& make = {});
+                                                 std::string_view program);
 
 }  // namespace vrk::app

@@ -106,40 +106,5 @@ TEST(LineFree, IsWhenTheLastFrameWillHaveLeftWhateverTheWriteDoes) {
     }
 }
 
-// Two page frames queued at 1200 baud (leaving at 2,200 and 4,400 ms after the first write),
-// then a reply to the first at `reply_at`: only the first frame's lead is taken off, never
-// more than to the present.
-TEST(LineFree, AReplyTakesOffOnlyTheLeadOfItsRequest) {
-    struct Case {
-        const char* what;
-        std::uint32_t reply_at;
-        std::uint32_t free_after;
-        std::uint32_t left;  // when the request is now known to have left
-    };
-    const Case cases[] = {
-        {"at once: the second frame keeps its own wire time", 10, 2210, 10},
-        {"halfway", 1100, 3300, 1100},
-        {"as modelled: nothing changes", 2200, 4400, 2200},
-        {"late: nothing changes", 3000, 4400, 2200},
-    };
-    const Bytes message = page_sized_message();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        FakeClock clock;
-        DrainingPort port;
-        port.clock = &clock;
-        link::Link line(port, clock);
-        line.line_free = clock.now;
-        line.current_baud = 1200;
-        const std::uint32_t first = clock.now;
-        link::send_message(line, message);
-        const std::uint32_t departure = line.line_free;
-        link::send_message(line, message);
-        clock.now = first + c.reply_at;
-        EXPECT_EQ(link::reply_received(line, departure) - first, c.left);
-        EXPECT_EQ(line.line_free - first, c.free_after);
-    }
-}
-
 }  // namespace
 }  // namespace vrk::test

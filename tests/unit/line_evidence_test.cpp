@@ -192,21 +192,5 @@ TEST(OneOperation, AStartWhileOneRunsChangesNothing) {
     }
 }
 
-TEST(OneOperation, AForgottenOperationIsTakenUpByNoLateReply) {
-    TransferRig rig;
-    rig.pick(NAME, test_image(600));
-    rig.press_download();
-    rig.take_sent();
-    rig.clock.now = rig.ctx.link.line_free + 30'001;
-    rig.tick();
-    ASSERT_EQ(rig.status(), "Error: The VRK700 is not responding");
-    device::forget_operation(rig.engine);
-    rig.clock.advance(5'000);
-    rig.reply(hex("29 00"));
-    EXPECT_TRUE(rig.take_sent().empty());
-    EXPECT_EQ(rig.engine.transfer.phase, device::Phase::idle);
-    EXPECT_TRUE(rig.transfer_controls_enabled());
-}
-
 }  // namespace
 }  // namespace vrk::test

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "app/session.h"
-#include "app/simulated_unit.h"
 #include "platform/control_ids.h"
 #include "tests/support/fakes.h"
 
@@ -264,38 +263,6 @@ TEST(PortSelection, EntriesDescribeTheHardwareAndALostPortIsOpenedAgainByItsStab
         }
         ASSERT_EQ(rig.ports.opened.size(), 2u);
         EXPECT_EQ(rig.ports.opened.back(), c.reopened);
-    }
-}
-
-// --simulate: a unit that cannot start is told in one text, whichever program asked for it.
-TEST(SimulatedUnit, OneThatCannotStartIsToldWithTheProgramsName) {
-    struct Unit final : sim::BuiltInUnit {
-        bool works = false;
-        bool start(std::string* error) override {
-            if (!works) *error = "cannot create the log file /x/unit.log";
-            return works;
-        }
-        platform::PortProvider& ports() override { return *provider; }
-        std::string port_name() const override { return "SIM"; }
-        bool stop(std::string*) override { return true; }
-        platform::PortProvider* provider = nullptr;
-    };
-    struct NoPorts final : platform::PortProvider {
-        std::vector<std::string> candidate_ports() override { return {}; }
-        platform::OpenResult open(const std::string&) override { return {}; }
-    } system_ports;
-    for (const bool works : {false, true}) {
-        SCOPED_TRACE(works);
-        const app::SimulatedUnit started = app::start_simulated_unit(
-            {}, system_ports, "vrkcfg", [&](sim::UnitConfig, platform::PortProvider& p) {
-                auto unit = std::make_unique<Unit>();
-                unit->works = works;
-                unit->provider = &p;
-                return unit;
-            });
-        EXPECT_EQ(started.unit != nullptr, works);
-        EXPECT_EQ(started.error, works ? "" : "vrkcfg: the simulated unit could not be started: "
-                                              "cannot create the log file /x/unit.log");
     }
 }
 
