@@ -4,34 +4,6 @@
 
 namespace vrk::cli {
 
-std::string_view command_name(Command command) {
-    switch (command) {
-        case Command::ports:
-            return "ports";
-        case Command::info:
-            return "info";
-        case Command::download:
-            return "download";
-        case Command::compare:
-            return "compare";
-        case Command::set_id:
-            return "set-id";
-        case Command::set:
-            return "set";
-        case Command::qb7:
-            return "qb7";
-        case Command::run:
-            return "run";
-        case Command::program:
-            return "program";
-        case Command::log:
-            return "log";
-        case Command::none:
-            break;
-    }
-    return "none";
-}
-
 JobPlan make_plan(const Options& options, const Recipe* recipe, StationStore* store,
                   std::string host) {
     JobPlan plan;

@@ -46,6 +46,4 @@ struct JobPlan {
 [[nodiscard]] JobPlan make_plan(const Options& options, const Recipe* recipe = nullptr,
                                 StationStore* store = nullptr, std::string host = {});
 
-[[nodiscard]] std::string_view command_name(Command command);
-
 }  // namespace vrk::cli

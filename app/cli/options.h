@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +66,71 @@ struct Options {
     std::optional<std::int32_t> serial_number;
     std::optional<std::string> id_filter;  // --id
 };
+
+// A set of commands: those an option goes with.
+class CommandSet {
+  public:
+    constexpr CommandSet(std::initializer_list<Command> commands) {
+        for (Command c : commands) bits_ |= bit(c);
+    }
+    // Every command there is.
+    [[nodiscard]] static constexpr CommandSet all() {
+        CommandSet set{};
+        set.bits_ = bit(Command::log) * 2 - bit(Command::ports);
+        return set;
+    }
+    [[nodiscard]] constexpr CommandSet without(Command c) const {
+        CommandSet set = *this;
+        set.bits_ &= ~bit(c);
+        return set;
+    }
+    [[nodiscard]] constexpr bool has(Command c) const { return (bits_ & bit(c)) != 0; }
+
+  private:
+    static constexpr std::uint32_t bit(Command c) { return 1u << static_cast<unsigned>(c); }
+    std::uint32_t bits_ = 0;
+};
+
+// Where --help lists an option.
+enum class OptionGroup { general, recipe, log };
+
+// The parser's state while it reads one command line; its own.
+struct ParseState;
+
+// One option of vrk: the parser, the checks of which command it goes with and --help are all
+// made from these rows (option_table()), and the manual page and the bash completion are
+// checked against them.
+struct OptionSpec {
+    std::string_view name;        // "--port"
+    std::string_view short_name;  // "-q", or empty
+    std::string_view value;       // what it takes, as --help names it ("DEVICE"); empty: a flag
+    CommandSet commands;          // the commands it goes with
+    OptionGroup group;
+    std::string_view help;  // --help's text; each '\n' starts another line
+    // Stores the value (empty for a flag). False, with the usage error in the state, when the
+    // value is not one the option takes.
+    bool (*apply)(ParseState& state, const std::string& value);
+    // The usage error when the value is missing or empty; empty: apply() says what it expects.
+    std::string_view needs = {};
+    // For a usage error, the commands in words ("download or program") and a hint after them;
+    // empty for an option whose other commands refuse it with reasons of their own.
+    std::string_view scope = {};
+    std::string_view hint = {};
+    std::string_view log_help = {};  // listed under log too, with this text
+};
+
+// Every option, in --help's order.
+[[nodiscard]] std::span<const OptionSpec> option_table();
+
+// One command: its name, its arguments, how it is written in a usage error.
+struct CommandSpec {
+    std::string_view name;
+    Command command;
+    std::size_t min_arguments, max_arguments;
+    std::string_view form;
+};
+[[nodiscard]] std::span<const CommandSpec> command_table();
+[[nodiscard]] std::string_view command_name(Command command);
 
 struct ParsedCommandLine {
     Options options;
