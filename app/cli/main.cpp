@@ -30,11 +30,11 @@ int usage_error(const std::string& message, bool json) {
         OutputSettings settings;
         settings.json = true;
         Output output(settings, stdout, stderr);
-        output.json(error_json("usage", EXIT_USAGE, message));
+        output.json(error_json(Result::usage, message));
     }
     std::fprintf(stderr, "vrk: %s\nTry 'vrk --help' for the commands and options.\n",
                  message.c_str());
-    return EXIT_USAGE;
+    return exit_code_of(Result::usage);
 }
 
 std::string_view port_state(platform::PortError error) {
@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
         if (!simulated->start(&error)) {
             std::fprintf(stderr, "vrk: the simulated unit could not be started: %s\n",
                          error.c_str());
-            return EXIT_NO_LINK;
+            return exit_code_of(Result::port_unavailable);
         }
         ports = {simulated->port_name()};
     }

@@ -711,18 +711,8 @@ linking, programming 43 %, verifying, retrying page N (k), PASS with the ID, FAI
 reason, remove unit) with its counters, and a total line with the yield; a bell on failure.
 Standard output has one line per unit, passed or failed.
 
-Exit codes (with several ports, the highest of theirs):
-  0  everything asked for succeeded (for download, including the verify)
-  1  the unit answered but the operation failed: a mismatch in compare or verify, the unit
-     stopped responding, a change was not confirmed, its identity did not agree, refused by
-     the recipe's checks, a fixed --id another unit holds, or Ctrl+C interrupted it
-  2  usage error: unknown command or option, a bad value, an ID too long, a mistake in the
-     recipe (named by file and line), an ID scheme with no ID left
-  3  no link: the port cannot be opened or was lost, or no unit answered in time
-  4  the image does not exist, cannot be read, is empty or too large, or changed on the disk
-  5  the station database cannot be opened, is not one, is read-only or the disk is full
-     (a unit whose record cannot be written is never shown passed; every port stops)
-
+Exit codes (with several ports, the highest of theirs), and the results that end with each:
+)" + exit_code_text() + R"(
 JSON (--json): one object per line, each with "schema" (1), "event", "port" (null for the
 run as a whole) and "time" (UTC, ISO 8601):
   port {state, stable_name, description}          the ports command
@@ -746,10 +736,6 @@ run as a whole) and "time" (UTC, ISO 8601):
        operation, image, image_size, image_sha256, pages_done, pages; program: run_key,
        id_before, id_after, steps}
   summary {units, succeeded, failed, yield_percent, ports}   after --repeat
-Results: success, mismatch, not_responding, link_lost, port_lost, interrupted,
-  file_not_found, file_unreadable, file_empty, file_too_large, no_link, port_unavailable,
-  not_confirmed, record_failed, identity_unconfirmed, refused, id_taken, ids_exhausted,
-  image_changed, database_unusable, usage, trace_failed.
 The README describes every field.
 )";
 }

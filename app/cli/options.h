@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/cli/common/results.h"
 #include "app/cli/station/device_codes.h"
 #include "device/events.h"
 
@@ -159,13 +160,5 @@ struct ParsedCommandLine {
 // ("2025-03-01T12:30:15.000Z"), so that the text compares as the time does. nullopt when it
 // is not such a time (another time zone included).
 [[nodiscard]] std::optional<std::string> utc_time_text(std::string_view text);
-
-// The exit codes.
-inline constexpr int EXIT_OK = 0;
-inline constexpr int EXIT_FAILED = 1;     // the unit answered but the operation failed
-inline constexpr int EXIT_USAGE = 2;      // unknown command or option, bad value
-inline constexpr int EXIT_NO_LINK = 3;    // port not opened or lost, no unit within the time-out
-inline constexpr int EXIT_BAD_IMAGE = 4;  // the image is missing, unreadable, empty or too large
-inline constexpr int EXIT_DATABASE = 5;   // the station database cannot be opened or written
 
 }  // namespace vrk::cli

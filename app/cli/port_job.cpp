@@ -69,7 +69,7 @@ int PortJob::run() {
     if (opened.port) {
         run_session(std::move(opened.port));
     } else if (!flow_.done()) {
-        flow_.fail_without_unit("port_unavailable", EXIT_NO_LINK,
+        flow_.fail_without_unit(Result::port_unavailable,
                                 platform::describe_port_error(opened.error, device_));
     }
     return flow_.exit_code();
@@ -121,7 +121,7 @@ void PortJob::run_session(std::unique_ptr<platform::SerialPort> port) {
     if (s_.record) {
         platform::FileError error = platform::FileError::none;
         if (!app::start_recording(session, *s_.record, &error))
-            flow_.fail_without_unit("record_failed", EXIT_USAGE,
+            flow_.fail_without_unit(Result::record_failed,
                                     "The macro file " + *s_.record + " cannot be created.");
     }
 

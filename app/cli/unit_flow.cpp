@@ -13,32 +13,6 @@
 
 namespace vrk::cli {
 
-namespace {
-
-int exit_code_of(device::Result result) {
-    switch (result) {
-        case device::Result::success:
-            return EXIT_OK;
-        case device::Result::port_lost:
-            return EXIT_NO_LINK;
-        case device::Result::file_not_found:
-        case device::Result::file_unreadable:
-        case device::Result::file_empty:
-        case device::Result::file_too_large:
-            return EXIT_BAD_IMAGE;
-        case device::Result::mismatch:
-        case device::Result::not_responding:
-        case device::Result::link_lost:
-        case device::Result::interrupted:
-            break;
-    }
-    return EXIT_FAILED;
-}
-
-constexpr const char* DATABASE_UNUSABLE = "database_unusable";
-
-}  // namespace
-
 UnitFlow::UnitFlow(const JobPlan& plan, std::string port, std::size_t index,
                    platform::TickClock& clock, JobObserver& observers, LineTally& line)
     : plan_(plan),
@@ -179,7 +153,7 @@ void UnitFlow::find_unit(std::uint32_t t) {
         return;
     }
     if (port_lost_ && !plan_.repeat) {
-        finish_unit({"port_lost", EXIT_NO_LINK, port_gone_text()});
+        finish_unit({Result::port_lost, port_gone_text()});
         return;
     }
     // With --repeat the line waits for its next unit as long as it takes; a unit that answered
@@ -191,8 +165,7 @@ void UnitFlow::find_unit(std::uint32_t t) {
         if (linked_ && !take_unit()) return;
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%g", plan_.link_timeout_ms / 1000.0);
-        finish_unit({"no_link", EXIT_NO_LINK,
-                     (linked_ ? "The unit on " + port_ + " answered but did not report itself"
+        finish_unit({Result::no_link, (linked_ ? "The unit on " + port_ + " answered but did not report itself"
                               : "No unit answered on " + port_) +
                          " within " + seconds + " s."});
         return;
@@ -225,8 +198,7 @@ bool UnitFlow::confirm_identity(std::uint32_t t) {
         if (!take_unit()) return false;
         const bool id = id_agreement_.state() == Agreement::failed;
         unit_.id.reset();  // not the unit's identity: nothing is shown or recorded of it
-        finish_unit({"identity_unconfirmed", EXIT_FAILED,
-                     "The unit's reports of its " + std::string(id ? "ID" : "version") +
+        finish_unit({Result::identity_unconfirmed, "The unit's reports of its " + std::string(id ? "ID" : "version") +
                          " did not agree: its identity cannot be trusted on this line."});
         return false;
     }
@@ -246,7 +218,7 @@ void UnitFlow::start_unit(std::uint32_t t) {
     if (plan_.store != nullptr && !begin_records()) return;
     if (step_count() == 0) {
         // Nothing to do to the unit: for info, the identity is the answer.
-        finish_unit({"success", EXIT_OK, ""});
+        finish_unit({Result::success, ""});
         return;
     }
     start_step(t);
@@ -262,7 +234,7 @@ TransferFacts UnitFlow::planned_transfer() const {
 UnitFlow::StepResult UnitFlow::stop_line_for_records(const StoreError& error) {
     // The records are the source of truth for IDs: without them no port takes another unit.
     line_.stop();
-    return {DATABASE_UNUSABLE, EXIT_DATABASE, error.message};
+    return {Result::database_unusable, error.message};
 }
 
 bool UnitFlow::begin_records() {
@@ -279,7 +251,7 @@ bool UnitFlow::begin_records() {
     observers_.record_written({run_key_, false, "", store.location()});
 
     if (const auto why = check_failure(plan_.recipe->checks, *unit_.version)) {
-        finish_unit({"refused", EXIT_FAILED, "refused by the recipe's checks: " + *why});
+        finish_unit({Result::refused, "refused by the recipe's checks: " + *why});
         return false;
     }
     if (!plan_.recipe_id) return true;
@@ -295,15 +267,13 @@ bool UnitFlow::begin_records() {
         case IdAction::none:
             return true;
         case IdAction::held_elsewhere:
-            finish_unit({"id_taken", EXIT_FAILED,
-                         "the ID " + chosen.id + " belongs to the unit with serial number " +
+            finish_unit({Result::id_taken, "the ID " + chosen.id + " belongs to the unit with serial number " +
                              std::to_string(chosen.holder ? chosen.holder->serial_number : 0) +
                              ": this unit is not touched"});
             return false;
         case IdAction::exhausted:
             line_.stop();
-            finish_unit({"ids_exhausted", EXIT_USAGE,
-                         "the ID scheme " + plan_.recipe->scheme->text() +
+            finish_unit({Result::ids_exhausted, "the ID scheme " + plan_.recipe->scheme->text() +
                              " has no ID left that fits in 8 characters"});
             return false;
         case IdAction::keep:
@@ -349,7 +319,7 @@ void UnitFlow::start_step(std::uint32_t t) {
     if (first_of_group(step_)) observers_.step_started(recipe_step(step.kind));
     if (step.kind == StepKind::mode && !held_) held_ = unit_;  // what it holds, before `then`
     if (session_ == nullptr) {
-        end_step({"port_lost", EXIT_NO_LINK, port_gone_text()});
+        end_step({Result::port_lost, port_gone_text()});
         return;
     }
     switch (step.kind) {
@@ -359,15 +329,14 @@ void UnitFlow::start_step(std::uint32_t t) {
                 // Found as the engine loaded it; its erase has gone out already.
                 app::cancel_transfer(*session_);
                 line_.stop();
-                step_result_ = StepResult{"image_changed", EXIT_BAD_IMAGE,
-                                          "the image " + plan_.image +
+                step_result_ = StepResult{Result::image_changed, "the image " + plan_.image +
                                               " is no longer the one the recipe names (its "
                                               "SHA-256 changed): the line stops"};
             }
             break;
         case StepKind::unit_id:
             if (id_carried_) {
-                step_result_ = StepResult{"success", EXIT_OK, "the unit has the ID already"};
+                step_result_ = StepResult{Result::success, "the unit has the ID already"};
                 break;
             }
             app::send_unit_id(*session_, *id_to_send_);
@@ -378,7 +347,7 @@ void UnitFlow::start_step(std::uint32_t t) {
             const SettingChange& change = plan_.settings[step.setting];
             if (!app::choose_setting(*session_, change.setting, change.code))
                 step_result_ =
-                    StepResult{"not_confirmed", EXIT_FAILED, "The list has no such value."};
+                    StepResult{Result::not_confirmed, "The list has no such value."};
             break;
         }
         case StepKind::mode:
@@ -400,7 +369,7 @@ void UnitFlow::check_step(std::uint32_t t) {
     const Step step = step_at(step_);
     if (step.kind == StepKind::transfer) return;  // the engine's limits end a transfer
     if (port_lost_) {
-        end_step({"port_lost", EXIT_NO_LINK, port_gone_text()});
+        end_step({Result::port_lost, port_gone_text()});
         return;
     }
     if (step.kind == StepKind::unit_id) {
@@ -410,9 +379,9 @@ void UnitFlow::check_step(std::uint32_t t) {
     if (t - step_started_ <= ANSWER_LIMIT_MS) return;
     if (step.kind == StepKind::mode)
         end_step(
-            {"not_confirmed", EXIT_FAILED, "The unit did not report the mode it was asked for."});
+            {Result::not_confirmed, "The unit did not report the mode it was asked for."});
     else
-        end_step({"not_confirmed", EXIT_FAILED, "The unit did not confirm the change."});
+        end_step({Result::not_confirmed, "The unit did not confirm the change."});
 }
 
 void UnitFlow::check_id_step(std::uint32_t t) {
@@ -425,8 +394,7 @@ void UnitFlow::check_id_step(std::uint32_t t) {
         observers_.setting_answered(
             {device::Setting::unit_id, 0, platform::display_utf8(*reported), confirmed});
     if (!confirmed) {
-        end_step({"not_confirmed", EXIT_FAILED,
-                  reported
+        end_step({Result::not_confirmed, reported
                       ? "the unit reports ID '" + platform::display_utf8(*reported) + "' instead"
                       : "The unit did not confirm the change."});
         return;
@@ -441,18 +409,20 @@ void UnitFlow::check_id_step(std::uint32_t t) {
         id_reserved_ = false;
     }
     end_step(
-        {"success", EXIT_OK, "the unit took ID '" + platform::display_utf8(*id_to_send_) + "'"});
+        {Result::success, "the unit took ID '" + platform::display_utf8(*id_to_send_) + "'"});
 }
 
 void UnitFlow::end_step(StepResult result) {
     step_result_.reset();
     const Step step = step_at(step_);
     const RecipeStep group = recipe_step(step.kind);
-    const bool failed = result.exit_code != EXIT_OK;
+    const bool failed = result.result != Result::success;
     if (failed || last_of_group(step_)) {
-        if (plan_.store != nullptr) step_slot(group) = failed ? result.result : STEP_SUCCESS;
+        if (plan_.store != nullptr)
+            step_slot(group) = failed ? result_name(result.result) : STEP_SUCCESS;
         observers_.step_finished(
-            {group, failed ? result.result : std::string(STEP_SUCCESS), result.message});
+            {group, failed ? std::string(result_name(result.result)) : std::string(STEP_SUCCESS),
+             result.message});
     }
     if (failed) {
         finish_unit(std::move(result));
@@ -470,8 +440,8 @@ void UnitFlow::complete_records(UnitOutcome& outcome) {
     StationStore& store = *plan_.store;
     const auto fail = [&](const StoreError& error) {
         StepResult failure = stop_line_for_records(error);
-        outcome.result = failure.result;
-        outcome.exit_code = failure.exit_code;
+        outcome.result = result_name(failure.result);
+        outcome.exit_code = exit_code_of(failure.result);
         outcome.message = std::move(failure.message);
     };
     if (run_key_.empty()) {
@@ -523,8 +493,8 @@ void UnitFlow::finish_unit(StepResult result) {
     const std::uint32_t t = now();
     UnitOutcome outcome;
     outcome.command = plan_.command;
-    outcome.result = std::move(result.result);
-    outcome.exit_code = result.exit_code;
+    outcome.result = result_name(result.result);
+    outcome.exit_code = exit_code_of(result.result);
     outcome.message = std::move(result.message);
     if (unit_.id && unit_.version) outcome.unit = held_ ? *held_ : unit_;
     outcome.transfer = transfer_;
@@ -546,7 +516,8 @@ void UnitFlow::finish_unit(StepResult result) {
     run_key_.clear();
     transfer_.reset();
 
-    if (plan_.repeat && outcome.result != "interrupted" && outcome.exit_code != EXIT_USAGE &&
+    const ResultKind kind = result_spec(result.result).kind;
+    if (plan_.repeat && kind != ResultKind::interruption && kind != ResultKind::usage &&
         !line_.stopped()) {
         // The line waits for this unit to go and the next to come.
         state_ = State::between_units;
@@ -577,15 +548,15 @@ void UnitFlow::interrupt() {
     const bool between_units = plan_.repeat && (state_ == State::between_units ||
                                                 (state_ == State::finding_unit && !linked_));
     if (state_ == State::running) {
-        end_step({"interrupted", EXIT_FAILED, "Interrupted."});
+        end_step({Result::interrupted, "Interrupted."});
     } else if (!between_units && state_ != State::done) {
-        finish_unit({"interrupted", EXIT_FAILED, "Interrupted."});
+        finish_unit({Result::interrupted, "Interrupted."});
     }
     state_ = State::done;
 }
 
-void UnitFlow::fail_without_unit(std::string result, int exit_code, std::string message) {
-    finish_unit({std::move(result), exit_code, std::move(message)});
+void UnitFlow::fail_without_unit(Result result, std::string message) {
+    finish_unit({result, std::move(message)});
     state_ = State::done;
 }
 
@@ -621,8 +592,8 @@ void UnitFlow::link_lost(link::LinkLoss why) {
             // already: the mode report is what resets the link.
             if (kind == StepKind::transfer || kind == StepKind::mode) return;
             step_result_ = why == link::LinkLoss::port_lost
-                               ? StepResult{"port_lost", EXIT_NO_LINK, port_gone_text()}
-                               : StepResult{"link_lost", EXIT_FAILED, "The unit went away."};
+                               ? StepResult{Result::port_lost, port_gone_text()}
+                               : StepResult{Result::link_lost, "The unit went away."};
             return;
         }
         case State::done:
@@ -652,10 +623,9 @@ void UnitFlow::setting_reported(const device::SettingReport& report) {
     const std::string shown = value_text(unit_.setting(report.setting));
     const std::string name(device::setting_name(report.setting));
     if (report.confirmation)
-        step_result_ = StepResult{"success", EXIT_OK, "the unit took " + name + " " + shown};
+        step_result_ = StepResult{Result::success, "the unit took " + name + " " + shown};
     else
-        step_result_ = StepResult{"not_confirmed", EXIT_FAILED,
-                                  "the unit reports " + name + " " + shown + " instead"};
+        step_result_ = StepResult{Result::not_confirmed, "the unit reports " + name + " " + shown + " instead"};
 }
 
 void UnitFlow::mode_reported(device::UnitMode mode) {
@@ -665,8 +635,7 @@ void UnitFlow::mode_reported(device::UnitMode mode) {
         (plan_.then == FinalMode::qb7 && mode == device::UnitMode::qb7) ||
         (plan_.then == FinalMode::run && mode == device::UnitMode::application_running);
     if (!wanted) return;
-    step_result_ = StepResult{"success", EXIT_OK,
-                              mode == device::UnitMode::qb7 ? "the unit is in QB7 mode"
+    step_result_ = StepResult{Result::success, mode == device::UnitMode::qb7 ? "the unit is in QB7 mode"
                                                             : "the unit runs its application"};
 }
 
@@ -694,14 +663,12 @@ void UnitFlow::operation_finished(const device::OperationEnd& end) {
     transfer_->pages_done = end.pages_done;
     transfer_->pages = end.pages;
     if (image_changed_) return;  // the flow's own reason
-    step_result_ = StepResult{std::string(device::result_name(end.result)),
-                              exit_code_of(end.result), std::string(end.status_text)};
+    step_result_ = StepResult{result_of(end.result), std::string(end.status_text)};
 }
 
 void UnitFlow::operation_refused(const device::OperationEnd& end) {
     if (!transfer_) return;
-    step_result_ = StepResult{std::string(device::result_name(end.result)),
-                              exit_code_of(end.result), std::string(end.status_text)};
+    step_result_ = StepResult{result_of(end.result), std::string(end.status_text)};
 }
 
 }  // namespace vrk::cli

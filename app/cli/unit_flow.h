@@ -59,7 +59,7 @@ class UnitFlow final : public device::EngineObserver {
     // units the job just ends.
     void interrupt();
     // The job could not start on its port: the unit's outcome without a unit, and the end.
-    void fail_without_unit(std::string result, int exit_code, std::string message);
+    void fail_without_unit(Result result, std::string message);
     // A notice box of the engine said something failed (a macro file write).
     void note_error_box() { error_box_ = true; }
 
@@ -87,8 +87,7 @@ class UnitFlow final : public device::EngineObserver {
     };
     // The end of a step, as the events and the time limits decide it.
     struct StepResult {
-        std::string result;
-        int exit_code = EXIT_OK;
+        Result result = Result::success;
         std::string message;
     };
 

@@ -24,11 +24,10 @@ OutputSettings output_settings(const Options& options, platform::Console& consol
     return settings;
 }
 
-int early_error(Output& output, bool json, std::string_view result, int code,
-                const std::string& message) {
-    if (json) output.json(error_json(result, code, message));
+int early_error(Output& output, bool json, Result result, const std::string& message) {
+    if (json) output.json(error_json(result, message));
     output.error("vrk: " + message);
-    return code;
+    return exit_code_of(result);
 }
 
 UnitRun::UnitRun(const Options& options, RunServices services)
@@ -42,7 +41,7 @@ std::optional<int> UnitRun::prepare() {
         // A bad image is told at once, not after a unit has been found.
         const device::Result image = app::check_image(s_.files, options_.image);
         if (image != device::Result::success)
-            return early_error(output, options_.json, device::result_name(image), EXIT_BAD_IMAGE,
+            return early_error(output, options_.json, result_of(image),
                                "the image " + options_.image + " " + image_problem(image));
     }
     if (options_.command == Command::program) {
@@ -50,8 +49,7 @@ std::optional<int> UnitRun::prepare() {
         // is opened, and no unit is touched.
         program_ = start_program(options_, s_.files, s_.open_store);
         if (!program_.store)
-            return early_error(output, options_.json, program_.result, program_.exit_code,
-                               program_.error);
+            return early_error(output, options_.json, program_.result, program_.error);
     }
     return std::nullopt;
 }
@@ -100,7 +98,7 @@ int UnitRun::run(const std::vector<std::string>& ports, platform::PortProvider& 
         platform::FileError error = platform::FileError::none;
         auto file = s_.files.create(*options_.trace, &error);
         if (!file)
-            return early_error(output, options_.json, "trace_failed", EXIT_USAGE,
+            return early_error(output, options_.json, Result::trace_failed,
                                "the trace file " + *options_.trace + " cannot be created");
         trace = std::make_unique<SharedLineFile>(std::move(file));
     }

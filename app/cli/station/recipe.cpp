@@ -102,8 +102,7 @@ class Builder {
 
   private:
     bool usage(std::string error) {
-        outcome_.exit_code = EXIT_USAGE;
-        outcome_.result = "usage";
+        outcome_.result = Result::usage;
         outcome_.error = std::move(error);
         return false;
     }
@@ -154,8 +153,7 @@ class Builder {
                 checked == device::Result::success ? device::Result::file_unreadable : checked;
             const std::string what = "the image " + r.image + " " + image_problem(why);
             if (from_file) return at_line(file_.image->line, what);
-            outcome_.exit_code = EXIT_BAD_IMAGE;
-            outcome_.result = std::string(device::result_name(why));
+            outcome_.result = result_of(why);
             outcome_.error = what;
             return false;
         }

@@ -71,11 +71,10 @@ struct Recipe {
 
 struct RecipeOutcome {
     std::optional<Recipe> recipe;
-    int exit_code = EXIT_OK;  // EXIT_USAGE, or EXIT_BAD_IMAGE for an image named on the
-                              // command line, when there is no recipe
-    std::string error;        // a whole sentence for standard error
-    std::string result;       // the stable name of the failure, for JSON ("usage",
-                              // "file_not_found", ...)
+    // When there is no recipe: usage, or the image's failure for an image named on the
+    // command line; `error` is a whole sentence for standard error.
+    Result result = Result::success;
+    std::string error;
 };
 
 // The recipe of `options` (Command::program): the recipe file read through `files` and parsed,

@@ -25,9 +25,8 @@ std::optional<std::string> default_station_db(bool create_folder, std::string* e
 ProgramStart start_program(const Options& options, platform::FileSystem& files,
                            const StoreOpener& open) {
     ProgramStart start;
-    const auto fail = [&start](int code, std::string result, std::string error) {
-        start.exit_code = code;
-        start.result = std::move(result);
+    const auto fail = [&start](Result result, std::string error) {
+        start.result = result;
         start.error = std::move(error);
         start.recipe.reset();
         start.store.reset();
@@ -38,14 +37,14 @@ ProgramStart start_program(const Options& options, platform::FileSystem& files,
     const std::optional<std::string> db =
         options.db ? options.db : default_station_db(false, &db_error);
     RecipeOutcome made = make_recipe(options, files, db.value_or(""));
-    if (!made.recipe) return fail(made.exit_code, made.result, made.error);
+    if (!made.recipe) return fail(made.result, made.error);
     if (!db || (!options.db && !default_station_db(true, &db_error)))
-        return fail(EXIT_DATABASE, "database_unusable", db_error);
+        return fail(Result::database_unusable, db_error);
 
     StoreError failure;
     start.store = open ? open(made.recipe->db_path, &failure)
                        : open_station_store(made.recipe->db_path, StoreAccess::station, &failure);
-    if (!start.store) return fail(EXIT_DATABASE, "database_unusable", failure.message);
+    if (!start.store) return fail(Result::database_unusable, failure.message);
     start.recipe = std::move(made.recipe);
     return start;
 }
@@ -53,7 +52,7 @@ ProgramStart start_program(const Options& options, platform::FileSystem& files,
 int run_log(const Options& options, std::FILE* out, std::FILE* err) {
     const auto fail = [err](const std::string& message) {
         std::fprintf(err, "vrk: %s\n", message.c_str());
-        return EXIT_DATABASE;
+        return exit_code_of(Result::database_unusable);
     };
     std::string path = options.db.value_or("");
     if (!options.db) {

@@ -21,14 +21,12 @@ namespace vrk::cli {
 [[nodiscard]] std::optional<std::string> default_station_db(bool create_folder, std::string* error);
 
 // vrk program up to its first unit: the recipe, then the database (a recipe mistake is told
-// without the database touched). When `store` is null, the run must end with `exit_code`:
-// EXIT_USAGE or EXIT_BAD_IMAGE (the recipe), EXIT_DATABASE (the database), with `error` for
-// standard error and `result` its stable name.
+// without the database touched). When `store` is null, the run ends with `result` (usage or an
+// image's failure for the recipe, database_unusable for the database), `error` saying why.
 struct ProgramStart {
     std::optional<Recipe> recipe;
     std::unique_ptr<StationStore> store;
-    int exit_code = EXIT_OK;
-    std::string result;
+    Result result = Result::success;
     std::string error;
 };
 // Opens the station database for program; empty: open_station_store.
