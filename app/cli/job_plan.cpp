@@ -4,8 +4,7 @@
 
 namespace vrk::cli {
 
-JobPlan make_plan(const Options& options, const Recipe* recipe, StationStore* store,
-                  std::string host) {
+JobPlan make_plan(const Options& options, const Recipe* recipe) {
     JobPlan plan;
     plan.command = options.command;
     plan.repeat = options.repeat;
@@ -49,8 +48,6 @@ JobPlan make_plan(const Options& options, const Recipe* recipe, StationStore* st
                     {device::Setting::external_device, *recipe->settings.external});
             plan.then = recipe->then;
             plan.recipe = recipe;
-            plan.store = store;
-            plan.host = std::move(host);
             break;
         case Command::info:
         case Command::ports:

@@ -1,5 +1,6 @@
 #include "app/cli/json_reporter.h"
 
+#include "app/cli/common/utc_time.h"
 #include "app/cli/job_plan.h"
 #include "vrk_version.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/cli/common/json_line.h"
 #include "app/cli/job_events.h"
-#include "app/cli/json_line.h"
 #include "app/cli/output.h"
 #include "device/events.h"
 

@@ -135,7 +135,12 @@ int main(int argc, char** argv) {
                                    " needs the station database (SQLite), which this build of "
                                    "vrk does not have",
                                json);
-        if (options.command == Command::log) return run_log(options, stdout, stderr);
+        if (options.command == Command::log) {
+            const LogRequest request{options.db,
+                                     {options.since, options.serial_number, options.id_filter},
+                                     options.log_format};
+            return run_log(request, stdout, stderr);
+        }
     }
 
     const platform::SystemServices system = platform::make_system_services();

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "app/cli/common/utc_time.h"
 #include "app/cli/station/id_scheme.h"
 #include "app/session_commands.h"
 #include "platform/code_page.h"
@@ -20,28 +21,6 @@ namespace {
 
 // The longest wait for a unit that makes sense to ask for: a day.
 constexpr double MAX_LINK_TIMEOUT_S = 86'400;
-constexpr std::size_t ID_MAX_CHARS = 8;
-
-std::string_view trim(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
-std::optional<unsigned> parse_code(std::string_view text) {
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    if (text.empty()) return std::nullopt;
-    unsigned value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (error != std::errc{} || end != text.data() + text.size() || value > 0xFF)
-        return std::nullopt;
-    return value;
-}
 
 std::optional<double> parse_seconds(const std::string& text) {
     double value = 0;
@@ -49,36 +28,6 @@ std::optional<double> parse_seconds(const std::string& text) {
     if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(value))
         return std::nullopt;
     return value;
-}
-
-// The ID as the window sends it: the unit's code page, letters upper case (as the ID box
-// turns them). Longer than 8 characters is refused, not cut: a cut ID is some other unit's.
-std::optional<std::string> unit_id(std::string_view text, std::string* error) {
-    if (!platform::is_valid_utf8(text)) {
-        *error = "the ID is not valid text";
-        return std::nullopt;
-    }
-    const std::u32string chars = platform::utf8_to_unicode(text);
-    if (chars.empty()) {
-        *error = "the ID is empty";
-        return std::nullopt;
-    }
-    if (chars.size() > ID_MAX_CHARS) {
-        *error = "the ID '" + std::string(text) + "' is longer than 8 characters";
-        return std::nullopt;
-    }
-    std::string bytes;
-    for (char32_t c : chars) {
-        const auto byte = platform::unicode_to_windows1255(c);
-        if (!byte || *byte < 0x20 || *byte == 0x7F) {
-            *error = "the ID '" + std::string(text) + "' holds a character the unit cannot store";
-            return std::nullopt;
-        }
-        char b = static_cast<char>(*byte);
-        if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 'a' + 'A');
-        bytes += b;
-    }
-    return bytes;
 }
 
 std::optional<std::uint64_t> parse_count(std::string_view text, std::uint64_t min,
@@ -96,9 +45,6 @@ bool plain_text(std::string_view text) {
     return std::none_of(text.begin(), text.end(),
                         [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
-
-// The counter of an ID scheme never needs more than 8 digits: IDs have at most 8 characters.
-constexpr std::uint64_t MAX_ID_START = 99'999'999;
 
 constexpr CommandSpec COMMANDS[] = {
     {"ports", Command::ports, 0, 0, "ports"},
@@ -150,7 +96,11 @@ constexpr CommandSet SESSION_COMMANDS = UNIT_COMMANDS.without(Command::ports);
 
 constexpr OptionSpec OPTIONS[] = {
     // What a production station does to every unit.
-    {"--recipe", "", "FILE", {Command::program}, G::recipe,
+    {"--recipe",
+     "",
+     "FILE",
+     {Command::program},
+     G::recipe,
      "a TOML recipe: image (relative to the file), image_sha256, verify,\n"
      "id or id_format and id_start, [settings] gps, internal, external,\n"
      "then (\"run\" or \"qb7\"), [checks] flash_type (a code), min_version",
@@ -158,48 +108,80 @@ constexpr OptionSpec OPTIONS[] = {
          p.options.recipe = v;
          return true;
      },
-     "--recipe needs a file, for example station.toml", "program"},
-    {"--no-verify", "", "", {Command::download, Command::program}, G::recipe,
+     "--recipe needs a file, for example station.toml",
+     "program"},
+    {"--no-verify",
+     "",
+     "",
+     {Command::download, Command::program},
+     G::recipe,
      "no compare after the download",
      [](ParseState& p, const std::string&) {
          p.no_verify = true;
          return true;
      },
-     {}, "download or program"},
-    {"--id", "", "ID", {Command::program, Command::log}, G::recipe,
+     {},
+     "download or program"},
+    {"--id",
+     "",
+     "ID",
+     {Command::program, Command::log},
+     G::recipe,
      "this ID for the one unit (one --port, no --repeat)",
      [](ParseState& p, const std::string& v) {
          p.id_option = v;
          return true;
      },
-     "--id needs an ID", "program or log", " (vrk set-id ID sets one)",
+     "--id needs an ID",
+     "program or log",
+     " (vrk set-id ID sets one)",
      "the runs of units that had or got this ID"},
-    {"--id-format", "", "TEMPLATE", {Command::program}, G::recipe,
+    {"--id-format",
+     "",
+     "TEMPLATE",
+     {Command::program},
+     G::recipe,
      "number the units: literal text, one counter {} or {:0N} (zero-\n"
      "padded to N digits) and {station}, as 'L{station}{:05}'",
      [](ParseState& p, const std::string& v) {
          p.options.id_format = v;
          return true;
      },
-     "--id-format needs a template, for example 'L1{:05}'", "program"},
-    {"--id-start", "", "N", {Command::program}, G::recipe,
+     "--id-format needs a template, for example 'L1{:05}'",
+     "program"},
+    {"--id-start",
+     "",
+     "N",
+     {Command::program},
+     G::recipe,
      "the counter starts at N, or is raised to it (default 1)",
      [](ParseState& p, const std::string& v) {
          std::uint64_t n = 0;
-         if (!whole_number(p, v, "--id-start", 0, MAX_ID_START, "from 0 to 99999999", n))
+         if (!whole_number(p, v, "--id-start", 0, ID_COUNTER_MAX,
+                           "from 0 to " + std::to_string(ID_COUNTER_MAX), n))
              return false;
          p.options.id_start = n;
          return true;
      },
-     {}, "program"},
-    {"--new-id", "", "", {Command::program}, G::recipe,
+     {},
+     "program"},
+    {"--new-id",
+     "",
+     "",
+     {Command::program},
+     G::recipe,
      "a unit the database knows gets a new ID all the same",
      [](ParseState& p, const std::string&) {
          p.options.new_id = true;
          return true;
      },
-     {}, "program"},
-    {"--set", "", "gps|internal|external=VALUE", {Command::program}, G::recipe,
+     {},
+     "program"},
+    {"--set",
+     "",
+     "gps|internal|external=VALUE",
+     {Command::program},
+     G::recipe,
      "a device setting, as vrk set takes it (repeat for each)",
      [](ParseState& p, const std::string& text) {
          const auto eq = text.find('=');
@@ -218,17 +200,29 @@ constexpr OptionSpec OPTIONS[] = {
          slot = *code;
          return true;
      },
-     "--set needs a setting and its value, as gps=SiRF", "program", " (vrk set changes one setting)"},
-    {"--then", "", "run|qb7", {Command::program}, G::recipe,
+     "--set needs a setting and its value, as gps=SiRF",
+     "program",
+     " (vrk set changes one setting)"},
+    {"--then",
+     "",
+     "run|qb7",
+     {Command::program},
+     G::recipe,
      "start the application, or enter QB7 mode, at the end",
      [](ParseState& p, const std::string& v) {
-         if (v != "run" && v != "qb7")
+         const auto mode = final_mode_named(v);
+         if (!mode)
              return p.fail("--then expects run (start the application) or qb7, not '" + v + "'");
-         p.options.then = v == "run" ? FinalMode::run : FinalMode::qb7;
+         p.options.then = *mode;
          return true;
      },
-     {}, "program"},
-    {"--station-number", "", "N", {Command::program}, G::recipe,
+     {},
+     "program"},
+    {"--station-number",
+     "",
+     "N",
+     {Command::program},
+     G::recipe,
      "this station's number, for {station} and the records",
      [](ParseState& p, const std::string& v) {
          std::uint64_t n = 0;
@@ -238,8 +232,13 @@ constexpr OptionSpec OPTIONS[] = {
          p.options.station_number = static_cast<std::uint32_t>(n);
          return true;
      },
-     {}, "program"},
-    {"--operator", "", "NAME", {Command::program}, G::recipe,
+     {},
+     "program"},
+    {"--operator",
+     "",
+     "NAME",
+     {Command::program},
+     G::recipe,
      "who works the station, for the records",
      [](ParseState& p, const std::string& v) {
          if (!plain_text(v))
@@ -247,8 +246,13 @@ constexpr OptionSpec OPTIONS[] = {
          p.options.operator_name = v;
          return true;
      },
-     "--operator needs a name (text without control characters)", "program"},
-    {"--count", "", "N", {Command::program}, G::recipe,
+     "--operator needs a name (text without control characters)",
+     "program"},
+    {"--count",
+     "",
+     "N",
+     {Command::program},
+     G::recipe,
      "with --repeat: stop after N units",
      [](ParseState& p, const std::string& v) {
          std::uint64_t n = 0;
@@ -256,8 +260,13 @@ constexpr OptionSpec OPTIONS[] = {
          p.options.count = static_cast<std::uint32_t>(n);
          return true;
      },
-     {}, "program --repeat"},
-    {"--max-failures", "", "M", {Command::program}, G::recipe,
+     {},
+     "program --repeat"},
+    {"--max-failures",
+     "",
+     "M",
+     {Command::program},
+     G::recipe,
      "with --repeat: stop after M failures",
      [](ParseState& p, const std::string& v) {
          std::uint64_t n = 0;
@@ -265,18 +274,28 @@ constexpr OptionSpec OPTIONS[] = {
          p.options.max_failures = static_cast<std::uint32_t>(n);
          return true;
      },
-     {}, "program --repeat"},
-    {"--db", "", "FILE", {Command::program, Command::log}, G::recipe,
+     {},
+     "program --repeat"},
+    {"--db",
+     "",
+     "FILE",
+     {Command::program, Command::log},
+     G::recipe,
      "the station database (program, log); by default\n"
      "$XDG_DATA_HOME/vrk/station.db (~/.local/share/vrk/station.db)",
      [](ParseState& p, const std::string& v) {
          p.options.db = v;
          return true;
      },
-     "--db needs a file, for example station.db", "program or log"},
+     "--db needs a file, for example station.db",
+     "program or log"},
 
     // vrk log.
-    {"--format", "", "csv|jsonl", {Command::log}, G::log,
+    {"--format",
+     "",
+     "csv|jsonl",
+     {Command::log},
+     G::log,
      "CSV with a header row (the default) or JSON Lines",
      [](ParseState& p, const std::string& v) {
          if (v != "csv" && v != "jsonl")
@@ -284,8 +303,13 @@ constexpr OptionSpec OPTIONS[] = {
          p.options.log_format = v == "csv" ? LogFormat::csv : LogFormat::jsonl;
          return true;
      },
-     {}, "log"},
-    {"--since", "", "TIME", {Command::log}, G::log,
+     {},
+     "log"},
+    {"--since",
+     "",
+     "TIME",
+     {Command::log},
+     G::log,
      "runs started at or after a UTC time, as 2025-03-01T14:30:00Z",
      [](ParseState& p, const std::string& v) {
          const auto since = utc_time_text(v);
@@ -297,8 +321,14 @@ constexpr OptionSpec OPTIONS[] = {
          p.options.since = *since;
          return true;
      },
-     {}, "log"},
-    {"--serial", "", "N", {Command::log}, G::log, "one unit's runs, by its serial number",
+     {},
+     "log"},
+    {"--serial",
+     "",
+     "N",
+     {Command::log},
+     G::log,
+     "one unit's runs, by its serial number",
      [](ParseState& p, const std::string& v) {
          std::int32_t serial = 0;
          const auto [end, error] = std::from_chars(v.data(), v.data() + v.size(), serial);
@@ -307,7 +337,8 @@ constexpr OptionSpec OPTIONS[] = {
          p.options.serial_number = serial;
          return true;
      },
-     {}, "log"},
+     {},
+     "log"},
 
     // Before or after the command.
     {"--port", "", "DEVICE", UNIT_COMMANDS, G::general,
@@ -318,7 +349,8 @@ constexpr OptionSpec OPTIONS[] = {
          return true;
      },
      "--port needs a device, for example --port /dev/ttyUSB0"},
-    {"--simulate", "", "", SESSION_COMMANDS, G::general, "a built-in simulated unit instead of a port",
+    {"--simulate", "", "", SESSION_COMMANDS, G::general,
+     "a built-in simulated unit instead of a port",
      [](ParseState& p, const std::string&) {
          p.options.simulate = true;
          return true;
@@ -343,7 +375,11 @@ constexpr OptionSpec OPTIONS[] = {
          return true;
      },
      "--link-timeout needs a number of seconds"},
-    {"--repeat", "", "", {Command::download, Command::compare, Command::program}, G::general,
+    {"--repeat",
+     "",
+     "",
+     {Command::download, Command::compare, Command::program},
+     G::general,
      "with download, compare or program: after each unit, wait for\n"
      "the next one on the same port (a unit with another serial number,\n"
      "or one plugged in after the port went), until Ctrl+C; a port that\n"
@@ -352,8 +388,10 @@ constexpr OptionSpec OPTIONS[] = {
          p.options.repeat = true;
          return true;
      },
-     {}, "download, compare or program"},
-    {"--json", "", "", UNIT_COMMANDS, G::general, "JSON Lines on standard output, one object per event",
+     {},
+     "download, compare or program"},
+    {"--json", "", "", UNIT_COMMANDS, G::general,
+     "JSON Lines on standard output, one object per event",
      [](ParseState& p, const std::string&) {
          p.options.json = true;
          return true;
@@ -401,96 +439,6 @@ const OptionSpec* option_named(std::string_view arg) {
 }
 
 }  // namespace
-
-std::optional<std::uint8_t> resolve_setting(device::Setting setting, std::string_view value,
-                                            std::string* error) {
-    const auto choices = app::setting_choices(setting);
-    const std::string_view wanted = trim(value);
-    std::vector<const app::SettingChoice*> found;
-    const auto code = parse_code(wanted);
-    for (const auto& choice : choices) {
-        // The texts are compared as the list compares them, and in UTF-8 too, so the Hebrew
-        // row can be typed as a terminal sends it.
-        const bool by_text =
-            !wanted.empty() && (platform::compare_list_text(trim(choice.text), wanted) == 0 ||
-                                platform::compare_list_text(trim(choice.text_utf8), wanted) == 0);
-        const bool by_code = code && *code == choice.code;
-        if (by_text || by_code) found.push_back(&choice);
-    }
-    if (found.size() == 1) return found.front()->code;
-    std::string list;
-    for (const auto& choice : choices)
-        list +=
-            "\n  " + platform::hex_code(choice.code) + "  " + std::string(trim(choice.text_utf8));
-    *error = std::string(found.empty() ? "unknown" : "ambiguous") + " value '" +
-             std::string(value) + "'; the valid values are:" + list;
-    return std::nullopt;
-}
-
-std::optional<device::Setting> setting_named(std::string_view name) {
-    if (name == "gps") return device::Setting::gps_type;
-    if (name == "internal") return device::Setting::internal_device;
-    if (name == "external") return device::Setting::external_device;
-    return std::nullopt;
-}
-
-std::optional<std::string> utc_time_text(std::string_view text) {
-    std::size_t at = 0;
-    const auto number = [&](std::size_t digits) -> std::optional<unsigned> {
-        if (at + digits > text.size()) return std::nullopt;
-        unsigned value = 0;
-        for (std::size_t i = 0; i < digits; ++i) {
-            const char c = text[at + i];
-            if (c < '0' || c > '9') return std::nullopt;
-            value = value * 10 + static_cast<unsigned>(c - '0');
-        }
-        at += digits;
-        return value;
-    };
-    const auto literal = [&](char c) {
-        if (at >= text.size() || text[at] != c) return false;
-        ++at;
-        return true;
-    };
-    const auto year = number(4);
-    if (!year || !literal('-')) return std::nullopt;
-    const auto month = number(2);
-    if (!month || !literal('-')) return std::nullopt;
-    const auto day = number(2);
-    if (!day) return std::nullopt;
-    unsigned hour = 0, minute = 0, second = 0, millisecond = 0;
-    if (literal('T')) {
-        const auto h = number(2);
-        if (!h || !literal(':')) return std::nullopt;
-        const auto m = number(2);
-        if (!m) return std::nullopt;
-        hour = *h;
-        minute = *m;
-        if (literal(':')) {
-            const auto sec = number(2);
-            if (!sec) return std::nullopt;
-            second = *sec;
-            if (literal('.')) {
-                // Milliseconds, as the records keep them; finer digits are cut.
-                std::size_t digits = 0;
-                for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++digits)
-                    if (digits < 3)
-                        millisecond = millisecond * 10 + static_cast<unsigned>(text[at] - '0');
-                if (digits == 0) return std::nullopt;
-                for (; digits < 3; ++digits) millisecond *= 10;
-            }
-        }
-    }
-    (void)literal('Z');
-    if (at != text.size()) return std::nullopt;
-    const std::chrono::year_month_day date{std::chrono::year(static_cast<int>(*year)),
-                                           std::chrono::month(*month), std::chrono::day(*day)};
-    if (!date.ok() || hour > 23 || minute > 59 || second > 59) return std::nullopt;
-    char out[32];
-    std::snprintf(out, sizeof out, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", *year, *month, *day, hour,
-                  minute, second, millisecond);
-    return std::string(out);
-}
 
 std::span<const OptionSpec> option_table() {
     return OPTIONS;
@@ -575,7 +523,7 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
             if (words.size() > 1) o.image = words[1];
             break;
         case Command::set_id:
-            if (auto id = unit_id(words[1], &error)) {
+            if (auto id = unit_id(words[1], IdCharacters::code_page, &error)) {
                 o.id = *id;
                 break;
             }
@@ -712,7 +660,8 @@ reason, remove unit) with its counters, and a total line with the yield; a bell 
 Standard output has one line per unit, passed or failed.
 
 Exit codes (with several ports, the highest of theirs), and the results that end with each:
-)" + exit_code_text() + R"(
+)" + exit_code_text() +
+           R"(
 JSON (--json): one object per line, each with "schema" (1), "event", "port" (null for the
 run as a whole) and "time" (UTC, ISO 8601):
   port {state, stable_name, description}          the ports command

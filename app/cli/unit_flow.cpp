@@ -4,8 +4,6 @@
 #include <cstdio>
 
 #include "app/cli/line_tally.h"
-#include "app/cli/station/id_assignment.h"
-#include "app/cli/station_records.h"
 #include "app/session.h"
 #include "app/session_commands.h"
 #include "platform/code_page.h"
@@ -13,14 +11,37 @@
 
 namespace vrk::cli {
 
+namespace {
+
+// The unit as the station's records take it.
+UnitFacts facts_of(const UnitIdentity& unit) {
+    UnitFacts facts;
+    facts.id = unit.id;
+    facts.id_utf8 = unit.id_utf8;
+    if (unit.version) {
+        const VersionFacts& v = *unit.version;
+        facts.serial_number = v.serial_number;
+        facts.firmware_version = v.version;
+        facts.version_hundredths = v.version_hundredths;
+        facts.flash_type_code = v.flash_type_code;
+        facts.flash_type = v.flash_type;
+    }
+    facts.settings = unit.codes();
+    return facts;
+}
+
+}  // namespace
+
 UnitFlow::UnitFlow(const JobPlan& plan, std::string port, std::size_t index,
-                   platform::TickClock& clock, JobObserver& observers, LineTally& line)
+                   platform::TickClock& clock, JobObserver& observers, LineTally& line,
+                   UnitRecords* records)
     : plan_(plan),
       port_(std::move(port)),
       index_(index),
       clock_(clock),
       observers_(observers),
-      line_(line) {
+      line_(line),
+      records_(records) {
     wait_started_ = now();
 }
 
@@ -77,20 +98,6 @@ bool UnitFlow::first_of_group(std::size_t index) const {
 bool UnitFlow::last_of_group(std::size_t index) const {
     return index + 1 >= step_count() ||
            recipe_step(step_at(index + 1).kind) != recipe_step(step_at(index).kind);
-}
-
-std::string& UnitFlow::step_slot(RecipeStep step) {
-    switch (step) {
-        case RecipeStep::download:
-            return steps_.download;
-        case RecipeStep::id:
-            return steps_.id;
-        case RecipeStep::settings:
-            return steps_.settings;
-        case RecipeStep::then:
-            break;
-    }
-    return steps_.then;
 }
 
 void UnitFlow::tick() {
@@ -165,7 +172,8 @@ void UnitFlow::find_unit(std::uint32_t t) {
         if (linked_ && !take_unit()) return;
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%g", plan_.link_timeout_ms / 1000.0);
-        finish_unit({Result::no_link, (linked_ ? "The unit on " + port_ + " answered but did not report itself"
+        finish_unit({Result::no_link,
+                     (linked_ ? "The unit on " + port_ + " answered but did not report itself"
                               : "No unit answered on " + port_) +
                          " within " + seconds + " s."});
         return;
@@ -198,7 +206,8 @@ bool UnitFlow::confirm_identity(std::uint32_t t) {
         if (!take_unit()) return false;
         const bool id = id_agreement_.state() == Agreement::failed;
         unit_.id.reset();  // not the unit's identity: nothing is shown or recorded of it
-        finish_unit({Result::identity_unconfirmed, "The unit's reports of its " + std::string(id ? "ID" : "version") +
+        finish_unit({Result::identity_unconfirmed,
+                     "The unit's reports of its " + std::string(id ? "ID" : "version") +
                          " did not agree: its identity cannot be trusted on this line."});
         return false;
     }
@@ -215,7 +224,7 @@ void UnitFlow::start_unit(std::uint32_t t) {
     image_changed_ = false;
     held_.reset();
     if (plan_.transfer) transfer_ = planned_transfer();
-    if (plan_.store != nullptr && !begin_records()) return;
+    if (records_ != nullptr && !begin_records()) return;
     if (step_count() == 0) {
         // Nothing to do to the unit: for info, the identity is the answer.
         finish_unit({Result::success, ""});
@@ -238,77 +247,48 @@ UnitFlow::StepResult UnitFlow::stop_line_for_records(const StoreError& error) {
 }
 
 bool UnitFlow::begin_records() {
-    StationStore& store = *plan_.store;
-    steps_ = steps_of(plan_);
-    const std::string key = new_run_key();
-    if (const StoreError error = store.begin_run(run_start(plan_, port_, key, &unit_));
-        !error.ok()) {
+    const UnitFacts facts = facts_of(unit_);
+    if (const StoreError error = records_->begin(&facts); !error.ok()) {
         // The row cannot be written: the unit is not touched.
         finish_unit(stop_line_for_records(error));
         return false;
     }
-    run_key_ = key;
-    observers_.record_written({run_key_, false, "", store.location()});
+    observers_.record_written({records_->run_key(), false, "", records_->location()});
 
-    if (const auto why = check_failure(plan_.recipe->checks, *unit_.version)) {
+    if (const auto why = records_->refusal(facts)) {
         finish_unit({Result::refused, "refused by the recipe's checks: " + *why});
         return false;
     }
     if (!plan_.recipe_id) return true;
 
-    const std::int32_t serial = unit_.version->serial_number;
-    const std::string carried = unit_.id.value_or("");
-    const IdAssignment chosen = assign_id(store, *plan_.recipe, serial, carried, run_key_);
-    if (!chosen.error.ok()) {
-        finish_unit(stop_line_for_records(chosen.error));
+    const IdDecision decision = records_->choose_id(facts);
+    if (!decision.ok()) {
+        finish_unit(stop_line_for_records(decision.error));
         return false;
     }
-    switch (chosen.action) {
+    switch (decision.action) {
         case IdAction::none:
             return true;
         case IdAction::held_elsewhere:
-            finish_unit({Result::id_taken, "the ID " + chosen.id + " belongs to the unit with serial number " +
-                             std::to_string(chosen.holder ? chosen.holder->serial_number : 0) +
+            finish_unit({Result::id_taken,
+                         "the ID " + plan_.recipe->fixed_id +
+                             " belongs to the unit with serial number " +
+                             std::to_string(decision.holder ? decision.holder->serial_number : 0) +
                              ": this unit is not touched"});
             return false;
         case IdAction::exhausted:
             line_.stop();
             finish_unit({Result::ids_exhausted, "the ID scheme " + plan_.recipe->scheme->text() +
-                             " has no ID left that fits in 8 characters"});
+                                                    " has no ID left that fits in 8 characters"});
             return false;
         case IdAction::keep:
         case IdAction::send:
             break;
     }
-
-    IdChosen told;
-    told.id = chosen.id;
-    told.reserved = chosen.reserved;
-    told.id_before = unit_.id_utf8;
-    told.serial_number = serial;
-    told.run_key = run_key_;
-    // Where the ID came from, as assign_id decided it: a unit that holds it keeps it; one the
-    // records know under another ID gets the records' one back (nothing reserved).
-    if (plan_.recipe->id_choice == IdChoice::fixed)
-        told.source = IdSource::fixed;
-    else if (chosen.action == IdAction::keep)
-        told.source = IdSource::carried;
-    else if (!chosen.reserved)
-        told.source = IdSource::records;
-    else
-        told.source = IdSource::scheme;
-    id_to_send_ = chosen.id;
-    id_reserved_ = chosen.reserved;
-    if (chosen.action == IdAction::keep) {
-        // The unit holds it already: bound now, nothing to send.
-        id_carried_ = true;
-        if (const StoreError error = store.bind(chosen.id, serial); !error.ok()) {
-            finish_unit(stop_line_for_records(error));
-            return false;
-        }
-        id_reserved_ = false;
-    }
-    observers_.id_chosen(told);
+    id_to_send_ = decision.chosen.id;
+    // The unit holds it already (bound by the records): nothing to send.
+    id_carried_ = decision.action == IdAction::keep;
+    observers_.id_chosen(decision.chosen);
     return true;
 }
 
@@ -329,7 +309,8 @@ void UnitFlow::start_step(std::uint32_t t) {
                 // Found as the engine loaded it; its erase has gone out already.
                 app::cancel_transfer(*session_);
                 line_.stop();
-                step_result_ = StepResult{Result::image_changed, "the image " + plan_.image +
+                step_result_ = StepResult{Result::image_changed,
+                                          "the image " + plan_.image +
                                               " is no longer the one the recipe names (its "
                                               "SHA-256 changed): the line stops"};
             }
@@ -346,8 +327,7 @@ void UnitFlow::start_step(std::uint32_t t) {
         case StepKind::setting: {
             const SettingChange& change = plan_.settings[step.setting];
             if (!app::choose_setting(*session_, change.setting, change.code))
-                step_result_ =
-                    StepResult{Result::not_confirmed, "The list has no such value."};
+                step_result_ = StepResult{Result::not_confirmed, "The list has no such value."};
             break;
         }
         case StepKind::mode:
@@ -378,8 +358,7 @@ void UnitFlow::check_step(std::uint32_t t) {
     }
     if (t - step_started_ <= ANSWER_LIMIT_MS) return;
     if (step.kind == StepKind::mode)
-        end_step(
-            {Result::not_confirmed, "The unit did not report the mode it was asked for."});
+        end_step({Result::not_confirmed, "The unit did not report the mode it was asked for."});
     else
         end_step({Result::not_confirmed, "The unit did not confirm the change."});
 }
@@ -394,22 +373,21 @@ void UnitFlow::check_id_step(std::uint32_t t) {
         observers_.setting_answered(
             {device::Setting::unit_id, 0, platform::display_utf8(*reported), confirmed});
     if (!confirmed) {
-        end_step({Result::not_confirmed, reported
+        end_step({Result::not_confirmed,
+                  reported
                       ? "the unit reports ID '" + platform::display_utf8(*reported) + "' instead"
                       : "The unit did not confirm the change."});
         return;
     }
-    if (plan_.store != nullptr) {
-        // Confirmed twice: the unit holds it. Bound to its serial number, never given again.
-        if (const StoreError error = plan_.store->bind(*id_to_send_, unit_.version->serial_number);
+    if (records_ != nullptr) {
+        // Confirmed twice: the unit holds it, and the records bind it to its serial number.
+        if (const StoreError error = records_->bind_sent(unit_.version->serial_number);
             !error.ok()) {
             end_step(stop_line_for_records(error));
             return;
         }
-        id_reserved_ = false;
     }
-    end_step(
-        {Result::success, "the unit took ID '" + platform::display_utf8(*id_to_send_) + "'"});
+    end_step({Result::success, "the unit took ID '" + platform::display_utf8(*id_to_send_) + "'"});
 }
 
 void UnitFlow::end_step(StepResult result) {
@@ -418,8 +396,8 @@ void UnitFlow::end_step(StepResult result) {
     const RecipeStep group = recipe_step(step.kind);
     const bool failed = result.result != Result::success;
     if (failed || last_of_group(step_)) {
-        if (plan_.store != nullptr)
-            step_slot(group) = failed ? result_name(result.result) : STEP_SUCCESS;
+        if (records_ != nullptr)
+            records_->step_ended(group, failed ? result_name(result.result) : STEP_SUCCESS);
         observers_.step_finished(
             {group, failed ? std::string(result_name(result.result)) : std::string(STEP_SUCCESS),
              result.message});
@@ -437,56 +415,35 @@ void UnitFlow::end_step(StepResult result) {
 }
 
 void UnitFlow::complete_records(UnitOutcome& outcome) {
-    StationStore& store = *plan_.store;
-    const auto fail = [&](const StoreError& error) {
-        StepResult failure = stop_line_for_records(error);
-        outcome.result = result_name(failure.result);
-        outcome.exit_code = exit_code_of(failure.result);
-        outcome.message = std::move(failure.message);
-    };
-    if (run_key_.empty()) {
-        // A unit whose identity never agreed, or that ended before its row: recorded all the
-        // same, without what it could not tell.
-        const std::string key = new_run_key();
-        const bool known = outcome.unit && outcome.unit->version;
-        if (const StoreError error =
-                store.begin_run(run_start(plan_, port_, key, known ? &*outcome.unit : nullptr));
-            !error.ok()) {
-            fail(error);
-            return;
-        }
-        run_key_ = key;
-        steps_ = steps_of(plan_);
-        observers_.record_written({run_key_, false, "", store.location()});
-    }
-    if (id_reserved_ && id_to_send_) {
-        // Reserved and never confirmed: spent, never given to another unit.
-        if (const StoreError error = store.spend(*id_to_send_); !error.ok()) fail(error);
-        id_reserved_ = false;
-    }
-    mark_skipped(steps_);
+    const bool known = outcome.unit && outcome.unit->version;
+    const UnitFacts facts = known ? facts_of(*outcome.unit) : UnitFacts{};
     const UnitIdentity& holds = held_ ? *held_ : unit_;
-    RunEnd end;
-    end.run_key = run_key_;
-    if (holds.id) end.id_after = holds.id_utf8;
-    end.settings_after = holds.codes();
-    end.steps = steps_;
+    UnitEnd end;
     end.result = outcome.result;
     end.exit_code = outcome.exit_code;
     end.message = outcome.message;
     end.duration_ms = outcome.duration_ms;
-    if (const StoreError error = store.complete_run(end); !error.ok()) {
+    if (holds.id) end.id_after = holds.id_utf8;
+    end.settings_after = holds.codes();
+    const RecordsEnd ended = records_->complete(known ? &facts : nullptr, end);
+    if (ended.begun_now)
+        observers_.record_written({ended.run_key, false, "", records_->location()});
+    if (!ended.error.ok()) {
         // Never shown passed without its row.
-        fail(error);
-    } else {
-        observers_.record_written({run_key_, true, outcome.result, store.location()});
+        StepResult failure = stop_line_for_records(ended.error);
+        outcome.result = result_name(failure.result);
+        outcome.exit_code = exit_code_of(failure.result);
+        outcome.message = std::move(failure.message);
     }
-    ProgramFacts facts;
-    facts.run_key = run_key_;
-    facts.steps = steps_;
-    if (unit_before_ && unit_before_->id) facts.id_before = unit_before_->id_utf8;
-    facts.id_after = end.id_after;
-    outcome.program = std::move(facts);
+    if (ended.completed)
+        observers_.record_written({ended.run_key, true, outcome.result, records_->location()});
+    if (ended.run_key.empty()) return;
+    ProgramFacts program;
+    program.run_key = ended.run_key;
+    program.steps = ended.steps;
+    if (unit_before_ && unit_before_->id) program.id_before = unit_before_->id_utf8;
+    program.id_after = end.id_after;
+    outcome.program = std::move(program);
 }
 
 void UnitFlow::finish_unit(StepResult result) {
@@ -502,7 +459,7 @@ void UnitFlow::finish_unit(StepResult result) {
     if (!transfer_ && plan_.transfer) outcome.transfer = planned_transfer();
     outcome.duration_ms = t - (unit_answered_ ? unit_started_ : wait_started_);
     if (outcome.ok() && plan_.command == Command::program) outcome.message = "the recipe is done";
-    if (plan_.store != nullptr && unit_taken_) complete_records(outcome);
+    if (records_ != nullptr && unit_taken_) complete_records(outcome);
     // Counted first: the board shows the unit among its port's counters.
     if (unit_taken_) line_.unit_ended(index_, outcome.ok());
     observers_.unit_finished(outcome);
@@ -513,7 +470,6 @@ void UnitFlow::finish_unit(StepResult result) {
     else
         last_serial_.reset();
     unit_taken_ = false;
-    run_key_.clear();
     transfer_.reset();
 
     const ResultKind kind = result_spec(result.result).kind;
@@ -625,7 +581,8 @@ void UnitFlow::setting_reported(const device::SettingReport& report) {
     if (report.confirmation)
         step_result_ = StepResult{Result::success, "the unit took " + name + " " + shown};
     else
-        step_result_ = StepResult{Result::not_confirmed, "the unit reports " + name + " " + shown + " instead"};
+        step_result_ = StepResult{Result::not_confirmed,
+                                  "the unit reports " + name + " " + shown + " instead"};
 }
 
 void UnitFlow::mode_reported(device::UnitMode mode) {
@@ -635,8 +592,9 @@ void UnitFlow::mode_reported(device::UnitMode mode) {
         (plan_.then == FinalMode::qb7 && mode == device::UnitMode::qb7) ||
         (plan_.then == FinalMode::run && mode == device::UnitMode::application_running);
     if (!wanted) return;
-    step_result_ = StepResult{Result::success, mode == device::UnitMode::qb7 ? "the unit is in QB7 mode"
-                                                            : "the unit runs its application"};
+    step_result_ = StepResult{Result::success, mode == device::UnitMode::qb7
+                                                   ? "the unit is in QB7 mode"
+                                                   : "the unit runs its application"};
 }
 
 void UnitFlow::operation_started(const device::OperationStart& start) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/common/utc_time.h"
 #include "app/cli/options.h"
 
 namespace vrk::test {
@@ -205,7 +206,7 @@ std::vector<std::string> command_words(const cli::CommandSpec& command) {
 
 std::string sample_value(std::string_view option) {
     const std::map<std::string_view, std::string> values = {
-        {"--set", "gps=0"},  {"--then", "run"},       {"--format", "csv"},
+        {"--set", "gps=0"},        {"--then", "run"},       {"--format", "csv"},
         {"--since", "2025-03-01"}, {"--link-timeout", "1"}, {"--id-format", "L{}"},
     };
     const auto found = values.find(option);
@@ -230,8 +231,7 @@ TEST(VrkOptionTable, EveryOptionGoesOnlyWithItsCommands) {
             }
         }
         if (option.value.empty()) {
-            const auto parsed =
-                cli::parse_command_line({std::string(option.name) + "=x", "info"});
+            const auto parsed = cli::parse_command_line({std::string(option.name) + "=x", "info"});
             EXPECT_EQ(parsed.error, std::string(option.name) + " takes no value");
         }
     }

@@ -22,7 +22,7 @@ std::optional<std::string> default_station_db(bool create_folder, std::string* e
     return folder + "/station.db";
 }
 
-ProgramStart start_program(const Options& options, platform::FileSystem& files,
+ProgramStart start_program(const RecipeOptions& options, platform::FileSystem& files,
                            const StoreOpener& open) {
     ProgramStart start;
     const auto fail = [&start](Result result, std::string error) {
@@ -49,13 +49,13 @@ ProgramStart start_program(const Options& options, platform::FileSystem& files,
     return start;
 }
 
-int run_log(const Options& options, std::FILE* out, std::FILE* err) {
+int run_log(const LogRequest& request, std::FILE* out, std::FILE* err) {
     const auto fail = [err](const std::string& message) {
         std::fprintf(err, "vrk: %s\n", message.c_str());
         return exit_code_of(Result::database_unusable);
     };
-    std::string path = options.db.value_or("");
-    if (!options.db) {
+    std::string path = request.db.value_or("");
+    if (!request.db) {
         std::string error;
         const auto found = default_station_db(false, &error);
         if (!found) return fail(error);
@@ -64,12 +64,8 @@ int run_log(const Options& options, std::FILE* out, std::FILE* err) {
     StoreError failure;
     const auto store = open_station_store(path, StoreAccess::export_only, &failure);
     if (!store) return fail(failure.message);
-    RunFilter filter;
-    filter.since = options.since;
-    filter.serial_number = options.serial_number;
-    filter.id = options.id_filter;
     bool written = true;
-    failure = export_runs(*store, filter, options.log_format, [&](std::string_view text) {
+    failure = export_runs(*store, request.filter, request.format, [&](std::string_view text) {
         written = written && std::fwrite(text.data(), 1, text.size(), out) == text.size();
     });
     if (!failure.ok()) return fail(failure.message);

@@ -8,7 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "app/cli/options.h"
+#include "app/cli/common/results.h"
+#include "app/cli/station/log_export.h"
 #include "app/cli/station/recipe.h"
 #include "app/cli/station/station_store.h"
 #include "platform/files.h"
@@ -32,11 +33,17 @@ struct ProgramStart {
 // Opens the station database for program; empty: open_station_store.
 using StoreOpener =
     std::function<std::unique_ptr<StationStore>(const std::string& path, StoreError* error)>;
-[[nodiscard]] ProgramStart start_program(const Options& options, platform::FileSystem& files,
+[[nodiscard]] ProgramStart start_program(const RecipeOptions& options, platform::FileSystem& files,
                                          const StoreOpener& open = {});
 
-// vrk log: the records of the database (--db, or the default) that pass the filters, written
-// to `out` in the format asked for. Returns the exit code; errors go to `err`.
-[[nodiscard]] int run_log(const Options& options, std::FILE* out, std::FILE* err);
+// What vrk log is asked for.
+struct LogRequest {
+    std::optional<std::string> db;  // nullopt: the default database
+    RunFilter filter;
+    LogFormat format = LogFormat::csv;
+};
+// vrk log: the records of the database that pass the filter, written to `out` in the format
+// asked for. Returns the exit code; errors go to `err`.
+[[nodiscard]] int run_log(const LogRequest& request, std::FILE* out, std::FILE* err);
 
 }  // namespace vrk::cli
