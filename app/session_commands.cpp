@@ -114,6 +114,10 @@ device::Result check_image(platform::FileSystem& files, const std::string& path)
     return device::check_image(files, path);
 }
 
+std::uint32_t max_image_size() {
+    return device::MAX_IMAGE_SIZE;
+}
+
 bool start_recording(Session& session, const std::string& path, platform::FileError* error) {
     return device::start_recording(session.engine(), path, error);
 }

@@ -69,6 +69,8 @@ void forget_transfer(Session& session);
 // Whether an image can be loaded at all, without a session: Result::success or the reason a
 // transfer would refuse it.
 [[nodiscard]] device::Result check_image(platform::FileSystem& files, const std::string& path);
+// The largest image a transfer takes, in bytes.
+[[nodiscard]] std::uint32_t max_image_size();
 
 // Records the requests sent into a macro file at `path`, as the window's Record button does
 // once a name is chosen. False, with the reason in *error, when the file cannot be created.

@@ -31,36 +31,7 @@ RunImage::Check RunImage::check(platform::FileSystem& files, const std::string& 
     return check;
 }
 
-std::string_view command_name(Command command) {
-    switch (command) {
-        case Command::ports:
-            return "ports";
-        case Command::info:
-            return "info";
-        case Command::download:
-            return "download";
-        case Command::compare:
-            return "compare";
-        case Command::set_id:
-            return "set-id";
-        case Command::set:
-            return "set";
-        case Command::qb7:
-            return "qb7";
-        case Command::run:
-            return "run";
-        case Command::program:
-            return "program";
-        case Command::log:
-            return "log";
-        case Command::none:
-            break;
-    }
-    return "none";
-}
-
-JobPlan make_plan(const Options& options, const Recipe* recipe, StationStore* store,
-                  std::string host) {
+JobPlan make_plan(const Options& options, const Recipe* recipe) {
     JobPlan plan;
     plan.command = options.command;
     plan.repeat = options.repeat;
@@ -104,8 +75,6 @@ JobPlan make_plan(const Options& options, const Recipe* recipe, StationStore* st
                     {device::Setting::external_device, *recipe->settings.external});
             plan.then = recipe->then;
             plan.recipe = recipe;
-            plan.store = store;
-            plan.host = std::move(host);
             break;
         case Command::info:
         case Command::ports:

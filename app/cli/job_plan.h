@@ -18,8 +18,6 @@
 
 namespace vrk::cli {
 
-class StationStore;
-
 struct SettingChange {
     device::Setting setting = device::Setting::gps_type;
     std::uint8_t code = 0;
@@ -66,16 +64,11 @@ struct JobPlan {
     std::vector<SettingChange> settings;
     FinalMode then = FinalMode::none;
 
-    // program only: the recipe and the station's records (shared by every port).
+    // program only: the recipe (each port's job keeps its units' records by it).
     const Recipe* recipe = nullptr;
-    StationStore* store = nullptr;
-    std::string host;  // the station's machine, for the records
 };
 
-// The plan of a command line; `recipe` and `store` for program.
-[[nodiscard]] JobPlan make_plan(const Options& options, const Recipe* recipe = nullptr,
-                                StationStore* store = nullptr, std::string host = {});
-
-[[nodiscard]] std::string_view command_name(Command command);
+// The plan of a command line; `recipe` for program.
+[[nodiscard]] JobPlan make_plan(const Options& options, const Recipe* recipe = nullptr);
 
 }  // namespace vrk::cli

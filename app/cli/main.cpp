@@ -31,11 +31,11 @@ int usage_error(const std::string& message, bool json) {
         OutputSettings settings;
         settings.json = true;
         Output output(settings, stdout, stderr);
-        output.json(error_json("usage", EXIT_USAGE, message));
+        output.json(error_json(Result::usage, message));
     }
     std::fprintf(stderr, "vrk: %s\nTry 'vrk --help' for the commands and options.\n",
                  message.c_str());
-    return EXIT_USAGE;
+    return exit_code_of(Result::usage);
 }
 
 std::string_view port_state(platform::PortError error) {
@@ -139,7 +139,12 @@ int main(int argc, char** argv) {
                                    " needs the station database (SQLite), which this build of "
                                    "vrk does not have",
                                json);
-        if (options.command == Command::log) return run_log(options, stdout, stderr);
+        if (options.command == Command::log) {
+            const LogRequest request{options.db,
+                                     {options.since, options.serial_number, options.id_filter},
+                                     options.log_format};
+            return run_log(request, stdout, stderr);
+        }
     }
 
     const platform::SystemServices system = platform::make_system_services();

@@ -1,7 +1,5 @@
 #include "app/cli/output.h"
 
-#include <chrono>
-
 namespace vrk::cli {
 
 Output::Output(OutputSettings settings, std::FILE* out, std::FILE* err)
@@ -84,21 +82,6 @@ void Output::draw_board_locked() {
         ++rows_drawn_;
     }
     std::fflush(err_);
-}
-
-std::string utc_time_now() {
-    using namespace std::chrono;
-    const auto now = time_point_cast<milliseconds>(system_clock::now());
-    const auto day = floor<days>(now);
-    const year_month_day date{day};
-    const hh_mm_ss time{now - day};
-    char text[32];
-    std::snprintf(
-        text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
-        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-        static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-        static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
-    return text;
 }
 
 }  // namespace vrk::cli

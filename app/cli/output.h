@@ -55,7 +55,4 @@ class Output {
     std::size_t rows_drawn_ = 0;
 };
 
-// The time now as ISO 8601 in UTC with milliseconds: "2025-03-01T12:34:56.789Z".
-[[nodiscard]] std::string utc_time_now();
-
 }  // namespace vrk::cli

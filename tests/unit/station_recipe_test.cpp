@@ -114,7 +114,7 @@ TEST(Recipe, AMistakeNamesTheFileAndLine) {
         RecipeFiles line(c.recipe);
         const RecipeOutcome made = line.make(c.args);
         EXPECT_FALSE(made.recipe) << c.recipe;
-        EXPECT_EQ(made.exit_code, EXIT_USAGE) << c.recipe;
+        EXPECT_EQ(made.result, Result::usage) << c.recipe;
         EXPECT_EQ(made.error.substr(0, c.error.size()), c.error) << c.recipe;
     }
 }
@@ -212,13 +212,13 @@ TEST(Recipe, TheCommandLineOverridesTheFile) {
 TEST(Recipe, AnImageNamedOnTheCommandLineIsABadImage) {
     RecipeFiles line("");
     line.files.files["/line/empty.vr4"] = {};
-    const std::pair<std::string, std::string> cases[] = {
-        {"/line/none.vr4", "file_not_found"},
-        {"/line/empty.vr4", "file_empty"},
+    const std::pair<std::string, Result> cases[] = {
+        {"/line/none.vr4", Result::file_not_found},
+        {"/line/empty.vr4", Result::file_empty},
     };
     for (const auto& [image, result] : cases) {
         const RecipeOutcome made = line.make({"program", image});
-        EXPECT_EQ(made.exit_code, EXIT_BAD_IMAGE) << image;
+        EXPECT_EQ(exit_code_of(made.result), EXIT_BAD_IMAGE) << image;
         EXPECT_EQ(made.result, result) << image;
     }
 }

@@ -8,7 +8,7 @@
 #include <optional>
 #include <utility>
 
-#include "app/cli/output.h"
+#include "app/cli/common/utc_time.h"
 
 namespace vrk::cli {
 
@@ -16,6 +16,8 @@ namespace {
 
 // "VRKS" in the file's header: a station database, not another program's SQLite file.
 constexpr int APPLICATION_ID = 0x56524B53;
+// The first of the parameters that stand for the ID states in a statement (see states()).
+constexpr int STATE_PARAMETER = 21;
 // How often a file held for its turn to WAL is tried again.
 constexpr int WAL_RETRY_MS = 10;
 
@@ -126,6 +128,26 @@ class Statement {
         if (!failed(code_)) code_ = sqlite3_bind_null(statement_.get(), index);
         return *this;
     }
+    // The ID states the statement uses (?21 reserved, ?22 bound, ?23 spent), as the records
+    // spell them. Numbered, not named: SQLite numbers a named parameter after those before it
+    // in the text, so ":spent ... ?1" would give both the number 1.
+    Statement& states() {
+        for (const IdState state : {IdState::reserved, IdState::bound, IdState::spent}) {
+            const int index = STATE_PARAMETER + static_cast<int>(state);
+            if (sqlite3_bind_parameter_name(statement_.get(), index) != nullptr)
+                text(index, id_state_name(state));
+        }
+        return *this;
+    }
+    // The index of a result column by its name; -1 when there is none (a mistake in the SQL).
+    [[nodiscard]] int column(std::string_view name) const {
+        const int count = sqlite3_column_count(statement_.get());
+        for (int i = 0; i < count; ++i)
+            if (const char* named = sqlite3_column_name(statement_.get(), i);
+                named != nullptr && name == named)
+                return i;
+        return -1;
+    }
 
     // SQLITE_ROW, SQLITE_DONE or the failure.
     int step() {
@@ -134,13 +156,15 @@ class Statement {
         return code_;
     }
 
+    // A column that is not there (-1) reads as NULL.
     [[nodiscard]] bool is_null(int column) const {
-        return sqlite3_column_type(statement_.get(), column) == SQLITE_NULL;
+        return column < 0 || sqlite3_column_type(statement_.get(), column) == SQLITE_NULL;
     }
     [[nodiscard]] std::int64_t integer_at(int column) const {
-        return sqlite3_column_int64(statement_.get(), column);
+        return column < 0 ? 0 : sqlite3_column_int64(statement_.get(), column);
     }
     [[nodiscard]] std::string text_at(int column) const {
+        if (column < 0) return {};
         const auto* bytes = sqlite3_column_text(statement_.get(), column);
         const int size = sqlite3_column_bytes(statement_.get(), column);
         if (bytes == nullptr || size <= 0) return {};
@@ -155,6 +179,19 @@ class Statement {
         if (is_null(column)) return std::nullopt;
         return static_cast<T>(integer_at(column));
     }
+    // The same, by the column's name: a row is read by what its columns are called.
+    [[nodiscard]] bool is_null(std::string_view name) const { return is_null(column(name)); }
+    [[nodiscard]] std::int64_t integer_at(std::string_view name) const {
+        return integer_at(column(name));
+    }
+    [[nodiscard]] std::string text_at(std::string_view name) const { return text_at(column(name)); }
+    [[nodiscard]] std::optional<std::string> optional_text_at(std::string_view name) const {
+        return optional_text_at(column(name));
+    }
+    template <typename T>
+    [[nodiscard]] std::optional<T> optional_integer_at(std::string_view name) const {
+        return optional_integer_at<T>(column(name));
+    }
 
   private:
     std::unique_ptr<sqlite3_stmt, FinalizeStatement> statement_;
@@ -162,8 +199,8 @@ class Statement {
 };
 
 IdState state_of(std::string_view text) {
-    if (text == "bound") return IdState::bound;
-    if (text == "spent") return IdState::spent;
+    for (const IdState state : {IdState::bound, IdState::spent})
+        if (text == id_state_name(state)) return state;
     return IdState::reserved;
 }
 
@@ -426,11 +463,11 @@ WHERE run_key = ?1)sql");
 
 StoreResult<std::optional<std::string>> SqliteStationStore::bound_id(std::int32_t serial_number) {
     std::lock_guard lock(mutex_);
-    Statement query(db_.get(), "SELECT id FROM ids WHERE serial_number = ?1 AND state = 'bound'");
-    query.integer(1, serial_number);
+    Statement query(db_.get(), "SELECT id FROM ids WHERE serial_number = ?1 AND state = ?22");
+    query.integer(1, serial_number).states();
     const int code = query.step();
     if (failed(code)) return {std::nullopt, failure(code)};
-    if (code == SQLITE_ROW) return {query.text_at(0), {}};
+    if (code == SQLITE_ROW) return {query.text_at("id"), {}};
     return {};
 }
 
@@ -442,9 +479,9 @@ StoreResult<std::optional<IdHolder>> SqliteStationStore::holder_locked(std::stri
     if (code != SQLITE_ROW) return {};
     IdHolder holder;
     holder.id = std::string(id);
-    holder.state = state_of(query.text_at(0));
-    holder.serial_number = static_cast<std::int32_t>(query.integer_at(1));
-    holder.scheme = query.text_at(2);
+    holder.state = state_of(query.text_at("state"));
+    holder.serial_number = static_cast<std::int32_t>(query.integer_at("serial_number"));
+    holder.scheme = query.text_at("scheme");
     return {holder, {}};
 }
 
@@ -468,7 +505,7 @@ StoreResult<Reservation> SqliteStationStore::reserve_next(const IdScheme& scheme
     std::uint64_t n = id_start.value_or(1);
     if (code == SQLITE_ROW) {
         const auto stored =
-            static_cast<std::uint64_t>(std::max<std::int64_t>(counter.integer_at(0), 0));
+            static_cast<std::uint64_t>(std::max<std::int64_t>(counter.integer_at("next_value"), 0));
         n = std::max(stored, id_start.value_or(0));
     }
 
@@ -494,12 +531,13 @@ StoreResult<Reservation> SqliteStationStore::reserve_next(const IdScheme& scheme
 
     Statement reserve(db_.get(), R"sql(
 INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at)
-VALUES (?1, 'reserved', ?2, ?3, ?4, ?5))sql");
+VALUES (?1, ?21, ?2, ?3, ?4, ?5))sql");
     reserve.text(1, reservation.id)
         .integer(2, serial_number)
         .text(3, scheme.counter_key())
         .text(4, run_key)
-        .text(5, utc_time_now());
+        .text(5, utc_time_now())
+        .states();
     if (code = reserve.step(); failed(code)) return {{}, failure(code)};
     Statement advance(db_.get(), R"sql(
 INSERT INTO counters (scheme, next_value) VALUES (?1, ?2)
@@ -524,9 +562,9 @@ StoreResult<Claim> SqliteStationStore::claim(std::string_view id, std::int32_t s
 
     Statement reserve(db_.get(), R"sql(
 INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at)
-VALUES (?1, 'reserved', ?2, '', ?3, ?4)
-ON CONFLICT (id) DO UPDATE SET state = 'reserved', run_key = excluded.run_key)sql");
-    reserve.text(1, id).integer(2, serial_number).text(3, run_key).text(4, utc_time_now());
+VALUES (?1, ?21, ?2, '', ?3, ?4)
+ON CONFLICT (id) DO UPDATE SET state = ?21, run_key = excluded.run_key)sql");
+    reserve.text(1, id).integer(2, serial_number).text(3, run_key).text(4, utc_time_now()).states();
     if (const int code = reserve.step(); failed(code)) return {{}, failure(code)};
     if (const int code = tx.commit(); failed(code)) return {{}, failure(code)};
     return {Claim{true, std::nullopt}, {}};
@@ -545,14 +583,14 @@ StoreError SqliteStationStore::bind(std::string_view id, std::int32_t serial_num
 
     // The unit's earlier ID is spent first: a unit holds one ID.
     Statement retire(db_.get(), R"sql(
-UPDATE ids SET state = 'spent' WHERE serial_number = ?1 AND state = 'bound' AND id <> ?2)sql");
-    retire.integer(1, serial_number).text(2, id);
+UPDATE ids SET state = ?23 WHERE serial_number = ?1 AND state = ?22 AND id <> ?2)sql");
+    retire.integer(1, serial_number).text(2, id).states();
     if (const int code = retire.step(); failed(code)) return failure(code);
     Statement bind(db_.get(), R"sql(
 INSERT INTO ids (id, state, serial_number, scheme, reserved_at, bound_at)
-VALUES (?1, 'bound', ?2, '', ?3, ?3)
-ON CONFLICT (id) DO UPDATE SET state = 'bound', bound_at = excluded.bound_at)sql");
-    bind.text(1, id).integer(2, serial_number).text(3, utc_time_now());
+VALUES (?1, ?22, ?2, '', ?3, ?3)
+ON CONFLICT (id) DO UPDATE SET state = ?22, bound_at = excluded.bound_at)sql");
+    bind.text(1, id).integer(2, serial_number).text(3, utc_time_now()).states();
     if (const int code = bind.step(); failed(code)) return failure(code);
     if (const int code = tx.commit(); failed(code)) return failure(code);
     return {};
@@ -560,9 +598,8 @@ ON CONFLICT (id) DO UPDATE SET state = 'bound', bound_at = excluded.bound_at)sql
 
 StoreError SqliteStationStore::spend(std::string_view id) {
     std::lock_guard lock(mutex_);
-    Statement update(db_.get(),
-                     "UPDATE ids SET state = 'spent' WHERE id = ?1 AND state = 'reserved'");
-    update.text(1, id);
+    Statement update(db_.get(), "UPDATE ids SET state = ?23 WHERE id = ?1 AND state = ?21");
+    update.text(1, id).states();
     if (const int code = update.step(); failed(code)) return failure(code);
     return {};
 }
@@ -588,35 +625,36 @@ ORDER BY started_at, run_key)sql");
         if (code != SQLITE_ROW) return {};
         RunRecord r;
         RunStart& s = r.start;
-        s.run_key = query.text_at(0);
-        s.started_at = query.text_at(1);
-        s.host = query.text_at(2);
-        s.station_number = query.optional_integer_at<std::uint32_t>(3);
-        s.operator_name = query.text_at(4);
-        s.port = query.text_at(5);
-        s.serial_number = query.optional_integer_at<std::int32_t>(6);
-        s.id_before = query.optional_text_at(7);
-        s.firmware_version = query.optional_text_at(8);
-        s.flash_type_code = query.optional_integer_at<std::uint8_t>(9);
-        s.flash_type = query.optional_text_at(10);
-        s.settings_before = {query.optional_integer_at<std::uint8_t>(11),
-                             query.optional_integer_at<std::uint8_t>(12),
-                             query.optional_integer_at<std::uint8_t>(13)};
-        s.image = query.text_at(14);
-        s.image_sha256 = query.text_at(15);
-        s.tool_version = query.text_at(16);
-        if (!query.is_null(25)) {
+        s.run_key = query.text_at("run_key");
+        s.started_at = query.text_at("started_at");
+        s.host = query.text_at("host");
+        s.station_number = query.optional_integer_at<std::uint32_t>("station_number");
+        s.operator_name = query.text_at("operator");
+        s.port = query.text_at("port");
+        s.serial_number = query.optional_integer_at<std::int32_t>("serial_number");
+        s.id_before = query.optional_text_at("id_before");
+        s.firmware_version = query.optional_text_at("firmware_version");
+        s.flash_type_code = query.optional_integer_at<std::uint8_t>("flash_type_code");
+        s.flash_type = query.optional_text_at("flash_type");
+        s.settings_before = {query.optional_integer_at<std::uint8_t>("gps_before"),
+                             query.optional_integer_at<std::uint8_t>("internal_before"),
+                             query.optional_integer_at<std::uint8_t>("external_before")};
+        s.image = query.text_at("image");
+        s.image_sha256 = query.text_at("image_sha256");
+        s.tool_version = query.text_at("tool_version");
+        if (!query.is_null("result")) {
             RunEnd e;
             e.run_key = s.run_key;
-            e.id_after = query.optional_text_at(17);
-            e.settings_after = {query.optional_integer_at<std::uint8_t>(18),
-                                query.optional_integer_at<std::uint8_t>(19),
-                                query.optional_integer_at<std::uint8_t>(20)};
-            e.steps = {query.text_at(21), query.text_at(22), query.text_at(23), query.text_at(24)};
-            e.result = query.text_at(25);
-            e.exit_code = static_cast<int>(query.integer_at(26));
-            e.message = query.text_at(27);
-            e.duration_ms = static_cast<std::uint32_t>(query.integer_at(28));
+            e.id_after = query.optional_text_at("id_after");
+            e.settings_after = {query.optional_integer_at<std::uint8_t>("gps_after"),
+                                query.optional_integer_at<std::uint8_t>("internal_after"),
+                                query.optional_integer_at<std::uint8_t>("external_after")};
+            e.steps = {query.text_at("step_download"), query.text_at("step_id"),
+                       query.text_at("step_settings"), query.text_at("step_then")};
+            e.result = query.text_at("result");
+            e.exit_code = static_cast<int>(query.integer_at("exit_code"));
+            e.message = query.text_at("message");
+            e.duration_ms = static_cast<std::uint32_t>(query.integer_at("duration_ms"));
             r.end = std::move(e);
         }
         row(r);
