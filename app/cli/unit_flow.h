@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstddef>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -151,6 +152,8 @@ class UnitFlow final : public device::EngineObserver {
     // Since the link came up: the ID and the version, asked again until they agree.
     ReportAgreement<std::string> id_agreement_;
     ReportAgreement<VersionFacts> version_agreement_;
+    // The three device settings, as the records keep them from before the unit is touched.
+    std::array<ReportAgreement<SettingValue>, 3> setting_agreements_;
 
     // The step in flight.
     std::size_t step_ = 0;
