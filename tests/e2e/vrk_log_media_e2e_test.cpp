@@ -118,7 +118,9 @@ class VrkLogMedia : public ::testing::TestWithParam<MediumCase> {
         mounted_ = true;
     }
     void TearDown() override {
-        if (mounted_) EXPECT_EQ(::umount(medium_.c_str()), 0);
+        if (mounted_) {
+            EXPECT_EQ(::umount(medium_.c_str()), 0);
+        }
         folder_.leave();
     }
 
@@ -130,9 +132,10 @@ class VrkLogMedia : public ::testing::TestWithParam<MediumCase> {
 TEST_P(VrkLogMedia, ExportsEveryRow) {
     const MediumCase& c = GetParam();
     std::ofstream("app.vr4", std::ios::binary) << std::string(3000, 'A');
-    if (c.place(folder_.path(), medium_))
+    if (c.place(folder_.path(), medium_)) {
         ASSERT_EQ(::mount("tmpfs", medium_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=256k"),
                   0);
+    }
     const std::string db = (medium_ / "station.db").string();
 
     Subprocess log(VRK_PROGRAM, {"log", "--db", db});
