@@ -375,6 +375,40 @@ const std::vector<BoardCase>& board_cases() {
     return table;
 }
 
+// The rules each line is fitted by, on lines the board does not make today.
+TEST(BoardLine, GivesWayWithoutCuttingAWord) {
+    struct Case {
+        BoardLine line;
+        std::size_t width;
+        std::string shown;
+    };
+    const auto line = [](std::vector<BoardPiece> pieces) {
+        BoardLine l;
+        for (BoardPiece& p : pieces) l.add(std::move(p.text), p.fit);
+        return l;
+    };
+    const Case cases[] = {
+        // An ID in another script counts one column a character, not a byte.
+        {line({{"p0  PASS \u05D0\u05D1\u05D2\u05D3"}, {"  1 passed", Fit::drop}}), 23,
+         "p0  PASS \u05D0\u05D1\u05D2\u05D3  1 passed"},
+        {line({{"p0  PASS \u05D0\u05D1\u05D2\u05D3"}, {"  1 passed", Fit::drop}}), 22,
+         "p0  PASS \u05D0\u05D1\u05D2\u05D3"},
+        // A path loses its middle folders first, its file's name last.
+        {line({{"a"}, {" x/one/two/three/app.vr4", Fit::shorten}}), 20, "a x/one/.../app.vr4"},
+        {line({{"a"}, {" x/one/two/three/app.vr4", Fit::shorten}}), 15, "a x/.../app.vr4"},
+        {line({{"a"}, {" x/one/two/three/app.vr4", Fit::shorten}}), 13, "a .../app.vr4"},
+        {line({{"a"}, {" x/one/two/three/app.vr4", Fit::shorten}}), 6, "a ..."},
+        // A reason keeps its words whole.
+        {line({{"p0  FAIL"}, {": the unit stopped answering", Fit::trim}}), 26,
+         "p0  FAIL: the unit..."},
+        // Kept text alone too long: cut after a word, a word longer than the line cut.
+        {line({{"p0  setting the device settings"}}), 20, "p0  setting the..."},
+        {line({{"/dev/serial/by-id/usb-FTDI_FT232R"}}), 12, "/dev/seri..."},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(fit_line(c.line, c.width), c.shown) << c.line.text() << " at " << c.width;
+}
+
 class Board : public ::testing::TestWithParam<BoardCase> {};
 
 TEST_P(Board, ShowsWhatTheOperatorWorksFrom) {
