@@ -102,7 +102,8 @@ std::string cut_after_word(const std::string& text, std::size_t width) {
 // A trimmed piece in `room` characters: its words up to the last that fits with "...", or
 // "..." alone after its leading spaces; never part of a word.
 std::string trimmed(const std::string& text, std::size_t room) {
-    const std::size_t lead = std::min(text.find_first_not_of(' '), text.size());
+    // What parts the piece from the one before (": " before a reason) stays with its words.
+    const std::size_t lead = std::min(text.find_first_not_of(" :"), text.size());
     std::string best = text.substr(0, lead) + std::string(ELLIPSIS);
     for (std::size_t space = text.find(' ', lead); space != std::string::npos;
          space = text.find(' ', space + 1)) {
@@ -152,6 +153,9 @@ std::string fit_line(const BoardLine& line, std::size_t width) {
         const std::size_t others = text_width(joined()) - text_width(texts[i]);
         texts[i] = trimmed(pieces[i].text, width > others ? width - others : 0);
     }
+    // Not even "..." fits: the shortened and trimmed pieces are left out.
+    for (std::size_t i = pieces.size(); i-- > 0 && !fits();)
+        if (pieces[i].fit == Fit::shorten || pieces[i].fit == Fit::trim) texts[i].clear();
     const std::string out = joined();
     if (text_width(out) <= width) return out;
     return cut_after_word(out, width);

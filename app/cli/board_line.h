@@ -14,8 +14,10 @@ namespace vrk::cli {
 
 enum class Fit {
     keep,     // shown; cut after a whole word (and "...") only when all else has given way
-    shorten,  // a path or a name: its middle parts give way to "...", down to "..." alone
-    trim,     // a reason's words: cut after a whole word (and "..."), down to "..." alone
+    shorten,  // a path or a name: its middle parts give way to "...", down to "..." alone,
+              // then left out
+    trim,     // a reason's words: cut after a whole word (and "..."), down to "..." alone,
+              // then left out
     drop,     // shown whole or left out
 };
 
@@ -45,7 +47,7 @@ class BoardLine {
 
 // The line in at most `width` characters (UTF-8 sequences count one each): droppable pieces
 // go first, from the last, then shortened ones lose their middle, then trimmed ones their last
-// words, and last the whole text is cut after its last word that fits.
+// words, then both are left out, and last the whole text is cut after its last word that fits.
 [[nodiscard]] std::string fit_line(const BoardLine& line, std::size_t width);
 
 // The characters of a UTF-8 text, as a terminal counts them for the scripts a unit's ID and

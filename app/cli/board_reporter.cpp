@@ -33,11 +33,11 @@ void add_reason(BoardLine& line, const std::string& message,
         length = transfer->image.size();
     }
     if (at == std::string::npos) {
-        line.add(" " + message, Fit::trim);
+        line.add(": " + message, Fit::trim);
         return;
     }
     const std::string before = message.substr(0, at);
-    line.add(" " + before, Fit::trim);
+    line.add(": " + before, Fit::trim);
     line.add((before.empty() || before.back() == ' ' ? "" : " ") + message.substr(at, length),
              Fit::shorten);
     line.add(message.substr(at + length), Fit::trim);
@@ -86,7 +86,9 @@ void BoardReporter::draw() {
         first = false;
     }
     if (!result_.empty() && !after_.empty()) {
-        line.add(" - " + after_);
+        // Added to the result, never in its place; on a narrow terminal the result, its ID and
+        // serial number come first.
+        line.add(" - " + after_, Fit::drop);
         width += 3 + text_width(after_);
     }
     const Tally mine = tally_.of_port(row_);
@@ -110,7 +112,7 @@ void BoardReporter::waiting(Waiting what) {
             return;
         case Waiting::next_unit:
             // The result stays up until the next unit comes: the operator reads it there.
-            if (!result_.empty()) return after_result("next unit");
+            if (!result_.empty()) return;
             show(BoardLine("waiting for a unit"));
             return;
     }
@@ -196,8 +198,7 @@ void BoardReporter::draw_transfer(bool force) {
     if (phase_ != device::Phase::erasing) {
         std::snprintf(part, sizeof part, " %3u %%", estimate_.percent());
         line.add(part);
-        std::snprintf(part, sizeof part, " %u/%u pages", estimate_.pages_done(),
-                      estimate_.pages());
+        std::snprintf(part, sizeof part, " %u/%u pages", estimate_.pages_done(), estimate_.pages());
         line.add(part, Fit::drop);
     }
     // What gives way first on a narrow terminal comes last: the rate, then the time left.
@@ -220,14 +221,16 @@ void BoardReporter::unit_finished(const UnitOutcome& outcome) {
     std::string id;
     if (outcome.unit && outcome.unit->id) id = " " + outcome.unit->id_utf8;
     if (outcome.ok()) {
-        if (outcome.program && outcome.program->id_after)
-            id = " " + *outcome.program->id_after;
+        if (outcome.program && outcome.program->id_after) id = " " + *outcome.program->id_after;
         result.add("PASS" + id);
-        if (outcome.unit && outcome.unit->version)
-            result.add(" serial " + serial_text(*outcome.unit));
+        // The serial number stays on a narrow terminal; the word before it goes.
+        if (outcome.unit && outcome.unit->version) {
+            result.add(" serial", Fit::drop);
+            result.add(" " + serial_text(*outcome.unit));
+        }
         result.add(" " + seconds_text(outcome.duration_ms), Fit::drop);
     } else {
-        result.add("FAIL" + id + " " + outcome.result + ":");
+        result.add("FAIL" + id + " " + outcome.result);
         add_reason(result, outcome.message, outcome.transfer);
         output_.bell();
     }

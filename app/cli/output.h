@@ -18,10 +18,10 @@
 namespace vrk::cli {
 
 struct OutputSettings {
-    bool json = false;           // standard output carries JSON Lines only
-    int verbosity = 1;           // 0 quiet: errors only on standard error; 2 verbose
-    bool board = false;          // standard error is a terminal a person watches
-    int columns = 80;            // its width at the start
+    bool json = false;   // standard output carries JSON Lines only
+    int verbosity = 1;   // 0 quiet: errors only on standard error; 2 verbose
+    bool board = false;  // standard error is a terminal a person watches
+    int columns = 80;    // its width at the start
     // Its width now (nullopt: unknown, keep the last), asked before every drawing: a window
     // made narrower or wider gets a board drawn for its new width.
     std::function<std::optional<int>()> columns_now;
@@ -64,7 +64,7 @@ class Output {
     std::FILE* err_;
     std::mutex mutex_;
     std::vector<BoardLine> rows_;  // the ports' lines, then the total line
-    std::size_t rows_drawn_ = 0;     // lines of the board on the screen, above the cursor
+    std::size_t rows_drawn_ = 0;   // lines of the board on the screen, above the cursor
     bool board_ended_ = false;
 };
 

@@ -38,8 +38,7 @@ int exit_code_of(device::Result result) {
 constexpr const char* DATABASE_UNUSABLE = "database_unusable";
 
 // The device settings in the order of the flow's agreements on them.
-constexpr device::Setting SETTINGS[] = {device::Setting::gps_type,
-                                        device::Setting::internal_device,
+constexpr device::Setting SETTINGS[] = {device::Setting::gps_type, device::Setting::internal_device,
                                         device::Setting::external_device};
 
 std::size_t setting_index(device::Setting setting) {

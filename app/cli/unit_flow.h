@@ -18,8 +18,8 @@
 // One job's thread; the clock may be any TickClock (tests move a fake one).
 #pragma once
 
-#include <cstddef>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -64,8 +64,9 @@ bool make_directories(const std::string& path, FileError* error) {
 
 WriteBlock why_unwritable(const std::string& path) {
     const std::size_t slash = path.rfind('/');
-    const std::string folder =
-        slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
     struct statvfs medium {};
     if (::statvfs(folder.c_str(), &medium) != 0) return WriteBlock::none;
     if ((medium.f_flag & ST_RDONLY) != 0) return WriteBlock::read_only_medium;

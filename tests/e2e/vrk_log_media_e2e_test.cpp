@@ -147,8 +147,8 @@ TEST_P(VrkLogMedia, ExportsEveryRow) {
 
     Subprocess program(VRK_PROGRAM, {"program", "app.vr4", "--port", "/dev/null", "--db", db});
     EXPECT_EQ(program.finish(60s), 5) << program.errors();
-    EXPECT_NE(program.errors().find("the station database " + db + " cannot be written: " +
-                                    c.program_error),
+    EXPECT_NE(program.errors().find("the station database " + db +
+                                    " cannot be written: " + c.program_error),
               std::string::npos)
         << program.errors();
 }

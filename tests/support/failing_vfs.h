@@ -13,8 +13,8 @@
 namespace vrk::test {
 
 struct VfsFaults {
-    std::atomic<int> write_error{0};     // 0: writes pass
-    std::atomic<bool> read_only{false};  // main database files open read-only
+    std::atomic<int> write_error{0};         // 0: writes pass
+    std::atomic<bool> read_only{false};      // main database files open read-only
     std::atomic<bool> no_side_files{false};  // journals, WAL and shared memory cannot be made
     std::atomic<int> system_errno{0};        // the system's error the fault comes with
     // What a look at the medium tells (platform::WriteBlock as a number): the store asks it

@@ -51,7 +51,8 @@ class Screen {
                 i = j;
             } else {
                 std::size_t end = i + 1;
-                while (end < bytes.size() && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80)
+                while (end < bytes.size() &&
+                       (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80)
                     ++end;
                 put(bytes.substr(i, end - i));
                 i = end - 1;
@@ -67,9 +68,9 @@ class Screen {
             const auto& line = lines_[r];
             if (line.empty()) lines.emplace_back();
             for (std::size_t at = 0; at < line.size(); at += width)
-                lines.emplace_back(line.begin() + static_cast<std::ptrdiff_t>(at),
-                                   line.begin() + static_cast<std::ptrdiff_t>(
-                                                      std::min(line.size(), at + width)));
+                lines.emplace_back(
+                    line.begin() + static_cast<std::ptrdiff_t>(at),
+                    line.begin() + static_cast<std::ptrdiff_t>(std::min(line.size(), at + width)));
         }
         lines_ = std::move(lines);
         row_ = row;
@@ -134,8 +135,7 @@ class Station {
         output_ = std::make_unique<Output>(settings, stream_, stream_);
         for (std::size_t i = 0; i < 4; ++i)
             boards_.push_back(std::make_unique<BoardReporter>(
-                *output_, FinalMode::run, "/dev/ttyUSB" + std::to_string(i), i, 12,
-                clock, line));
+                *output_, FinalMode::run, "/dev/ttyUSB" + std::to_string(i), i, 12, clock, line));
     }
     ~Station() {
         std::fclose(stream_);
@@ -273,7 +273,8 @@ const std::vector<BoardCase>& board_cases() {
          "/dev/ttyUSB0  programming  42 % 168/391 pages 0:03 left 21.0 KiB/s  0 passed, 0 failed\n"
          "/dev/ttyUSB1  PASS L100002 serial 70002 41.3 s - remove unit      1 passed, 0 failed\n"
          "/dev/ttyUSB2  retrying page 371 (20 of 391 done)                  0 passed, 0 failed\n"
-         "/dev/ttyUSB3  FAIL VRK00004 mismatch: images/release-2026-12/production/vrk700-app.vr4 doesn't match!!!!!\n"
+         "/dev/ttyUSB3  FAIL VRK00004 mismatch: images/release-2026-12/production/vrk700-app.vr4 "
+         "doesn't match!!!!!\n"
          "total: 1 passed, 1 failed, yield 50.0 %\n"},
         {"during_a_run_at_64", 64, a_shift,
          "/dev/ttyUSB0  programming  42 % 168/391 pages 0:03 left\n"
@@ -291,7 +292,8 @@ const std::vector<BoardCase>& board_cases() {
          "/dev/ttyUSB0  PASS L100001 serial 70001 41.3 s                    1 passed, 0 failed\n"
          "/dev/ttyUSB1  PASS L100002 serial 70002 41.3 s - remove unit      1 passed, 0 failed\n"
          "/dev/ttyUSB2  PASS VRK00003 serial 70003 41.3 s                   1 passed, 0 failed\n"
-         "/dev/ttyUSB3  FAIL VRK00004 mismatch: images/release-2026-12/production/vrk700-app.vr4 doesn't match!!!!!\n"
+         "/dev/ttyUSB3  FAIL VRK00004 mismatch: images/release-2026-12/production/vrk700-app.vr4 "
+         "doesn't match!!!!!\n"
          "total: 3 passed, 1 failed, yield 75.0 %\n"
          "total: 4 units, 3 succeeded, 1 failed, yield 75.0 %\n"},
         {"after_a_run_with_one_failing_unit_at_64", 64, run_ends,
@@ -313,7 +315,8 @@ const std::vector<BoardCase>& board_cases() {
          "/dev/ttyUSB0  FAIL VRK00001 interrupted: Interrupted.             0 passed, 1 failed\n"
          "/dev/ttyUSB1  PASS L100002 serial 70002 41.3 s - remove unit      1 passed, 0 failed\n"
          "/dev/ttyUSB2  FAIL VRK00003 interrupted: Interrupted.             0 passed, 1 failed\n"
-         "/dev/ttyUSB3  FAIL VRK00004 mismatch: images/release-2026-12/production/vrk700-app.vr4 doesn't match!!!!!\n"
+         "/dev/ttyUSB3  FAIL VRK00004 mismatch: images/release-2026-12/production/vrk700-app.vr4 "
+         "doesn't match!!!!!\n"
          "total: 1 passed, 3 failed, yield 25.0 %\n"
          "total: 4 units, 1 succeeded, 3 failed, yield 25.0 %\n"},
         {"after_ctrl_c_at_64", 64, interrupted,
@@ -368,7 +371,8 @@ const std::vector<BoardCase>& board_cases() {
          "/dev/ttyUSB0  programming  51 % 200/391 pages 0:03 left 22.7 KiB/s  0 passed, 0 failed\n"
          "/dev/ttyUSB1  PASS L100002 serial 70002 41.3 s - remove unit      1 passed, 0 failed\n"
          "/dev/ttyUSB2  retrying page 371 (20 of 391 done)                  0 passed, 0 failed\n"
-         "/dev/ttyUSB3  FAIL VRK00004 mismatch: images/release-2026-12/production/vrk700-app.vr4 doesn't match!!!!!\n"
+         "/dev/ttyUSB3  FAIL VRK00004 mismatch: images/release-2026-12/production/vrk700-app.vr4 "
+         "doesn't match!!!!!\n"
          "total: 1 passed, 1 failed, yield 50.0 %\n"
          "total: 2 units, 1 succeeded, 1 failed, yield 50.0 %\n"},
     };

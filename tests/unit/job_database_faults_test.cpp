@@ -108,10 +108,8 @@ const std::vector<Fault>& faults() {
          },
          "cannot be written: the disk is full"},
         // A little space left: what is written does not fit, the medium says it has room.
-        {"nearly_full_disk",
-         [](VfsFaults& f) { f.write_error = SQLITE_FULL; },
-         [](VfsFaults& f) { f.write_error = SQLITE_FULL; },
-         "cannot be written: the disk is full"},
+        {"nearly_full_disk", [](VfsFaults& f) { f.write_error = SQLITE_FULL; },
+         [](VfsFaults& f) { f.write_error = SQLITE_FULL; }, "cannot be written: the disk is full"},
     };
     return table;
 }
@@ -154,7 +152,8 @@ TEST_P(DatabaseFault, IsNamedAndTouchesNoUnitAfter) {
     auto records = rig.records();
     ASSERT_TRUE(records);
     std::vector<cli::RunRecord> rows;
-    ASSERT_TRUE(records->for_each_run({}, [&](const cli::RunRecord& r) { rows.push_back(r); }).ok());
+    ASSERT_TRUE(
+        records->for_each_run({}, [&](const cli::RunRecord& r) { rows.push_back(r); }).ok());
     for (const cli::RunRecord& row : rows)
         EXPECT_FALSE(row.end && row.end->result == "success") << "never recorded as passed";
 }
@@ -173,14 +172,15 @@ std::string moment_name(Moment moment) {
     return "";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AtEachMoment, DatabaseFault,
-    ::testing::Combine(::testing::ValuesIn(faults()),
-                       ::testing::Values(Moment::opening, Moment::row_start, Moment::reservation,
-                                         Moment::row_completion)),
-    [](const auto& test) {
-        return std::get<0>(test.param).name + "_at_" + moment_name(std::get<1>(test.param));
-    });
+INSTANTIATE_TEST_SUITE_P(AtEachMoment, DatabaseFault,
+                         ::testing::Combine(::testing::ValuesIn(faults()),
+                                            ::testing::Values(Moment::opening, Moment::row_start,
+                                                              Moment::reservation,
+                                                              Moment::row_completion)),
+                         [](const auto& test) {
+                             return std::get<0>(test.param).name + "_at_" +
+                                    moment_name(std::get<1>(test.param));
+                         });
 
 }  // namespace
 }  // namespace vrk::test

@@ -21,7 +21,7 @@ struct ReportCase {
     std::vector<std::string> args;  // "{db}" stands for the test's database
     bool unit = true;               // a unit is in the socket
     std::function<void(sim::UnitConfig&)> configure = {};
-    bool terminal = false;  // standard error is a terminal: the board
+    bool terminal = false;     // standard error is a terminal: the board
     bool interrupted = false;  // Ctrl+C came before the run
     int exit_code = 0;
     std::vector<std::string> out = {};      // parts of standard output

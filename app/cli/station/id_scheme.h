@@ -40,8 +40,7 @@ class IdScheme {
     // number, or whose first ID (the shortest it gives) is longer than 8 characters.
     [[nodiscard]] static std::optional<IdScheme> parse(std::string_view text,
                                                        std::optional<std::uint32_t> station,
-                                                       std::string* error,
-                                                       std::uint64_t start = 1);
+                                                       std::string* error, std::uint64_t start = 1);
 
     // The template as written, letters upper case.
     [[nodiscard]] const std::string& text() const { return text_; }

@@ -178,8 +178,8 @@ class SqliteStationStore final : public StationStore {
         // of another process is not waited for; the last connection to close checkpoints
         // whatever is left and removes the log.
         if (db_ && sqlite3_db_readonly(db_.get(), "main") == 0)
-            (void)sqlite3_wal_checkpoint_v2(db_.get(), "main", SQLITE_CHECKPOINT_PASSIVE,
-                                            nullptr, nullptr);
+            (void)sqlite3_wal_checkpoint_v2(db_.get(), "main", SQLITE_CHECKPOINT_PASSIVE, nullptr,
+                                            nullptr);
     }
     SqliteStationStore(const SqliteStationStore&) = delete;
     SqliteStationStore& operator=(const SqliteStationStore&) = delete;
@@ -754,8 +754,8 @@ std::unique_ptr<SqliteStationStore> open_store(const std::string& path, StoreAcc
     switch (mode) {
         case ReadMode::usual:
             // No URI names: a file name with '?' or '#' is a file name.
-            flags |= SQLITE_OPEN_READWRITE |
-                     (access == StoreAccess::station ? SQLITE_OPEN_CREATE : 0);
+            flags |=
+                SQLITE_OPEN_READWRITE | (access == StoreAccess::station ? SQLITE_OPEN_CREATE : 0);
             break;
         case ReadMode::read_only:
             flags |= SQLITE_OPEN_READONLY;
@@ -810,8 +810,8 @@ std::unique_ptr<StationStore> open_sqlite_station_store(const std::string& path,
     const char* vfs = settings.vfs.empty() ? nullptr : settings.vfs.c_str();
     if (!vfs_has_file(vfs, path)) return store;
     const StoreError told = *error;
-    for (const ReadMode mode : {ReadMode::read_only, ReadMode::private_index,
-                                ReadMode::immutable}) {
+    for (const ReadMode mode :
+         {ReadMode::read_only, ReadMode::private_index, ReadMode::immutable}) {
         store = open_store(path, access, mode, error, settings);
         if (!store) continue;
         if (mode == ReadMode::immutable && vfs_has_file(vfs, path + "-wal"))
