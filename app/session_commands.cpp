@@ -74,6 +74,22 @@ void ask_identity(Session& session, bool id, bool version) {
     if (version) device::send_request(session.engine(), link::messages::VERSION_QUERY);
 }
 
+void ask_setting(Session& session, device::Setting setting) {
+    switch (setting) {
+        case device::Setting::gps_type:
+            device::send_request(session.engine(), link::messages::GPS_TYPE_QUERY);
+            return;
+        case device::Setting::internal_device:
+            device::send_request(session.engine(), link::messages::INTERNAL_DEVICE_QUERY);
+            return;
+        case device::Setting::external_device:
+            device::send_request(session.engine(), link::messages::EXTERNAL_DEVICE_QUERY);
+            return;
+        case device::Setting::unit_id:
+            return;
+    }
+}
+
 void query_unit(Session& session) {
     device::send_unit_queries(session.engine());
 }

@@ -43,6 +43,8 @@ void request_run_application(Session& session);
 // Asks the unit again for its ID (the probe's query; with the link up it is no new link-up)
 // and/or its version, for a front-end that wants two reports that agree.
 void ask_identity(Session& session, bool id, bool version);
+// Asks the unit again for one of its three device settings (not the ID), for the same reason.
+void ask_setting(Session& session, device::Setting setting);
 
 // Asks the unit again for its version and its three settings (as after the first answer to the
 // probe), for a front-end that waits for all of them and lost one of the replies.

@@ -21,4 +21,11 @@ namespace vrk::platform {
 // the reason in *error (when given), when it cannot be made.
 [[nodiscard]] bool make_directories(const std::string& path, FileError* error);
 
+// Why a file (and the files a database keeps beside it) cannot be written, as far as the
+// system tells without writing: a file system mounted read-only, the file without write
+// permission, a folder where no file may be made, or no space left. `none` when nothing
+// stands in the way that it can tell (or the file's folder does not exist).
+enum class WriteBlock { none, read_only_medium, read_only_file, folder_not_writable, disk_full };
+[[nodiscard]] WriteBlock why_unwritable(const std::string& path);
+
 }  // namespace vrk::platform

@@ -655,9 +655,10 @@ Commands:
            "\nOptions (before or after the command):\n" + option_rows(OptionGroup::general) +
            R"(
 On a terminal, standard error shows the operator's board: a line per port (waiting,
-linking, programming 43 %, verifying, retrying page N (k), PASS with the ID, FAIL with the
-reason, remove unit) with its counters, and a total line with the yield; a bell on failure.
-Standard output has one line per unit, passed or failed.
+linking, programming 43 %, verifying, retrying page N (k of n done), PASS with the ID and
+serial number or FAIL with the reason, kept until the next unit, remove unit) with its
+counters, and a total line with the yield; a bell on failure. It stays on the screen when
+the run ends. Standard output has one line per unit, passed or failed.
 
 Exit codes (with several ports, the highest of theirs), and the results that end with each:
 )" + exit_code_text() +

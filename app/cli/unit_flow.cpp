@@ -31,6 +31,16 @@ UnitFacts facts_of(const UnitIdentity& unit) {
     return facts;
 }
 
+// The device settings in the order of the flow's agreements on them.
+constexpr device::Setting SETTINGS[] = {device::Setting::gps_type, device::Setting::internal_device,
+                                        device::Setting::external_device};
+
+std::size_t setting_index(device::Setting setting) {
+    return setting == device::Setting::gps_type          ? 0
+           : setting == device::Setting::internal_device ? 1
+                                                         : 2;
+}
+
 }  // namespace
 
 UnitFlow::UnitFlow(const JobPlan& plan, std::string port, std::size_t index,
@@ -194,21 +204,37 @@ bool UnitFlow::confirm_identity(std::uint32_t t) {
     const bool ask_version = version_agreement_.ask(t);
     if ((ask_id || ask_version) && session_ != nullptr)
         app::ask_identity(*session_, ask_id, ask_version);
+    // The settings too: the records keep them as the unit held them before it was touched.
+    bool settings_agreed = true;
+    const device::Setting* failed_setting = nullptr;
+    for (std::size_t i = 0; i < setting_agreements_.size(); ++i) {
+        auto& agreement = setting_agreements_[i];
+        if (agreement.ask(t) && session_ != nullptr) app::ask_setting(*session_, SETTINGS[i]);
+        settings_agreed = settings_agreed && agreement.state() == Agreement::agreed;
+        if (agreement.state() == Agreement::failed && failed_setting == nullptr)
+            failed_setting = &SETTINGS[i];
+    }
     if (id_agreement_.state() == Agreement::agreed &&
-        version_agreement_.state() == Agreement::agreed) {
+        version_agreement_.state() == Agreement::agreed && settings_agreed) {
         unit_.id = *id_agreement_.value();
         unit_.id_utf8 = platform::display_utf8(*unit_.id);
         unit_.version = *version_agreement_.value();
+        unit_.gps = *setting_agreements_[0].value();
+        unit_.internal = *setting_agreements_[1].value();
+        unit_.external = *setting_agreements_[2].value();
         return true;
     }
     if (id_agreement_.state() == Agreement::failed ||
-        version_agreement_.state() == Agreement::failed) {
+        version_agreement_.state() == Agreement::failed || failed_setting != nullptr) {
         // The unit is left as it is: nothing it said can be trusted to record or to number.
         if (!take_unit()) return false;
-        const bool id = id_agreement_.state() == Agreement::failed;
+        const std::string what = id_agreement_.state() == Agreement::failed ? "ID"
+                                 : version_agreement_.state() == Agreement::failed
+                                     ? "version"
+                                     : std::string(device::setting_name(*failed_setting));
         unit_.id.reset();  // not the unit's identity: nothing is shown or recorded of it
         finish_unit({Result::identity_unconfirmed,
-                     "The unit's reports of its " + std::string(id ? "ID" : "version") +
+                     "The unit's reports of its " + what +
                          " did not agree: its identity cannot be trusted on this line."});
         return false;
     }
@@ -541,6 +567,7 @@ void UnitFlow::link_up(std::uint32_t baud) {
         // The reports from here on are the unit's: the agreement counts them all.
         id_agreement_.start(t, plan_.link_timeout_ms);
         version_agreement_.start(t, plan_.link_timeout_ms);
+        for (auto& agreement : setting_agreements_) agreement.start(t, plan_.link_timeout_ms);
     }
 }
 
@@ -579,6 +606,8 @@ void UnitFlow::setting_reported(const device::SettingReport& report) {
     take_report(unit_, report);
     if (state_ == State::finding_unit && report.setting == device::Setting::unit_id)
         id_agreement_.report(std::string(report.text));
+    if (state_ == State::finding_unit && report.setting != device::Setting::unit_id)
+        setting_agreements_[setting_index(report.setting)].report(unit_.setting(report.setting));
     if (state_ != State::running || step_result_) return;
     const Step step = step_at(step_);
     if (step.kind == StepKind::unit_id && report.setting == device::Setting::unit_id) {

@@ -21,6 +21,7 @@
 // One job's thread; the clock may be any TickClock (tests move a fake one).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -156,6 +157,8 @@ class UnitFlow final : public device::EngineObserver {
     // Since the link came up: the ID and the version, asked again until they agree.
     ReportAgreement<std::string> id_agreement_;
     ReportAgreement<VersionFacts> version_agreement_;
+    // The three device settings, as the records keep them from before the unit is touched.
+    std::array<ReportAgreement<SettingValue>, 3> setting_agreements_;
 
     // The step in flight.
     std::size_t step_ = 0;

@@ -21,6 +21,7 @@ OutputSettings output_settings(const Options& options, platform::Console& consol
     settings.board = console.is_terminal(platform::StandardStream::error) && !options.json &&
                      settings.verbosity > 0;
     settings.columns = console.columns(platform::StandardStream::error).value_or(80);
+    settings.columns_now = [&console] { return console.columns(platform::StandardStream::error); };
     return settings;
 }
 
@@ -60,8 +61,8 @@ void UnitRun::summarise(Output& output, const LineTally& line,
     std::string text;
     std::string per_port = "[";
     const auto counts = [](const Tally& t) {
-        return std::to_string(t.units) + " units, " + std::to_string(t.passed) + " succeeded, " +
-               std::to_string(t.failed()) + " failed";
+        return std::to_string(t.units) + (t.units == 1 ? " unit, " : " units, ") +
+               std::to_string(t.passed) + " succeeded, " + std::to_string(t.failed()) + " failed";
     };
     for (std::size_t i = 0; i < ports.size(); ++i) {
         const Tally t = line.of_port(i);
@@ -76,15 +77,16 @@ void UnitRun::summarise(Output& output, const LineTally& line,
     }
     per_port += "]";
     const Tally total = line.total();
-    const std::string yield = total.yield_text();
+    const std::optional<std::string> yield = total.yield_text();
     output.json(json_event_without_port("summary")
                     .add("units", total.units)
                     .add("succeeded", total.passed)
                     .add("failed", total.failed())
-                    .add_raw("yield_percent", yield)
+                    .add_raw("yield_percent", yield.value_or("null"))
                     .add_raw("ports", per_port)
                     .text());
-    text += "total: " + counts(total) + ", yield " + yield + " %";
+    text += "total: " + counts(total);
+    if (yield) text += ", yield " + *yield + " %";
     output.result(text);
 }
 
@@ -128,9 +130,9 @@ int UnitRun::run(const std::vector<std::string>& ports, platform::PortProvider& 
             threads.emplace_back([&codes, &jobs, i] { codes[i] = jobs[i]->run(); });
         for (auto& thread : threads) thread.join();
     }
-    // The board's lines go; the summary and the results stay.
-    for (std::size_t i = 0; i < ports.size(); ++i) output.board_row(i, "");
-    output.board_total("");
+    // The board stays as the run left it, every port's last line and the total line: the
+    // operator reads the results there. The summary follows below.
+    output.end_board();
     if (options_.repeat) summarise(output, line, ports);
     return codes.empty() ? EXIT_OK : *std::max_element(codes.begin(), codes.end());
 }

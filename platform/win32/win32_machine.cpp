@@ -44,4 +44,9 @@ bool make_directories(const std::string& path, FileError* error) {
     return true;
 }
 
+WriteBlock why_unwritable(const std::string&) {
+    // The station's records are not kept on Windows yet: nothing asks.
+    return WriteBlock::none;
+}
+
 }  // namespace vrk::platform

@@ -132,7 +132,7 @@ const std::vector<LineCase>& cases() {
          .absent_at_start = true,
          .ops = {stop()},
          .journal = {"waiting port", "found 70012", "finished 70012 success"},
-         .summary = "total: 1 units, 1 succeeded, 0 failed, yield 100.0 %"},
+         .summary = "total: 1 unit, 1 succeeded, 0 failed, yield 100.0 %"},
         {.name = "a_unit_left_in_place_after_run_is_not_done_twice",
          .args = program({"--then", "run"}),
          .ops = {leave(), swap(70013), leave(), stop()},

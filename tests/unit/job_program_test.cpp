@@ -246,10 +246,7 @@ const std::vector<ProgramCase>& cases() {
 
 class JobProgram : public ::testing::TestWithParam<ProgramCase> {
   protected:
-    void TearDown() override {
-        failing_vfs_faults().write_error = 0;
-        failing_vfs_faults().read_only = false;
-    }
+    void TearDown() override { failing_vfs_faults().clear(); }
 };
 
 TEST_P(JobProgram, Runs) {

@@ -100,7 +100,7 @@ std::optional<std::string> station_id(std::string_view text, std::string* error)
 }
 
 std::optional<IdScheme> IdScheme::parse(std::string_view text, std::optional<std::uint32_t> station,
-                                        std::string* error) {
+                                        std::string* error, std::uint64_t start) {
     const std::string quoted = "the ID template '" + printable(text) + "'";
     const auto fail = [&](const std::string& why) -> std::optional<IdScheme> {
         *error = quoted + " " + why;
@@ -189,14 +189,15 @@ std::optional<IdScheme> IdScheme::parse(std::string_view text, std::optional<std
                 break;
         }
     }
-    // The shortest ID this template gives is the one for 0: every other is as long or longer.
+    // The shortest ID this template gives is its first, at the counter's start: every later
+    // one is as long or longer.
     std::string shortest;
     for (const Token& t : scheme.tokens_)
         shortest += t.part == Part::literal   ? t.text
                     : t.part == Part::station ? decimal(*station, 0)
-                                              : decimal(0, t.width);
+                                              : decimal(start, t.width);
     if (shortest.size() > UNIT_ID_MAX_CHARS)
-        return fail("gives IDs longer than 8 characters (the shortest would be " + shortest + ")");
+        return fail("gives IDs longer than 8 characters (the first would be " + shortest + ")");
     return scheme;
 }
 

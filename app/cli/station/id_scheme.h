@@ -53,12 +53,12 @@ enum class IdCharacters {
 class IdScheme {
   public:
     // Parses a template for the station with this number (nullopt: none was given, so the
-    // template may not use {station}). nullopt, with the reason in *error, for a template that
-    // breaks the rules above, uses {station} without a station number, or whose shortest ID is
-    // longer than 8 characters.
+    // template may not use {station}) whose counter starts at `start`. nullopt, with the reason
+    // in *error, for a template that breaks the rules above, uses {station} without a station
+    // number, or whose first ID (the shortest it gives) is longer than 8 characters.
     [[nodiscard]] static std::optional<IdScheme> parse(std::string_view text,
                                                        std::optional<std::uint32_t> station,
-                                                       std::string* error);
+                                                       std::string* error, std::uint64_t start = 1);
 
     // The template as written, letters upper case.
     [[nodiscard]] const std::string& text() const { return text_; }

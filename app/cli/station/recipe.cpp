@@ -178,6 +178,13 @@ class Builder {
         const std::optional<std::uint32_t> station = options_.station_number;
         // The command line's choice of ID replaces the file's whole.
         const bool command_line = options_.fixed_id || options_.id_format;
+        // Where the counter starts, for the scheme's first ID (a bad id_start is told below).
+        std::uint64_t first = 1;
+        if (options_.id_start)
+            first = *options_.id_start;
+        else if (file_.id_start && file_.id_start->value >= 0 &&
+                 static_cast<std::uint64_t>(file_.id_start->value) <= ID_COUNTER_MAX)
+            first = static_cast<std::uint64_t>(file_.id_start->value);
         if (!command_line && file_.id && file_.id_format)
             return at_line(std::max(file_.id->line, file_.id_format->line),
                            "id and id_format cannot both be given: one fixed ID, or a scheme");
@@ -185,7 +192,7 @@ class Builder {
             r.id_choice = IdChoice::fixed;
             r.fixed_id = *options_.fixed_id;
         } else if (options_.id_format) {
-            auto scheme = IdScheme::parse(*options_.id_format, station, &error);
+            auto scheme = IdScheme::parse(*options_.id_format, station, &error, first);
             if (!scheme) return usage("--id-format: " + error);
             r.id_choice = IdChoice::scheme;
             r.scheme = std::move(scheme);
@@ -195,7 +202,7 @@ class Builder {
             r.id_choice = IdChoice::fixed;
             r.fixed_id = *fixed;
         } else if (file_.id_format) {
-            auto scheme = IdScheme::parse(file_.id_format->value, station, &error);
+            auto scheme = IdScheme::parse(file_.id_format->value, station, &error, first);
             if (!scheme) return at_line(file_.id_format->line, "id_format: " + error);
             r.id_choice = IdChoice::scheme;
             r.scheme = std::move(scheme);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -208,8 +209,21 @@ class SqliteStationStore final : public StationStore {
   public:
     SqliteStationStore(std::string path, std::unique_ptr<sqlite3, CloseDb> db)
         : path_(std::move(path)), db_(std::move(db)) {}
+    ~SqliteStationStore() override {
+        // Every row into the database file itself, now: a file copied off the station (or
+        // read where its write-ahead log cannot be) then holds them all. Passive: a reader
+        // of another process is not waited for; the last connection to close checkpoints
+        // whatever is left and removes the log.
+        if (db_ && sqlite3_db_readonly(db_.get(), "main") == 0)
+            (void)sqlite3_wal_checkpoint_v2(db_.get(), "main", SQLITE_CHECKPOINT_PASSIVE, nullptr,
+                                            nullptr);
+    }
+    SqliteStationStore(const SqliteStationStore&) = delete;
+    SqliteStationStore& operator=(const SqliteStationStore&) = delete;
 
     const std::string& location() const override { return path_; }
+    const std::string& reading_note() const override { return note_; }
+    void set_note(std::string note) { note_ = std::move(note); }
 
     StoreError begin_run(const RunStart& s) override;
     StoreError complete_run(const RunEnd& e) override;
@@ -234,6 +248,9 @@ class SqliteStationStore final : public StationStore {
   private:
     // The failure of the last call on the connection, in words that name the file.
     [[nodiscard]] StoreError failure(int code) const;
+    // A failure that comes from the medium (read-only, full, a folder that cannot be
+    // written), named as what it is; nullopt when it does not.
+    [[nodiscard]] std::optional<StoreError> medium_failure(int code) const;
     [[nodiscard]] StoreError failure(StoreFailure kind, const std::string& what) const {
         return {kind, "the station database " + path_ + " " + what};
     }
@@ -275,10 +292,62 @@ class SqliteStationStore final : public StationStore {
     std::unique_ptr<sqlite3, CloseDb> db_;
     std::mutex mutex_;  // one call at a time on the connection: each is its own transaction
     int busy_timeout_ms_ = STORE_BUSY_TIMEOUT_MS;
-    std::int64_t version_ = 0;  // the schema's version as last read
+    std::function<platform::WriteBlock(const std::string&)> why_unwritable_;
+    std::int64_t version_ = 0;
+    std::string note_;  // the schema's version as last read
 };
 
+std::optional<StoreError> SqliteStationStore::medium_failure(int code) const {
+    const int p = primary(code);
+    if (p != SQLITE_CANTOPEN && p != SQLITE_IOERR && p != SQLITE_READONLY && p != SQLITE_FULL &&
+        p != SQLITE_PERM)
+        return std::nullopt;
+    // What the system said when SQLite asked it, where SQLite kept it (a failed open, read or
+    // write); then what the medium says of itself. A file system mounted read-only makes
+    // SQLite fail to open the files it keeps beside the database, which reads as a file that
+    // does not exist, and a full one fails the shared-memory file, which reads as an
+    // input/output error: neither is what the operator has to mend.
+    const int system = sqlite3_system_errno(db_.get());
+    platform::WriteBlock block = platform::WriteBlock::none;
+    if (p == SQLITE_FULL || system == ENOSPC || system == EDQUOT)
+        block = platform::WriteBlock::disk_full;
+    else if (system == EROFS)
+        block = platform::WriteBlock::read_only_medium;
+    else
+        block = why_unwritable_ ? why_unwritable_(path_) : platform::why_unwritable(path_);
+    if (block == platform::WriteBlock::none && (system == EACCES || system == EPERM))
+        return failure(StoreFailure::read_only,
+                       "cannot be written: the system denies the permission (to the file or "
+                       "to its folder)");
+    const std::size_t slash = path_.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path_.substr(0, slash);
+    switch (block) {
+        case platform::WriteBlock::read_only_medium:
+            return failure(StoreFailure::read_only,
+                           "cannot be written: its file system is mounted read-only (vrk log "
+                           "can still export it)");
+        case platform::WriteBlock::read_only_file:
+            return failure(StoreFailure::read_only,
+                           "cannot be written: the file is read-only (it has no write "
+                           "permission for this user)");
+        case platform::WriteBlock::folder_not_writable:
+            return failure(StoreFailure::read_only,
+                           "cannot be written: its folder " + folder +
+                               " cannot be written (the database keeps its journal files "
+                               "beside it there)");
+        case platform::WriteBlock::disk_full:
+            return failure(StoreFailure::disk_full,
+                           "cannot be written: the disk is full (free some space on it)");
+        case platform::WriteBlock::none:
+            break;
+    }
+    return std::nullopt;
+}
+
 StoreError SqliteStationStore::failure(int code) const {
+    if (auto medium = medium_failure(code)) return *medium;
     const std::string detail = sqlite3_errmsg(db_.get());
     switch (primary(code)) {
         case SQLITE_CANTOPEN:
@@ -350,6 +419,7 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
     if (open_code != SQLITE_OK) return failure(open_code);
     sqlite3_extended_result_codes(db_.get(), 1);
     busy_timeout_ms_ = settings.busy_timeout_ms;
+    why_unwritable_ = settings.why_unwritable;
     sqlite3_busy_timeout(db_.get(), busy_timeout_ms_);
     const auto schema = settings.schema.empty() ? station_schema() : settings.schema;
     const auto known = static_cast<std::int64_t>(schema.size());
@@ -371,9 +441,12 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
         return {};
     }
 
-    if (sqlite3_db_readonly(db_.get(), "main") == 1)
+    if (sqlite3_db_readonly(db_.get(), "main") == 1) {
+        // SQLite opened the file for reading without saying why it could not write it.
+        if (auto medium = medium_failure(SQLITE_READONLY)) return *medium;
         return failure(StoreFailure::read_only,
                        "cannot be written: the file or its medium is read-only");
+    }
     // WAL: vrk log and the look-ups of other stations read while one station writes.
     // synchronous=FULL: a committed row is on the medium before the unit is shown as passed.
     // Turning a new file to WAL takes it whole for a moment, and SQLite does not wait for that
@@ -667,32 +740,128 @@ std::span<const SchemaStep> station_schema() {
     return SCHEMA;
 }
 
+namespace {
+
+// How an export opens a file it may not be able to write, or whose folder or medium takes
+// no file beside it.
+enum class ReadMode {
+    // Read-write (never created), only so that the side files go when it closes; a file that
+    // cannot be written opens read-only.
+    usual,
+    // Read-only: the WAL's shared-memory file must exist or be made.
+    read_only,
+    // Read-only, without file locks, and the WAL's index kept in this process's memory: reads
+    // what the write-ahead log holds where no shared-memory file can be made (a read-only or
+    // full medium, a folder that cannot be written). No station writes there meanwhile: it
+    // could not have made its own side files either.
+    private_index,
+    // The file alone, as a thing that never changes: what the write-ahead log holds is not
+    // read.
+    immutable,
+};
+
+// A file name as an SQLite URI's path: '?', '#' and '%' are the file's own.
+std::string uri_path(const std::string& path) {
+    std::string out = "file:";
+    for (const char c : path) {
+        if (c == '?' || c == '#' || c == '%') {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool vfs_has_file(const char* vfs_name, const std::string& path) {
+    sqlite3_vfs* vfs = sqlite3_vfs_find(vfs_name);
+    int exists = 0;
+    return vfs != nullptr &&
+           vfs->xAccess(vfs, path.c_str(), SQLITE_ACCESS_EXISTS, &exists) == SQLITE_OK &&
+           exists != 0;
+}
+
+std::unique_ptr<SqliteStationStore> open_store(const std::string& path, StoreAccess access,
+                                               ReadMode mode, StoreError* error,
+                                               const SqliteStoreSettings& settings) {
+    int flags = SQLITE_OPEN_FULLMUTEX;
+    std::string name = path;
+    const char* vfs = settings.vfs.empty() ? nullptr : settings.vfs.c_str();
+    switch (mode) {
+        case ReadMode::usual:
+            // No URI names: a file name with '?' or '#' is a file name.
+            flags |=
+                SQLITE_OPEN_READWRITE | (access == StoreAccess::station ? SQLITE_OPEN_CREATE : 0);
+            break;
+        case ReadMode::read_only:
+            flags |= SQLITE_OPEN_READONLY;
+            break;
+        case ReadMode::private_index:
+            flags |= SQLITE_OPEN_READONLY;
+            vfs = "unix-none";
+            break;
+        case ReadMode::immutable:
+            flags |= SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+            name = uri_path(path) + "?immutable=1";
+            break;
+    }
+    sqlite3* raw = nullptr;
+    const int code = sqlite3_open_v2(name.c_str(), &raw, flags, vfs);
+    std::unique_ptr<sqlite3, CloseDb> db(raw);
+    if (!db) {
+        *error = {StoreFailure::cannot_open,
+                  "the station database " + path + " cannot be opened: out of memory"};
+        return nullptr;
+    }
+    if (mode != ReadMode::usual) {
+        // A reader leaves the file and its log as it found them.
+        sqlite3_db_config(db.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    }
+    if (mode == ReadMode::private_index)
+        (void)sqlite3_exec(db.get(), "PRAGMA locking_mode=EXCLUSIVE", nullptr, nullptr, nullptr);
+    auto store = std::make_unique<SqliteStationStore>(path, std::move(db));
+    *error = store->start(code, access, settings);
+    if (!error->ok()) return nullptr;
+    return store;
+}
+
+}  // namespace
+
 std::unique_ptr<StationStore> open_sqlite_station_store(const std::string& path, StoreAccess access,
                                                         StoreError* error,
                                                         const SqliteStoreSettings& settings) {
-    const auto refuse = [&](StoreFailure kind, const std::string& why) {
-        *error = {kind, "the station database " + path + " " + why};
-        return nullptr;
-    };
-    if (path.empty()) return refuse(StoreFailure::cannot_open, "has no name");
-    // No URI names: a file name with '?' or '#' is a file name. An export opens the file for
-    // writing where it may (without creating it), only so that the WAL's side files are
-    // removed when it closes; it writes no record, and a read-only file opens read-only.
-    const int flags = SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_READWRITE |
-                      (access == StoreAccess::station ? SQLITE_OPEN_CREATE : 0);
-    sqlite3* raw = nullptr;
-    const int code = sqlite3_open_v2(path.c_str(), &raw, flags,
-                                     settings.vfs.empty() ? nullptr : settings.vfs.c_str());
-    std::unique_ptr<sqlite3, CloseDb> db(raw);
-    if (!db) return refuse(StoreFailure::cannot_open, "cannot be opened: out of memory");
-    auto store = std::make_unique<SqliteStationStore>(path, std::move(db));
-    const StoreError failure = store->start(code, access, settings);
-    if (!failure.ok()) {
-        *error = failure;
+    if (path.empty()) {
+        *error = {StoreFailure::cannot_open, "the station database  has no name"};
         return nullptr;
     }
-    *error = {};
-    return store;
+    auto store = open_store(path, access, ReadMode::usual, error, settings);
+    if (store || access != StoreAccess::export_only) return store;
+    // The records are read from wherever the file is: a copy on a read-only medium, a full
+    // disk, a folder this user cannot write. A file that is not a station's, or of another
+    // version, stays refused as it was.
+    const StoreFailure first = error->failure;
+    if (first != StoreFailure::cannot_open && first != StoreFailure::read_only &&
+        first != StoreFailure::disk_full && first != StoreFailure::io_error)
+        return store;
+    const char* vfs = settings.vfs.empty() ? nullptr : settings.vfs.c_str();
+    if (!vfs_has_file(vfs, path)) return store;
+    const StoreError told = *error;
+    for (const ReadMode mode :
+         {ReadMode::read_only, ReadMode::private_index, ReadMode::immutable}) {
+        store = open_store(path, access, mode, error, settings);
+        if (!store) continue;
+        if (mode == ReadMode::immutable && vfs_has_file(vfs, path + "-wal"))
+            store->set_note("the write-ahead log " + path +
+                            "-wal could not be read here, so the rows written after the "
+                            "database was last checkpointed are missing: copy the database "
+                            "with its -wal file into a folder that can be written, and export "
+                            "that copy");
+        return store;
+    }
+    *error = told;
+    return nullptr;
 }
 
 }  // namespace vrk::cli

@@ -69,6 +69,9 @@ int run_log(const LogRequest& request, std::FILE* out, std::FILE* err) {
         written = written && std::fwrite(text.data(), 1, text.size(), out) == text.size();
     });
     if (!failure.ok()) return fail(failure.message);
+    // Told after the rows, where a person sees it: the export itself is what could be read.
+    if (!store->reading_note().empty())
+        std::fprintf(err, "vrk: note: %s\n", store->reading_note().c_str());
     if (std::fflush(out) != 0 || !written) {
         std::fprintf(err, "vrk: the records could not be written to standard output\n");
         return EXIT_FAILED;
