@@ -129,14 +129,7 @@ int main(int argc, char** argv) {
         return EXIT_OK;
     }
 
-    if (options.command == Command::program || options.command == Command::log) {
-        if (!station_store_available())
-            return usage_error(std::string(options.command == Command::log ? "log" : "program") +
-                                   " needs the station database (SQLite), which this build of "
-                                   "vrk does not have",
-                               json);
-        if (options.command == Command::log) return run_log(options, stdout, stderr);
-    }
+    if (options.command == Command::log) return run_log(options, stdout, stderr);
 
     const platform::SystemServices system = platform::make_system_services();
     platform::Console& console = *system.console;
