@@ -538,7 +538,8 @@ Recipe (program; the file gives what the command line leaves out):
   --count N, --max-failures M
                             with --repeat: stop after N units, or after M failures
   --db FILE                 the station database (program, log); by default
-                            $XDG_DATA_HOME/vrk/station.db (~/.local/share/vrk/station.db)
+                            $XDG_DATA_HOME/vrk/station.db (~/.local/share/vrk/station.db;
+                            on Windows the PC's %ProgramData%\vrk\station.db)
 
 Log (log):
   --format csv|jsonl        CSV with a header row (the default) or JSON Lines
