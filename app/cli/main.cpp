@@ -133,18 +133,11 @@ int main(int argc, char** argv) {
         return EXIT_OK;
     }
 
-    if (options.command == Command::program || options.command == Command::log) {
-        if (!station_store_available())
-            return usage_error(std::string(options.command == Command::log ? "log" : "program") +
-                                   " needs the station database (SQLite), which this build of "
-                                   "vrk does not have",
-                               json);
-        if (options.command == Command::log) {
-            const LogRequest request{options.db,
-                                     {options.since, options.serial_number, options.id_filter},
-                                     options.log_format};
-            return run_log(request, stdout, stderr);
-        }
+    if (options.command == Command::log) {
+        const LogRequest request{options.db,
+                                 {options.since, options.serial_number, options.id_filter},
+                                 options.log_format};
+        return run_log(request, stdout, stderr);
     }
 
     const platform::SystemServices system = platform::make_system_services();

@@ -282,7 +282,8 @@ constexpr OptionSpec OPTIONS[] = {
      {Command::program, Command::log},
      G::recipe,
      "the station database (program, log); by default\n"
-     "$XDG_DATA_HOME/vrk/station.db (~/.local/share/vrk/station.db)",
+     "$XDG_DATA_HOME/vrk/station.db (~/.local/share/vrk/station.db;\n"
+     "on Windows the PC's %ProgramData%\\vrk\\station.db)",
      [](ParseState& p, const std::string& v) {
          p.options.db = v;
          return true;

@@ -34,9 +34,16 @@ std::string host_name() {
     return names.nodename;
 }
 
-std::optional<std::string> user_data_directory() {
+std::optional<std::string> station_data_directory() {
     // Read at start-up by the one thread that opens the records; nothing here sets variables.
-    return posix::data_directory(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+    const auto data = posix::data_directory(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+    if (!data) return std::nullopt;
+    return path_in(*data, "vrk");
+}
+
+std::string path_in(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '/') return folder + name;
+    return folder + '/' + name;
 }
 
 bool make_directories(const std::string& path, FileError* error) {

@@ -868,10 +868,6 @@ std::unique_ptr<StationStore> open_sqlite_station_store(const std::string& path,
 
 namespace vrk::cli {
 
-bool station_store_available() {
-    return true;
-}
-
 std::unique_ptr<StationStore> open_station_store(const std::string& path, StoreAccess access,
                                                  StoreError* error) {
     return open_sqlite_station_store(path, access, error);

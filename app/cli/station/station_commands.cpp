@@ -6,20 +6,20 @@
 namespace vrk::cli {
 
 std::optional<std::string> default_station_db(bool create_folder, std::string* error) {
-    const auto data = platform::user_data_directory();
-    if (!data) {
+    const auto found = platform::station_data_directory();
+    if (!found) {
         *error =
-            "this system names no folder for your data (HOME is not set): name the "
+            "this system names no folder for the station database (is HOME set?): name the "
             "station database with --db FILE";
         return std::nullopt;
     }
-    const std::string folder = *data + "/vrk";
+    const std::string& folder = *found;
     if (create_folder && !platform::make_directories(folder, nullptr)) {
         *error = "the folder " + folder +
                  " for the station database cannot be made: name another with --db FILE";
         return std::nullopt;
     }
-    return folder + "/station.db";
+    return platform::path_in(folder, "station.db");
 }
 
 ProgramStart start_program(const RecipeOptions& options, platform::FileSystem& files,

@@ -16,9 +16,10 @@
 
 namespace vrk::cli {
 
-// The database's file when --db names none: <user data>/vrk/station.db. `create_folder` makes
-// the folder when it is missing (program; log only reads). nullopt, with the reason in *error,
-// when the system names no folder for user data or it cannot be made.
+// The database's file when --db names none: station.db in the system's folder for the
+// station's records (the user's data on Linux, the machine's ProgramData on Windows).
+// `create_folder` makes the folder when it is missing (program; log only reads). nullopt, with
+// the reason in *error, when the system names no such folder or it cannot be made.
 [[nodiscard]] std::optional<std::string> default_station_db(bool create_folder, std::string* error);
 
 // vrk program up to its first unit: the recipe, then the database (a recipe mistake is told

@@ -220,9 +220,6 @@ enum class StoreAccess {
     export_only,
 };
 
-// Whether this build has a store at all (the Windows build has no SQLite for now).
-[[nodiscard]] bool station_store_available();
-
 // Opens the database at `path`. nullptr, with the failure in *error, when it cannot be used.
 [[nodiscard]] std::unique_ptr<StationStore> open_station_store(const std::string& path,
                                                                StoreAccess access,
