@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/options.h"
 #include "app/cli/station/postgres_station_store.h"
 #include "app/cli/station/station_commands.h"
 #include "tests/support/pg_scratch.h"
@@ -177,12 +176,8 @@ TEST(LineDatabase, AStationWaitsForAnotherStationsLockOnlyUpToItsTimeLimit) {
 
 // Runs vrk import of `file` into `uri`: its exit code and what it wrote.
 std::pair<int, std::string> import(const std::string& file, const std::string& uri) {
-    Options options;
-    options.command = Command::import_records;
-    options.image = file;
-    options.db = uri;
     std::FILE* out = std::tmpfile();
-    const int code = run_import(options, out, stderr);
+    const int code = run_import(ImportRequest{file, uri}, out, stderr);
     std::rewind(out);
     std::string text;
     for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <utility>
 
-#include "app/cli/output.h"
+#include "app/cli/common/utc_time.h"
 #include "app/cli/station/pg_connection.h"
 
 namespace vrk::cli {

@@ -6,20 +6,20 @@
 namespace vrk::cli {
 
 std::optional<std::string> default_station_db(bool create_folder, std::string* error) {
-    const auto data = platform::user_data_directory();
-    if (!data) {
+    const auto found = platform::station_data_directory();
+    if (!found) {
         *error =
-            "this system names no folder for your data (HOME is not set): name the "
+            "this system names no folder for the station database (is HOME set?): name the "
             "station database with --db FILE";
         return std::nullopt;
     }
-    const std::string folder = *data + "/vrk";
+    const std::string& folder = *found;
     if (create_folder && !platform::make_directories(folder, nullptr)) {
         *error = "the folder " + folder +
                  " for the station database cannot be made: name another with --db FILE";
         return std::nullopt;
     }
-    return folder + "/station.db";
+    return platform::path_in(folder, "station.db");
 }
 
 std::optional<std::string> database_name_problem(const std::string& db) {
@@ -27,12 +27,11 @@ std::optional<std::string> database_name_problem(const std::string& db) {
     return line_uri_problem(db);
 }
 
-ProgramStart start_program(const Options& options, platform::FileSystem& files,
+ProgramStart start_program(const RecipeOptions& options, platform::FileSystem& files,
                            const StoreOpener& open) {
     ProgramStart start;
-    const auto fail = [&start](int code, std::string result, std::string error) {
-        start.exit_code = code;
-        start.result = std::move(result);
+    const auto fail = [&start](Result result, std::string error) {
+        start.result = result;
         start.error = std::move(error);
         start.recipe.reset();
         start.store.reset();
@@ -45,33 +44,33 @@ ProgramStart start_program(const Options& options, platform::FileSystem& files,
     const std::optional<std::string> fallback =
         from_environment ? from_environment : default_station_db(false, &db_error);
     RecipeOutcome made = make_recipe(options, files, fallback.value_or(""));
-    if (!made.recipe) return fail(made.exit_code, made.result, made.error);
+    if (!made.recipe) return fail(made.result, made.error);
     const std::string& db = made.recipe->db_path;
-    if (db.empty()) return fail(EXIT_DATABASE, "database_unusable", db_error);
-    if (const auto problem = database_name_problem(db))
-        return fail(EXIT_USAGE, "usage", *problem);
+    if (db.empty()) return fail(Result::database_unusable, db_error);
+    if (const auto problem = database_name_problem(db)) return fail(Result::usage, *problem);
     const bool default_file = !from_environment && fallback && db == *fallback;
     if (default_file && !default_station_db(true, &db_error))
-        return fail(EXIT_DATABASE, "database_unusable", db_error);
+        return fail(Result::database_unusable, db_error);
 
     StoreError failure;
     start.store = open ? open(made.recipe->db_path, &failure)
                        : open_station_store(made.recipe->db_path, StoreAccess::station, &failure);
-    if (!start.store) return fail(EXIT_DATABASE, "database_unusable", failure.message);
+    if (!start.store) return fail(Result::database_unusable, failure.message);
     start.recipe = std::move(made.recipe);
     return start;
 }
 
-int run_log(const Options& options, std::FILE* out, std::FILE* err) {
+int run_log(const LogRequest& request, std::FILE* out, std::FILE* err) {
     const auto fail = [err](const std::string& message) {
         std::fprintf(err, "vrk: %s\n", message.c_str());
-        return EXIT_DATABASE;
+        return exit_code_of(Result::database_unusable);
     };
-    std::string path = options.db ? *options.db
-                                   : platform::environment_variable(STATION_DB_VARIABLE).value_or("");
+    std::string path =
+        request.db ? *request.db
+                   : platform::environment_variable(STATION_DB_VARIABLE).value_or("");
     if (const auto problem = database_name_problem(path)) {
         std::fprintf(err, "vrk: %s\n", problem->c_str());
-        return EXIT_USAGE;
+        return exit_code_of(Result::usage);
     }
     if (path.empty()) {
         std::string error;
@@ -82,15 +81,14 @@ int run_log(const Options& options, std::FILE* out, std::FILE* err) {
     StoreError failure;
     const auto store = open_station_store(path, StoreAccess::export_only, &failure);
     if (!store) return fail(failure.message);
-    RunFilter filter;
-    filter.since = options.since;
-    filter.serial_number = options.serial_number;
-    filter.id = options.id_filter;
     bool written = true;
-    failure = export_runs(*store, filter, options.log_format, [&](std::string_view text) {
+    failure = export_runs(*store, request.filter, request.format, [&](std::string_view text) {
         written = written && std::fwrite(text.data(), 1, text.size(), out) == text.size();
     });
     if (!failure.ok()) return fail(failure.message);
+    // Told after the rows, where a person sees it: the export itself is what could be read.
+    if (!store->reading_note().empty())
+        std::fprintf(err, "vrk: note: %s\n", store->reading_note().c_str());
     if (std::fflush(out) != 0 || !written) {
         std::fprintf(err, "vrk: the records could not be written to standard output\n");
         return EXIT_FAILED;
@@ -98,24 +96,24 @@ int run_log(const Options& options, std::FILE* out, std::FILE* err) {
     return EXIT_OK;
 }
 
-int run_import(const Options& options, std::FILE* out, std::FILE* err) {
+int run_import(const ImportRequest& request, std::FILE* out, std::FILE* err) {
     const auto say = [err](const std::string& message, int code) {
         std::fprintf(err, "vrk: %s\n", message.c_str());
         return code;
     };
     const std::string line =
-        options.db ? *options.db
+        request.db ? *request.db
                    : platform::environment_variable(STATION_DB_VARIABLE).value_or("");
     if (!is_line_database(line))
         return say("vrk import brings a station's file into a line's database: name it with "
                    "--db postgresql://USER@HOST/DB (or VRK_DB)",
-                   EXIT_USAGE);
-    if (const auto problem = database_name_problem(line)) return say(*problem, EXIT_USAGE);
+                   exit_code_of(Result::usage));
+    if (const auto problem = database_name_problem(line)) return say(*problem, exit_code_of(Result::usage));
     StoreError failure;
-    const auto from = open_station_store(options.image, StoreAccess::export_only, &failure);
-    if (!from) return say(failure.message, EXIT_DATABASE);
+    const auto from = open_station_store(request.file, StoreAccess::export_only, &failure);
+    if (!from) return say(failure.message, exit_code_of(Result::database_unusable));
     const auto into = open_station_store(line, StoreAccess::station, &failure);
-    if (!into) return say(failure.message, EXIT_DATABASE);
+    if (!into) return say(failure.message, exit_code_of(Result::database_unusable));
 
     // The first failure ends the import; what was imported before it stays (each row and ID
     // is its own transaction, and importing again adds only what is missing).
@@ -150,7 +148,7 @@ int run_import(const Options& options, std::FILE* out, std::FILE* err) {
                                  "holds %s %s for serial number %d: left as the line has it\n",
                                  id.holder.id.c_str(),
                                  std::string(id_state_name(id.holder.state)).c_str(),
-                                 id.holder.serial_number, options.image.c_str(), h.id.c_str(),
+                                 id.holder.serial_number, request.file.c_str(), h.id.c_str(),
                                  std::string(id_state_name(h.state)).c_str(), h.serial_number);
                     break;
                 }
@@ -163,12 +161,12 @@ int run_import(const Options& options, std::FILE* out, std::FILE* err) {
             if (!added.ok()) stopped = added.error;
             (added.value ? rows : rows_known) += added.ok() ? 1 : 0;
         });
-    if (!failure.ok()) return say(failure.message, EXIT_DATABASE);
-    if (!stopped.ok()) return say(stopped.message, EXIT_DATABASE);
+    if (!failure.ok()) return say(failure.message, exit_code_of(Result::database_unusable));
+    if (!stopped.ok()) return say(stopped.message, exit_code_of(Result::database_unusable));
     std::fprintf(out,
                  "imported %s: %zu rows (%zu there already), %zu IDs (%zu there already, %zu "
                  "in conflict), %zu counters raised\n",
-                 options.image.c_str(), rows, rows_known, ids, ids_known, conflicts, counters);
+                 request.file.c_str(), rows, rows_known, ids, ids_known, conflicts, counters);
     if (std::fflush(out) != 0) return EXIT_FAILED;
     return conflicts > 0 ? EXIT_FAILED : EXIT_OK;
 }
