@@ -26,6 +26,8 @@ std::string_view command_name(Command command) {
             return "program";
         case Command::log:
             return "log";
+        case Command::report:
+            return "report";
         case Command::none:
             break;
     }
@@ -83,6 +85,7 @@ JobPlan make_plan(const Options& options, const Recipe* recipe, StationStore* st
         case Command::info:
         case Command::ports:
         case Command::log:
+        case Command::report:
         case Command::none:
             break;
     }

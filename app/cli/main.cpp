@@ -129,13 +129,18 @@ int main(int argc, char** argv) {
         return EXIT_OK;
     }
 
-    if (options.command == Command::program || options.command == Command::log) {
+    if (options.command == Command::program || options.command == Command::log ||
+        options.command == Command::report) {
+        const char* name = options.command == Command::log      ? "log"
+                           : options.command == Command::report ? "report"
+                                                                : "program";
         if (!station_store_available())
-            return usage_error(std::string(options.command == Command::log ? "log" : "program") +
+            return usage_error(std::string(name) +
                                    " needs the station database (SQLite), which this build of "
                                    "vrk does not have",
                                json);
         if (options.command == Command::log) return run_log(options, stdout, stderr);
+        if (options.command == Command::report) return run_report(options, stdout, stderr);
     }
 
     const platform::SystemServices system = platform::make_system_services();

@@ -117,7 +117,11 @@ constexpr CommandName COMMANDS[] = {
     {"qb7", Command::qb7, 0, 0, "qb7"},
     {"run", Command::run, 0, 0, "run"},
     {"program", Command::program, 0, 1, "program [IMAGE] [--recipe FILE] [RECIPE OPTIONS]"},
-    {"log", Command::log, 0, 0, "log [--format csv|jsonl] [--since TIME] [--serial N] [--id ID]"},
+    {"log", Command::log, 0, 0,
+     "log [--format csv|jsonl] [--since TIME] [--serial N] [--id ID] [--lot TEXT]"},
+    {"report", Command::report, 0, 0,
+     "report [--since TIME] [--until TIME] [--lot TEXT] [--station-number N] [--operator NAME] "
+     "[--by station|port|operator|lot|hour|day] [--utc] [--format text|csv|json]"},
 };
 
 // The options that belong to some commands only, and which.
@@ -139,15 +143,19 @@ const OptionScope OPTION_SCOPES[] = {
     {"--new-id", {Command::program}, "program"},
     {"--set", {Command::program}, "program", " (vrk set changes one setting)"},
     {"--then", {Command::program}, "program"},
-    {"--station-number", {Command::program}, "program"},
-    {"--operator", {Command::program}, "program"},
+    {"--station-number", {Command::program, Command::report}, "program or report"},
+    {"--operator", {Command::program, Command::report}, "program or report"},
+    {"--lot", {Command::program, Command::log, Command::report}, "program, log or report"},
     {"--count", {Command::program}, "program --repeat"},
     {"--max-failures", {Command::program}, "program --repeat"},
     {"--id", {Command::program, Command::log}, "program or log", " (vrk set-id ID sets one)"},
-    {"--db", {Command::program, Command::log}, "program or log"},
-    {"--format", {Command::log}, "log"},
-    {"--since", {Command::log}, "log"},
+    {"--db", {Command::program, Command::log, Command::report}, "program, log or report"},
+    {"--format", {Command::log, Command::report}, "log or report"},
+    {"--since", {Command::log, Command::report}, "log or report"},
     {"--serial", {Command::log}, "log"},
+    {"--until", {Command::report}, "report"},
+    {"--by", {Command::report}, "report"},
+    {"--utc", {Command::report}, "report"},
 };
 
 }  // namespace
@@ -248,6 +256,7 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
     std::vector<std::string> words;
     std::vector<std::string> given;  // the options used, for the commands they belong to
     std::optional<std::string> id_option;
+    std::optional<std::string> format;  // log and report know different ones
     bool no_verify = false;
     bool options_ended = false;
     const auto fail = [&parsed](std::string error) {
@@ -361,6 +370,10 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
             if (!value(text) || !plain_text(text))
                 return fail("--operator needs a name (text without control characters)");
             o.operator_name = text;
+        } else if (arg == "--lot") {
+            if (!value(text) || !plain_text(text))
+                return fail("--lot needs a work order (text without control characters)");
+            o.lot = text;
         } else if (arg == "--db") {
             if (!value(text)) return fail("--db needs a file, for example station.db");
             o.db = text;
@@ -371,18 +384,26 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
                 return fail(arg + " expects a whole number from 1, not '" + text + "'");
             (arg == "--count" ? o.count : o.max_failures) = static_cast<std::uint32_t>(*number);
         } else if (arg == "--format") {
-            if (!value(text) || (text != "csv" && text != "jsonl"))
-                return fail("--format expects csv or jsonl, not '" + text + "'");
-            o.log_format = text == "csv" ? LogFormat::csv : LogFormat::jsonl;
-        } else if (arg == "--since") {
+            (void)value(text);
+            format = text;
+        } else if (arg == "--since" || arg == "--until") {
             const bool has = value(text);
-            const auto since = utc_time_text(text);
-            if (!has || !since)
-                return fail(
-                    "--since expects a UTC time in ISO 8601, as 2025-03-01 or "
-                    "2025-03-01T14:30:00Z, not '" +
-                    text + "'");
-            o.since = *since;
+            const auto time = utc_time_text(text);
+            if (!has || !time)
+                return fail(arg +
+                            " expects a UTC time in ISO 8601, as 2025-03-01 or "
+                            "2025-03-01T14:30:00Z, not '" +
+                            text + "'");
+            (arg == "--since" ? o.since : o.until) = *time;
+        } else if (arg == "--by") {
+            const bool has = value(text);
+            const auto by = report_by_named(text);
+            if (!has || !by)
+                return fail("--by expects station, port, operator, lot, hour or day, not '" +
+                            text + "'");
+            o.report_by = *by;
+        } else if (arg == "--utc") {
+            if (!flag(o.utc)) return fail("--utc takes no value");
         } else if (arg == "--serial") {
             const bool has = value(text);
             std::int32_t serial = 0;
@@ -455,6 +476,20 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
         o.fixed_id = *id;
     }
     if (id_option && o.command == Command::log) o.id_filter = *id_option;
+    if (format && o.command == Command::log) {
+        if (*format != "csv" && *format != "jsonl")
+            return fail("--format expects csv or jsonl, not '" + *format + "'");
+        o.log_format = *format == "csv" ? LogFormat::csv : LogFormat::jsonl;
+    }
+    if (format && o.command == Command::report) {
+        if (*format != "text" && *format != "csv" && *format != "json")
+            return fail("--format expects text, csv or json, not '" + *format + "'");
+        o.report_format = *format == "text"  ? ReportFormat::text
+                          : *format == "csv" ? ReportFormat::csv
+                                             : ReportFormat::json;
+    }
+    if (o.since && o.until && *o.until <= *o.since)
+        return fail("--until must be later than --since: no run starts in between");
 
     o.verify = !no_verify;
     if (o.simulate && !o.ports.empty())
@@ -479,16 +514,20 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
     if ((o.count || o.max_failures) && !o.repeat)
         return fail(std::string(o.count ? "--count" : "--max-failures") +
                     " counts the units of --repeat: add --repeat");
-    if (o.command == Command::log) {
-        if (o.json) return fail("log writes its records itself: --format jsonl for JSON Lines");
+    if (o.command == Command::log || o.command == Command::report) {
+        const bool log = o.command == Command::log;
+        if (o.json)
+            return fail(log ? "log writes its records itself: --format jsonl for JSON Lines"
+                            : "report writes its numbers itself: --format json for JSON");
         const char* port_option = !o.ports.empty() ? "--port"
                                   : o.simulate     ? "--simulate"
                                   : o.trace        ? "--trace"
                                   : o.record       ? "--record"
                                                    : nullptr;
         if (port_option != nullptr)
-            return fail(std::string("log reads the station database and talks to no unit: ") +
-                        port_option + " does not go with it");
+            return fail(std::string(log ? "log" : "report") +
+                        " reads the station database and talks to no unit: " + port_option +
+                        " does not go with it");
     }
     for (std::size_t i = 0; i < o.ports.size(); ++i)
         for (std::size_t j = 0; j < i; ++j)
@@ -519,6 +558,8 @@ Commands:
                             optionally its application started; every unit recorded in the
                             station database
   log                       the station database's records, one row per unit handled
+  report                    the line's numbers from the records: units, yield, first-pass
+                            yield, failures by result and by step, durations
 
 Recipe (program; the file gives what the command line leaves out):
   --recipe FILE             a TOML recipe: image (relative to the file), image_sha256, verify,
@@ -535,9 +576,10 @@ Recipe (program; the file gives what the command line leaves out):
   --then run|qb7            start the application, or enter QB7 mode, at the end
   --station-number N        this station's number, for {station} and the records
   --operator NAME           who works the station, for the records
+  --lot TEXT                the work order (lot) the units belong to, for the records
   --count N, --max-failures M
                             with --repeat: stop after N units, or after M failures
-  --db FILE                 the station database (program, log); by default
+  --db FILE                 the station database (program, log, report); by default
                             $XDG_DATA_HOME/vrk/station.db (~/.local/share/vrk/station.db)
 
 Log (log):
@@ -545,6 +587,17 @@ Log (log):
   --since TIME              runs started at or after a UTC time, as 2025-03-01T14:30:00Z
   --serial N                one unit's runs, by its serial number
   --id ID                   the runs of units that had or got this ID
+  --lot TEXT                the runs of one work order
+
+Report (report; a unit counts once, by its last run in the range):
+  --since TIME, --until TIME
+                            runs started at or after, and before, UTC times as for log
+  --lot TEXT, --station-number N, --operator NAME
+                            only the runs of one work order, station or operator
+  --by station|port|operator|lot|hour|day
+                            a row per group (hours and days in this machine's time zone)
+  --utc                     hours and days in UTC
+  --format text|csv|json    an aligned table (the default), CSV, or one JSON object
 
 Options (before or after the command):
   --port DEVICE             the serial port (repeat it to work on several units at once);

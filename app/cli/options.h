@@ -9,11 +9,25 @@
 #include <vector>
 
 #include "app/cli/station/device_codes.h"
+#include "app/cli/station/report_output.h"
 #include "device/events.h"
 
 namespace vrk::cli {
 
-enum class Command { none, ports, info, download, compare, set_id, set, qb7, run, program, log };
+enum class Command {
+    none,
+    ports,
+    info,
+    download,
+    compare,
+    set_id,
+    set,
+    qb7,
+    run,
+    program,
+    log,
+    report
+};
 
 enum class Verbosity { quiet, normal, verbose };
 
@@ -52,9 +66,10 @@ struct Options {
     bool new_id = false;
     DeviceCodes settings;           // --set gps=VALUE, internal=, external=: resolved codes
     std::optional<FinalMode> then;  // --then run|qb7
-    std::optional<std::uint32_t> station_number;
-    std::string operator_name;           // --operator, empty by default
-    std::optional<std::string> db;       // program, log: --db FILE
+    std::optional<std::uint32_t> station_number;  // report: chooses rows by it
+    std::string operator_name;           // --operator, empty by default; report chooses by it
+    std::optional<std::string> lot;      // --lot: program records it; log, report choose by it
+    std::optional<std::string> db;       // program, log, report: --db FILE
     std::optional<std::uint32_t> count;  // program --repeat: stop after this many units
     std::optional<std::uint32_t> max_failures;
 
@@ -63,6 +78,12 @@ struct Options {
     std::optional<std::string> since;  // normalised: "YYYY-MM-DDTHH:MM:SS.mmmZ"
     std::optional<std::int32_t> serial_number;
     std::optional<std::string> id_filter;  // --id
+
+    // report
+    std::optional<std::string> until;  // as since
+    ReportBy report_by = ReportBy::none;
+    bool utc = false;
+    ReportFormat report_format = ReportFormat::text;
 };
 
 struct ParsedCommandLine {

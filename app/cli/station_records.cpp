@@ -26,6 +26,7 @@ RunStart run_start(const JobPlan& plan, const std::string& port, const std::stri
     if (plan.recipe != nullptr) {
         start.station_number = plan.recipe->station_number;
         start.operator_name = plan.recipe->operator_name;
+        start.lot = plan.recipe->lot;
     }
     start.port = port;
     if (unit != nullptr && unit->version) {

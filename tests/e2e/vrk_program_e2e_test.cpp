@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -51,16 +52,26 @@ class VrkProgram : public ::testing::Test {
 
     // A unit with its own serial number and an application in its flash, reached through a
     // link of its own name ("u0", ...).
-    sim::Simulator& add_unit(std::int32_t serial, bool no_id_reply = false) {
+    // `flip_byte`: a flash that loses a bit of that byte after programming (a verify fails).
+    sim::Simulator& add_unit(std::int32_t serial, bool no_id_reply = false,
+                             std::optional<std::size_t> flip_byte = std::nullopt) {
+        units_.push_back(nullptr);
+        return swap_unit(units_.size() - 1, serial, no_id_reply, flip_byte);
+    }
+    // Another unit (or the same one, mended) on a port: the one there goes first.
+    sim::Simulator& swap_unit(std::size_t index, std::int32_t serial, bool no_id_reply = false,
+                              std::optional<std::size_t> flip_byte = std::nullopt) {
+        units_[index].reset();
         sim::UnitConfig config;
         config.serial_number = serial;
         config.previous_application = 65536;
         config.no_id_reply = no_id_reply;
-        units_.push_back(std::make_unique<sim::Simulator>(config));
+        config.flip_byte = flip_byte;
+        units_[index] = std::make_unique<sim::Simulator>(config);
         std::string error;
-        EXPECT_TRUE(units_.back()->start(&error)) << error;
-        EXPECT_TRUE(units_.back()->link_at(port(units_.size() - 1), &error)) << error;
-        return *units_.back();
+        EXPECT_TRUE(units_[index]->start(&error)) << error;
+        EXPECT_TRUE(units_[index]->link_at(port(index), &error)) << error;
+        return *units_[index];
     }
     [[nodiscard]] std::string port(std::size_t index) const {
         return (folder_.path() / ("u" + std::to_string(index))).string();
@@ -233,6 +244,51 @@ TEST_F(VrkProgram, TwoVrkProcessesOnOneDatabaseGiveEightDistinctIds) {
         serials.insert(holder.serial_number);
     }
     EXPECT_EQ(serials.size(), 8u);
+}
+
+TEST_F(VrkProgram, AReportCountsAUnitThatFailedItsVerifyOnceAsPassedButNotFirstTime) {
+    std::vector<std::string> args = {"--json"};
+    for (int i = 0; i < 4; ++i) {
+        add_unit(85001 + i, false, i == 2 ? std::optional<std::size_t>(1000) : std::nullopt);
+        args.insert(args.end(), {"--port", port(static_cast<std::size_t>(i))});
+    }
+    args.insert(args.end(), {"program", "app.vr4", "--db", "st.db", "--lot", "WO-1"});
+    Subprocess first(VRK_PROGRAM, args);
+    const auto first_code = first.finish(240s);
+    ASSERT_TRUE(first_code.has_value()) << first.errors();
+    EXPECT_EQ(*first_code, 1) << first.errors();
+
+    // The unit that failed, its flash mended, on its port again.
+    swap_unit(2, 85003);
+    Subprocess second(VRK_PROGRAM, {"--json", "--port", port(2), "program", "app.vr4", "--db",
+                                    "st.db", "--lot", "WO-1"});
+    const auto second_code = second.finish(240s);
+    ASSERT_TRUE(second_code.has_value()) << second.errors();
+    EXPECT_EQ(*second_code, 0) << second.errors();
+
+    Subprocess json(VRK_PROGRAM, {"report", "--db", "st.db", "--lot", "WO-1", "--format", "json"});
+    ASSERT_EQ(json.finish(60s), 0) << json.errors();
+    ASSERT_EQ(json.lines().size(), 1u);
+    const Json report = Json::parse(json.lines()[0]);
+    const Json& totals = report["totals"];
+    EXPECT_EQ(totals["units"], 4) << report.dump();
+    EXPECT_EQ(totals["passed"], 4) << report.dump();
+    EXPECT_EQ(totals["first_pass"]["units"], 4) << report.dump();
+    EXPECT_EQ(totals["first_pass"]["passed"], 3) << report.dump();
+    ASSERT_FALSE(totals["failures"].empty()) << report.dump();
+    EXPECT_EQ(totals["failures"][0]["result"], "mismatch") << report.dump();
+    EXPECT_EQ(totals["failed_steps"][0]["step"], "download") << report.dump();
+    EXPECT_EQ(totals["durations"]["passed_runs"], 4) << report.dump();
+
+    // A table, a row per port and the total.
+    Subprocess table(VRK_PROGRAM, {"report", "--db", "st.db", "--by", "port"});
+    ASSERT_EQ(table.finish(60s), 0) << table.errors();
+    const auto& lines = table.lines();
+    ASSERT_GE(lines.size(), 6u) << table.errors();
+    EXPECT_EQ(lines[0].rfind("port ", 0), 0u) << lines[0];
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_NE(lines[i + 1].find(port(i)), std::string::npos) << lines[i + 1];
+    EXPECT_EQ(lines[5].rfind("total ", 0), 0u) << lines[5];
 }
 
 TEST_F(VrkProgram, RepeatFlashesTheUnitOfAPortAbsentAtStart) {

@@ -132,9 +132,10 @@ TEST(VrkCommandLine, ProgramAndLogOptions) {
              EXPECT_EQ(o.fixed_id, "AB-1");
          }},
         {{"log", "--format", "jsonl", "--since", "2025-03-01T14:30", "--serial", "-5", "--id",
-          "l1"},
+          "l1", "--lot", "WO 7"},
          "",
          [](const Options& o) {
+             EXPECT_EQ(o.lot, "WO 7");
              EXPECT_EQ(o.log_format, cli::LogFormat::jsonl);
              EXPECT_EQ(o.since, "2025-03-01T14:30:00.000Z");
              EXPECT_EQ(o.serial_number, -5);
@@ -158,6 +159,9 @@ TEST(VrkCommandLine, ProgramAndLogOptions) {
         {{"program", "i", "--id-start", "100000000"}, "--id-start expects"},
         {{"program", "i", "--station-number", "1000000"}, "--station-number expects"},
         {{"program", "i", "--operator", "a\tb"}, "--operator needs a name"},
+        {{"program", "i", "--lot", "a\nb"}, "--lot needs a work order"},
+        {{"program", "i", "--lot="}, "--lot needs a work order"},
+        {{"info", "--lot", "W1"}, "--lot goes with program"},
         {{"program", "i", "--count", "0", "--repeat"}, "--count expects"},
         {{"program", "i", "--count", "3"}, "--count counts the units of --repeat"},
         {{"download", "i", "--id-format", "L{}"}, "--id-format goes with program only"},

@@ -89,6 +89,9 @@ TEST(Recipe, AMistakeNamesTheFileAndLine) {
          "/line/station.toml:3: settings.internal: unknown value '13'"},
         {image + "settings = 5\n", "/line/station.toml:2: settings must be a table"},
         {image + "then = \"reboot\"\n", "/line/station.toml:2: then must be \"run\""},
+        {image + "lot = \"\"\n", "/line/station.toml:2: lot must be a work order's name"},
+        {image + "lot = \"WO\\t1\"\n", "/line/station.toml:2: lot must be a work order's name"},
+        {image + "lot = 117\n", "/line/station.toml:2: lot must be a string"},
         {image + "[checks]\nflash_type = 300\n",
          "/line/station.toml:3: checks.flash_type must be a flash type code"},
         {image + "[checks]\nmin_version = \"2.1.5\"\n",
@@ -129,6 +132,7 @@ TEST(Recipe, TheCommandLineOverridesTheFile) {
         "id_format = \"l{station}{:05}\"\n"
         "id_start = 5\n"
         "then = \"run\"\n"
+        "lot = \"WO-1\"\n"
         "[settings]\n"
         "gps = \"SiRF\"\n"
         "internal = 9\n"
@@ -157,6 +161,7 @@ TEST(Recipe, TheCommandLineOverridesTheFile) {
              EXPECT_EQ(r.checks.flash_type, 40);
              EXPECT_EQ(r.checks.min_version, 210);
              EXPECT_EQ(r.station_number, 1u);
+             EXPECT_EQ(r.lot, "WO-1");
              EXPECT_EQ(r.db_path, "/home/x/.local/share/vrk/station.db");
          }},
         {"a fixed ID", with({"--id", "x1"}),
@@ -181,9 +186,10 @@ TEST(Recipe, TheCommandLineOverridesTheFile) {
          [](const Recipe& r) { EXPECT_EQ(r.then, FinalMode::qb7); }},
         {"the station",
          with({"--station-number", "1", "--operator", "Dana", "--db", "x.db", "--repeat", "--count",
-               "4", "--max-failures", "1"}),
+               "4", "--max-failures", "1", "--lot", "WO-2"}),
          [](const Recipe& r) {
              EXPECT_EQ(r.operator_name, "Dana");
+             EXPECT_EQ(r.lot, "WO-2");
              EXPECT_EQ(r.db_path, "x.db");
              EXPECT_TRUE(r.repeat);
              EXPECT_EQ(r.count, 4u);

@@ -112,6 +112,7 @@ constexpr Column COLUMNS[] = {
          return at_end(r, [](const RunEnd& e) { return number(e.duration_ms); });
      }},
     {"tool_version", [](const RunRecord& r) { return text(r.start.tool_version); }},
+    {"lot", [](const RunRecord& r) { return text(r.start.lot); }},
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "app/cli/station/recipe.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -92,6 +93,7 @@ class Builder {
         if (!checks(r)) return outcome_;
         r.station_number = options_.station_number;
         r.operator_name = options_.operator_name;
+        if (!lot(r)) return outcome_;
         r.db_path = options_.db.value_or(db_path);
         r.repeat = options_.repeat;
         r.count = options_.count;
@@ -268,6 +270,26 @@ class Builder {
                 file_.then->line,
                 "then must be \"run\" (start the application) or \"qb7\", not \"" + value + "\"");
         r.then = value == "run" ? FinalMode::run : FinalMode::qb7;
+        return true;
+    }
+
+    // The work order: the command line's, else the file's. It goes into every row and is
+    // printed in reports, so it is held to what --lot takes: text without control characters.
+    bool lot(Recipe& r) {
+        if (options_.lot) {
+            r.lot = options_.lot;
+            return true;
+        }
+        if (!file_.lot) return true;
+        const std::string& value = file_.lot->value;
+        const bool control = std::any_of(value.begin(), value.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        });
+        if (value.empty() || control)
+            return at_line(file_.lot->line,
+                           "lot must be a work order's name, as lot = \"WO-2025-0117\" (text "
+                           "without control characters)");
+        r.lot = value;
         return true;
     }
 

@@ -61,6 +61,7 @@ struct Recipe {
     // Of the station, for the records.
     std::optional<std::uint32_t> station_number;
     std::string operator_name;
+    std::optional<std::string> lot;  // the work order the units belong to
     std::string db_path;
 
     // --repeat: stop after this many units, or after this many failures, over all ports.
@@ -93,7 +94,7 @@ struct FromFile {
 };
 
 struct RecipeFile {
-    std::optional<FromFile<std::string>> image, image_sha256, id, id_format, then;
+    std::optional<FromFile<std::string>> image, image_sha256, id, id_format, then, lot;
     std::optional<FromFile<bool>> verify;
     std::optional<FromFile<std::int64_t>> id_start;
     // [settings]: a value as vrk set takes it; an integer is a code, kept as its decimal text.

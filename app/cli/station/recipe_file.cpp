@@ -78,6 +78,8 @@ class Reader {
                 ok = integer(key, node, file.id_start, "1");
             } else if (name == "then") {
                 ok = text(key, node, file.then, "\"run\"");
+            } else if (name == "lot") {
+                ok = text(key, node, file.lot, "\"WO-2025-0117\"");
             } else if (name == "settings" || name == "checks") {
                 const auto* table = node.as_table();
                 if (table == nullptr)
@@ -89,7 +91,7 @@ class Reader {
                 return fail(line_of(key, node),
                             "unknown key '" + std::string(name) +
                                 "' (a recipe has image, image_sha256, verify, id, id_format, "
-                                "id_start, then, [settings] and [checks])");
+                                "id_start, then, lot, [settings] and [checks])");
             }
             if (!ok) return false;
         }

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "app/cli/output.h"
@@ -70,7 +72,15 @@ CREATE TABLE counters (
     next_value INTEGER NOT NULL
 );
 )sql"},
+    // Version 2: the work order of each run. Rows from before have none (NULL).
+    {R"sql(
+ALTER TABLE runs ADD COLUMN lot TEXT;
+)sql"},
 };
+
+// The columns of the runs table that later versions added, so that a reader of an older file
+// (which is read as it is, never upgraded) selects NULL in their place.
+constexpr std::string_view ADDED_RUN_COLUMNS[] = {"lot"};
 
 struct CloseDb {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
@@ -188,6 +198,7 @@ class SqliteStationStore final : public StationStore {
     StoreError spend(std::string_view id) override;
     StoreError for_each_run(const RunFilter& filter,
                             const std::function<void(const RunRecord&)>& row) override;
+    StoreResult<Report> report(const ReportQuery& query) override;
 
     // Readies the connection that sqlite3_open_v2 returned `open_code` for: the failure, or
     // the tables brought up to the schema's version (checked to be, for an export).
@@ -204,10 +215,24 @@ class SqliteStationStore final : public StationStore {
         return sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr);
     }
     [[nodiscard]] StoreResult<std::optional<IdHolder>> holder_locked(std::string_view id);
+    // The numbers of every group of `by` (none: one group) into *groups.
+    [[nodiscard]] StoreError report_groups(const ReportQuery& query, ReportBy by,
+                                           std::map<ReportGroupKey, ReportNumbers>* groups);
     [[nodiscard]] StoreResult<std::int64_t> pragma_integer(const char* name);
     // Reads the file's marks into version_: a station database of a version this tool knows
     // (or an empty file), or the failure that says what it is instead.
     [[nodiscard]] StoreError recognise(std::int64_t known);
+    // Reads which of ADDED_RUN_COLUMNS the file's runs table has.
+    [[nodiscard]] StoreError read_run_columns();
+    // The runs table for a reader's FROM: the table itself, or, in a file of an older version,
+    // a view of it with NULL in each column it lacks, so that every query reads every column.
+    [[nodiscard]] std::string runs_source() const {
+        std::string missing;
+        for (std::string_view added : ADDED_RUN_COLUMNS)
+            if (run_columns_.count(std::string(added)) == 0)
+                missing += ", NULL AS " + std::string(added);
+        return missing.empty() ? "runs" : "(SELECT runs.*" + missing + " FROM runs) AS runs";
+    }
 
     // A write transaction that takes the write lock at once, rolled back unless committed.
     class Transaction {
@@ -239,7 +264,21 @@ class SqliteStationStore final : public StationStore {
     std::mutex mutex_;  // one call at a time on the connection: each is its own transaction
     int busy_timeout_ms_ = STORE_BUSY_TIMEOUT_MS;
     std::int64_t version_ = 0;  // the schema's version as last read
+    std::set<std::string> run_columns_;  // of ADDED_RUN_COLUMNS, those the file has
 };
+
+StoreError SqliteStationStore::read_run_columns() {
+    Statement query(db_.get(), "SELECT name FROM pragma_table_info('runs')");
+    run_columns_.clear();
+    for (;;) {
+        const int code = query.step();
+        if (failed(code)) return failure(code);
+        if (code != SQLITE_ROW) return {};
+        const std::string name = query.text_at(0);
+        for (std::string_view added : ADDED_RUN_COLUMNS)
+            if (name == added) run_columns_.insert(name);
+    }
+}
 
 StoreError SqliteStationStore::failure(int code) const {
     const std::string detail = sqlite3_errmsg(db_.get());
@@ -327,11 +366,9 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
         if (version_ == 0)
             return failure(StoreFailure::not_a_database,
                            "is not a station database (it holds no records)");
-        if (version_ < known)
-            return failure(StoreFailure::other_version,
-                           "was written by an older vrk: run vrk program on it once to bring "
-                           "its records up to date");
-        return {};
+        // An older file is read as it is (a copy on a read-only medium, a station not yet
+        // upgraded): what its version lacks reads as not known.
+        return read_run_columns();
     }
 
     if (sqlite3_db_readonly(db_.get(), "main") == 1)
@@ -350,14 +387,17 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
     }
     if (failed(wal)) return failure(wal);
     if (const int code = exec("PRAGMA synchronous=FULL"); failed(code)) return failure(code);
-    if (version_ == known) return {};
+    if (version_ == known) return read_run_columns();
 
     // Another process may be upgrading the same file: the version is read again inside the
     // write lock, and the steps run in the same transaction (DDL is transactional in SQLite).
     Transaction tx(*this);
     if (failed(tx.begun())) return failure(tx.begun());
     if (StoreError error = recognise(known); !error.ok()) return error;
-    if (version_ == known) return {};  // upgraded by the other one meanwhile
+    if (version_ == known) {  // upgraded by the other one meanwhile
+        if (const int code = tx.commit(); failed(code)) return failure(code);
+        return read_run_columns();
+    }
     for (auto step = static_cast<std::size_t>(version_); step < schema.size(); ++step) {
         const std::string sql(schema[step].sql);
         if (const int code = exec(sql.c_str()); failed(code)) return failure(code);
@@ -367,7 +407,7 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
     if (const int code = exec(stamp.c_str()); failed(code)) return failure(code);
     if (const int code = tx.commit(); failed(code)) return failure(code);
     version_ = known;
-    return {};
+    return read_run_columns();
 }
 
 StoreError SqliteStationStore::begin_run(const RunStart& s) {
@@ -375,8 +415,8 @@ StoreError SqliteStationStore::begin_run(const RunStart& s) {
     Statement insert(db_.get(), R"sql(
 INSERT INTO runs (run_key, started_at, host, station_number, operator, port, serial_number,
                   id_before, firmware_version, flash_type_code, flash_type, gps_before,
-                  internal_before, external_before, image, image_sha256, tool_version)
-VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17))sql");
+                  internal_before, external_before, image, image_sha256, tool_version, lot)
+VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18))sql");
     insert.text(1, s.run_key)
         .text(2, s.started_at)
         .text(3, s.host)
@@ -393,7 +433,8 @@ VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?
         .integer(14, s.settings_before.external)
         .text(15, s.image)
         .text(16, s.image_sha256)
-        .text(17, s.tool_version);
+        .text(17, s.tool_version)
+        .text(18, s.lot);
     if (const int code = insert.step(); failed(code)) return failure(code);
     return {};
 }
@@ -570,18 +611,20 @@ StoreError SqliteStationStore::spend(std::string_view id) {
 StoreError SqliteStationStore::for_each_run(const RunFilter& filter,
                                             const std::function<void(const RunRecord&)>& row) {
     std::lock_guard lock(mutex_);
-    Statement query(db_.get(), R"sql(
+    const std::string sql = R"sql(
 SELECT run_key, started_at, host, station_number, operator, port, serial_number, id_before,
        firmware_version, flash_type_code, flash_type, gps_before, internal_before,
        external_before, image, image_sha256, tool_version, id_after, gps_after, internal_after,
        external_after, step_download, step_id, step_settings, step_then, result, exit_code,
-       message, duration_ms
-FROM runs
+       message, duration_ms, lot
+FROM )sql" + runs_source() + R"sql(
 WHERE (?1 IS NULL OR started_at >= ?1)
   AND (?2 IS NULL OR serial_number = ?2)
   AND (?3 IS NULL OR id_before = ?3 COLLATE NOCASE OR id_after = ?3 COLLATE NOCASE)
-ORDER BY started_at, run_key)sql");
-    query.text(1, filter.since).integer(2, filter.serial_number).text(3, filter.id);
+  AND (?4 IS NULL OR lot = ?4)
+ORDER BY started_at, run_key)sql";
+    Statement query(db_.get(), sql);
+    query.text(1, filter.since).integer(2, filter.serial_number).text(3, filter.id).text(4, filter.lot);
     for (;;) {
         const int code = query.step();
         if (failed(code)) return failure(code);
@@ -605,6 +648,7 @@ ORDER BY started_at, run_key)sql");
         s.image = query.text_at(14);
         s.image_sha256 = query.text_at(15);
         s.tool_version = query.text_at(16);
+        s.lot = query.optional_text_at(29);
         if (!query.is_null(25)) {
             RunEnd e;
             e.run_key = s.run_key;
@@ -621,6 +665,250 @@ ORDER BY started_at, run_key)sql");
         }
         row(r);
     }
+}
+
+
+
+// The chosen rows' filters; the parameters are bound by bind_report_filters.
+constexpr std::string_view REPORT_FILTERS = R"sql(
+    (?1 IS NULL OR started_at >= ?1) AND (?2 IS NULL OR started_at < ?2)
+    AND (?3 IS NULL OR lot = ?3) AND (?4 IS NULL OR station_number = ?4)
+    AND (?5 IS NULL OR operator = ?5))sql";
+
+void bind_report_filters(Statement& statement, const ReportQuery& q) {
+    statement.text(1, q.since)
+        .text(2, q.until)
+        .text(3, q.lot)
+        .integer(4, q.station_number)
+        .text(5, q.operator_name);
+}
+
+// "'port_lost', 'port_unavailable', ...": our own constant names, never a user's text.
+std::string station_reasons_sql() {
+    std::string list;
+    for (std::string_view name : STATION_REASON_RESULTS) {
+        if (!list.empty()) list += ", ";
+        list += "'" + std::string(name) + "'";
+    }
+    return list;
+}
+
+// The expressions a grouping groups by, in the order of ReportGroupKey's fields it fills.
+std::vector<std::string> report_keys(ReportBy by, bool utc) {
+    // SQLite reads the records' "...Z" times as UTC; 'localtime' is this machine's zone.
+    const std::string zone = utc ? "" : ", 'localtime'";
+    switch (by) {
+        case ReportBy::none:
+            return {};
+        case ReportBy::station:
+            return {"station_number", "host"};
+        case ReportBy::port:
+            return {"station_number", "host", "port"};
+        case ReportBy::operator_name:
+            return {"operator"};
+        case ReportBy::lot:
+            return {"lot"};
+        case ReportBy::hour:
+            return {"strftime('%Y-%m-%d %H:00', started_at" + zone + ")"};
+        case ReportBy::day:
+            return {"strftime('%Y-%m-%d', started_at" + zone + ")"};
+    }
+    return {};
+}
+
+// Orders counts as a Pareto: the most frequent first, then by name.
+void pareto(std::vector<ReportCount>& counts) {
+    std::sort(counts.begin(), counts.end(), [](const ReportCount& a, const ReportCount& b) {
+        return a.count != b.count ? a.count > b.count : a.name < b.name;
+    });
+}
+
+StoreError SqliteStationStore::report_groups(const ReportQuery& query, ReportBy by,
+                                             std::map<ReportGroupKey, ReportNumbers>* groups) {
+    const std::vector<std::string> keys = report_keys(by, query.utc);
+    // k0, k1, ...: the key's columns in each query's rows, first in every SELECT.
+    std::string key_columns, key_select, partition;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const std::string name = "k" + std::to_string(i);
+        key_columns += name + ", ";
+        key_select += keys[i] + " AS " + name + ", ";
+        partition += (i == 0 ? "" : ", ") + name;
+    }
+    const std::string group_by = keys.empty() ? "" : " GROUP BY " + partition;
+    const auto partition_by = [&](const std::string& more) {
+        const std::string all = partition + (partition.empty() || more.empty() ? "" : ", ") + more;
+        return all.empty() ? std::string() : "PARTITION BY " + all + " ";
+    };
+    const std::string source = runs_source();
+    const std::string station = station_reasons_sql();
+    const std::string filters(REPORT_FILTERS);
+
+    const auto key_of = [&](const Statement& row) {
+        ReportGroupKey key;
+        switch (by) {
+            case ReportBy::station:
+            case ReportBy::port:
+                key.station_number = row.optional_integer_at<std::uint32_t>(0);
+                key.host = row.text_at(1);
+                if (by == ReportBy::port) key.port = row.text_at(2);
+                break;
+            case ReportBy::none:
+                break;
+            default:
+                key.value = row.optional_text_at(0);
+                break;
+        }
+        return key;
+    };
+    const int first = static_cast<int>(keys.size());  // the first column after the key's
+
+    // Units, passed and first passes. `ever` numbers each unit's counted runs over the whole
+    // database, so that a first run before the range is seen; the range's rows are then
+    // numbered from the last, per group and unit.
+    {
+        Statement statement(db_.get(), R"sql(
+WITH ever AS (
+    SELECT started_at, run_key, serial_number, result, lot, station_number, operator,
+           )sql" + key_select + R"sql(
+           ROW_NUMBER() OVER (PARTITION BY serial_number ORDER BY started_at, run_key) AS nth_ever
+    FROM )sql" + source + R"sql(
+    WHERE result IS NOT NULL AND serial_number IS NOT NULL AND result NOT IN ()sql" + station +
+                                              R"sql()
+      AND serial_number IN (SELECT serial_number FROM )sql" + source + R"sql( WHERE )sql" +
+                                              filters + R"sql()
+), counted AS (
+    SELECT )sql" + key_columns + R"sql(result, nth_ever,
+           ROW_NUMBER() OVER ()sql" + partition_by("serial_number") +
+                                              R"sql(ORDER BY started_at DESC, run_key DESC) AS nth_last
+    FROM ever
+    WHERE )sql" + filters + R"sql(
+)
+SELECT )sql" + key_columns + R"sql(
+       SUM(CASE WHEN nth_last = 1 THEN 1 ELSE 0 END),
+       SUM(CASE WHEN nth_last = 1 AND result = 'success' THEN 1 ELSE 0 END),
+       SUM(CASE WHEN nth_ever = 1 THEN 1 ELSE 0 END),
+       SUM(CASE WHEN nth_ever = 1 AND result = 'success' THEN 1 ELSE 0 END)
+FROM counted)sql" + group_by);
+        bind_report_filters(statement, query);
+        for (;;) {
+            const int code = statement.step();
+            if (failed(code)) return failure(code);
+            if (code != SQLITE_ROW) break;
+            ReportNumbers& n = (*groups)[key_of(statement)];
+            n.units = statement.integer_at(first);
+            n.passed = statement.integer_at(first + 1);
+            n.first_units = statement.integer_at(first + 2);
+            n.first_passed = statement.integer_at(first + 3);
+        }
+    }
+
+    // Every chosen row by its class, result and the step that failed.
+    {
+        Statement statement(db_.get(), "SELECT " + key_select + R"sql(
+       CASE WHEN result IS NULL THEN 'unfinished'
+            WHEN result IN ()sql" + station + R"sql() THEN 'station'
+            WHEN result = 'success' THEN 'passed'
+            ELSE 'failed' END AS class,
+       result,
+       CASE WHEN result IS NULL OR result = 'success' THEN NULL
+            WHEN step_download NOT IN ('success', 'skipped', 'not_asked') THEN 'download'
+            WHEN step_id NOT IN ('success', 'skipped', 'not_asked') THEN 'id'
+            WHEN step_settings NOT IN ('success', 'skipped', 'not_asked') THEN 'settings'
+            WHEN step_then NOT IN ('success', 'skipped', 'not_asked') THEN 'then'
+            ELSE 'before_steps' END AS failed_step,
+       COUNT(*)
+FROM )sql" + source + " WHERE " + filters + R"sql(
+GROUP BY )sql" + key_columns + "class, result, failed_step");
+        bind_report_filters(statement, query);
+        for (;;) {
+            const int code = statement.step();
+            if (failed(code)) return failure(code);
+            if (code != SQLITE_ROW) break;
+            ReportNumbers& n = (*groups)[key_of(statement)];
+            const std::string kind = statement.text_at(first);
+            const std::string result = statement.text_at(first + 1);
+            const std::string step = statement.text_at(first + 2);
+            const std::int64_t count = statement.integer_at(first + 3);
+            const auto add = [count](std::vector<ReportCount>& counts, const std::string& name) {
+                const auto it = std::find_if(counts.begin(), counts.end(),
+                                             [&](const ReportCount& c) { return c.name == name; });
+                if (it == counts.end())
+                    counts.push_back({name, count});
+                else
+                    it->count += count;
+            };
+            if (kind == "unfinished") {
+                n.unfinished += count;
+            } else if (kind == "station") {
+                n.station_runs += count;
+                add(n.station_reasons, result);
+            } else if (kind == "failed") {
+                n.failed_runs += count;
+                add(n.failures, result);
+                add(n.failed_steps, step);
+            }
+        }
+    }
+
+    // The durations of passed runs: the median and the 95th percentile by nearest rank
+    // (rank ceil(p * n), in whole numbers as (n * p + 99) / 100), and the longest.
+    {
+        Statement statement(db_.get(), "SELECT " + key_columns + R"sql(COUNT(*),
+       MIN(CASE WHEN nth = (n * 50 + 99) / 100 THEN duration_ms END),
+       MIN(CASE WHEN nth = (n * 95 + 99) / 100 THEN duration_ms END),
+       MAX(duration_ms)
+FROM (SELECT )sql" + key_columns + R"sql(duration_ms,
+             ROW_NUMBER() OVER ()sql" + partition_by("") + R"sql(ORDER BY duration_ms) AS nth,
+             COUNT(*) OVER ()sql" + partition_by("") + R"sql() AS n
+      FROM (SELECT )sql" + key_select + R"sql(duration_ms FROM )sql" + source + " WHERE " +
+                                                  filters + R"sql(
+              AND result = 'success' AND serial_number IS NOT NULL AND duration_ms IS NOT NULL
+           ) AS chosen
+     ) AS passed)sql" + group_by);
+        bind_report_filters(statement, query);
+        for (;;) {
+            const int code = statement.step();
+            if (failed(code)) return failure(code);
+            if (code != SQLITE_ROW) break;
+            const std::int64_t passed_runs = statement.integer_at(first);
+            if (passed_runs == 0) continue;  // no group: the aggregate's one row of nothing
+            ReportNumbers& n = (*groups)[key_of(statement)];
+            n.passed_runs = passed_runs;
+            n.median_ms = statement.optional_integer_at<std::uint32_t>(first + 1);
+            n.p95_ms = statement.optional_integer_at<std::uint32_t>(first + 2);
+            n.longest_ms = statement.optional_integer_at<std::uint32_t>(first + 3);
+        }
+    }
+
+    for (auto& [key, n] : *groups) {
+        pareto(n.failures);
+        pareto(n.failed_steps);
+        pareto(n.station_reasons);
+    }
+    return {};
+}
+
+StoreResult<Report> SqliteStationStore::report(const ReportQuery& query) {
+    std::lock_guard lock(mutex_);
+    // One read transaction: the totals and the groups see the same rows while stations write.
+    if (const int code = exec("BEGIN"); failed(code)) return {{}, failure(code)};
+    struct EndRead {
+        SqliteStationStore& store;
+        ~EndRead() { (void)store.exec("COMMIT"); }
+    } end_read{*this};
+
+    Report report;
+    std::map<ReportGroupKey, ReportNumbers> totals;
+    if (StoreError error = report_groups(query, ReportBy::none, &totals); !error.ok())
+        return {{}, error};
+    if (!totals.empty()) report.totals = totals.begin()->second;
+    if (query.by != ReportBy::none) {
+        std::map<ReportGroupKey, ReportNumbers> groups;
+        if (StoreError error = report_groups(query, query.by, &groups); !error.ok())
+            return {{}, error};
+        for (auto& [key, numbers] : groups) report.groups.push_back({key, std::move(numbers)});
+    }
+    return {std::move(report), {}};
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "app/cli/station/station_commands.h"
 
 #include "app/cli/station/log_export.h"
+#include "app/cli/station/report_output.h"
 #include "platform/machine.h"
 
 namespace vrk::cli {
@@ -50,35 +51,76 @@ ProgramStart start_program(const Options& options, platform::FileSystem& files,
     return start;
 }
 
-int run_log(const Options& options, std::FILE* out, std::FILE* err) {
-    const auto fail = [err](const std::string& message) {
-        std::fprintf(err, "vrk: %s\n", message.c_str());
-        return EXIT_DATABASE;
-    };
+namespace {
+
+// The database a reader opens: --db, or the user's own. nullptr after the reason is told.
+std::unique_ptr<StationStore> open_for_reading(const Options& options, std::FILE* err) {
     std::string path = options.db.value_or("");
     if (!options.db) {
         std::string error;
         const auto found = default_station_db(false, &error);
-        if (!found) return fail(error);
+        if (!found) {
+            std::fprintf(err, "vrk: %s\n", error.c_str());
+            return nullptr;
+        }
         path = *found;
     }
     StoreError failure;
-    const auto store = open_station_store(path, StoreAccess::export_only, &failure);
-    if (!store) return fail(failure.message);
+    auto store = open_station_store(path, StoreAccess::export_only, &failure);
+    if (!store) std::fprintf(err, "vrk: %s\n", failure.message.c_str());
+    return store;
+}
+
+// Standard output flushed: EXIT_OK, or the failure told (a full disk, a closed pipe).
+int finish_output(std::FILE* out, std::FILE* err, bool written, const char* what) {
+    if (std::fflush(out) != 0 || !written) {
+        std::fprintf(err, "vrk: %s could not be written to standard output\n", what);
+        return EXIT_FAILED;
+    }
+    return EXIT_OK;
+}
+
+}  // namespace
+
+int run_log(const Options& options, std::FILE* out, std::FILE* err) {
+    const auto store = open_for_reading(options, err);
+    if (!store) return EXIT_DATABASE;
     RunFilter filter;
     filter.since = options.since;
     filter.serial_number = options.serial_number;
     filter.id = options.id_filter;
+    filter.lot = options.lot;
     bool written = true;
-    failure = export_runs(*store, filter, options.log_format, [&](std::string_view text) {
-        written = written && std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    });
-    if (!failure.ok()) return fail(failure.message);
-    if (std::fflush(out) != 0 || !written) {
-        std::fprintf(err, "vrk: the records could not be written to standard output\n");
-        return EXIT_FAILED;
+    const StoreError failure =
+        export_runs(*store, filter, options.log_format, [&](std::string_view text) {
+            written = written && std::fwrite(text.data(), 1, text.size(), out) == text.size();
+        });
+    if (!failure.ok()) {
+        std::fprintf(err, "vrk: %s\n", failure.message.c_str());
+        return EXIT_DATABASE;
     }
-    return EXIT_OK;
+    return finish_output(out, err, written, "the records");
+}
+
+int run_report(const Options& options, std::FILE* out, std::FILE* err) {
+    const auto store = open_for_reading(options, err);
+    if (!store) return EXIT_DATABASE;
+    ReportQuery query;
+    query.since = options.since;
+    query.until = options.until;
+    query.lot = options.lot;
+    query.station_number = options.station_number;
+    if (!options.operator_name.empty()) query.operator_name = options.operator_name;
+    query.by = options.report_by;
+    query.utc = options.utc;
+    const StoreResult<Report> report = store->report(query);
+    if (!report.ok()) {
+        std::fprintf(err, "vrk: %s\n", report.error.message.c_str());
+        return EXIT_DATABASE;
+    }
+    const std::string text = format_report(report.value, query, options.report_format);
+    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    return finish_output(out, err, written, "the report");
 }
 
 }  // namespace vrk::cli

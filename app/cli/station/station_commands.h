@@ -1,5 +1,5 @@
-// The station's commands as far as they need no unit: vrk log, and what vrk program does
-// before any port is opened (its recipe made and checked, its database opened).
+// The station's commands as far as they need no unit: vrk log and vrk report, and what vrk
+// program does before any port is opened (its recipe made and checked, its database opened).
 #pragma once
 
 #include <cstdio>
@@ -40,5 +40,9 @@ using StoreOpener =
 // vrk log: the records of the database (--db, or the default) that pass the filters, written
 // to `out` in the format asked for. Returns the exit code; errors go to `err`.
 [[nodiscard]] int run_log(const Options& options, std::FILE* out, std::FILE* err);
+
+// vrk report: the numbers of the rows of the database (--db, or the default) that pass the
+// filters, in the format asked for. Returns the exit code; errors go to `err`.
+[[nodiscard]] int run_report(const Options& options, std::FILE* out, std::FILE* err);
 
 }  // namespace vrk::cli

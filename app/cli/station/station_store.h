@@ -26,6 +26,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/cli/station/device_codes.h"
 #include "app/cli/station/id_scheme.h"
@@ -39,8 +40,7 @@ enum class StoreFailure {
     none,
     cannot_open,     // missing (for reading), a folder, no permission to the folder, ...
     not_a_database,  // not an SQLite file, or one that is not a station's
-    other_version,   // of a newer vrk (this one does not know its tables), or of an older one
-                     // to be exported (vrk program brings it up to date first)
+    other_version,   // of a newer vrk (this one does not know its tables)
     read_only,       // the file or its medium cannot be written
     disk_full,
     busy,         // another process held it longer than STORE_BUSY_TIMEOUT_MS
@@ -89,6 +89,9 @@ struct RunStart {
     std::string image;         // the path as opened
     std::string image_sha256;  // 64 lower-case hex digits
     std::string tool_version;
+    // The work order the unit belongs to; nullopt when none was given (and in the rows of a
+    // database from before work orders were recorded).
+    std::optional<std::string> lot;
     friend bool operator==(const RunStart&, const RunStart&) = default;
 };
 
@@ -122,6 +125,7 @@ struct RunFilter {
     std::optional<std::string> since;  // started at or after: "YYYY-MM-DDTHH:MM:SS.mmmZ"
     std::optional<std::int32_t> serial_number;
     std::optional<std::string> id;  // the ID before or after, letters compared in any case
+    std::optional<std::string> lot;  // the work order, compared byte for byte
 };
 
 enum class IdState {
@@ -152,6 +156,98 @@ struct Claim {
     // unit holds it (`holder`), nothing changed.
     bool claimed = false;
     std::optional<IdHolder> holder;
+};
+
+// The results that say the station ended a unit's run, not the unit: the port (gone, never
+// opened, no unit on it), the image (missing or changed on the disk), the database, an
+// interruption (Ctrl+C). A report lists such runs apart and counts them in no yield: a unit is
+// not failed by a cable pulled out or an operator's Ctrl+C. This is the one list of them.
+inline constexpr std::string_view STATION_REASON_RESULTS[] = {
+    "port_lost",      "port_unavailable", "no_link",        "file_not_found",    "file_unreadable",
+    "file_empty",     "file_too_large",   "image_changed",  "database_unusable", "interrupted",
+};
+
+// vrk report: the numbers of a production line, computed by the database over the rows that
+// pass the query's filters (the chosen rows). The definitions, which every store computes
+// alike (with its own SQL: window functions and plain aggregates, so that they port):
+//   - a counted run is a chosen row that was completed, with a serial number, whose result is
+//     not one of STATION_REASON_RESULTS;
+//   - units: distinct serial numbers among the counted runs; passed: those units whose last
+//     counted run (by start time, then run key) passed ("success"); yield = passed / units;
+//   - first-pass yield: of the units whose first counted run ever (in the whole database, all
+//     filters aside) is a chosen row, those whose first run passed, over all of them;
+//   - failures: completed chosen rows (with or without a serial number) whose result is
+//     neither "success" nor a station's reason, counted by result and by the step that
+//     failed: the first of download, id, settings, then whose result is a failure, or
+//     "before_steps" (the unit was refused, its identity did not agree, its ID was taken);
+//   - station runs: completed chosen rows whose result is a station's reason, by result;
+//   - unfinished: chosen rows never completed (on a live line, some may still be running);
+//   - durations of passed runs (counted runs that passed): the median and the 95th percentile
+//     by nearest rank (the value at rank ceil(p * n) of the n durations in ascending order),
+//     and the longest.
+// With a grouping, every number above is computed per group: a unit's last run is its last
+// run in the group, its first run ever must fall in the group to count there.
+enum class ReportBy {
+    none,
+    station,        // the station's number with its host
+    port,           // within its station
+    operator_name,  // as recorded ("" when none was given)
+    lot,            // nullopt: no work order
+    hour,           // "YYYY-MM-DD HH:00" of the start
+    day,            // "YYYY-MM-DD" of the start
+};
+
+struct ReportQuery {
+    std::optional<std::string> since;  // started at or after: "YYYY-MM-DDTHH:MM:SS.mmmZ"
+    std::optional<std::string> until;  // started before, as since
+    std::optional<std::string> lot;
+    std::optional<std::uint32_t> station_number;
+    std::optional<std::string> operator_name;
+    ReportBy by = ReportBy::none;
+    // Hours and days in UTC; otherwise in the local time zone of the machine that runs the
+    // report (TZ, else the system's zone), whatever zone the stations were in.
+    bool utc = false;
+};
+
+struct ReportCount {
+    std::string name;  // a result's stable name, or a step's
+    std::int64_t count = 0;
+    friend bool operator==(const ReportCount&, const ReportCount&) = default;
+};
+
+struct ReportNumbers {
+    std::int64_t units = 0;
+    std::int64_t passed = 0;
+    std::int64_t first_units = 0;   // units whose first run ever is chosen
+    std::int64_t first_passed = 0;  // ... and passed
+    std::int64_t failed_runs = 0;
+    std::vector<ReportCount> failures;      // by result: most frequent first, then by name
+    std::vector<ReportCount> failed_steps;  // by step: the same order
+    std::int64_t station_runs = 0;
+    std::vector<ReportCount> station_reasons;  // by result: the same order
+    std::int64_t unfinished = 0;
+    std::int64_t passed_runs = 0;  // the durations below are of these
+    std::optional<std::uint32_t> median_ms, p95_ms, longest_ms;
+    friend bool operator==(const ReportNumbers&, const ReportNumbers&) = default;
+};
+
+struct ReportGroupKey {
+    std::optional<std::uint32_t> station_number;  // station, port
+    std::string host;                             // station, port
+    std::string port;                             // port
+    std::optional<std::string> value;             // operator, lot, hour, day
+    friend auto operator<=>(const ReportGroupKey&, const ReportGroupKey&) = default;
+};
+
+struct ReportGroup {
+    ReportGroupKey key;
+    ReportNumbers numbers;
+    friend bool operator==(const ReportGroup&, const ReportGroup&) = default;
+};
+
+struct Report {
+    ReportNumbers totals;             // all chosen rows as one
+    std::vector<ReportGroup> groups;  // by `by`, in the order of their keys; none without it
 };
 
 class StationStore {
@@ -203,14 +299,20 @@ class StationStore {
     // key). `row` must not call the store (the call holds it).
     [[nodiscard]] virtual StoreError for_each_run(
         const RunFilter& filter, const std::function<void(const RunRecord&)>& row) = 0;
+
+    // The report's numbers (see ReportBy), computed by the database's own queries: the rows
+    // are never brought into memory, only the numbers of each group.
+    [[nodiscard]] virtual StoreResult<Report> report(const ReportQuery& query) = 0;
 };
 
 enum class StoreAccess {
     // program: read and write; the file is created when missing, its tables brought up to
     // this version of the tool. A file that cannot be written is refused (read_only).
     station,
-    // log: reading only; the file must exist and be of this version of the tool. Writes no
-    // record, and a copy on a read-only medium can be exported.
+    // log, report: reading only; the file must exist and be a station's, of this version of
+    // the tool or an older one. An older file is read as it is, never upgraded: what its
+    // version did not record reads as not known (nullopt). Writes no record, and a copy on a
+    // read-only medium can be exported.
     export_only,
 };
 
