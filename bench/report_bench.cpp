@@ -64,8 +64,13 @@ VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, 'app.vr4', 'ab', '1', ?8, ?9, 'success', 'no
     std::mt19937_64 random(7);
     std::uniform_real_distribution<double> chance(0, 1);
     std::uniform_int_distribution<int> duration(35'000, 60'000);
-    const char* failures[] = {"mismatch", "mismatch", "mismatch", "not_responding",
-                              "link_lost", "not_confirmed", "identity_unconfirmed"};
+    const char* failures[] = {"mismatch",
+                              "mismatch",
+                              "mismatch",
+                              "not_responding",
+                              "link_lost",
+                              "not_confirmed",
+                              "identity_unconfirmed"};
     const char* operators[] = {"Dana", "Eli", "Noa", "Omer", "Yael", "Gil"};
     std::int32_t serial = 1'000'000;
     int rows = 0;

@@ -399,8 +399,8 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
             const bool has = value(text);
             const auto by = report_by_named(text);
             if (!has || !by)
-                return fail("--by expects station, port, operator, lot, hour or day, not '" +
-                            text + "'");
+                return fail("--by expects station, port, operator, lot, hour or day, not '" + text +
+                            "'");
             o.report_by = *by;
         } else if (arg == "--utc") {
             if (!flag(o.utc)) return fail("--utc takes no value");

@@ -131,8 +131,8 @@ TEST(VrkCommandLine, ProgramAndLogOptions) {
              EXPECT_EQ(o.image, "");
              EXPECT_EQ(o.fixed_id, "AB-1");
          }},
-        {{"log", "--format", "jsonl", "--since", "2025-03-01T14:30", "--serial", "-5", "--id",
-          "l1", "--lot", "WO 7"},
+        {{"log", "--format", "jsonl", "--since", "2025-03-01T14:30", "--serial", "-5", "--id", "l1",
+          "--lot", "WO 7"},
          "",
          [](const Options& o) {
              EXPECT_EQ(o.lot, "WO 7");
@@ -141,6 +141,28 @@ TEST(VrkCommandLine, ProgramAndLogOptions) {
              EXPECT_EQ(o.serial_number, -5);
              EXPECT_EQ(o.id_filter, "l1");
              EXPECT_EQ(o.fixed_id, std::nullopt);
+         }},
+        {{"report", "--since", "2025-03-01", "--until", "2025-03-02T06:00", "--lot", "WO-1",
+          "--station-number", "2", "--operator", "Dana", "--by", "hour", "--utc", "--format",
+          "json", "--db", "s.db"},
+         "",
+         [](const Options& o) {
+             EXPECT_EQ(o.command, Command::report);
+             EXPECT_EQ(o.since, "2025-03-01T00:00:00.000Z");
+             EXPECT_EQ(o.until, "2025-03-02T06:00:00.000Z");
+             EXPECT_EQ(o.lot, "WO-1");
+             EXPECT_EQ(o.station_number, 2u);
+             EXPECT_EQ(o.operator_name, "Dana");
+             EXPECT_EQ(o.report_by, cli::ReportBy::hour);
+             EXPECT_TRUE(o.utc);
+             EXPECT_EQ(o.report_format, cli::ReportFormat::json);
+             EXPECT_EQ(o.db, "s.db");
+         }},
+        {{"report"},
+         "",
+         [](const Options& o) {
+             EXPECT_EQ(o.report_by, cli::ReportBy::none);
+             EXPECT_EQ(o.report_format, cli::ReportFormat::text);
          }},
         // A fixed ID is one unit's: never several ports, never a line of units.
         {{"--port", "a", "--port", "b", "set-id", "X"}, "set-id gives one unit its ID"},
@@ -166,8 +188,8 @@ TEST(VrkCommandLine, ProgramAndLogOptions) {
         {{"program", "i", "--count", "3"}, "--count counts the units of --repeat"},
         {{"download", "i", "--id-format", "L{}"}, "--id-format goes with program only"},
         {{"set", "gps", "0", "--set", "gps=1"}, "--set goes with program only (vrk set"},
-        {{"info", "--db", "x.db"}, "--db goes with program or log only"},
-        {{"program", "i", "--format", "csv"}, "--format goes with log only"},
+        {{"info", "--db", "x.db"}, "--db goes with program, log or report only"},
+        {{"program", "i", "--format", "csv"}, "--format goes with log or report only"},
         {{"log", "extra"}, "usage: vrk [OPTIONS] log"},
         {{"log", "--format", "xml"}, "--format expects csv or jsonl"},
         {{"log", "--json"}, "--format jsonl"},
@@ -175,6 +197,17 @@ TEST(VrkCommandLine, ProgramAndLogOptions) {
         {{"log", "--serial", "12x"}, "--serial expects"},
         {{"log", "--since", "2025-02-30"}, "--since expects"},
         {{"log", "--since", "2025-03-01T12:00+01:00"}, "--since expects"},
+        {{"log", "--format", "json"}, "--format expects csv or jsonl"},
+        {{"report", "--format", "jsonl"}, "--format expects text, csv or json"},
+        {{"report", "--by", "week"}, "--by expects station, port"},
+        {{"report", "--utc=yes"}, "--utc takes no value"},
+        {{"report", "--until", "yesterday"}, "--until expects a UTC time"},
+        {{"report", "--since", "2025-03-02", "--until", "2025-03-02"}, "--until must be later"},
+        {{"report", "--json"}, "--format json"},
+        {{"report", "--simulate"}, "report reads the station database"},
+        {{"report", "--serial", "5"}, "--serial goes with log only"},
+        {{"log", "--by", "day"}, "--by goes with report only"},
+        {{"program", "i", "--until", "2025-03-01"}, "--until goes with report only"},
     };
     for (const Case& c : cases) {
         const auto parsed = cli::parse_command_line(c.args);

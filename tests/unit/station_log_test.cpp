@@ -129,10 +129,11 @@ TEST_F(StationLogExport, CsvHasAHeaderAndEveryColumn) {
 }
 
 TEST_F(StationLogExport, JsonLinesHaveTheSameNamesAndNullForWhatIsUnknown) {
-    const std::string jsonl = exported({std::nullopt, std::nullopt, "c3"}, LogFormat::jsonl);
+    const std::string jsonl =
+        exported({std::nullopt, std::nullopt, "c3", std::nullopt}, LogFormat::jsonl);
     EXPECT_EQ(jsonl, "");  // no ID matches a run key
-    const std::string unfinished =
-        exported({"2025-03-02T08:30:00.000Z", std::nullopt, std::nullopt}, LogFormat::jsonl);
+    const std::string unfinished = exported(
+        {"2025-03-02T08:30:00.000Z", std::nullopt, std::nullopt, std::nullopt}, LogFormat::jsonl);
     EXPECT_EQ(unfinished,
               "{\"run_key\":\"c3\",\"started_at\":\"2025-03-02T09:00:00.000Z\",\"host\":\"st1\","
               "\"station_number\":null,\"operator\":\"\",\"port\":\"/dev/ttyUSB1\","
@@ -153,14 +154,14 @@ TEST_F(StationLogExport, FiltersChooseTheRowsOldestFirst) {
     };
     const Case cases[] = {
         {{}, {"b2", "a1", "c3"}},
-        {{"2025-03-02T00:00:00.000Z", std::nullopt, std::nullopt}, {"a1", "c3"}},
-        {{"2025-03-02T08:00:00.000Z", std::nullopt, std::nullopt}, {"a1", "c3"}},
-        {{"2025-03-03T00:00:00.000Z", std::nullopt, std::nullopt}, {}},
-        {{std::nullopt, 70012, std::nullopt}, {"b2"}},
-        {{std::nullopt, std::nullopt, "L100001"}, {"b2"}},   // the ID after
-        {{std::nullopt, std::nullopt, "VRK00042"}, {"b2"}},  // the ID before
-        {{std::nullopt, std::nullopt, "L100002"}, {"a1"}},   // letters in any case
-        {{std::nullopt, 70012, "L100002"}, {}},              // every condition holds
+        {{"2025-03-02T00:00:00.000Z", std::nullopt, std::nullopt, std::nullopt}, {"a1", "c3"}},
+        {{"2025-03-02T08:00:00.000Z", std::nullopt, std::nullopt, std::nullopt}, {"a1", "c3"}},
+        {{"2025-03-03T00:00:00.000Z", std::nullopt, std::nullopt, std::nullopt}, {}},
+        {{std::nullopt, 70012, std::nullopt, std::nullopt}, {"b2"}},
+        {{std::nullopt, std::nullopt, "L100001", std::nullopt}, {"b2"}},   // the ID after
+        {{std::nullopt, std::nullopt, "VRK00042", std::nullopt}, {"b2"}},  // the ID before
+        {{std::nullopt, std::nullopt, "L100002", std::nullopt}, {"a1"}},   // letters in any case
+        {{std::nullopt, 70012, "L100002", std::nullopt}, {}},              // every condition holds
         {{std::nullopt, std::nullopt, std::nullopt, "WO-8"}, {"a1"}},
         {{std::nullopt, std::nullopt, std::nullopt, "wo-8"}, {}},  // a work order as written
     };

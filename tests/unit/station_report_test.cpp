@@ -25,7 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace cli;
 
-struct Run {
+struct HandMadeRun {
     std::string key, started_at;
     std::uint32_t station;
     std::string port, operator_name, lot;
@@ -36,31 +36,39 @@ struct Run {
 };
 
 const RunSteps PASSED = {"success", "success", "success", "not_asked"};
-const RunSteps DOWNLOAD_FAILED(std::string result) {
+RunSteps download_failed(std::string result) {
     return {std::move(result), "skipped", "skipped", "not_asked"};
 }
 const RunSteps NOTHING = {"skipped", "skipped", "skipped", "not_asked"};
 
 // Station 1 (host st1) works lot A on 1 March; station 2 (st2) lot B around midnight UTC.
-const std::vector<Run>& runs() {
-    static const std::vector<Run> table = {
+const std::vector<HandMadeRun>& runs() {
+    static const std::vector<HandMadeRun> table = {
         {"r01", "2025-03-01T08:00:00.000Z", 1, "p0", "Dana", "A", 101, "success", PASSED, 60000},
         {"r02", "2025-03-01T08:01:00.000Z", 1, "p1", "Dana", "A", 102, "mismatch",
-         DOWNLOAD_FAILED("mismatch"), 30000},
+         download_failed("mismatch"), 30000},
         // 102 failed, then passed.
         {"r03", "2025-03-01T08:05:00.000Z", 1, "p1", "Dana", "A", 102, "success", PASSED, 62000},
         {"r04", "2025-03-01T09:00:00.000Z", 1, "p0", "Dana", "A", 103, "not_responding",
-         DOWNLOAD_FAILED("not_responding"), 9000},
+         download_failed("not_responding"), 9000},
         // The port went while 104 was on it: the station's fault; its next run is its first.
         {"r05", "2025-03-01T09:10:00.000Z", 1, "p0", "Dana", "A", 104, "port_lost",
-         DOWNLOAD_FAILED("port_lost"), 5000},
+         download_failed("port_lost"), 5000},
         {"r06", "2025-03-01T09:20:00.000Z", 1, "p0", "Dana", "A", 104, "success", PASSED, 64000},
         {"r07", "2025-03-01T23:50:00.000Z", 2, "p0", "Eli", "B", 201, "success", PASSED, 70000},
         // 101 passed at station 1 and is reworked at station 2, where its ID is not confirmed.
-        {"r08", "2025-03-02T00:10:00.000Z", 2, "p0", "Eli", "B", 101, "not_confirmed",
-         {"success", "not_confirmed", "skipped", "not_asked"}, 20000},
+        {"r08",
+         "2025-03-02T00:10:00.000Z",
+         2,
+         "p0",
+         "Eli",
+         "B",
+         101,
+         "not_confirmed",
+         {"success", "not_confirmed", "skipped", "not_asked"},
+         20000},
         {"r09", "2025-03-02T00:20:00.000Z", 2, "p1", "Eli", "B", 202, "mismatch",
-         DOWNLOAD_FAILED("mismatch"), 31000},
+         download_failed("mismatch"), 31000},
         {"r10", "2025-03-02T00:30:00.000Z", 2, "p1", "Eli", "B", 202, ""},
         {"r11", "2025-03-02T00:40:00.000Z", 2, "p0", "Eli", "B", 203, "success", PASSED, 80000},
         // Its reports never agreed: no serial number, a failure, no unit.
@@ -99,13 +107,13 @@ class StationReport : public ::testing::TestWithParam<StoreKind> {
     void SetUp() override {
         std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::replace(test.begin(), test.end(), '/', '-');
-        folder_ = fs::temp_directory_path() /
-                  ("vrk-report-" + std::to_string(::getpid()) + "-" + test);
+        folder_ =
+            fs::temp_directory_path() / ("vrk-report-" + std::to_string(::getpid()) + "-" + test);
         fs::remove_all(folder_);
         fs::create_directories(folder_);
         store_ = GetParam().make(folder_);
         ASSERT_TRUE(store_);
-        for (const Run& r : runs()) {
+        for (const HandMadeRun& r : runs()) {
             RunStart s;
             s.run_key = r.key;
             s.started_at = r.started_at;
@@ -151,17 +159,15 @@ TEST_P(StationReport, TotalsOfEveryRow) {
     want.first_units = 7;
     want.first_passed = 4;  // 101, 104 (after the port's loss), 201, 203
     want.failed_runs = 5;
-    want.failures = {{"mismatch", 2},
-                     {"identity_unconfirmed", 1},
-                     {"not_confirmed", 1},
-                     {"not_responding", 1}};
+    want.failures = {
+        {"mismatch", 2}, {"identity_unconfirmed", 1}, {"not_confirmed", 1}, {"not_responding", 1}};
     want.failed_steps = {{"download", 3}, {"before_steps", 1}, {"id", 1}};
     want.station_runs = 1;
     want.station_reasons = {{"port_lost", 1}};
     want.unfinished = 1;
-    want.passed_runs = 5;       // 60, 62, 64, 70, 80 s
-    want.median_ms = 64000;     // rank 3 of 5
-    want.p95_ms = 80000;        // rank 5 of 5
+    want.passed_runs = 5;    // 60, 62, 64, 70, 80 s
+    want.median_ms = 64000;  // rank 3 of 5
+    want.p95_ms = 80000;     // rank 5 of 5
     want.longest_ms = 80000;
     const Report all = report({});
     EXPECT_EQ(all.totals, want);
@@ -186,9 +192,11 @@ TEST_P(StationReport, FiltersChooseTheRowsAndFirstRunsCountOverTheWholeDatabase)
         {"lot B", q([](ReportQuery& r) { r.lot = "B"; }), {4, 2, 3, 2, 3, 0, 1}},
         {"a lot never made", q([](ReportQuery& r) { r.lot = "C"; }), {0, 0, 0, 0, 0, 0, 0}},
         {"station 2", q([](ReportQuery& r) { r.station_number = 2; }), {4, 2, 3, 2, 3, 0, 1}},
-        {"operator Dana", q([](ReportQuery& r) { r.operator_name = "Dana"; }),
+        {"operator Dana",
+         q([](ReportQuery& r) { r.operator_name = "Dana"; }),
          {4, 3, 4, 2, 2, 1, 0}},
-        {"since midnight", q([](ReportQuery& r) { r.since = "2025-03-02T00:00:00.000Z"; }),
+        {"since midnight",
+         q([](ReportQuery& r) { r.since = "2025-03-02T00:00:00.000Z"; }),
          {3, 1, 2, 1, 3, 0, 1}},
         // Until is the first moment left out.
         {"until 101's rework",
@@ -240,7 +248,7 @@ TEST_P(StationReport, GroupsHaveNumbersOfTheirOwn) {
          {{{{}, "", "", "2025-03-01"}, lot_a}, {{{}, "", "", "2025-03-02"}, lot_b}}},
         {ReportBy::hour,
          false,
-         {{{{}, "", "", "2025-03-01 09:00"}, {1, 1, 1, 0, 1, 0, 0}},
+         {{{{}, "", "", "2025-03-01 09:00"}, {2, 2, 2, 1, 1, 0, 0}},
           {{{}, "", "", "2025-03-01 10:00"}, {2, 1, 2, 1, 1, 1, 0}},
           {{{}, "", "", "2025-03-02 00:00"}, {1, 1, 1, 1, 0, 0, 0}},
           {{{}, "", "", "2025-03-02 01:00"}, {3, 1, 2, 1, 3, 0, 1}}}},
@@ -360,7 +368,9 @@ TEST(StationReportOutput, TheTableIsAlignedWithAGroupPerRowAndTheParetosBelow) {
     for (std::size_t i = 0; i < want.size(); ++i) {
         EXPECT_EQ(cells_of(lines[i]), want[i]) << lines[i];
         // Numbers are right-aligned: every row of a table ends where its header does.
-        if (i > 0 && i < 4) EXPECT_EQ(display_width(lines[i]), display_width(lines[0])) << i;
+        if (i > 0 && i < 4) {
+            EXPECT_EQ(display_width(lines[i]), display_width(lines[0])) << i;
+        }
     }
 }
 
@@ -411,16 +421,15 @@ TEST(StationReportOutput, JsonIsOneObjectWithTheFiltersTotalsAndGroups) {
     EXPECT_TRUE(empty["durations"]["median_ms"].is_null());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Stores, StationReport,
-    ::testing::Values(StoreKind{"sqlite",
-                                [](const fs::path& folder) {
-                                    StoreError error;
-                                    return open_sqlite_station_store(
-                                        (folder / "station.db").string(), StoreAccess::station,
-                                        &error);
-                                }}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Stores, StationReport,
+                         ::testing::Values(StoreKind{"sqlite",
+                                                     [](const fs::path& folder) {
+                                                         StoreError error;
+                                                         return open_sqlite_station_store(
+                                                             (folder / "station.db").string(),
+                                                             StoreAccess::station, &error);
+                                                     }}),
+                         [](const auto& test) { return test.param.name; });
 
 }  // namespace
 }  // namespace vrk::test

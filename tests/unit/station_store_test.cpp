@@ -455,8 +455,8 @@ TEST_F(StationStore, UpgradesOldFilesReadsThemAsTheyAreAndRefusesOnesItDoesNotKn
     const Case cases[] = {
         {"no file yet", [](const std::string&) {}, now, StoreAccess::station, StoreFailure::none,
          current},
-        {"an empty file", [](const std::string& p) { std::ofstream{p}; }, now,
-         StoreAccess::station, StoreFailure::none, current},
+        {"an empty file", [](const std::string& p) { std::ofstream{p}; }, now, StoreAccess::station,
+         StoreFailure::none, current},
         {"the previous version brought up", at_previous, now, StoreAccess::station,
          StoreFailure::none, current, 1},
         {"this version as it is", at_now, now, StoreAccess::station, StoreFailure::none, current,
@@ -498,7 +498,10 @@ TEST_F(StationStore, UpgradesOldFilesReadsThemAsTheyAreAndRefusesOnesItDoesNotKn
             << c.name;
         ASSERT_EQ(read.size(), static_cast<std::size_t>(c.rows)) << c.name;
         // A row of the previous version has no work order; it reads as not known.
-        if (!read.empty()) EXPECT_EQ(read[0].start.lot.has_value(), c.name.find("previous") == std::string::npos) << c.name;
+        if (!read.empty()) {
+            EXPECT_EQ(read[0].start.lot.has_value(), c.name.find("previous") == std::string::npos)
+                << c.name;
+        }
         store.reset();
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);

@@ -158,9 +158,9 @@ std::string pareto_table(std::string_view title, const std::vector<ReportCount>&
 
 std::string text_report(const Report& report, const ReportQuery& query) {
     std::vector<std::vector<std::string>> rows = {
-        {query.by == ReportBy::none ? "" : std::string(report_by_name(query.by)), "units",
-         "passed", "yield", "first pass", "first-pass yield", "failed runs", "station's runs",
-         "unfinished", "median", "95 %", "longest"}};
+        {query.by == ReportBy::none ? "" : std::string(report_by_name(query.by)), "units", "passed",
+         "yield", "first pass", "first-pass yield", "failed runs", "station's runs", "unfinished",
+         "median", "95 %", "longest"}};
     for (const ReportGroup& g : report.groups)
         rows.push_back(table_row(group_label(query.by, g.key), g.numbers));
     rows.push_back(table_row("total", report.totals));
@@ -228,8 +228,7 @@ JsonLine& add_number(JsonLine& json, std::string_view key, const std::optional<s
     return v ? json.add(key, *v) : json.add_null(key);
 }
 // A percentage as a JSON number with one decimal, or null.
-JsonLine& add_percent(JsonLine& json, std::string_view key, std::int64_t part,
-                      std::int64_t whole) {
+JsonLine& add_percent(JsonLine& json, std::string_view key, std::int64_t part, std::int64_t whole) {
     const auto p = percent(part, whole);
     return p ? json.add_raw(key, *p) : json.add_null(key);
 }

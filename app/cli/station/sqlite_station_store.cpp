@@ -263,7 +263,7 @@ class SqliteStationStore final : public StationStore {
     std::unique_ptr<sqlite3, CloseDb> db_;
     std::mutex mutex_;  // one call at a time on the connection: each is its own transaction
     int busy_timeout_ms_ = STORE_BUSY_TIMEOUT_MS;
-    std::int64_t version_ = 0;  // the schema's version as last read
+    std::int64_t version_ = 0;           // the schema's version as last read
     std::set<std::string> run_columns_;  // of ADDED_RUN_COLUMNS, those the file has
 };
 
@@ -624,7 +624,10 @@ WHERE (?1 IS NULL OR started_at >= ?1)
   AND (?4 IS NULL OR lot = ?4)
 ORDER BY started_at, run_key)sql";
     Statement query(db_.get(), sql);
-    query.text(1, filter.since).integer(2, filter.serial_number).text(3, filter.id).text(4, filter.lot);
+    query.text(1, filter.since)
+        .integer(2, filter.serial_number)
+        .text(3, filter.id)
+        .text(4, filter.lot);
     for (;;) {
         const int code = query.step();
         if (failed(code)) return failure(code);
@@ -666,8 +669,6 @@ ORDER BY started_at, run_key)sql";
         row(r);
     }
 }
-
-
 
 // The chosen rows' filters; the parameters are bound by bind_report_filters.
 constexpr std::string_view REPORT_FILTERS = R"sql(
@@ -764,7 +765,14 @@ StoreError SqliteStationStore::report_groups(const ReportQuery& query, ReportBy 
 
     // Units, passed and first passes. `ever` numbers each unit's counted runs over the whole
     // database, so that a first run before the range is seen; the range's rows are then
-    // numbered from the last, per group and unit.
+    // numbered from the last, per group and unit. With filters, only the units of chosen rows
+    // are numbered (most of a year's units are not in a shift's report).
+    const bool filtered =
+        query.since || query.until || query.lot || query.station_number || query.operator_name;
+    const std::string of_chosen_units =
+        filtered ? "\n      AND serial_number IN (SELECT serial_number FROM " + source + " WHERE " +
+                       filters + ")"
+                 : std::string();
     {
         Statement statement(db_.get(), R"sql(
 WITH ever AS (
@@ -772,14 +780,12 @@ WITH ever AS (
            )sql" + key_select + R"sql(
            ROW_NUMBER() OVER (PARTITION BY serial_number ORDER BY started_at, run_key) AS nth_ever
     FROM )sql" + source + R"sql(
-    WHERE result IS NOT NULL AND serial_number IS NOT NULL AND result NOT IN ()sql" + station +
-                                              R"sql()
-      AND serial_number IN (SELECT serial_number FROM )sql" + source + R"sql( WHERE )sql" +
-                                              filters + R"sql()
+    WHERE result IS NOT NULL AND serial_number IS NOT NULL AND result NOT IN ()sql" +
+                                           station + ")" + of_chosen_units + R"sql(
 ), counted AS (
     SELECT )sql" + key_columns + R"sql(result, nth_ever,
            ROW_NUMBER() OVER ()sql" + partition_by("serial_number") +
-                                              R"sql(ORDER BY started_at DESC, run_key DESC) AS nth_last
+                                           R"sql(ORDER BY started_at DESC, run_key DESC) AS nth_last
     FROM ever
     WHERE )sql" + filters + R"sql(
 )
@@ -806,7 +812,8 @@ FROM counted)sql" + group_by);
     {
         Statement statement(db_.get(), "SELECT " + key_select + R"sql(
        CASE WHEN result IS NULL THEN 'unfinished'
-            WHEN result IN ()sql" + station + R"sql() THEN 'station'
+            WHEN result IN ()sql" + station +
+                                           R"sql() THEN 'station'
             WHEN result = 'success' THEN 'passed'
             ELSE 'failed' END AS class,
        result,
@@ -858,10 +865,12 @@ GROUP BY )sql" + key_columns + "class, result, failed_step");
        MIN(CASE WHEN nth = (n * 95 + 99) / 100 THEN duration_ms END),
        MAX(duration_ms)
 FROM (SELECT )sql" + key_columns + R"sql(duration_ms,
-             ROW_NUMBER() OVER ()sql" + partition_by("") + R"sql(ORDER BY duration_ms) AS nth,
-             COUNT(*) OVER ()sql" + partition_by("") + R"sql() AS n
-      FROM (SELECT )sql" + key_select + R"sql(duration_ms FROM )sql" + source + " WHERE " +
-                                                  filters + R"sql(
+             ROW_NUMBER() OVER ()sql" + partition_by("") +
+                                           R"sql(ORDER BY duration_ms) AS nth,
+             COUNT(*) OVER ()sql" + partition_by("") +
+                                           R"sql() AS n
+      FROM (SELECT )sql" + key_select + R"sql(duration_ms FROM )sql" +
+                                           source + " WHERE " + filters + R"sql(
               AND result = 'success' AND serial_number IS NOT NULL AND duration_ms IS NOT NULL
            ) AS chosen
      ) AS passed)sql" + group_by);

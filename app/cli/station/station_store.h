@@ -124,7 +124,7 @@ struct RunRecord {
 struct RunFilter {
     std::optional<std::string> since;  // started at or after: "YYYY-MM-DDTHH:MM:SS.mmmZ"
     std::optional<std::int32_t> serial_number;
-    std::optional<std::string> id;  // the ID before or after, letters compared in any case
+    std::optional<std::string> id;   // the ID before or after, letters compared in any case
     std::optional<std::string> lot;  // the work order, compared byte for byte
 };
 
@@ -163,8 +163,8 @@ struct Claim {
 // interruption (Ctrl+C). A report lists such runs apart and counts them in no yield: a unit is
 // not failed by a cable pulled out or an operator's Ctrl+C. This is the one list of them.
 inline constexpr std::string_view STATION_REASON_RESULTS[] = {
-    "port_lost",      "port_unavailable", "no_link",        "file_not_found",    "file_unreadable",
-    "file_empty",     "file_too_large",   "image_changed",  "database_unusable", "interrupted",
+    "port_lost",  "port_unavailable", "no_link",       "file_not_found",    "file_unreadable",
+    "file_empty", "file_too_large",   "image_changed", "database_unusable", "interrupted",
 };
 
 // vrk report: the numbers of a production line, computed by the database over the rows that
