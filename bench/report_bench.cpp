@@ -6,6 +6,7 @@
 //
 // The rows are written straight into the file, in one transaction: through the store each
 // would be a transaction of its own on the disk, hours for a million.
+#include <fcntl.h>
 #include <spawn.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
@@ -41,7 +42,7 @@ std::string utc_text(std::int64_t s, int ms) {
     const std::time_t t = static_cast<std::time_t>(s);
     std::tm tm{};
     gmtime_r(&t, &tm);
-    char text[32];
+    char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
     return text;
