@@ -72,9 +72,11 @@ CREATE TABLE counters (
     next_value INTEGER NOT NULL
 );
 )sql"},
-    // Version 2: the work order of each run. Rows from before have none (NULL).
+    // Version 2: the work order of each run (rows from before have none: NULL), and the runs
+    // of each unit in start order, which a report numbers to find each unit's first run.
     {R"sql(
 ALTER TABLE runs ADD COLUMN lot TEXT;
+CREATE INDEX runs_by_unit ON runs (serial_number, started_at, run_key);
 )sql"},
 };
 
@@ -764,8 +766,8 @@ StoreError SqliteStationStore::report_groups(const ReportQuery& query, ReportBy 
     const int first = static_cast<int>(keys.size());  // the first column after the key's
 
     // Units, passed and first passes. `ever` numbers each unit's counted runs over the whole
-    // database, so that a first run before the range is seen; the range's rows are then
-    // numbered from the last, per group and unit. With filters, only the units of chosen rows
+    // database, so that a first run before the range is seen; the chosen ones are then taken
+    // together per group and unit. With filters, only the units of chosen rows
     // are numbered (most of a year's units are not in a shift's report).
     const bool filtered =
         query.since || query.until || query.lot || query.station_number || query.operator_name;
@@ -776,25 +778,25 @@ StoreError SqliteStationStore::report_groups(const ReportQuery& query, ReportBy 
     {
         Statement statement(db_.get(), R"sql(
 WITH ever AS (
-    SELECT started_at, run_key, serial_number, result, lot, station_number, operator,
-           )sql" + key_select + R"sql(
+    SELECT serial_number, result, started_at, lot, station_number, operator, )sql" + key_select +
+                                              R"sql(
            ROW_NUMBER() OVER (PARTITION BY serial_number ORDER BY started_at, run_key) AS nth_ever
     FROM )sql" + source + R"sql(
-    WHERE result IS NOT NULL AND serial_number IS NOT NULL AND result NOT IN ()sql" +
-                                           station + ")" + of_chosen_units + R"sql(
-), counted AS (
-    SELECT )sql" + key_columns + R"sql(result, nth_ever,
-           ROW_NUMBER() OVER ()sql" + partition_by("serial_number") +
-                                           R"sql(ORDER BY started_at DESC, run_key DESC) AS nth_last
+    WHERE result IS NOT NULL AND serial_number IS NOT NULL AND result NOT IN ()sql" + station +
+                                              ")" + of_chosen_units + R"sql(
+), units AS (
+    -- Per group and unit: its last chosen run is the one with the highest nth_ever, so
+    -- nth_ever * 2 + passed is highest there and its lowest bit says whether it passed.
+    SELECT )sql" + key_columns + R"sql(
+           MAX(nth_ever * 2 + CASE WHEN result = 'success' THEN 1 ELSE 0 END) % 2 AS last_passed,
+           MAX(CASE WHEN nth_ever = 1 THEN 1 ELSE 0 END) AS first_chosen,
+           MAX(CASE WHEN nth_ever = 1 AND result = 'success' THEN 1 ELSE 0 END) AS first_passed
     FROM ever
     WHERE )sql" + filters + R"sql(
+    GROUP BY )sql" + key_columns + R"sql(serial_number
 )
-SELECT )sql" + key_columns + R"sql(
-       SUM(CASE WHEN nth_last = 1 THEN 1 ELSE 0 END),
-       SUM(CASE WHEN nth_last = 1 AND result = 'success' THEN 1 ELSE 0 END),
-       SUM(CASE WHEN nth_ever = 1 THEN 1 ELSE 0 END),
-       SUM(CASE WHEN nth_ever = 1 AND result = 'success' THEN 1 ELSE 0 END)
-FROM counted)sql" + group_by);
+SELECT )sql" + key_columns + R"sql(COUNT(*), SUM(last_passed), SUM(first_chosen), SUM(first_passed)
+FROM units)sql" + group_by);
         bind_report_filters(statement, query);
         for (;;) {
             const int code = statement.step();
