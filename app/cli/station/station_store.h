@@ -205,7 +205,9 @@ struct ReportQuery {
     std::optional<std::string> operator_name;
     ReportBy by = ReportBy::none;
     // Hours and days in UTC; otherwise in the local time zone of the machine that runs the
-    // report (TZ, else the system's zone), whatever zone the stations were in.
+    // report (TZ, else the system's zone), whatever zone the stations were in. SQLite converts
+    // with the C library's zone of this process ('localtime'); a server's store must pass this
+    // machine's zone to its server, whose own zone may be another.
     bool utc = false;
 };
 
