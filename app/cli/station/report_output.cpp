@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/cli/json_line.h"
+#include "app/cli/common/json_line.h"
 #include "app/cli/station/log_export.h"
 
 namespace vrk::cli {

@@ -7,28 +7,27 @@
 namespace vrk::cli {
 
 std::optional<std::string> default_station_db(bool create_folder, std::string* error) {
-    const auto data = platform::user_data_directory();
-    if (!data) {
+    const auto found = platform::station_data_directory();
+    if (!found) {
         *error =
-            "this system names no folder for your data (HOME is not set): name the "
+            "this system names no folder for the station database (is HOME set?): name the "
             "station database with --db FILE";
         return std::nullopt;
     }
-    const std::string folder = *data + "/vrk";
+    const std::string& folder = *found;
     if (create_folder && !platform::make_directories(folder, nullptr)) {
         *error = "the folder " + folder +
                  " for the station database cannot be made: name another with --db FILE";
         return std::nullopt;
     }
-    return folder + "/station.db";
+    return platform::path_in(folder, "station.db");
 }
 
-ProgramStart start_program(const Options& options, platform::FileSystem& files,
+ProgramStart start_program(const RecipeOptions& options, platform::FileSystem& files,
                            const StoreOpener& open) {
     ProgramStart start;
-    const auto fail = [&start](int code, std::string result, std::string error) {
-        start.exit_code = code;
-        start.result = std::move(result);
+    const auto fail = [&start](Result result, std::string error) {
+        start.result = result;
         start.error = std::move(error);
         start.recipe.reset();
         start.store.reset();
@@ -39,24 +38,25 @@ ProgramStart start_program(const Options& options, platform::FileSystem& files,
     const std::optional<std::string> db =
         options.db ? options.db : default_station_db(false, &db_error);
     RecipeOutcome made = make_recipe(options, files, db.value_or(""));
-    if (!made.recipe) return fail(made.exit_code, made.result, made.error);
+    if (!made.recipe) return fail(made.result, made.error);
     if (!db || (!options.db && !default_station_db(true, &db_error)))
-        return fail(EXIT_DATABASE, "database_unusable", db_error);
+        return fail(Result::database_unusable, db_error);
 
     StoreError failure;
     start.store = open ? open(made.recipe->db_path, &failure)
                        : open_station_store(made.recipe->db_path, StoreAccess::station, &failure);
-    if (!start.store) return fail(EXIT_DATABASE, "database_unusable", failure.message);
+    if (!start.store) return fail(Result::database_unusable, failure.message);
     start.recipe = std::move(made.recipe);
     return start;
 }
 
 namespace {
 
-// The database a reader opens: --db, or the user's own. nullptr after the reason is told.
-std::unique_ptr<StationStore> open_for_reading(const Options& options, std::FILE* err) {
-    std::string path = options.db.value_or("");
-    if (!options.db) {
+// The database a reader opens: `db`, or the station's own. nullptr after the reason is told.
+std::unique_ptr<StationStore> open_for_reading(const std::optional<std::string>& db,
+                                               std::FILE* err) {
+    std::string path = db.value_or("");
+    if (!db) {
         std::string error;
         const auto found = default_station_db(false, &error);
         if (!found) {
@@ -71,7 +71,7 @@ std::unique_ptr<StationStore> open_for_reading(const Options& options, std::FILE
     return store;
 }
 
-// Standard output flushed: EXIT_OK, or the failure told (a full disk, a closed pipe).
+// Standard output flushed: success, or the failure told (a full disk, a closed pipe).
 int finish_output(std::FILE* out, std::FILE* err, bool written, const char* what) {
     if (std::fflush(out) != 0 || !written) {
         std::fprintf(err, "vrk: %s could not be written to standard output\n", what);
@@ -80,46 +80,41 @@ int finish_output(std::FILE* out, std::FILE* err, bool written, const char* what
     return EXIT_OK;
 }
 
+// Told after the output, where a person sees it: what was shown is what could be read.
+void tell_reading_note(const StationStore& store, std::FILE* err) {
+    if (!store.reading_note().empty())
+        std::fprintf(err, "vrk: note: %s\n", store.reading_note().c_str());
+}
+
 }  // namespace
 
-int run_log(const Options& options, std::FILE* out, std::FILE* err) {
-    const auto store = open_for_reading(options, err);
-    if (!store) return EXIT_DATABASE;
-    RunFilter filter;
-    filter.since = options.since;
-    filter.serial_number = options.serial_number;
-    filter.id = options.id_filter;
-    filter.lot = options.lot;
+int run_log(const LogRequest& request, std::FILE* out, std::FILE* err) {
+    const auto store = open_for_reading(request.db, err);
+    if (!store) return exit_code_of(Result::database_unusable);
     bool written = true;
     const StoreError failure =
-        export_runs(*store, filter, options.log_format, [&](std::string_view text) {
+        export_runs(*store, request.filter, request.format, [&](std::string_view text) {
             written = written && std::fwrite(text.data(), 1, text.size(), out) == text.size();
         });
     if (!failure.ok()) {
         std::fprintf(err, "vrk: %s\n", failure.message.c_str());
-        return EXIT_DATABASE;
+        return exit_code_of(Result::database_unusable);
     }
+    tell_reading_note(*store, err);
     return finish_output(out, err, written, "the records");
 }
 
-int run_report(const Options& options, std::FILE* out, std::FILE* err) {
-    const auto store = open_for_reading(options, err);
-    if (!store) return EXIT_DATABASE;
-    ReportQuery query;
-    query.since = options.since;
-    query.until = options.until;
-    query.lot = options.lot;
-    query.station_number = options.station_number;
-    if (!options.operator_name.empty()) query.operator_name = options.operator_name;
-    query.by = options.report_by;
-    query.utc = options.utc;
-    const StoreResult<Report> report = store->report(query);
+int run_report(const ReportRequest& request, std::FILE* out, std::FILE* err) {
+    const auto store = open_for_reading(request.db, err);
+    if (!store) return exit_code_of(Result::database_unusable);
+    const StoreResult<Report> report = store->report(request.query);
     if (!report.ok()) {
         std::fprintf(err, "vrk: %s\n", report.error.message.c_str());
-        return EXIT_DATABASE;
+        return exit_code_of(Result::database_unusable);
     }
-    const std::string text = format_report(report.value, query, options.report_format);
+    const std::string text = format_report(report.value, request.query, request.format);
     const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    tell_reading_note(*store, err);
     return finish_output(out, err, written, "the report");
 }
 

@@ -28,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/cli/common/results.h"
 #include "app/cli/station/device_codes.h"
 #include "app/cli/station/id_scheme.h"
 
@@ -41,7 +42,7 @@ enum class StoreFailure {
     cannot_open,     // missing (for reading), a folder, no permission to the folder, ...
     not_a_database,  // not an SQLite file, or one that is not a station's
     other_version,   // of a newer vrk (this one does not know its tables)
-    read_only,       // the file or its medium cannot be written
+    read_only,       // the file, its folder or its medium cannot be written
     disk_full,
     busy,         // another process held it longer than STORE_BUSY_TIMEOUT_MS
     damaged,      // SQLite found the file corrupt
@@ -158,20 +159,20 @@ struct Claim {
     std::optional<IdHolder> holder;
 };
 
-// The results that say the station ended a unit's run, not the unit: the port (gone, never
-// opened, no unit on it), the image (missing or changed on the disk), the database, an
+// The kinds of result that say the station ended a unit's run, not the unit: the port (gone,
+// never opened, no unit on it), the image (missing or changed on the disk), the database, an
 // interruption (Ctrl+C). A report lists such runs apart and counts them in no yield: a unit is
-// not failed by a cable pulled out or an operator's Ctrl+C. This is the one list of them.
-inline constexpr std::string_view STATION_REASON_RESULTS[] = {
-    "port_lost",  "port_unavailable", "no_link",       "file_not_found",    "file_unreadable",
-    "file_empty", "file_too_large",   "image_changed", "database_unusable", "interrupted",
-};
+// not failed by a cable pulled out or an operator's Ctrl+C.
+[[nodiscard]] constexpr bool is_station_reason(ResultKind kind) {
+    return kind == ResultKind::port || kind == ResultKind::image ||
+           kind == ResultKind::database || kind == ResultKind::interruption;
+}
 
 // vrk report: the numbers of a production line, computed by the database over the rows that
 // pass the query's filters (the chosen rows). The definitions, which every store computes
 // alike (with its own SQL: window functions and plain aggregates, so that they port):
 //   - a counted run is a chosen row that was completed, with a serial number, whose result is
-//     not one of STATION_REASON_RESULTS;
+//     not of a station reason's kind (is_station_reason);
 //   - units: distinct serial numbers among the counted runs; passed: those units whose last
 //     counted run (by start time, then run key) passed ("success"); yield = passed / units;
 //   - first-pass yield: of the units whose first counted run ever (in the whole database, all
@@ -258,6 +259,12 @@ class StationStore {
 
     // The database as named in messages (its file).
     [[nodiscard]] virtual const std::string& location() const = 0;
+    // What a reader should know of the rows it gets (some the medium did not let it read);
+    // empty when it reads them all.
+    [[nodiscard]] virtual const std::string& reading_note() const {
+        static const std::string none;
+        return none;
+    }
 
     // Writes the unit's row (committed to the medium when this returns). Fails: the unit must
     // not be touched.
@@ -317,9 +324,6 @@ enum class StoreAccess {
     // read-only medium can be exported.
     export_only,
 };
-
-// Whether this build has a store at all (the Windows build has no SQLite for now).
-[[nodiscard]] bool station_store_available();
 
 // Opens the database at `path`. nullptr, with the failure in *error, when it cannot be used.
 [[nodiscard]] std::unique_ptr<StationStore> open_station_store(const std::string& path,
