@@ -248,6 +248,7 @@ void UnitFlow::start_unit(std::uint32_t t) {
     transfer_.reset();
     id_to_send_ = plan_.id;
     id_carried_ = false;
+    id_to_reserve_ = false;
     held_.reset();
     if (plan_.transfer) transfer_ = planned_transfer();
     if (records_ != nullptr && !begin_records()) return;
@@ -257,6 +258,26 @@ void UnitFlow::start_unit(std::uint32_t t) {
         return;
     }
     start_step(t);
+}
+
+UnitFlow::StepResult UnitFlow::ids_exhausted() const {
+    return {Result::ids_exhausted, "the ID scheme " + plan_.recipe->scheme->text() +
+                                       " has no ID left that fits in 8 characters"};
+}
+
+std::optional<UnitFlow::StepResult> UnitFlow::reserve_id() {
+    id_to_reserve_ = false;
+    const IdDecision decision = records_->reserve_id(facts_of(unit_));
+    if (!decision.ok()) return stop_line_for_records(decision.error);
+    if (decision.action != IdAction::send) {
+        // Another process took the last IDs since this unit's were decided: the image stays,
+        // no ID is set, and no port takes another unit.
+        line_.stop();
+        return ids_exhausted();
+    }
+    id_to_send_ = decision.chosen.id;
+    observers_.id_chosen(decision.chosen);
+    return std::nullopt;
 }
 
 TransferFacts UnitFlow::planned_transfer() const {
@@ -304,9 +325,12 @@ bool UnitFlow::begin_records() {
             return false;
         case IdAction::exhausted:
             line_.stop();
-            finish_unit({Result::ids_exhausted, "the ID scheme " + plan_.recipe->scheme->text() +
-                                                    " has no ID left that fits in 8 characters"});
+            finish_unit(ids_exhausted());
             return false;
+        case IdAction::reserve:
+            // Reserved once the image is in place: a unit that fails before spends no ID.
+            id_to_reserve_ = true;
+            return true;
         case IdAction::keep:
         case IdAction::send:
             break;
@@ -352,6 +376,12 @@ void UnitFlow::start_step(std::uint32_t t) {
             break;
         }
         case StepKind::unit_id:
+            if (id_to_reserve_ && records_ != nullptr) {
+                if (auto refused = reserve_id()) {
+                    step_result_ = std::move(refused);
+                    break;
+                }
+            }
             if (id_carried_) {
                 step_result_ = StepResult{Result::success, "the unit has the ID already"};
                 break;
