@@ -330,6 +330,8 @@ bool UnitFlow::begin_records() {
         case IdAction::reserve:
             // Reserved once the image is in place: a unit that fails before spends no ID.
             id_to_reserve_ = true;
+            if (decision.running_out && line_.first_ids_warning())
+                observers_.ids_running_out(plan_.recipe->scheme->text(), *decision.running_out);
             return true;
         case IdAction::keep:
         case IdAction::send:
@@ -346,6 +348,11 @@ void UnitFlow::start_step(std::uint32_t t) {
     step_started_ = t;
     step_result_.reset();
     const Step step = step_at(step_);
+    // The scheme's ID is reserved now that the unit is ready for it, before the step is told:
+    // the reporters show the ID as it is set.
+    std::optional<StepResult> not_reserved;
+    if (step.kind == StepKind::unit_id && id_to_reserve_ && records_ != nullptr)
+        not_reserved = reserve_id();
     if (first_of_group(step_)) observers_.step_started(recipe_step(step.kind));
     if (step.kind == StepKind::mode && !held_) held_ = unit_;  // what it holds, before `then`
     if (session_ == nullptr) {
@@ -376,11 +383,9 @@ void UnitFlow::start_step(std::uint32_t t) {
             break;
         }
         case StepKind::unit_id:
-            if (id_to_reserve_ && records_ != nullptr) {
-                if (auto refused = reserve_id()) {
-                    step_result_ = std::move(refused);
-                    break;
-                }
+            if (not_reserved) {
+                step_result_ = std::move(not_reserved);
+                break;
             }
             if (id_carried_) {
                 step_result_ = StepResult{Result::success, "the unit has the ID already"};

@@ -230,6 +230,22 @@ const std::vector<ProgramCase>& cases() {
          .result = "ids_exhausted",
          .steps = cli::RunSteps{"success", "ids_exhausted", "skipped", "skipped"},
          .unit_id = "VRK00042"},
+        // 98 of ABCDEF1..ABCDEF99 used: the scheme says so before the unit takes the last.
+        {.name = "a_scheme_near_its_end_says_so",
+         .args = recipe({"--id-format", "ABCDEF{}"}),
+         .before =
+             [](cli::StationStore& s) {
+                 std::string error;
+                 const auto scheme = cli::IdScheme::parse("ABCDEF{}", std::nullopt, &error);
+                 ASSERT_TRUE(s.reserve_next(*scheme, 98, SERIAL + 1, "earlier").ok());
+             },
+         .unit_id = "ABCDEF99",
+         .also =
+             [](const JobRun& run, JobRig&, cli::StationStore&) {
+                 ASSERT_EQ(run.of("ids_running_out").size(), 1u);
+                 EXPECT_EQ(run.of("ids_running_out")[0]["left"], 1);
+                 EXPECT_EQ(run.of("ids_running_out")[0]["scheme"], "ABCDEF{}");
+             }},
         {.name = "the_row_cannot_be_begun",
          .args = recipe({"--id-format", "L1{:05}"}),
          .act = Act{std::nullopt, [](JobRig&) { failing_vfs_faults().write_error = SQLITE_FULL; }},

@@ -327,6 +327,34 @@ TEST(UnitRecords, GiveEachUnitItsIdAndKeepWhatBecameOfIt) {
     }
 }
 
+TEST(UnitRecords, ASchemeNearItsEndSaysHowManyAreLeft) {
+    struct Case {
+        std::string name;
+        std::optional<std::uint64_t> id_start;
+        std::uint64_t counter;  // the next value the records would give
+        std::optional<std::uint64_t> left;
+    };
+    // ABCDEF{} gives ABCDEF1 to ABCDEF99.
+    const std::vector<Case> cases = {
+        {"under 90 % used", std::nullopt, 90, std::nullopt},
+        {"90 % used", std::nullopt, 91, 9},
+        {"the last one", std::nullopt, 99, 1},
+        {"the range starts at --id-start", 50, 94, std::nullopt},
+        {"90 % of what --id-start leaves", 50, 95, 5},
+    };
+    for (const Case& c : cases) {
+        MemoryStore store;
+        store.counters["ABCDEF{}"] = c.counter;
+        const Recipe recipe = scheme_recipe("ABCDEF{}", c.id_start);
+        UnitRecords records(store, recipe, {"host", "p", "1"});
+        const UnitFacts facts = unit(5, std::nullopt);
+        ASSERT_TRUE(records.begin(&facts).ok()) << c.name;
+        const IdDecision decision = records.choose_id(facts);
+        ASSERT_EQ(decision.action, IdAction::reserve) << c.name;
+        EXPECT_EQ(decision.running_out, c.left) << c.name;
+    }
+}
+
 TEST(UnitRecords, TheRowIsBegunWithTheUnitAndCompletedWithItsSteps) {
     MemoryStore store;
     Recipe recipe = scheme_recipe("L{:03}");

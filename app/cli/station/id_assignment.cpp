@@ -22,6 +22,27 @@ IdAssignment failed(StoreError error) {
 
 }  // namespace
 
+std::uint64_t last_counter(const IdScheme& scheme) {
+    // format(n) fits up to some n and never after: the last one that fits, by halving.
+    std::uint64_t fits = 0, too_long = 1'000'000'000;  // 9 digits never fit
+    while (too_long - fits > 1) {
+        const std::uint64_t mid = fits + (too_long - fits) / 2;
+        (scheme.format(mid) ? fits : too_long) = mid;
+    }
+    return fits;
+}
+
+std::optional<std::uint64_t> ids_running_out(const IdScheme& scheme, std::uint64_t first,
+                                             std::uint64_t next) {
+    const std::uint64_t last = last_counter(scheme);
+    if (next > last) return 0;
+    if (first > last) return std::nullopt;
+    const std::uint64_t range = last - first + 1;
+    const std::uint64_t used = next > first ? next - first : 0;
+    if (used * 10 < range * 9) return std::nullopt;
+    return last - next + 1;
+}
+
 std::string_view id_source_name(IdSource source) {
     switch (source) {
         case IdSource::fixed:
@@ -81,6 +102,9 @@ IdAssignment assign_id(StationStore& store, const Recipe& recipe, std::int32_t s
     if (!next.ok()) return failed(next.error);
     IdAssignment a;
     a.action = next.value.exhausted ? IdAction::exhausted : IdAction::reserve;
+    if (!next.value.exhausted)
+        a.running_out =
+            ids_running_out(*recipe.scheme, recipe.id_start.value_or(1), next.value.counter);
     return a;
 }
 

@@ -69,7 +69,18 @@ struct IdAssignment {
     IdSource source = IdSource::scheme;  // keep and send: where the ID came from
     std::optional<IdHolder> holder;      // held_elsewhere: who holds it
     StoreError error;                // the records failed: the unit is not touched
+    // reserve: how many of the scheme's counter values are left from its next free one on,
+    // when 90 % of its range (from id_start to the last value that fits) are used.
+    std::optional<std::uint64_t> running_out;
 };
+
+// The last counter value whose ID fits in 8 characters: IDs only grow with the counter.
+[[nodiscard]] std::uint64_t last_counter(const IdScheme& scheme);
+// How many counter values are left from `next` on when at least 90 % of the range from
+// `first` to the scheme's last value are used; nullopt before that.
+[[nodiscard]] std::optional<std::uint64_t> ids_running_out(const IdScheme& scheme,
+                                                           std::uint64_t first,
+                                                           std::uint64_t next);
 
 // Decides, and reserves or claims in the records what it decides, for the unit with this
 // (confirmed) serial number that carries `carried_id` (empty when it has none). Every call

@@ -98,6 +98,7 @@ IdDecision UnitRecords::decided(const UnitFacts& unit, const IdAssignment& chose
     decision.chosen.id = chosen.id;
     decision.holder = chosen.holder;
     decision.error = chosen.error;
+    decision.running_out = chosen.running_out;
     if (!chosen.error.ok() || (chosen.action != IdAction::keep && chosen.action != IdAction::send))
         return decision;
 

@@ -61,6 +61,8 @@ struct IdDecision {
     IdChosen chosen;                 // keep and send: the ID, where it came from
     std::optional<IdHolder> holder;  // held_elsewhere: who holds it
     StoreError error;                // the records failed: the unit is not touched
+    // The scheme has used 90 % of its range: how many IDs are left.
+    std::optional<std::uint64_t> running_out;
     [[nodiscard]] bool ok() const { return error.ok(); }
 };
 
