@@ -1,8 +1,7 @@
 #include "app/cli/line_tally.h"
 
-#include <utility>
-
 #include <cstdio>
+#include <utility>
 
 namespace vrk::cli {
 

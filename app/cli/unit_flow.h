@@ -171,7 +171,7 @@ class UnitFlow final : public device::EngineObserver {
     std::optional<TransferFacts> transfer_;
     std::optional<std::string> id_to_send_;  // the ID step's ID (set-id's, or the records')
     bool id_carried_ = false;                // the unit holds it already: nothing to send
-    bool id_to_reserve_ = false;  // the scheme's next ID, reserved as the ID step starts
+    bool id_to_reserve_ = false;             // the scheme's next ID, reserved as the ID step starts
     ReportAgreement<std::string> id_set_agreement_;
 
     bool unit_taken_ = false;           // counted as one of the line's units

@@ -218,8 +218,8 @@ const std::vector<ProgramCase>& cases() {
          .act = Act{cli::RecipeStep::download,
                     [](JobRig& rig) {
                         cli::StoreError error;
-                        auto other = cli::open_station_store(
-                            rig.db_path, cli::StoreAccess::station, &error);
+                        auto other =
+                            cli::open_station_store(rig.db_path, cli::StoreAccess::station, &error);
                         ASSERT_TRUE(other) << error.message;
                         std::string bad;
                         const auto scheme = cli::IdScheme::parse("ABCDEFG{}", std::nullopt, &bad);

@@ -388,8 +388,8 @@ TEST_F(StationStore, EachUnitGetsTheIdTheRecipeAndTheRecordsGiveIt) {
         {"numbered by another station, given to another unit", numbered("L{station}{:05}"), 9,
          "L200009", IdAction::send, "L100003", true},
         {"no ID left", numbered("ABCDEF{}", false, 100), 9, "", IdAction::exhausted},
-        {"its reservation from an earlier run", numbered("L{station}{:05}"), 10, "",
-         IdAction::send, "L100002", true},
+        {"its reservation from an earlier run", numbered("L{station}{:05}"), 10, "", IdAction::send,
+         "L100002", true},
         {"the earlier reservation spent for a new ID", numbered("L{station}{:05}", true), 10,
          "L100002", IdAction::send, "L100003", true, "L100002"},
     };

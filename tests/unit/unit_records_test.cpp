@@ -24,7 +24,8 @@ class MemoryStore final : public StationStore {
     std::map<std::string, std::uint64_t> counters;
     bool fail_writes = false;  // every write fails as a full disk does
     bool fail_spend = false;
-    std::uint64_t taken_meanwhile = 0;  // IDs another process takes between decision and reservation
+    std::uint64_t taken_meanwhile =
+        0;  // IDs another process takes between decision and reservation
 
     const std::string& location() const override { return location_; }
     StoreError begin_run(const RunStart& start) override {

@@ -79,8 +79,7 @@ struct IdAssignment {
 // How many counter values are left from `next` on when at least 90 % of the range from
 // `first` to the scheme's last value are used; nullopt before that.
 [[nodiscard]] std::optional<std::uint64_t> ids_running_out(const IdScheme& scheme,
-                                                           std::uint64_t first,
-                                                           std::uint64_t next);
+                                                           std::uint64_t first, std::uint64_t next);
 
 // Decides, and reserves or claims in the records what it decides, for the unit with this
 // (confirmed) serial number that carries `carried_id` (empty when it has none). Every call
@@ -95,7 +94,6 @@ struct IdAssignment {
 // or `exhausted` when another process took the last IDs since the decision.
 [[nodiscard]] IdAssignment reserve_scheme_id(StationStore& store, const Recipe& recipe,
                                              std::int32_t serial_number,
-                                             std::string_view carried_id,
-                                             std::string_view run_key);
+                                             std::string_view carried_id, std::string_view run_key);
 
 }  // namespace vrk::cli
