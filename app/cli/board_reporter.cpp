@@ -1,6 +1,7 @@
 #include "app/cli/board_reporter.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "app/cli/text_reporter.h"
 
@@ -156,6 +157,11 @@ void BoardReporter::id_chosen(const IdChosen& chosen) {
     id_ = chosen.id;
 }
 
+void BoardReporter::ids_running_out(const std::string& scheme, std::uint64_t left) {
+    // Shown beside the unit's result, where the operator looks when the unit is done.
+    ids_note_ = ids_running_out_text(scheme, left);
+}
+
 void BoardReporter::operation_started(const device::OperationStart& start) {
     phase_ = start.phase;
     estimate_.start(clock_.tick_ms(), 0, start.pages);
@@ -235,6 +241,8 @@ void BoardReporter::unit_finished(const UnitOutcome& outcome) {
         output_.bell();
     }
     result_ = std::move(result);
+    // Told once per run: beside the result of the unit that found it, until the next unit.
+    if (!ids_note_.empty()) after_ = std::exchange(ids_note_, std::string());
     draw();
     output_.board_total(BoardLine(total_line(tally_.total())));
 }

@@ -42,6 +42,7 @@ class BoardReporter final : public device::EngineObserver, public JobObserver {
     void unit_left_in_place(const UnitIdentity& unit) override;
     void step_started(RecipeStep step) override;
     void id_chosen(const IdChosen& chosen) override;
+    void ids_running_out(const std::string& scheme, std::uint64_t left) override;
     void unit_finished(const UnitOutcome& outcome) override;
 
     // The total line of the board, from the tally.
@@ -66,6 +67,7 @@ class BoardReporter final : public device::EngineObserver, public JobObserver {
     BoardLine status_;
     BoardLine result_;  // the last unit's PASS or FAIL, until the next unit is found
     std::string after_;
+    std::string ids_note_;  // the ID scheme running out: beside this port's next result
     bool unit_in_hand_ = false;
     std::string id_;  // the ID the unit gets, once chosen
 

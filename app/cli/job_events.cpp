@@ -14,6 +14,10 @@ void JobObservers::unit_left_in_place(const UnitIdentity& unit) {
 void JobObservers::step_started(RecipeStep step) {
     for (JobObserver* o : observers_) o->step_started(step);
 }
+void JobObservers::ids_running_out(const std::string& scheme, std::uint64_t left) {
+    for (JobObserver* o : observers_) o->ids_running_out(scheme, left);
+}
+
 void JobObservers::id_chosen(const IdChosen& chosen) {
     for (JobObserver* o : observers_) o->id_chosen(chosen);
 }

@@ -103,6 +103,11 @@ class JobObserver {
     virtual void unit_left_in_place(const UnitIdentity& unit) { (void)unit; }
     virtual void step_started(RecipeStep step) { (void)step; }
     virtual void id_chosen(const IdChosen& chosen) { (void)chosen; }
+    // The ID scheme has used 90 % of its range; `left` IDs remain. Once per run.
+    virtual void ids_running_out(const std::string& scheme, std::uint64_t left) {
+        (void)scheme;
+        (void)left;
+    }
     virtual void setting_answered(const SettingAnswer& answer) { (void)answer; }
     virtual void step_finished(const StepEnd& end) { (void)end; }
     virtual void record_written(const RecordWritten& record) { (void)record; }
@@ -119,6 +124,7 @@ class JobObservers final : public JobObserver {
     void unit_left_in_place(const UnitIdentity& unit) override;
     void step_started(RecipeStep step) override;
     void id_chosen(const IdChosen& chosen) override;
+    void ids_running_out(const std::string& scheme, std::uint64_t left) override;
     void setting_answered(const SettingAnswer& answer) override;
     void step_finished(const StepEnd& end) override;
     void record_written(const RecordWritten& record) override;

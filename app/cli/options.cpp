@@ -783,6 +783,7 @@ run as a whole) and "time" (UTC, ISO 8601):
   record {run_key, state: begun|completed, database, result}
   id_reserved {id, source: scheme|fixed|carried, serial_number, run_key}
   id_from_records {id, id_before, serial_number, run_key}
+  ids_running_out {scheme, left}                  90 % of the ID scheme used, once per run
   operation_started {operation, image, size, pages, resumed}
   progress {phase, pages_done, pages, percent}    at most one per percent
   page_retried {phase, page}

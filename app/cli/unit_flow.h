@@ -115,6 +115,10 @@ class UnitFlow final : public device::EngineObserver {
     [[nodiscard]] TransferFacts planned_transfer() const;
     // Stops the line (no port takes another unit) and gives the unit's failure.
     [[nodiscard]] StepResult stop_line_for_records(const StoreError& error);
+    [[nodiscard]] StepResult ids_exhausted() const;
+    // The scheme's next ID reserved for the unit in hand as its ID step starts; the step's
+    // failure when none can be.
+    [[nodiscard]] std::optional<StepResult> reserve_id();
     void start_unit(std::uint32_t now);
     void start_step(std::uint32_t now);
     void check_step(std::uint32_t now);
@@ -167,6 +171,7 @@ class UnitFlow final : public device::EngineObserver {
     std::optional<TransferFacts> transfer_;
     std::optional<std::string> id_to_send_;  // the ID step's ID (set-id's, or the records')
     bool id_carried_ = false;                // the unit holds it already: nothing to send
+    bool id_to_reserve_ = false;             // the scheme's next ID, reserved as the ID step starts
     ReportAgreement<std::string> id_set_agreement_;
 
     bool unit_taken_ = false;           // counted as one of the line's units

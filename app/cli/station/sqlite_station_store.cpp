@@ -245,6 +245,10 @@ class SqliteStationStore final : public StationStore {
                                           std::optional<std::uint64_t> id_start,
                                           std::int32_t serial_number,
                                           std::string_view run_key) override;
+    StoreResult<Reservation> peek_next(const IdScheme& scheme,
+                                       std::optional<std::uint64_t> id_start) override;
+    StoreResult<std::optional<std::string>> pending_reservation(
+        const IdScheme& scheme, std::int32_t serial_number) override;
     StoreResult<Claim> claim(std::string_view id, std::int32_t serial_number,
                              std::string_view run_key) override;
     StoreError bind(std::string_view id, std::int32_t serial_number) override;
@@ -274,6 +278,8 @@ class SqliteStationStore final : public StationStore {
     // The numbers of every group of `by` (none: one group) into *groups.
     [[nodiscard]] StoreError report_groups(const ReportQuery& query, ReportBy by,
                                            std::map<ReportGroupKey, ReportNumbers>* groups);
+    [[nodiscard]] StoreResult<Reservation> next_free_locked(const IdScheme& scheme,
+                                                            std::optional<std::uint64_t> id_start);
     [[nodiscard]] StoreResult<std::int64_t> pragma_integer(const char* name);
     // Reads the file's marks into version_: a station database of a version this tool knows
     // (or an empty file), or the failure that says what it is instead.
@@ -606,14 +612,10 @@ StoreResult<std::optional<IdHolder>> SqliteStationStore::id_holder(std::string_v
     return holder_locked(id);
 }
 
-StoreResult<Reservation> SqliteStationStore::reserve_next(const IdScheme& scheme,
-                                                          std::optional<std::uint64_t> id_start,
-                                                          std::int32_t serial_number,
-                                                          std::string_view run_key) {
-    std::lock_guard lock(mutex_);
-    Transaction tx(*this);
-    if (failed(tx.begun())) return {{}, failure(tx.begun())};
-
+// The scheme's first free ID from its counter on: IDs the records hold in any state are passed
+// over. Inside the caller's transaction (or read alone).
+StoreResult<Reservation> SqliteStationStore::next_free_locked(
+    const IdScheme& scheme, std::optional<std::uint64_t> id_start) {
     Statement counter(db_.get(), "SELECT next_value FROM counters WHERE scheme = ?1");
     counter.text(1, scheme.counter_key());
     int code = counter.step();
@@ -630,7 +632,7 @@ StoreResult<Reservation> SqliteStationStore::reserve_next(const IdScheme& scheme
         const auto id = scheme.format(n);
         if (!id) {
             reservation.exhausted = true;
-            return {reservation, {}};  // rolled back: the counter stays as it was
+            return {reservation, {}};
         }
         Statement taken(db_.get(), "SELECT 1 FROM ids WHERE id = ?1");
         taken.text(1, *id);
@@ -642,8 +644,42 @@ StoreResult<Reservation> SqliteStationStore::reserve_next(const IdScheme& scheme
         }
         reservation.id = *id;
         reservation.counter = n;
-        break;
+        return {reservation, {}};
     }
+}
+
+StoreResult<Reservation> SqliteStationStore::peek_next(const IdScheme& scheme,
+                                                       std::optional<std::uint64_t> id_start) {
+    std::lock_guard lock(mutex_);
+    return next_free_locked(scheme, id_start);
+}
+
+StoreResult<std::optional<std::string>> SqliteStationStore::pending_reservation(
+    const IdScheme& scheme, std::int32_t serial_number) {
+    std::lock_guard lock(mutex_);
+    Statement query(db_.get(), R"sql(
+SELECT id FROM ids WHERE serial_number = ?1 AND scheme = ?2 AND state = ?21
+ORDER BY reserved_at DESC, id DESC LIMIT 1)sql");
+    query.integer(1, serial_number).text(2, scheme.counter_key()).states();
+    const int code = query.step();
+    if (failed(code)) return {std::nullopt, failure(code)};
+    if (code == SQLITE_ROW) return {query.text_at("id"), {}};
+    return {};
+}
+
+StoreResult<Reservation> SqliteStationStore::reserve_next(const IdScheme& scheme,
+                                                          std::optional<std::uint64_t> id_start,
+                                                          std::int32_t serial_number,
+                                                          std::string_view run_key) {
+    std::lock_guard lock(mutex_);
+    Transaction tx(*this);
+    if (failed(tx.begun())) return {{}, failure(tx.begun())};
+    const auto next = next_free_locked(scheme, id_start);
+    // Exhausted: rolled back, the counter stays as it was.
+    if (!next.ok() || next.value.exhausted) return next;
+    const Reservation reservation = next.value;
+    const std::uint64_t n = reservation.counter;
+    int code = SQLITE_OK;
 
     Statement reserve(db_.get(), R"sql(
 INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at)

@@ -1,8 +1,10 @@
 // The station's records: one row per unit a production run handles, and the IDs the station
 // has given. The records are the source of truth for IDs: an ID is reserved in a committed
 // transaction before it is sent, bound to the unit's serial number once the unit confirms it,
-// and never given again, across the ports of one run, several vrk processes on one database
-// and crashes (a reservation that was never bound stays spent).
+// and never given to another unit, across the ports of one run, several vrk processes on one
+// database and crashes. A reservation that was never bound (the unit did not answer, vrk was
+// killed) stays with its serial number: that unit gets it again at its next run
+// (pending_reservation), and it is spent only when the unit is given a new ID instead.
 //
 // This is the one interface the command-line tool's flow sees; SQLite is its store today
 // (open_station_store), another can be put beside it. Which ID a unit gets is decided by
@@ -130,7 +132,7 @@ struct RunFilter {
 };
 
 enum class IdState {
-    reserved,  // given to a unit's run and maybe sent; not confirmed (yet, or ever: then spent)
+    reserved,  // given to a unit's run and maybe sent; not confirmed yet: kept for that unit
     bound,     // the unit with serial_number confirmed it and holds it
     spent,     // never given again: a reservation given up, or a unit's earlier ID
 };
@@ -290,6 +292,14 @@ class StationStore {
     [[nodiscard]] virtual StoreResult<Reservation> reserve_next(
         const IdScheme& scheme, std::optional<std::uint64_t> id_start, std::int32_t serial_number,
         std::string_view run_key) = 0;
+    // The ID reserve_next would give now, without reserving it (`exhausted` when none fits):
+    // a unit is refused before it is touched when its scheme has nothing left for it.
+    [[nodiscard]] virtual StoreResult<Reservation> peek_next(
+        const IdScheme& scheme, std::optional<std::uint64_t> id_start) = 0;
+    // The ID of this scheme reserved for this serial number and never bound (the unit did not
+    // confirm it, or vrk was killed), or nullopt: the unit gets it again.
+    [[nodiscard]] virtual StoreResult<std::optional<std::string>> pending_reservation(
+        const IdScheme& scheme, std::int32_t serial_number) = 0;
     // Reserves an ID that does not come from a counter, for the unit with this serial number:
     // a fixed ID, or the ID the unit carries already (given by another station of the line).
     // Refused (claimed false) when the records hold it for another serial number, in any
@@ -300,8 +310,8 @@ class StationStore {
     // spent. The ID must be reserved for, or bound to, this serial number: id_conflict when
     // another unit holds it; an ID the records do not know is recorded bound.
     [[nodiscard]] virtual StoreError bind(std::string_view id, std::int32_t serial_number) = 0;
-    // Gives a reservation up: the unit did not confirm the ID. It is never given again (as a
-    // reservation left by a crash). Spending an ID that is bound, or unknown, changes nothing.
+    // Gives a reservation up: its unit is given a new ID instead (--new-id). It is never given
+    // again. Spending an ID that is bound, or unknown, changes nothing.
     [[nodiscard]] virtual StoreError spend(std::string_view id) = 0;
 
     // Hands every row that passes the filter to `row`, oldest first (by start time, then run
