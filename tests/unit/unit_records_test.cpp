@@ -90,6 +90,7 @@ class MemoryStore final : public StationStore {
                             const std::function<void(const RunRecord&)>&) override {
         return {};
     }
+    StoreResult<Report> report(const ReportQuery&) override { return {}; }
 
   private:
     static StoreError full() { return {StoreFailure::disk_full, "the disk is full"}; }
