@@ -311,13 +311,23 @@ TEST_F(StationStore, ARowIsBegunThenCompletedAndReadBackWhole) {
     unknown.run_key = "nope";
     EXPECT_EQ(store->complete_run(unknown).failure, StoreFailure::no_such_run);
 
+    // The hook's outcome comes later, beside the row; a second one for the same unit is
+    // refused and leaves the first.
+    const HookRecord hook{"k1", "exit 3", "printer offline, \"label\"", "2025-03-01T10:01:02.003Z"};
+    ASSERT_TRUE(store->record_hook(hook).ok());
+    HookRecord again = hook;
+    again.status = "exit 0";
+    EXPECT_FALSE(store->record_hook(again).ok());
+
     std::vector<RunRecord> rows;
     ASSERT_TRUE(store->for_each_run({}, [&](const RunRecord& r) { rows.push_back(r); }).ok());
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].start, started);
     EXPECT_EQ(rows[0].end, end);
+    EXPECT_EQ(rows[0].hook, hook);
     EXPECT_EQ(rows[1].start, bare);
     EXPECT_FALSE(rows[1].end);  // begun, never completed
+    EXPECT_FALSE(rows[1].hook);
 }
 
 std::string journal_mode(const std::string& path) {
@@ -410,7 +420,8 @@ TEST_F(StationStore, EachUnitGetsTheIdTheRecipeAndTheRecordsGiveIt) {
 constexpr SchemaStep LATER_STEP{"CREATE TABLE later (x INTEGER);"};
 
 TEST_F(StationStore, UpgradesOldFilesAndRefusesOnesItDoesNotKnow) {
-    const auto v1 = station_schema();
+    const auto current = station_schema();
+    const auto v1 = current.first(1);
     const std::vector<SchemaStep> v2 = {v1[0], LATER_STEP};
     struct Case {
         std::string name;
@@ -428,9 +439,11 @@ TEST_F(StationStore, UpgradesOldFilesAndRefusesOnesItDoesNotKnow) {
             sqlite3_close(db);
         };
     };
-    const auto at_v1 = [this](const std::string& path) {
+    const auto at_v1 = [this, v1](const std::string& path) {
         StoreError error;
-        auto store = open_sqlite_station_store(path, StoreAccess::station, &error);
+        SqliteStoreSettings settings;
+        settings.schema = v1;
+        auto store = open_sqlite_station_store(path, StoreAccess::station, &error, settings);
         ASSERT_TRUE(store) << error.message;
         ASSERT_TRUE(store->begin_run(a_start("old", 5)).ok());
     };
@@ -440,6 +453,8 @@ TEST_F(StationStore, UpgradesOldFilesAndRefusesOnesItDoesNotKnow) {
          StoreFailure::none, 1},
         {"version 1 to 2", at_v1, v2, StoreAccess::station, StoreFailure::none, 2},
         {"version 1 as it is", at_v1, v1, StoreAccess::station, StoreFailure::none, 1},
+        {"version 1 to this vrk's", at_v1, current, StoreAccess::station, StoreFailure::none,
+         static_cast<int>(current.size())},
         {"another program's database", sql("CREATE TABLE theirs (a);"), v1, StoreAccess::station,
          StoreFailure::not_a_database},
         {"another program's version", sql("PRAGMA user_version=1;"), v1, StoreAccess::station,

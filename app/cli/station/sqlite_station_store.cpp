@@ -70,6 +70,15 @@ CREATE TABLE counters (
     next_value INTEGER NOT NULL
 );
 )sql"},
+    // Version 2: the hooks' outcomes, one per unit's run, beside its row.
+    {R"sql(
+CREATE TABLE hooks (
+    run_key  TEXT PRIMARY KEY NOT NULL,
+    status   TEXT NOT NULL,
+    message  TEXT NOT NULL,
+    ended_at TEXT NOT NULL
+);
+)sql"},
 };
 
 struct CloseDb {
@@ -176,6 +185,7 @@ class SqliteStationStore final : public StationStore {
 
     StoreError begin_run(const RunStart& s) override;
     StoreError complete_run(const RunEnd& e) override;
+    StoreError record_hook(const HookRecord& h) override;
     StoreResult<std::optional<std::string>> bound_id(std::int32_t serial_number) override;
     StoreResult<std::optional<IdHolder>> id_holder(std::string_view id) override;
     StoreResult<Reservation> reserve_next(const IdScheme& scheme,
@@ -424,6 +434,15 @@ WHERE run_key = ?1)sql");
     return {};
 }
 
+StoreError SqliteStationStore::record_hook(const HookRecord& h) {
+    std::lock_guard lock(mutex_);
+    Statement insert(db_.get(), R"sql(
+INSERT INTO hooks (run_key, status, message, ended_at) VALUES (?1, ?2, ?3, ?4))sql");
+    insert.text(1, h.run_key).text(2, h.status).text(3, h.message).text(4, h.ended_at);
+    if (const int code = insert.step(); failed(code)) return failure(code);
+    return {};
+}
+
 StoreResult<std::optional<std::string>> SqliteStationStore::bound_id(std::int32_t serial_number) {
     std::lock_guard lock(mutex_);
     Statement query(db_.get(), "SELECT id FROM ids WHERE serial_number = ?1 AND state = 'bound'");
@@ -571,16 +590,16 @@ StoreError SqliteStationStore::for_each_run(const RunFilter& filter,
                                             const std::function<void(const RunRecord&)>& row) {
     std::lock_guard lock(mutex_);
     Statement query(db_.get(), R"sql(
-SELECT run_key, started_at, host, station_number, operator, port, serial_number, id_before,
-       firmware_version, flash_type_code, flash_type, gps_before, internal_before,
+SELECT runs.run_key, started_at, host, station_number, operator, port, serial_number,
+       id_before, firmware_version, flash_type_code, flash_type, gps_before, internal_before,
        external_before, image, image_sha256, tool_version, id_after, gps_after, internal_after,
        external_after, step_download, step_id, step_settings, step_then, result, exit_code,
-       message, duration_ms
-FROM runs
+       runs.message, duration_ms, hooks.status, hooks.message, hooks.ended_at
+FROM runs LEFT JOIN hooks ON hooks.run_key = runs.run_key
 WHERE (?1 IS NULL OR started_at >= ?1)
   AND (?2 IS NULL OR serial_number = ?2)
   AND (?3 IS NULL OR id_before = ?3 COLLATE NOCASE OR id_after = ?3 COLLATE NOCASE)
-ORDER BY started_at, run_key)sql");
+ORDER BY started_at, runs.run_key)sql");
     query.text(1, filter.since).integer(2, filter.serial_number).text(3, filter.id);
     for (;;) {
         const int code = query.step();
@@ -619,6 +638,8 @@ ORDER BY started_at, run_key)sql");
             e.duration_ms = static_cast<std::uint32_t>(query.integer_at(28));
             r.end = std::move(e);
         }
+        if (!query.is_null(29))
+            r.hook = HookRecord{s.run_key, query.text_at(29), query.text_at(30), query.text_at(31)};
         row(r);
     }
 }
