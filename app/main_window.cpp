@@ -124,6 +124,9 @@ void on_timer_tick(Context& ctx) {
     // A message box opened inside a poll runs its own event loop, which keeps delivering
     // ticks. Those are dropped, never queued: the decoder's buffer must stay as the handler
     // that opened the box sees it.
+    // The same for a box opened from inside a send (a macro write that failed during a button
+    // press): a poll then could send, and the frame being sent would change under its hooks.
+    if (ctx.link.sending) return;
     const std::uint8_t previous = ctx.poll_guard;
     ctx.poll_guard = static_cast<std::uint8_t>(previous + 1);
     if (ctx.poll_guard > 1) {

@@ -62,9 +62,9 @@ void Session::restart() {
 }
 
 void Session::tick() {
-    // A tick inside a poll (a box opened by a handler) is dropped by the poll guard; the port's
-    // lifetime waits for the poll to end as well.
-    if (ctx_->poll_guard != 0) {
+    // A tick inside a poll or a send (a box opened by a handler or a hook) is dropped; the
+    // port's lifetime waits for the poll or the send to end as well.
+    if (ctx_->poll_guard != 0 || ctx_->link.sending) {
         on_timer_tick(*ctx_);
         return;
     }

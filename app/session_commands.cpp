@@ -74,6 +74,22 @@ void ask_identity(Session& session, bool id, bool version) {
     if (version) device::send_request(session.engine(), link::messages::VERSION_QUERY);
 }
 
+void ask_setting(Session& session, device::Setting setting) {
+    switch (setting) {
+        case device::Setting::gps_type:
+            device::send_request(session.engine(), link::messages::GPS_TYPE_QUERY);
+            return;
+        case device::Setting::internal_device:
+            device::send_request(session.engine(), link::messages::INTERNAL_DEVICE_QUERY);
+            return;
+        case device::Setting::external_device:
+            device::send_request(session.engine(), link::messages::EXTERNAL_DEVICE_QUERY);
+            return;
+        case device::Setting::unit_id:
+            return;
+    }
+}
+
 void query_unit(Session& session) {
     device::send_unit_queries(session.engine());
 }
@@ -87,8 +103,17 @@ void start_transfer(Session& session, device::OperationKind kind, const std::str
     device::start_operation(session.engine(), kind, path, name);
 }
 
+void start_transfer(Session& session, device::OperationKind kind,
+                    std::span<const std::uint8_t> image, const std::string& name) {
+    device::start_operation(session.engine(), kind, image, name);
+}
+
 void cancel_transfer(Session& session) {
     device::cancel_operation(session.engine());
+}
+
+void forget_transfer(Session& session) {
+    device::forget_operation(session.engine());
 }
 
 bool transfer_running(Session& session) {
@@ -103,6 +128,10 @@ std::span<const std::uint8_t> loaded_image(Session& session) {
 
 device::Result check_image(platform::FileSystem& files, const std::string& path) {
     return device::check_image(files, path);
+}
+
+std::uint32_t max_image_size() {
+    return device::MAX_IMAGE_SIZE;
 }
 
 bool start_recording(Session& session, const std::string& path, platform::FileError* error) {

@@ -43,6 +43,8 @@ void request_run_application(Session& session);
 // Asks the unit again for its ID (the probe's query; with the link up it is no new link-up)
 // and/or its version, for a front-end that wants two reports that agree.
 void ask_identity(Session& session, bool id, bool version);
+// Asks the unit again for one of its three device settings (not the ID), for the same reason.
+void ask_setting(Session& session, device::Setting setting);
 
 // Asks the unit again for its version and its three settings (as after the first answer to the
 // probe), for a front-end that waits for all of them and lost one of the replies.
@@ -55,14 +57,22 @@ void query_unit(Session& session);
 // texts call it. The engine reports the start, its progress and the end as events.
 void start_transfer(Session& session, device::OperationKind kind, const std::string& path,
                     const std::string& name);
+// The same from an image read already: exactly these bytes are sent.
+void start_transfer(Session& session, device::OperationKind kind,
+                    std::span<const std::uint8_t> image, const std::string& name);
 // Ends a running download or compare at once (the result says it was interrupted).
 void cancel_transfer(Session& session);
+// The front-end is done with the transfer (its unit's run has ended): one still running is
+// ended as by cancel_transfer, and a late reply from the unit takes nothing up.
+void forget_transfer(Session& session);
 [[nodiscard]] bool transfer_running(Session& session);
 // The bytes of the image the last transfer loaded: what is, or was, sent to the unit.
 [[nodiscard]] std::span<const std::uint8_t> loaded_image(Session& session);
 // Whether an image can be loaded at all, without a session: Result::success or the reason a
 // transfer would refuse it.
 [[nodiscard]] device::Result check_image(platform::FileSystem& files, const std::string& path);
+// The largest image a transfer takes, in bytes.
+[[nodiscard]] std::uint32_t max_image_size();
 
 // Records the requests sent into a macro file at `path`, as the window's Record button does
 // once a name is chosen. False, with the reason in *error, when the file cannot be created.

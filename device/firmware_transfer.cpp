@@ -147,51 +147,81 @@ void resume(Engine& e, Phase phase) {
     TransferState& t = e.transfer;
     t.phase = phase;
     t.resumable = Phase::idle;
+    // Running again, as after a start: a second start (an erase in the middle of programming)
+    // must not be offered.
+    enable_transfer_controls(e, false);
     e.events.operation_started(
         {t.kind, phase, t.image_name, t.image_size, page_count(t), /*resumed=*/true});
 }
 
+// Whether a reply moved the operation on: only then does the 30-second limit start over.
+enum class Moved { on, not_on };
+
 // Moves the operation on to `page`: records the progress, shows the text, then sends. The send
-// comes last so that everything the request stands for is in place before any byte leaves (a
-// failed macro write shows a box from inside the send, and the window keeps running meanwhile);
-// the time stamps then move on to when the request will have left.
-void advance_to(Engine& e, std::int32_t page, std::string_view mark = {}) {
+// comes last so that everything the request stands for is in place before any byte leaves; the
+// time stamps then move on to when the request will have left.
+void advance_to(Engine& e, std::int32_t page, std::string_view mark = {},
+                Moved moved = Moved::on) {
     TransferState& t = e.transfer;
     t.current_page = static_cast<std::int16_t>(page);
     t.compare_replies = 0;
     show_page_text(e, first_text(t.phase), page, mark);
     const std::uint32_t now = e.clock.tick_ms();
-    t.operation_start_time = now;
+    if (moved == Moved::on) t.operation_start_time = now;
     t.page_sent_time = now;
     auto& state = t.page_states[static_cast<std::size_t>(page)];
     if (state == PageState::waiting) state = PageState::sent;
     const std::uint32_t left = send_page(e, kind_of(t.phase), t.current_page);
-    t.operation_start_time = left;
+    if (moved == Moved::on) t.operation_start_time = left;
     t.page_sent_time = left;
+    t.request_departure = left;
     e.events.page_sent({t.phase, page, /*retry=*/false});
 }
 
+// Why the current page goes again: no reply within the retry time (the reply may still answer
+// the first sending), or a reply that asked for it (a compare asked again: only this sending
+// can be answered now).
+enum class Again { retry, asked };
+
 // Sends the current page again; the 30-second limit keeps counting from the last progress.
-void resend_current(Engine& e) {
+void resend_current(Engine& e, Again why) {
     TransferState& t = e.transfer;
     if (!page_in_image(t, t.current_page)) return;
     show_page_text(e, retry_text(t.phase), t.current_page);
     t.page_sent_time = send_page(e, kind_of(t.phase), t.current_page);
+    if (why == Again::asked) t.request_departure = t.page_sent_time;
     e.events.page_sent({t.phase, t.current_page, /*retry=*/true});
+}
+
+// A reply has been accepted for the request in flight: the request has left by now. Where the
+// model had it leaving later, the link takes that lead off its line time, and the stamps of the
+// request that still stand at the old departure move with it, so that the limits count from
+// when the request really left.
+void believe_reply(Engine& e) {
+    TransferState& t = e.transfer;
+    if (!t.request_departure) return;
+    const std::uint32_t modelled = *t.request_departure;
+    const std::uint32_t left = link::reply_received(e.link, modelled);
+    if (left == modelled) return;
+    t.request_departure = left;
+    if (t.page_sent_time == modelled) t.page_sent_time = left;
+    if (t.operation_start_time == modelled) t.operation_start_time = left;
 }
 
 PageState state_of(const TransferState& t, std::int32_t page) {
     return t.page_states[static_cast<std::size_t>(page)];
 }
 
-// Counts the page a reply named, when it was sent in this phase and not yet done.
-void mark_done(Engine& e, std::int32_t reported) {
+// Counts the page a reply named, when it was sent in this phase and not yet done: the one
+// thing that is progress. Moved::not_on for a page never sent (or done already).
+Moved mark_done(Engine& e, std::int32_t reported) {
     TransferState& t = e.transfer;
     PageState& state = t.page_states[static_cast<std::size_t>(reported)];
-    if (state != PageState::sent) return;
+    if (state != PageState::sent) return Moved::not_on;
     state = PageState::done;
     ++t.pages_done;
     tell_progress(e);
+    return Moved::on;
 }
 
 // The page to send after a reply that named `reported`: the highest page below it not yet
@@ -259,10 +289,12 @@ void on_erase_done(Engine& e) {
     if (!image_loaded(t)) return;
     switch (t.phase) {
         case Phase::erasing:
+            believe_reply(e);
             break;
         case Phase::idle:
             // The erase answered after the time limit: programming starts all the same.
             if (t.resumable != Phase::erasing) return;
+            believe_reply(e);
             resume(e, Phase::programming);
             break;
         case Phase::programming:
@@ -292,16 +324,23 @@ void on_page_programmed(Engine& e, std::uint32_t reported_number, bool wide) {
     // (sent before it, or a garbled number) tells nothing new: the page in flight waits for
     // its own answer, or its retry.
     if (reported > t.current_page || state_of(t, reported) == PageState::done) return;
+    believe_reply(e);
     // Below the page in flight and not done: the unit took another page than the one sent. Its
-    // word decides where the download goes on; the mark tells the person watching.
+    // word decides where the download goes on; the mark tells the person watching. A page it
+    // names that was never sent is no progress: a unit that keeps naming one (off by one in
+    // its acknowledgements) must meet the time limit, not hold it off for ever.
     const bool other_page = reported != t.current_page;
-    mark_done(e, reported);
+    const Moved moved = mark_done(e, reported);
     const std::int32_t next = next_page(t, reported);
     if (next < 0) {
         finish_programming(e);
         return;
     }
-    advance_to(e, next, wide && other_page ? WRONG_PAGE_MARK : "");
+    // Without progress only a page never sent goes out at once (so at most one per page of
+    // the image); a page sent and not answered waits for its retry, and the page in flight
+    // for its own answer.
+    if (moved == Moved::not_on && state_of(t, next) != PageState::waiting) return;
+    advance_to(e, next, wide && other_page ? WRONG_PAGE_MARK : "", moved);
 }
 
 // The verdict on the page in flight once the flags reported for it so far are known: none yet
@@ -331,11 +370,12 @@ void on_page_compared(Engine& e, std::uint8_t flag, std::uint32_t reported_numbe
     if (t.phase != Phase::comparing && t.phase != Phase::verifying) return;  // a download's
     // Another page than the one asked: an old answer or a garbled number.
     if (reported != t.current_page) return;
+    believe_reply(e);
     t.compare_flags[t.compare_replies++] = flag;
     switch (compare_verdict(t)) {
         case Verdict::ask_again:
             // Asked again at once; the time limit goes on counting from the last page decided.
-            resend_current(e);
+            resend_current(e, Again::asked);
             return;
         case Verdict::different:
             end_with(e, Result::mismatch, MISMATCH_TEXT);
@@ -398,53 +438,78 @@ std::vector<std::uint8_t> default_allocate(std::size_t size) {
 
 }  // namespace
 
-bool load_image(Engine& e, const std::string& path, const std::string& name, OperationKind kind) {
-    TransferState& t = e.transfer;
-    const auto fail = [&](Result result, const char* format) {
-        const std::string text = format_text(format, name);
-        show(e, text);
-        e.host.beep();
-        e.events.operation_refused({kind, result, name, text, 0, 0});
-        return false;
-    };
-
-    OpenedImage opened = open_image(e.files, path);
-    switch (opened.result) {
-        case Result::success:
-            break;
-        case Result::file_not_found:
-            return fail(Result::file_not_found, CANT_FIND_TEXT);
-        case Result::file_empty:
-            return fail(Result::file_empty, EMPTY_TEXT);
-        case Result::file_too_large:
-            return fail(Result::file_too_large, TOO_LARGE_TEXT);
-        default:
-            return fail(Result::file_unreadable, CANT_READ_TEXT);
+ImageRead read_image(platform::FileSystem& files, const std::string& path,
+                     ImageAllocator allocate) {
+    ImageRead read;
+    OpenedImage opened = open_image(files, path);
+    if (opened.result != Result::success) {
+        read.result = opened.result;
+        return read;
     }
-    auto& file = opened.file;
     const auto length = static_cast<std::size_t>(opened.size);
-
     // Read into a fresh block and take it only when complete: a download must never report
-    // success for bytes it did not read, and a failed start keeps the image it had.
-    std::vector<std::uint8_t> fresh;
+    // success for bytes it did not read.
     try {
-        fresh = t.allocate_image != nullptr ? t.allocate_image(length) : default_allocate(length);
+        read.bytes = allocate != nullptr ? allocate(length) : default_allocate(length);
     } catch (const std::bad_alloc&) {
-        return fail(Result::file_too_large, NO_MEMORY_TEXT);
+        read.bytes.clear();
     }
-    if (fresh.size() != length) return fail(Result::file_too_large, NO_MEMORY_TEXT);
-
+    if (read.bytes.size() != length) {
+        read.result = Result::file_too_large;
+        read.out_of_memory = true;
+        std::vector<std::uint8_t>().swap(read.bytes);
+        return read;
+    }
     std::size_t got = 0;
     while (got < length) {
-        const auto n = file->read(std::span<std::uint8_t>(fresh).subspan(got));
+        const auto n = opened.file->read(std::span<std::uint8_t>(read.bytes).subspan(got));
         if (!n || *n == 0) break;
         got += std::min(*n, length - got);
     }
-    file.reset();
-    if (got != length) return fail(Result::file_unreadable, CANT_READ_TEXT);
+    if (got != length) {
+        read.result = Result::file_unreadable;
+        std::vector<std::uint8_t>().swap(read.bytes);
+    }
+    return read;
+}
 
-    t.image_buffer = std::move(fresh);
-    t.image_size = static_cast<std::uint32_t>(length);
+namespace {
+
+// A start that cannot go ahead: the reason shown, a beep, the observers told; the previous
+// image and the controls stay as they were.
+bool refuse_start(Engine& e, OperationKind kind, const std::string& name, const ImageRead& read) {
+    const char* format = CANT_READ_TEXT;
+    switch (read.result) {
+        case Result::file_not_found:
+            format = CANT_FIND_TEXT;
+            break;
+        case Result::file_empty:
+            format = EMPTY_TEXT;
+            break;
+        case Result::file_too_large:
+            format = read.out_of_memory ? NO_MEMORY_TEXT : TOO_LARGE_TEXT;
+            break;
+        default:
+            break;
+    }
+    const Result result = read.result == Result::file_not_found ||
+                                  read.result == Result::file_empty ||
+                                  read.result == Result::file_too_large
+                              ? read.result
+                              : Result::file_unreadable;
+    const std::string text = format_text(format, name);
+    show(e, text);
+    e.host.beep();
+    e.events.operation_refused({kind, result, name, text, 0, 0});
+    return false;
+}
+
+// Makes `bytes` the image; then disables the list, both transfer buttons and Verify and
+// focuses Run Application.
+void take_image(Engine& e, std::vector<std::uint8_t> bytes, const std::string& name) {
+    TransferState& t = e.transfer;
+    t.image_buffer = std::move(bytes);
+    t.image_size = static_cast<std::uint32_t>(t.image_buffer.size());
     t.image_name = name;
     t.page_states.assign(page_count(t), PageState::waiting);
     t.pages_done = 0;
@@ -453,6 +518,16 @@ bool load_image(Engine& e, const std::string& path, const std::string& name, Ope
 
     enable_transfer_controls(e, false);
     e.main_window.set_focus(ids::RUN_APPLICATION);
+}
+
+void begin_operation(Engine& e, OperationKind kind);
+
+}  // namespace
+
+bool load_image(Engine& e, const std::string& path, const std::string& name, OperationKind kind) {
+    ImageRead read = read_image(e.files, path, e.transfer.allocate_image);
+    if (read.result != Result::success) return refuse_start(e, kind, name, read);
+    take_image(e, std::move(read.bytes), name);
     return true;
 }
 
@@ -462,7 +537,47 @@ Result check_image(platform::FileSystem& files, const std::string& path) {
 
 void start_operation(Engine& e, OperationKind kind, const std::string& path,
                      const std::string& name) {
+    // One operation at a time: a second erase in the middle of programming would wipe what
+    // the first has written.
+    if (operation_running(e.transfer)) return;
     if (!load_image(e, path, name, kind)) return;
+    begin_operation(e, kind);
+}
+
+void start_operation(Engine& e, OperationKind kind, std::span<const std::uint8_t> image,
+                     const std::string& name) {
+    if (operation_running(e.transfer)) return;
+    ImageRead copy;
+    if (image.empty()) {
+        copy.result = Result::file_empty;
+    } else if (image.size() > MAX_IMAGE_SIZE) {
+        copy.result = Result::file_too_large;
+    } else {
+        try {
+            copy.bytes = e.transfer.allocate_image != nullptr
+                             ? e.transfer.allocate_image(image.size())
+                             : default_allocate(image.size());
+        } catch (const std::bad_alloc&) {
+            copy.bytes.clear();
+        }
+        if (copy.bytes.size() != image.size()) {
+            copy.result = Result::file_too_large;
+            copy.out_of_memory = true;
+        }
+    }
+    if (copy.result != Result::success) {
+        refuse_start(e, kind, name, copy);
+        return;
+    }
+    std::copy(image.begin(), image.end(), copy.bytes.begin());
+    take_image(e, std::move(copy.bytes), name);
+    begin_operation(e, kind);
+}
+
+namespace {
+
+// The image is in place: the compare's first page, or the download's erase, goes out.
+void begin_operation(Engine& e, OperationKind kind) {
     TransferState& t = e.transfer;
     t.kind = kind;
     t.current_page = static_cast<std::int16_t>(last_page(t));
@@ -489,7 +604,10 @@ void start_operation(Engine& e, OperationKind kind, const std::string& path,
     t.page_sent_time.reset();
     link::send_message(e.link, erase);
     t.operation_start_time = e.link.line_free;
+    t.request_departure = t.operation_start_time;
 }
+
+}  // namespace
 
 void start_download(Engine& e) {
     const std::string name = e.main_window.text(ids::APPLICATION);
@@ -507,6 +625,11 @@ void start_compare(Engine& e) {
 void cancel_operation(Engine& e) {
     if (!operation_running(e.transfer)) return;
     end_with(e, Result::interrupted, INTERRUPTED_TEXT);
+}
+
+void forget_operation(Engine& e) {
+    cancel_operation(e);
+    e.transfer.resumable = Phase::idle;
 }
 
 void on_transfer_reply(Engine& e, std::span<const std::uint8_t> message) {
@@ -573,7 +696,7 @@ void transfer_watchdog(Engine& e) {
         return;
     }
     if (!t.page_sent_time || !past(*t.page_sent_time, PAGE_RETRY_MS)) return;
-    resend_current(e);
+    resend_current(e, Again::retry);
 }
 
 void end_by_link_loss(Engine& e, link::LinkLoss why) {

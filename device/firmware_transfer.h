@@ -61,6 +61,10 @@ struct TransferState {
     std::optional<std::uint32_t> operation_start_time;
     // Tick the current page's request last left the PC; none during the erase.
     std::optional<std::uint32_t> page_sent_time;
+    // When the request in flight (the erase, a page, a compare asked again) first left the PC,
+    // as the link modelled it. A retry does not move it: the reply may answer either sending,
+    // and only the first is sure to have left before the reply came.
+    std::optional<std::uint32_t> request_departure;
     // The flags the unit has reported for the page in flight while it is compared, in order.
     std::array<std::uint8_t, MAX_COMPARE_REPLIES> compare_flags{};
     std::size_t compare_replies = 0;
@@ -80,14 +84,34 @@ struct TransferState {
     ImageAllocator allocate_image = nullptr;
 };
 
-// Commands of the Download and Compare buttons: the image selected in the application list.
-// Download reads the Verify box as it is pressed: checked, every page is compared after the
-// programming (download_and_verify); unchecked, the download alone.
+// Commands of the Download and Compare buttons: the image selected in the application list,
+// read at each press. Download reads the Verify box as it is pressed: checked, every page is
+// compared after the programming (download_and_verify); unchecked, the download alone.
 void start_download(Engine& engine);
 void start_compare(Engine& engine);
 // The same for any image path; `name` is what the texts call it.
+// Every start is refused while an operation runs (the front-ends never offer it): nothing is
+// read, nothing sent, the running operation and its image stay as they are, and no observer is
+// told anything.
 void start_operation(Engine& engine, OperationKind kind, const std::string& path,
                      const std::string& name);
+// The same from an image already read (a production run reads its image once and checks it):
+// the operation sends exactly these bytes. An empty image, or one past MAX_IMAGE_SIZE, is
+// refused as a file of that content would be.
+void start_operation(Engine& engine, OperationKind kind, std::span<const std::uint8_t> image,
+                     const std::string& name);
+
+// An image file read whole, or why it could not be.
+struct ImageRead {
+    Result result = Result::success;  // file_not_found, file_unreadable, file_empty,
+                                      // file_too_large
+    bool out_of_memory = false;       // with file_too_large: the block could not be had
+    std::vector<std::uint8_t> bytes;  // every byte of the file, when result is success
+};
+// Reads the image at `path` whole; a short read is file_unreadable, never a shorter image.
+// `allocate` null: the ordinary allocator.
+[[nodiscard]] ImageRead read_image(platform::FileSystem& files, const std::string& path,
+                                   ImageAllocator allocate = nullptr);
 
 // Whether an image could be loaded, without reading it: Result::success, or why a start with it
 // would be refused (file_not_found, file_unreadable, file_empty, file_too_large). For a
@@ -96,6 +120,11 @@ void start_operation(Engine& engine, OperationKind kind, const std::string& path
 
 // Ends a running operation at once with Result::interrupted; nothing more is sent.
 void cancel_operation(Engine& engine);
+
+// The front-end is done with the operation (a production unit's run has ended and is
+// recorded): one still running is cancelled, and a late reply takes nothing up from here on,
+// so that what the unit holds cannot move on from what its record says.
+void forget_operation(Engine& engine);
 
 // The one entry for the unit's transfer replies (ERASE_DONE, PAGE_PROGRAMMED,
 // PAGE_PROGRAMMED_WIDE, PAGE_COMPARED at their exact lengths). A reply is progress only when it
@@ -112,7 +141,11 @@ void cancel_operation(Engine& engine);
 //   pair: different.
 // While none runs, a reply takes up the operation the time limit or a lost link ended, when it
 // answers the request that was in flight then: a late ERASE_DONE starts programming, a late
-// acknowledgement or match of the page in flight goes on from there.
+// acknowledgement or match of the page in flight goes on from there. The operation taken up
+// runs as a started one does: the list and the transfer buttons disabled until it ends.
+// Progress, which holds off the limit of 30 s, is the erase done or a page newly done; an
+// acknowledgement that names a page never sent may still choose the next page, but is none.
+// A reply believed is also evidence of when its request left: see link::reply_received.
 void on_transfer_reply(Engine& engine, std::span<const std::uint8_t> message);
 
 // Called by the poll cycle on every cycle that dispatched no message: the page retry more than

@@ -35,8 +35,17 @@ std::uint32_t later_tick(std::uint32_t a, std::uint32_t b) {
     return static_cast<std::int32_t>(b - a) > 0 ? b : a;
 }
 
+std::uint32_t reply_received(Link& link, std::uint32_t departure) {
+    const std::uint32_t now = link.clock.tick_ms();
+    const auto lead = static_cast<std::int32_t>(departure - now);
+    if (lead <= 0) return departure;
+    link.line_free = later_tick(now, link.line_free - static_cast<std::uint32_t>(lead));
+    return now;
+}
+
 void send_message(Link& link, std::span<const std::uint8_t> message) {
-    if (message.empty()) return;
+    if (message.empty() || link.sending) return;
+    link.sending = true;
     // Taken before the write: a write that blocks until its bytes have gone and one that only
     // queues them must give the same time.
     const std::uint32_t start = link.clock.tick_ms();
@@ -54,6 +63,7 @@ void send_message(Link& link, std::span<const std::uint8_t> message) {
     // the program running, and the message must not change under us meanwhile.
     for (SendHook* hook : link.hooks)
         if (hook != nullptr) hook->after_send(message, wire);
+    link.sending = false;
 }
 
 void send_id_query(Link& link) {

@@ -125,6 +125,11 @@ struct Link {
     // for the tick's wrap to make it read as lying ahead.
     std::uint32_t line_free = 0;
 
+    // A frame is being sent. A hook may open a box from inside the send whose event loop keeps
+    // the window's timer running; while this is set, nothing else may be sent (tx_buffer and
+    // the message the hooks are told belong to the frame being sent) and no poll may run.
+    bool sending = false;
+
     std::int32_t link_state = LINK_SEARCHING;
     std::uint32_t current_baud = START_BAUD;
     std::uint32_t next_probe_time = 0;
@@ -148,8 +153,18 @@ void set_receive_hook(Link& link, ReceiveHook* hook);
 // The later of two ticks, compared by difference: the tick wraps.
 [[nodiscard]] std::uint32_t later_tick(std::uint32_t a, std::uint32_t b);
 
+// A reply to a request has arrived, now: the request has left by now, whatever the model said.
+// When the model had it leaving at `departure`, later than now, the line ran ahead of the model
+// (a unit behind a converter that ignores the rate, a USB unit, a peer without line time): that
+// lead, and only that, is taken off line_free, never below now, so that a frame queued after
+// the request keeps its own wire time. A reply that comes after the departure changes nothing,
+// which is every reply on a line that is paced as modelled. Returns the departure as now known:
+// the earlier of `departure` and now.
+std::uint32_t reply_received(Link& link, std::uint32_t departure);
+
 // Frames one message and hands its wire bytes to the port, in writes of at most 512 bytes. Hooks
-// see it before and after. An empty message sends nothing and reaches no hook. A failed write is
+// see it before and after. An empty message sends nothing and reaches no hook, and neither does
+// one sent while another is being sent (from a box a hook opened): see Link::sending. A failed write is
 // not made good here: lost frames are recovered by the probe repetition and the page retry,
 // which is how the unit's protocol is built. A write that finds the device gone sets port_lost,
 // and no byte goes to the port after that.

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The bash completion of vrk, as bash calls it: sourced into a shell, then the completion
-# function with the words typed so far. Usage: completion_test.sh COMPLETION_FILE
+# function with the words typed so far; and against vrk's table of options, which the program
+# OPTION_TABLE prints. Usage: completion_test.sh COMPLETION_FILE OPTION_TABLE
 set -u
 source "$1" || exit 1
+table=$("$2") || exit 1
 cd "$(mktemp -d)" || exit 1
 touch app.vr4 other.bin station.toml
 mkdir fw
@@ -40,6 +42,31 @@ expect "vrk set " "external gps internal"
 expect "vrk set gps " ""
 expect "vrk --id-format L{} program --station" "--station-number"
 expect "vrk info extra " ""
+
+sorted() { printf '%s\n' "$@" | sort | xargs; }
+# Each command is offered exactly the options it takes; before a command, the general ones;
+# an option's value is passed over when the command is looked for, and is not taken for one.
+declare -A of_command
+while read -r kind name rest; do
+    case $kind in
+        command)
+            read -r -a options <<< "$rest"
+            of_command[$name]=$(sorted "${options[@]}")
+            expect "vrk $name --" "${of_command[$name]}" ;;
+        general) read -r -a options <<< "$name $rest"; expect "vrk --" "$(sorted "${options[@]}")" ;;
+        value)
+            expect "vrk $name x $rest --" "${of_command[$rest]}"
+            read -r -a COMP_WORDS <<< "vrk $name"
+            COMP_WORDS+=("")
+            COMP_CWORD=2
+            COMPREPLY=()
+            _vrk
+            if [[ " ${COMPREPLY[*]} " == *" info "* ]]; then
+                echo "FAIL: the value of $name is completed as a command"
+                failures=$((failures + 1))
+            fi ;;
+    esac
+done <<< "$table"
 
 if ((failures > 0)); then exit 1; fi
 echo "completion: all cases pass"

@@ -8,11 +8,39 @@ namespace vrk::cli {
 
 namespace {
 
+// Where the port's counters start after the port's column, when the line has room: the
+// counters of every port stand one under the other.
 constexpr std::size_t STATUS_WIDTH = 52;
 
 std::string pad(std::string text, std::size_t width) {
-    if (text.size() < width) text.append(width - text.size(), ' ');
+    const std::size_t shown = text_width(text);
+    if (shown < width) text.append(width - shown, ' ');
     return text;
+}
+
+std::string serial_text(const UnitIdentity& unit) {
+    return unit.version ? std::to_string(unit.version->serial_number) : "?";
+}
+
+// A failure's reason with the image's path in it as a piece that may lose its middle: the
+// reason's own words stay longer than the folders of the path.
+void add_reason(BoardLine& line, const std::string& message,
+                const std::optional<TransferFacts>& transfer) {
+    std::size_t at = std::string::npos;
+    std::size_t length = 0;
+    if (transfer && !transfer->image.empty()) {
+        at = message.find(transfer->image);
+        length = transfer->image.size();
+    }
+    if (at == std::string::npos) {
+        line.add(": " + message, Fit::trim);
+        return;
+    }
+    const std::string before = message.substr(0, at);
+    line.add(": " + before, Fit::trim);
+    line.add((before.empty() || before.back() == ' ' ? "" : " ") + message.substr(at, length),
+             Fit::shorten);
+    line.add(message.substr(at + length), Fit::trim);
 }
 
 }  // namespace
@@ -27,36 +55,65 @@ BoardReporter::BoardReporter(Output& output, FinalMode then, std::string port, s
       port_width_(port_width),
       clock_(clock),
       tally_(line) {
-    show("waiting for a unit");
+    show(BoardLine("waiting for a unit"));
 }
 
 std::string BoardReporter::total_line(const Tally& total) {
-    return "total: " + std::to_string(total.passed) + " passed, " + std::to_string(total.failed()) +
-           " failed, yield " + total.yield_text() + " %";
+    std::string line = "total: " + std::to_string(total.passed) + " passed, " +
+                       std::to_string(total.failed()) + " failed";
+    if (const auto yield = total.yield_text()) line += ", yield " + *yield + " %";
+    return line;
 }
 
-void BoardReporter::show(std::string status) {
+void BoardReporter::show(BoardLine status) {
     status_ = std::move(status);
+    draw();
+}
+
+void BoardReporter::after_result(std::string what) {
+    after_ = std::move(what);
+    draw();
+}
+
+void BoardReporter::draw() {
+    BoardLine line(pad(port_, port_width_));
+    const BoardLine& shown = result_.empty() ? status_ : result_;
+    std::size_t width = 0;
+    bool first = true;
+    for (const BoardPiece& piece : shown.pieces()) {
+        line.add((first ? "  " : "") + piece.text, piece.fit);
+        width += text_width(piece.text);
+        first = false;
+    }
+    if (!result_.empty() && !after_.empty()) {
+        // Added to the result, never in its place; on a narrow terminal the result, its ID and
+        // serial number come first.
+        line.add(" - " + after_, Fit::drop);
+        width += 3 + text_width(after_);
+    }
     const Tally mine = tally_.of_port(row_);
-    const std::string line = pad(port_, port_width_) + "  " + pad(status_, STATUS_WIDTH) + "  " +
-                             std::to_string(mine.passed) + " passed, " +
-                             std::to_string(mine.failed()) + " failed";
-    output_.board_row(row_, line);
+    line.add(std::string(width + 2 < STATUS_WIDTH ? STATUS_WIDTH - width : 2, ' ') +
+                 std::to_string(mine.passed) + " passed, " + std::to_string(mine.failed()) +
+                 " failed",
+             Fit::drop);
+    output_.board_row(row_, std::move(line));
 }
 
 void BoardReporter::link_up(std::uint32_t baud) {
-    if (!unit_in_hand_) show("linking at " + std::to_string(baud) + " baud");
+    if (!unit_in_hand_) show(BoardLine("linking at " + std::to_string(baud) + " baud"));
 }
 
 void BoardReporter::waiting(Waiting what) {
     unit_in_hand_ = false;
     switch (what) {
         case Waiting::port:
-            show("waiting for the port");
+            if (!result_.empty()) return after_result("waiting for the port");
+            show(BoardLine("waiting for the port"));
             return;
         case Waiting::next_unit:
             // The result stays up until the next unit comes: the operator reads it there.
-            show(status_ + ", next unit");
+            if (!result_.empty()) return;
+            show(BoardLine("waiting for a unit"));
             return;
     }
 }
@@ -65,30 +122,32 @@ void BoardReporter::unit_found(const UnitIdentity& unit, std::uint32_t) {
     unit_in_hand_ = true;
     id_.clear();
     retry_page_ = -1;
-    show("unit " + (unit.version ? std::to_string(unit.version->serial_number) : "?") + " " +
-         unit.id_utf8);
+    result_ = {};
+    after_.clear();
+    show(BoardLine("unit " + serial_text(unit) + " " + unit.id_utf8));
 }
 
 void BoardReporter::unit_left_in_place(const UnitIdentity& unit) {
     unit_in_hand_ = false;
-    show("remove unit " +
-         (unit.version ? std::to_string(unit.version->serial_number) : std::string()) +
-         " (done already)");
+    // The unit done last is still in the socket: its result stays for the operator to read.
+    if (!result_.empty()) return after_result("remove unit");
+    show(BoardLine("remove unit " + serial_text(unit) + " (done already)"));
 }
 
 void BoardReporter::step_started(RecipeStep step) {
     switch (step) {
         case RecipeStep::download:
-            show("erasing");
+            show(BoardLine("erasing"));
             return;
         case RecipeStep::id:
-            show(id_.empty() ? "setting the ID" : "setting ID " + id_);
+            show(BoardLine(id_.empty() ? "setting the ID" : "setting ID " + id_));
             return;
         case RecipeStep::settings:
-            show("setting the device settings");
+            show(BoardLine("setting the device settings"));
             return;
         case RecipeStep::then:
-            show(then_ == FinalMode::qb7 ? "entering QB7 mode" : "starting the application");
+            show(BoardLine(then_ == FinalMode::qb7 ? "entering QB7 mode"
+                                                   : "starting the application"));
             return;
     }
 }
@@ -105,14 +164,15 @@ void BoardReporter::operation_started(const device::OperationStart& start) {
 }
 
 void BoardReporter::page_sent(const device::PageSent& page) {
-    if (!page.retry) return;
-    if (page.page != retry_page_) {
-        retry_page_ = page.page;
-        retries_ = 0;
-    }
-    ++retries_;
-    // As the window numbers its pages: from 1.
-    show("retrying page " + std::to_string(page.page + 1) + " (" + std::to_string(retries_) + ")");
+    if (!page.retry || page.page == retry_page_) return;
+    retry_page_ = page.page;
+    // The page as the window and the text output number it (from 1; pages go down), the
+    // count as the progress has it.
+    BoardLine line("retrying page " + std::to_string(page.page + 1));
+    line.add(" (" + std::to_string(estimate_.pages_done()) + " of " +
+                 std::to_string(estimate_.pages()) + " done)",
+             Fit::drop);
+    show(std::move(line));
 }
 
 void BoardReporter::progress(const device::Progress& p) {
@@ -133,37 +193,50 @@ void BoardReporter::draw_transfer(bool force) {
     const std::uint32_t t = clock_.tick_ms();
     if (!force && t - drawn_at_ < BOARD_PERIOD_MS) return;
     drawn_at_ = t;
-    std::string text(device::phase_name(phase_));
+    BoardLine line{std::string(device::phase_name(phase_))};
     char part[96];
     if (phase_ != device::Phase::erasing) {
-        std::snprintf(part, sizeof part, " %3u %% %u/%u pages", estimate_.percent(),
-                      estimate_.pages_done(), estimate_.pages());
-        text += part;
+        std::snprintf(part, sizeof part, " %3u %%", estimate_.percent());
+        line.add(part);
+        std::snprintf(part, sizeof part, " %u/%u pages", estimate_.pages_done(), estimate_.pages());
+        line.add(part, Fit::drop);
     }
-    if (const auto rate = estimate_.pages_per_second()) {
-        std::snprintf(part, sizeof part, " %.1f KiB/s", *rate * 256 / 1024);
-        text += part;
-    }
+    // What gives way first on a narrow terminal comes last: the rate, then the time left.
     if (const auto left = estimate_.ms_left()) {
         char time[16];
         app::format_duration(*left, time, sizeof time);
-        text += " ";
-        text += time;
-        text += " left";
+        line.add(" " + std::string(time) + " left", Fit::drop);
     }
-    show(text);
+    if (const auto rate = estimate_.pages_per_second()) {
+        std::snprintf(part, sizeof part, " %.1f KiB/s", *rate * 256 / 1024);
+        line.add(part, Fit::drop);
+    }
+    show(std::move(line));
 }
 
 void BoardReporter::unit_finished(const UnitOutcome& outcome) {
     unit_in_hand_ = false;
+    after_.clear();
+    BoardLine result;
+    std::string id;
+    if (outcome.unit && outcome.unit->id) id = " " + outcome.unit->id_utf8;
     if (outcome.ok()) {
-        const std::string id = outcome.unit ? outcome.unit->id_utf8 : std::string();
-        show("PASS " + id + " (" + seconds_text(outcome.duration_ms) + ")");
+        if (outcome.program && outcome.program->id_after) id = " " + *outcome.program->id_after;
+        result.add("PASS" + id);
+        // The serial number stays on a narrow terminal; the word before it goes.
+        if (outcome.unit && outcome.unit->version) {
+            result.add(" serial", Fit::drop);
+            result.add(" " + serial_text(*outcome.unit));
+        }
+        result.add(" " + seconds_text(outcome.duration_ms), Fit::drop);
     } else {
-        show("FAIL " + outcome.result + ": " + outcome.message);
+        result.add("FAIL" + id + " " + outcome.result);
+        add_reason(result, outcome.message, outcome.transfer);
         output_.bell();
     }
-    output_.board_total(total_line(tally_.total()));
+    result_ = std::move(result);
+    draw();
+    output_.board_total(BoardLine(total_line(tally_.total())));
 }
 
 }  // namespace vrk::cli

@@ -1,7 +1,9 @@
 // The operator's board, one port's line of it: on a terminal, what the port is doing now
-// (waiting, linking, programming 43 %, verifying, PASS with the ID, FAIL with the reason,
-// remove unit), redrawn in place, with the port's counters; and the total line under all the
-// ports. A unit that stops answering shows "retrying page N (k)", counting, on its line.
+// (waiting, linking, programming 43 %, verifying), redrawn in place, with the port's counters;
+// and the total line under all the ports. A unit's result (PASS with its ID and serial number,
+// FAIL with the reason) stays on its line until the next unit is found there: the operator
+// labels or sorts the unit from it, also while it is still in the socket ("remove unit" is
+// added then). A unit that stops answering shows "retrying page N (k of n done)".
 #pragma once
 
 #include <cstddef>
@@ -9,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/cli/board_line.h"
 #include "app/cli/job_events.h"
 #include "app/cli/line_tally.h"
 #include "app/cli/output.h"
@@ -45,7 +48,11 @@ class BoardReporter final : public device::EngineObserver, public JobObserver {
     [[nodiscard]] static std::string total_line(const Tally& total);
 
   private:
-    void show(std::string status);
+    // What the port does now; shown unless a result is up.
+    void show(BoardLine status);
+    // What comes after the result that is up ("next unit", "remove unit").
+    void after_result(std::string what);
+    void draw();
     void draw_transfer(bool force);
 
     Output& output_;
@@ -56,15 +63,16 @@ class BoardReporter final : public device::EngineObserver, public JobObserver {
     platform::TickClock& clock_;
     const LineTally& tally_;
 
-    std::string status_;
+    BoardLine status_;
+    BoardLine result_;  // the last unit's PASS or FAIL, until the next unit is found
+    std::string after_;
     bool unit_in_hand_ = false;
     std::string id_;  // the ID the unit gets, once chosen
 
     device::Phase phase_ = device::Phase::idle;
     app::ProgressEstimate estimate_;
     std::uint32_t drawn_at_ = 0;
-    std::int32_t retry_page_ = -1;  // the page being sent again, and how often
-    std::uint32_t retries_ = 0;
+    std::int32_t retry_page_ = -1;  // the page being sent again
 };
 
 }  // namespace vrk::cli

@@ -2,34 +2,6 @@
 
 namespace vrk::cli {
 
-std::string_view recipe_step_name(RecipeStep step) {
-    switch (step) {
-        case RecipeStep::download:
-            return "download";
-        case RecipeStep::id:
-            return "id";
-        case RecipeStep::settings:
-            return "settings";
-        case RecipeStep::then:
-            break;
-    }
-    return "then";
-}
-
-std::string_view id_source_name(IdSource source) {
-    switch (source) {
-        case IdSource::fixed:
-            return "fixed";
-        case IdSource::scheme:
-            return "scheme";
-        case IdSource::carried:
-            return "carried";
-        case IdSource::records:
-            break;
-    }
-    return "records";
-}
-
 void JobObservers::waiting(Waiting what) {
     for (JobObserver* o : observers_) o->waiting(what);
 }

@@ -14,6 +14,7 @@
 #include "app/cli/options.h"
 #include "app/cli/station/device_codes.h"
 #include "app/cli/station/station_store.h"
+#include "app/cli/station/unit_records.h"
 #include "app/cli/unit_identity.h"
 #include "device/events.h"
 
@@ -27,10 +28,6 @@ namespace vrk::cli {
     linked = false;
     return was_linked || why == link::LinkLoss::port_lost;
 }
-
-// The steps of a recipe, as the records name them.
-enum class RecipeStep { download, id, settings, then };
-[[nodiscard]] std::string_view recipe_step_name(RecipeStep step);
 
 // What the job is waiting for between units.
 enum class Waiting {
@@ -77,24 +74,6 @@ struct SettingAnswer {
     std::uint8_t code = 0;
     std::string text;  // UTF-8
     bool confirmed = false;
-};
-
-// How the ID a unit gets was chosen.
-enum class IdSource {
-    fixed,    // --id
-    scheme,   // the next ID of the scheme
-    carried,  // the unit carried an ID of the scheme already (another station gave it)
-    records,  // the records bind the unit's serial number to it
-};
-[[nodiscard]] std::string_view id_source_name(IdSource source);
-
-struct IdChosen {
-    std::string id;
-    IdSource source = IdSource::scheme;
-    bool reserved = false;  // reserved for this run now (id_reserved)
-    std::string id_before;  // what the unit carried
-    std::int32_t serial_number = 0;
-    std::string run_key;
 };
 
 struct StepEnd {

@@ -2,38 +2,36 @@
 
 #include <cmath>
 
+#include "device/firmware_transfer.h"
+#include "platform/sha256.h"
+
 namespace vrk::cli {
 
-std::string_view command_name(Command command) {
-    switch (command) {
-        case Command::ports:
-            return "ports";
-        case Command::info:
-            return "info";
-        case Command::download:
-            return "download";
-        case Command::compare:
-            return "compare";
-        case Command::set_id:
-            return "set-id";
-        case Command::set:
-            return "set";
-        case Command::qb7:
-            return "qb7";
-        case Command::run:
-            return "run";
-        case Command::program:
-            return "program";
-        case Command::log:
-            return "log";
-        case Command::none:
-            break;
+RunImage::Check RunImage::check(platform::FileSystem& files, const std::string& path,
+                                const std::string& sha256) {
+    std::lock_guard lock(mutex_);
+    device::ImageRead read = device::read_image(files, path);
+    Check check;
+    if (!bytes_) {
+        if (read.result != device::Result::success) {
+            check.result = read.result;
+            return check;
+        }
+        if (!sha256.empty() && platform::sha256_hex(read.bytes) != sha256) {
+            check.changed = true;
+            return check;
+        }
+        bytes_ = std::move(read.bytes);
+    } else if (read.result != device::Result::success || read.bytes != *bytes_) {
+        // Gone or unreadable counts as changed too: the run cannot show that it is the same.
+        check.changed = true;
+        return check;
     }
-    return "none";
+    check.bytes = *bytes_;
+    return check;
 }
 
-JobPlan make_plan(const Options& options, const Recipe* recipe, StationStore* store,
-                  std::string host) {
+JobPlan make_plan(const Options& options, const Recipe* recipe) {
     JobPlan plan;
     plan.command = options.command;
     plan.repeat = options.repeat;
@@ -77,8 +75,6 @@ JobPlan make_plan(const Options& options, const Recipe* recipe, StationStore* st
                     {device::Setting::external_device, *recipe->settings.external});
             plan.then = recipe->then;
             plan.recipe = recipe;
-            plan.store = store;
-            plan.host = std::move(host);
             break;
         case Command::info:
         case Command::ports:

@@ -4,21 +4,48 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "app/cli/options.h"
 #include "app/cli/station/recipe.h"
 #include "device/events.h"
+#include "platform/files.h"
 
 namespace vrk::cli {
-
-class StationStore;
 
 struct SettingChange {
     device::Setting setting = device::Setting::gps_type;
     std::uint8_t code = 0;
+};
+
+// The image of a run's transfers, read once for the whole run and shared by every port's job,
+// so that every unit is sent the bytes that were checked. Before each unit the file is read
+// again and compared with them: a file changed on the disk (rewritten, or half written by
+// another program) must stop the line before anything goes to that unit, never be flashed in
+// part. Thread-safe.
+class RunImage {
+  public:
+    struct Check {
+        // success, or why the first read failed (file_not_found, ...).
+        device::Result result = device::Result::success;
+        // The file is no longer what the run read (or what `sha256` names): neither it nor the
+        // bytes read may go to another unit.
+        bool changed = false;
+        std::span<const std::uint8_t> bytes;  // the run's image, when neither of the above
+    };
+    // The first call reads the file at `path` and, when `sha256` is not empty, checks its
+    // SHA-256 (lower-case hex); every later call reads it again and compares.
+    [[nodiscard]] Check check(platform::FileSystem& files, const std::string& path,
+                              const std::string& sha256);
+
+  private:
+    std::mutex mutex_;
+    std::optional<std::vector<std::uint8_t>> bytes_;  // set once, then never changed
 };
 
 struct JobPlan {
@@ -31,21 +58,17 @@ struct JobPlan {
     std::optional<device::OperationKind> transfer;
     std::string image;              // the path, as given
     std::string image_sha256;       // program: the image must still be the one the recipe checked
+    std::shared_ptr<RunImage> run_image = std::make_shared<RunImage>();
     std::optional<std::string> id;  // set-id: the ID in the unit's code page
     bool recipe_id = false;         // program: the recipe's ID step (the records choose the ID)
     std::vector<SettingChange> settings;
     FinalMode then = FinalMode::none;
 
-    // program only: the recipe and the station's records (shared by every port).
+    // program only: the recipe (each port's job keeps its units' records by it).
     const Recipe* recipe = nullptr;
-    StationStore* store = nullptr;
-    std::string host;  // the station's machine, for the records
 };
 
-// The plan of a command line; `recipe` and `store` for program.
-[[nodiscard]] JobPlan make_plan(const Options& options, const Recipe* recipe = nullptr,
-                                StationStore* store = nullptr, std::string host = {});
-
-[[nodiscard]] std::string_view command_name(Command command);
+// The plan of a command line; `recipe` for program.
+[[nodiscard]] JobPlan make_plan(const Options& options, const Recipe* recipe = nullptr);
 
 }  // namespace vrk::cli

@@ -1,5 +1,6 @@
 #include "app/cli/json_reporter.h"
 
+#include "app/cli/common/utc_time.h"
 #include "app/cli/job_plan.h"
 #include "vrk_version.h"
 
@@ -20,10 +21,10 @@ JsonLine json_event_without_port(std::string_view name) {
     return line;
 }
 
-std::string error_json(std::string_view result, int exit_code, std::string_view message) {
+std::string error_json(Result result, std::string_view message) {
     return json_event_without_port("error")
-        .add("result", result)
-        .add("exit_code", exit_code)
+        .add("result", result_name(result))
+        .add("exit_code", exit_code_of(result))
         .add("message", message)
         .text();
 }

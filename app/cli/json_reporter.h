@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/cli/common/json_line.h"
 #include "app/cli/job_events.h"
-#include "app/cli/json_line.h"
 #include "app/cli/output.h"
 #include "device/events.h"
 
@@ -54,8 +54,7 @@ inline constexpr int JSON_SCHEMA = 1;
 [[nodiscard]] JsonLine json_event(std::string_view name, std::string_view port);
 [[nodiscard]] JsonLine json_event_without_port(std::string_view name);
 // The `error` object of a run that ends before any port is used (a usage error, a bad image).
-[[nodiscard]] std::string error_json(std::string_view result, int exit_code,
-                                     std::string_view message);
+[[nodiscard]] std::string error_json(Result result, std::string_view message);
 // {"code", "text"} of a device setting.
 [[nodiscard]] std::string setting_json(const SettingValue& value);
 

@@ -4,9 +4,10 @@
 
 namespace vrk::cli {
 
-std::string Tally::yield_text() const {
+std::optional<std::string> Tally::yield_text() const {
+    if (units == 0) return std::nullopt;
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f", units == 0 ? 0.0 : 100.0 * passed / units);
+    std::snprintf(text, sizeof text, "%.1f", 100.0 * passed / units);
     return text;
 }
 

@@ -17,8 +17,9 @@ struct Tally {
     std::uint32_t units = 0;
     std::uint32_t passed = 0;
     [[nodiscard]] std::uint32_t failed() const { return units - passed; }
-    // Passed units in percent of those handled, one decimal ("0.0" before the first).
-    [[nodiscard]] std::string yield_text() const;
+    // Passed units in percent of those handled, one decimal; nullopt before the first unit
+    // (no unit handled has no yield, not a yield of 0 %).
+    [[nodiscard]] std::optional<std::string> yield_text() const;
 };
 
 class LineTally {

@@ -14,6 +14,7 @@
 #include "app/cli/station/station_commands.h"
 #include "app/cli/station/station_store.h"
 #include "app/cli/unit_run.h"
+#include "app/simulated_unit.h"
 #include "platform/machine.h"
 #include "platform/system_services.h"
 #include "sim/built_in_unit.h"
@@ -30,11 +31,11 @@ int usage_error(const std::string& message, bool json) {
         OutputSettings settings;
         settings.json = true;
         Output output(settings, stdout, stderr);
-        output.json(error_json("usage", EXIT_USAGE, message));
+        output.json(error_json(Result::usage, message));
     }
     std::fprintf(stderr, "vrk: %s\nTry 'vrk --help' for the commands and options.\n",
                  message.c_str());
-    return EXIT_USAGE;
+    return exit_code_of(Result::usage);
 }
 
 std::string_view port_state(platform::PortError error) {
@@ -114,6 +115,9 @@ int list_ports(const Options& options, platform::PortProvider& provider, Output&
 
 }  // namespace
 
+static_assert(app::SIMULATED_UNIT_FAILED_EXIT == EXIT_NO_LINK,
+              "a simulated unit that cannot start is a port that cannot be opened");
+
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const ParsedCommandLine parsed = parse_command_line(arguments);
@@ -129,13 +133,11 @@ int main(int argc, char** argv) {
         return EXIT_OK;
     }
 
-    if (options.command == Command::program || options.command == Command::log) {
-        if (!station_store_available())
-            return usage_error(std::string(options.command == Command::log ? "log" : "program") +
-                                   " needs the station database (SQLite), which this build of "
-                                   "vrk does not have",
-                               json);
-        if (options.command == Command::log) return run_log(options, stdout, stderr);
+    if (options.command == Command::log) {
+        const LogRequest request{options.db,
+                                 {options.since, options.serial_number, options.id_filter},
+                                 options.log_format};
+        return run_log(request, stdout, stderr);
     }
 
     const platform::SystemServices system = platform::make_system_services();
@@ -157,13 +159,12 @@ int main(int argc, char** argv) {
     if (options.simulate) {
         sim::UnitConfig unit;
         unit.flash_out = options.simulate_flash_out.value_or("");
-        simulated = sim::make_built_in_unit(unit, provider);
-        std::string error;
-        if (!simulated->start(&error)) {
-            std::fprintf(stderr, "vrk: the simulated unit could not be started: %s\n",
-                         error.c_str());
-            return EXIT_NO_LINK;
+        app::SimulatedUnit started = app::start_simulated_unit(unit, provider, "vrk");
+        if (!started.unit) {
+            std::fprintf(stderr, "%s\n", started.error.c_str());
+            return app::SIMULATED_UNIT_FAILED_EXIT;
         }
+        simulated = std::move(started.unit);
         ports = {simulated->port_name()};
     }
     if (ports.empty()) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "app/cli/common/utc_time.h"
 #include "app/cli/station/id_scheme.h"
 #include "app/session_commands.h"
 #include "platform/code_page.h"
@@ -20,28 +21,6 @@ namespace {
 
 // The longest wait for a unit that makes sense to ask for: a day.
 constexpr double MAX_LINK_TIMEOUT_S = 86'400;
-constexpr std::size_t ID_MAX_CHARS = 8;
-
-std::string_view trim(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
-std::optional<unsigned> parse_code(std::string_view text) {
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    if (text.empty()) return std::nullopt;
-    unsigned value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (error != std::errc{} || end != text.data() + text.size() || value > 0xFF)
-        return std::nullopt;
-    return value;
-}
 
 std::optional<double> parse_seconds(const std::string& text) {
     double value = 0;
@@ -49,36 +28,6 @@ std::optional<double> parse_seconds(const std::string& text) {
     if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(value))
         return std::nullopt;
     return value;
-}
-
-// The ID as the window sends it: the unit's code page, letters upper case (as the ID box
-// turns them). Longer than 8 characters is refused, not cut: a cut ID is some other unit's.
-std::optional<std::string> unit_id(std::string_view text, std::string* error) {
-    if (!platform::is_valid_utf8(text)) {
-        *error = "the ID is not valid text";
-        return std::nullopt;
-    }
-    const std::u32string chars = platform::utf8_to_unicode(text);
-    if (chars.empty()) {
-        *error = "the ID is empty";
-        return std::nullopt;
-    }
-    if (chars.size() > ID_MAX_CHARS) {
-        *error = "the ID '" + std::string(text) + "' is longer than 8 characters";
-        return std::nullopt;
-    }
-    std::string bytes;
-    for (char32_t c : chars) {
-        const auto byte = platform::unicode_to_windows1255(c);
-        if (!byte || *byte < 0x20 || *byte == 0x7F) {
-            *error = "the ID '" + std::string(text) + "' holds a character the unit cannot store";
-            return std::nullopt;
-        }
-        char b = static_cast<char>(*byte);
-        if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 'a' + 'A');
-        bytes += b;
-    }
-    return bytes;
 }
 
 std::optional<std::uint64_t> parse_count(std::string_view text, std::uint64_t min,
@@ -97,17 +46,7 @@ bool plain_text(std::string_view text) {
                         [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
-// The counter of an ID scheme never needs more than 8 digits: IDs have at most 8 characters.
-constexpr std::uint64_t MAX_ID_START = 99'999'999;
-
-struct CommandName {
-    std::string_view name;
-    Command command;
-    std::size_t min_arguments, max_arguments;
-    std::string_view form;  // how it is used, for a usage error
-};
-
-constexpr CommandName COMMANDS[] = {
+constexpr CommandSpec COMMANDS[] = {
     {"ports", Command::ports, 0, 0, "ports"},
     {"info", Command::info, 0, 0, "info"},
     {"download", Command::download, 1, 1, "download IMAGE [--no-verify]"},
@@ -120,135 +59,408 @@ constexpr CommandName COMMANDS[] = {
     {"log", Command::log, 0, 0, "log [--format csv|jsonl] [--since TIME] [--serial N] [--id ID]"},
 };
 
-// The options that belong to some commands only, and which.
-struct OptionScope {
-    std::string_view option;
-    std::array<Command, 3> commands;  // Command::none fills the rest
-    std::string_view which;
-    std::string_view hint = {};
+}  // namespace
+
+struct ParseState {
+    Options& options;
+    std::optional<std::string> id_option;  // --id, until the command says whose it is
+    bool no_verify = false;
+    std::string error;
+
+    bool fail(std::string message) {
+        error = std::move(message);
+        return false;
+    }
 };
 
-const OptionScope OPTION_SCOPES[] = {
-    {"--no-verify", {Command::download, Command::program}, "download or program"},
+namespace {
+
+using G = OptionGroup;
+
+// A count from `min` to `max` into `out`, or the usage error that names the range.
+bool whole_number(ParseState& p, const std::string& text, std::string_view name, std::uint64_t min,
+                  std::uint64_t max, std::string_view range, std::uint64_t& out) {
+    const auto number = parse_count(text, min, max);
+    if (!number)
+        return p.fail(std::string(name) + " expects a whole number " + std::string(range) +
+                      ", not '" + text + "'");
+    out = *number;
+    return true;
+}
+
+// A program-wide option goes with every command; a unit's port and what is recorded of its
+// line make no sense for log, which reads the database only, and ports opens no session.
+constexpr CommandSet EVERY = CommandSet::all();
+constexpr CommandSet UNIT_COMMANDS = CommandSet::all().without(Command::log);
+constexpr CommandSet SESSION_COMMANDS = UNIT_COMMANDS.without(Command::ports);
+
+constexpr OptionSpec OPTIONS[] = {
+    // What a production station does to every unit.
+    {"--recipe",
+     "",
+     "FILE",
+     {Command::program},
+     G::recipe,
+     "a TOML recipe: image (relative to the file), image_sha256, verify,\n"
+     "id or id_format and id_start, [settings] gps, internal, external,\n"
+     "then (\"run\" or \"qb7\"), [checks] flash_type (a code), min_version",
+     [](ParseState& p, const std::string& v) {
+         p.options.recipe = v;
+         return true;
+     },
+     "--recipe needs a file, for example station.toml",
+     "program"},
+    {"--no-verify",
+     "",
+     "",
+     {Command::download, Command::program},
+     G::recipe,
+     "no compare after the download",
+     [](ParseState& p, const std::string&) {
+         p.no_verify = true;
+         return true;
+     },
+     {},
+     "download or program"},
+    {"--id",
+     "",
+     "ID",
+     {Command::program, Command::log},
+     G::recipe,
+     "this ID for the one unit (one --port, no --repeat)",
+     [](ParseState& p, const std::string& v) {
+         p.id_option = v;
+         return true;
+     },
+     "--id needs an ID",
+     "program or log",
+     " (vrk set-id ID sets one)",
+     "the runs of units that had or got this ID"},
+    {"--id-format",
+     "",
+     "TEMPLATE",
+     {Command::program},
+     G::recipe,
+     "number the units: literal text, one counter {} or {:0N} (zero-\n"
+     "padded to N digits) and {station}, as 'L{station}{:05}'",
+     [](ParseState& p, const std::string& v) {
+         p.options.id_format = v;
+         return true;
+     },
+     "--id-format needs a template, for example 'L1{:05}'",
+     "program"},
+    {"--id-start",
+     "",
+     "N",
+     {Command::program},
+     G::recipe,
+     "the counter starts at N, or is raised to it (default 1)",
+     [](ParseState& p, const std::string& v) {
+         std::uint64_t n = 0;
+         if (!whole_number(p, v, "--id-start", 0, ID_COUNTER_MAX,
+                           "from 0 to " + std::to_string(ID_COUNTER_MAX), n))
+             return false;
+         p.options.id_start = n;
+         return true;
+     },
+     {},
+     "program"},
+    {"--new-id",
+     "",
+     "",
+     {Command::program},
+     G::recipe,
+     "a unit the database knows gets a new ID all the same",
+     [](ParseState& p, const std::string&) {
+         p.options.new_id = true;
+         return true;
+     },
+     {},
+     "program"},
+    {"--set",
+     "",
+     "gps|internal|external=VALUE",
+     {Command::program},
+     G::recipe,
+     "a device setting, as vrk set takes it (repeat for each)",
+     [](ParseState& p, const std::string& text) {
+         const auto eq = text.find('=');
+         const auto setting = setting_named(text.substr(0, eq));
+         if (eq == std::string::npos || !setting)
+             return p.fail("--set expects gps=VALUE, internal=VALUE or external=VALUE, not '" +
+                           text + "'");
+         std::string error;
+         const auto code = resolve_setting(*setting, text.substr(eq + 1), &error);
+         if (!code) return p.fail("--set " + text.substr(0, eq) + ": " + error);
+         DeviceCodes& codes = p.options.settings;
+         auto& slot = *setting == device::Setting::gps_type          ? codes.gps
+                      : *setting == device::Setting::internal_device ? codes.internal
+                                                                     : codes.external;
+         if (slot) return p.fail("--set " + text.substr(0, eq) + " given twice");
+         slot = *code;
+         return true;
+     },
+     "--set needs a setting and its value, as gps=SiRF",
+     "program",
+     " (vrk set changes one setting)"},
+    {"--then",
+     "",
+     "run|qb7",
+     {Command::program},
+     G::recipe,
+     "start the application, or enter QB7 mode, at the end",
+     [](ParseState& p, const std::string& v) {
+         const auto mode = final_mode_named(v);
+         if (!mode)
+             return p.fail("--then expects run (start the application) or qb7, not '" + v + "'");
+         p.options.then = *mode;
+         return true;
+     },
+     {},
+     "program"},
+    {"--station-number",
+     "",
+     "N",
+     {Command::program},
+     G::recipe,
+     "this station's number, for {station} and the records",
+     [](ParseState& p, const std::string& v) {
+         std::uint64_t n = 0;
+         if (!whole_number(p, v, "--station-number", 0, STATION_NUMBER_MAX,
+                           "from 0 to " + std::to_string(STATION_NUMBER_MAX), n))
+             return false;
+         p.options.station_number = static_cast<std::uint32_t>(n);
+         return true;
+     },
+     {},
+     "program"},
+    {"--operator",
+     "",
+     "NAME",
+     {Command::program},
+     G::recipe,
+     "who works the station, for the records",
+     [](ParseState& p, const std::string& v) {
+         if (!plain_text(v))
+             return p.fail("--operator needs a name (text without control characters)");
+         p.options.operator_name = v;
+         return true;
+     },
+     "--operator needs a name (text without control characters)",
+     "program"},
+    {"--count",
+     "",
+     "N",
+     {Command::program},
+     G::recipe,
+     "with --repeat: stop after N units",
+     [](ParseState& p, const std::string& v) {
+         std::uint64_t n = 0;
+         if (!whole_number(p, v, "--count", 1, UINT32_MAX, "from 1", n)) return false;
+         p.options.count = static_cast<std::uint32_t>(n);
+         return true;
+     },
+     {},
+     "program --repeat"},
+    {"--max-failures",
+     "",
+     "M",
+     {Command::program},
+     G::recipe,
+     "with --repeat: stop after M failures",
+     [](ParseState& p, const std::string& v) {
+         std::uint64_t n = 0;
+         if (!whole_number(p, v, "--max-failures", 1, UINT32_MAX, "from 1", n)) return false;
+         p.options.max_failures = static_cast<std::uint32_t>(n);
+         return true;
+     },
+     {},
+     "program --repeat"},
+    {"--db",
+     "",
+     "FILE",
+     {Command::program, Command::log},
+     G::recipe,
+     "the station database (program, log); by default\n"
+     "$XDG_DATA_HOME/vrk/station.db (~/.local/share/vrk/station.db;\n"
+     "on Windows the PC's %ProgramData%\\vrk\\station.db)",
+     [](ParseState& p, const std::string& v) {
+         p.options.db = v;
+         return true;
+     },
+     "--db needs a file, for example station.db",
+     "program or log"},
+
+    // vrk log.
+    {"--format",
+     "",
+     "csv|jsonl",
+     {Command::log},
+     G::log,
+     "CSV with a header row (the default) or JSON Lines",
+     [](ParseState& p, const std::string& v) {
+         if (v != "csv" && v != "jsonl")
+             return p.fail("--format expects csv or jsonl, not '" + v + "'");
+         p.options.log_format = v == "csv" ? LogFormat::csv : LogFormat::jsonl;
+         return true;
+     },
+     {},
+     "log"},
+    {"--since",
+     "",
+     "TIME",
+     {Command::log},
+     G::log,
+     "runs started at or after a UTC time, as 2025-03-01T14:30:00Z",
+     [](ParseState& p, const std::string& v) {
+         const auto since = utc_time_text(v);
+         if (!since)
+             return p.fail(
+                 "--since expects a UTC time in ISO 8601, as 2025-03-01 or "
+                 "2025-03-01T14:30:00Z, not '" +
+                 v + "'");
+         p.options.since = *since;
+         return true;
+     },
+     {},
+     "log"},
+    {"--serial",
+     "",
+     "N",
+     {Command::log},
+     G::log,
+     "one unit's runs, by its serial number",
+     [](ParseState& p, const std::string& v) {
+         std::int32_t serial = 0;
+         const auto [end, error] = std::from_chars(v.data(), v.data() + v.size(), serial);
+         if (v.empty() || error != std::errc{} || end != v.data() + v.size())
+             return p.fail("--serial expects a serial number, not '" + v + "'");
+         p.options.serial_number = serial;
+         return true;
+     },
+     {},
+     "log"},
+
+    // Before or after the command.
+    {"--port", "", "DEVICE", UNIT_COMMANDS, G::general,
+     "the serial port (repeat it to work on several units at once);\n"
+     "without it, the only serial port there is",
+     [](ParseState& p, const std::string& v) {
+         p.options.ports.push_back(v);
+         return true;
+     },
+     "--port needs a device, for example --port /dev/ttyUSB0"},
+    {"--simulate", "", "", SESSION_COMMANDS, G::general,
+     "a built-in simulated unit instead of a port",
+     [](ParseState& p, const std::string&) {
+         p.options.simulate = true;
+         return true;
+     }},
+    {"--simulate-flash-out", "", "FILE", SESSION_COMMANDS, G::general,
+     "with --simulate: write the simulated unit's flash to FILE at exit",
+     [](ParseState& p, const std::string& v) {
+         p.options.simulate_flash_out = v;
+         return true;
+     },
+     "--simulate-flash-out needs a file"},
+    {"--link-timeout", "", "SECONDS", EVERY, G::general,
+     "how long to look for the unit and for its identity (its ID and\n"
+     "version reports asked again until two agree) (default 10; 0: no\n"
+     "limit)",
+     [](ParseState& p, const std::string& v) {
+         const auto seconds = parse_seconds(v);
+         // 0: no limit (a station waits for its units as long as it takes).
+         if (!seconds || *seconds < 0 || *seconds > MAX_LINK_TIMEOUT_S)
+             return p.fail("--link-timeout expects seconds from 0 to 86400, not '" + v + "'");
+         p.options.link_timeout_s = *seconds;
+         return true;
+     },
+     "--link-timeout needs a number of seconds"},
     {"--repeat",
+     "",
+     "",
      {Command::download, Command::compare, Command::program},
+     G::general,
+     "with download, compare or program: after each unit, wait for\n"
+     "the next one on the same port (a unit with another serial number,\n"
+     "or one plugged in after the port went), until Ctrl+C; a port that\n"
+     "is not there yet is waited for; a summary over all ports at the end",
+     [](ParseState& p, const std::string&) {
+         p.options.repeat = true;
+         return true;
+     },
+     {},
      "download, compare or program"},
-    {"--recipe", {Command::program}, "program"},
-    {"--id-format", {Command::program}, "program"},
-    {"--id-start", {Command::program}, "program"},
-    {"--new-id", {Command::program}, "program"},
-    {"--set", {Command::program}, "program", " (vrk set changes one setting)"},
-    {"--then", {Command::program}, "program"},
-    {"--station-number", {Command::program}, "program"},
-    {"--operator", {Command::program}, "program"},
-    {"--count", {Command::program}, "program --repeat"},
-    {"--max-failures", {Command::program}, "program --repeat"},
-    {"--id", {Command::program, Command::log}, "program or log", " (vrk set-id ID sets one)"},
-    {"--db", {Command::program, Command::log}, "program or log"},
-    {"--format", {Command::log}, "log"},
-    {"--since", {Command::log}, "log"},
-    {"--serial", {Command::log}, "log"},
+    {"--json", "", "", UNIT_COMMANDS, G::general,
+     "JSON Lines on standard output, one object per event",
+     [](ParseState& p, const std::string&) {
+         p.options.json = true;
+         return true;
+     }},
+    {"--trace", "", "FILE", UNIT_COMMANDS, G::general,
+     "a timed trace of every frame on the line, both ways",
+     [](ParseState& p, const std::string& v) {
+         p.options.trace = v;
+         return true;
+     },
+     "--trace needs a file"},
+    {"--record", "", "FILE.vbm", SESSION_COMMANDS, G::general,
+     "record the requests sent into a macro file (one port only)",
+     [](ParseState& p, const std::string& v) {
+         p.options.record = v;
+         return true;
+     },
+     "--record needs a macro file, for example unit.vbm"},
+    {"--quiet", "-q", "", EVERY, G::general, "only errors on standard error",
+     [](ParseState& p, const std::string&) {
+         p.options.verbosity = Verbosity::quiet;
+         return true;
+     }},
+    {"--verbose", "-v", "", EVERY, G::general, "the status of every step on standard error",
+     [](ParseState& p, const std::string&) {
+         p.options.verbosity = Verbosity::verbose;
+         return true;
+     }},
+    {"--help", "-h", "", EVERY, G::general, "this text",
+     [](ParseState& p, const std::string&) {
+         p.options.help = true;
+         return true;
+     }},
+    {"--version", "", "", EVERY, G::general, "the program's version",
+     [](ParseState& p, const std::string&) {
+         p.options.version = true;
+         return true;
+     }},
 };
+
+const OptionSpec* option_named(std::string_view arg) {
+    for (const OptionSpec& spec : OPTIONS)
+        if (arg == spec.name || (!spec.short_name.empty() && arg == spec.short_name)) return &spec;
+    return nullptr;
+}
 
 }  // namespace
 
-std::optional<std::uint8_t> resolve_setting(device::Setting setting, std::string_view value,
-                                            std::string* error) {
-    const auto choices = app::setting_choices(setting);
-    const std::string_view wanted = trim(value);
-    std::vector<const app::SettingChoice*> found;
-    const auto code = parse_code(wanted);
-    for (const auto& choice : choices) {
-        // The texts are compared as the list compares them, and in UTF-8 too, so the Hebrew
-        // row can be typed as a terminal sends it.
-        const bool by_text =
-            !wanted.empty() && (platform::compare_list_text(trim(choice.text), wanted) == 0 ||
-                                platform::compare_list_text(trim(choice.text_utf8), wanted) == 0);
-        const bool by_code = code && *code == choice.code;
-        if (by_text || by_code) found.push_back(&choice);
-    }
-    if (found.size() == 1) return found.front()->code;
-    std::string list;
-    for (const auto& choice : choices)
-        list +=
-            "\n  " + platform::hex_code(choice.code) + "  " + std::string(trim(choice.text_utf8));
-    *error = std::string(found.empty() ? "unknown" : "ambiguous") + " value '" +
-             std::string(value) + "'; the valid values are:" + list;
-    return std::nullopt;
+std::span<const OptionSpec> option_table() {
+    return OPTIONS;
 }
 
-std::optional<device::Setting> setting_named(std::string_view name) {
-    if (name == "gps") return device::Setting::gps_type;
-    if (name == "internal") return device::Setting::internal_device;
-    if (name == "external") return device::Setting::external_device;
-    return std::nullopt;
+std::span<const CommandSpec> command_table() {
+    return COMMANDS;
 }
 
-std::optional<std::string> utc_time_text(std::string_view text) {
-    std::size_t at = 0;
-    const auto number = [&](std::size_t digits) -> std::optional<unsigned> {
-        if (at + digits > text.size()) return std::nullopt;
-        unsigned value = 0;
-        for (std::size_t i = 0; i < digits; ++i) {
-            const char c = text[at + i];
-            if (c < '0' || c > '9') return std::nullopt;
-            value = value * 10 + static_cast<unsigned>(c - '0');
-        }
-        at += digits;
-        return value;
-    };
-    const auto literal = [&](char c) {
-        if (at >= text.size() || text[at] != c) return false;
-        ++at;
-        return true;
-    };
-    const auto year = number(4);
-    if (!year || !literal('-')) return std::nullopt;
-    const auto month = number(2);
-    if (!month || !literal('-')) return std::nullopt;
-    const auto day = number(2);
-    if (!day) return std::nullopt;
-    unsigned hour = 0, minute = 0, second = 0, millisecond = 0;
-    if (literal('T')) {
-        const auto h = number(2);
-        if (!h || !literal(':')) return std::nullopt;
-        const auto m = number(2);
-        if (!m) return std::nullopt;
-        hour = *h;
-        minute = *m;
-        if (literal(':')) {
-            const auto sec = number(2);
-            if (!sec) return std::nullopt;
-            second = *sec;
-            if (literal('.')) {
-                // Milliseconds, as the records keep them; finer digits are cut.
-                std::size_t digits = 0;
-                for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++digits)
-                    if (digits < 3)
-                        millisecond = millisecond * 10 + static_cast<unsigned>(text[at] - '0');
-                if (digits == 0) return std::nullopt;
-                for (; digits < 3; ++digits) millisecond *= 10;
-            }
-        }
-    }
-    (void)literal('Z');
-    if (at != text.size()) return std::nullopt;
-    const std::chrono::year_month_day date{std::chrono::year(static_cast<int>(*year)),
-                                           std::chrono::month(*month), std::chrono::day(*day)};
-    if (!date.ok() || hour > 23 || minute > 59 || second > 59) return std::nullopt;
-    char out[32];
-    std::snprintf(out, sizeof out, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", *year, *month, *day, hour,
-                  minute, second, millisecond);
-    return std::string(out);
+std::string_view command_name(Command command) {
+    for (const CommandSpec& c : COMMANDS)
+        if (c.command == command) return c.name;
+    return "none";
 }
 
 ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) {
     ParsedCommandLine parsed;
     Options& o = parsed.options;
+    ParseState state{o, std::nullopt, false, {}};
     std::vector<std::string> words;
-    std::vector<std::string> given;  // the options used, for the commands they belong to
-    std::optional<std::string> id_option;
-    bool no_verify = false;
+    std::vector<const OptionSpec*> given;  // the options used, for the commands they go with
     bool options_ended = false;
     const auto fail = [&parsed](std::string error) {
         parsed.error = std::move(error);
@@ -270,155 +482,36 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
             inline_value = arg.substr(eq + 1);
             arg.erase(eq);
         }
-        given.push_back(arg);
-        const auto value = [&](std::string& out) -> bool {
-            if (inline_value) {
-                out = *inline_value;
-            } else {
-                if (i + 1 >= arguments.size()) return false;
-                out = arguments[++i];
-            }
-            return !out.empty();
-        };
-        const auto flag = [&](bool& out) {
-            out = true;
-            return !inline_value;
-        };
-        std::string text;
-        if (arg == "--port") {
-            if (!value(text)) return fail("--port needs a device, for example --port /dev/ttyUSB0");
-            o.ports.push_back(text);
-        } else if (arg == "--link-timeout") {
-            if (!value(text)) return fail("--link-timeout needs a number of seconds");
-            const auto seconds = parse_seconds(text);
-            // 0: no limit (a station waits for its units as long as it takes).
-            if (!seconds || *seconds < 0 || *seconds > MAX_LINK_TIMEOUT_S)
-                return fail("--link-timeout expects seconds from 0 to 86400, not '" + text + "'");
-            o.link_timeout_s = *seconds;
-        } else if (arg == "--trace") {
-            if (!value(text)) return fail("--trace needs a file");
-            o.trace = text;
-        } else if (arg == "--record") {
-            if (!value(text)) return fail("--record needs a macro file, for example unit.vbm");
-            o.record = text;
-        } else if (arg == "--simulate") {
-            if (!flag(o.simulate)) return fail("--simulate takes no value");
-        } else if (arg == "--simulate-flash-out") {
-            if (!value(text)) return fail("--simulate-flash-out needs a file");
-            o.simulate_flash_out = text;
-        } else if (arg == "--repeat") {
-            if (!flag(o.repeat)) return fail("--repeat takes no value");
-        } else if (arg == "--json") {
-            if (!flag(o.json)) return fail("--json takes no value");
-        } else if (arg == "--no-verify") {
-            if (!flag(no_verify)) return fail("--no-verify takes no value");
-        } else if (arg == "--recipe") {
-            if (!value(text)) return fail("--recipe needs a file, for example station.toml");
-            o.recipe = text;
-        } else if (arg == "--id") {
-            if (!value(text)) return fail("--id needs an ID");
-            id_option = text;
-        } else if (arg == "--id-format") {
-            if (!value(text)) return fail("--id-format needs a template, for example 'L1{:05}'");
-            o.id_format = text;
-        } else if (arg == "--id-start") {
-            const bool has = value(text);
-            const auto start = parse_count(text, 0, MAX_ID_START);
-            if (!has || !start)
-                return fail("--id-start expects a whole number from 0 to 99999999, not '" + text +
-                            "'");
-            o.id_start = *start;
-        } else if (arg == "--new-id") {
-            if (!flag(o.new_id)) return fail("--new-id takes no value");
-        } else if (arg == "--set") {
-            if (!value(text)) return fail("--set needs a setting and its value, as gps=SiRF");
-            const auto eq = text.find('=');
-            const auto setting = setting_named(text.substr(0, eq));
-            if (eq == std::string::npos || !setting)
-                return fail("--set expects gps=VALUE, internal=VALUE or external=VALUE, not '" +
-                            text + "'");
-            std::string error;
-            const auto code = resolve_setting(*setting, text.substr(eq + 1), &error);
-            if (!code) return fail("--set " + text.substr(0, eq) + ": " + error);
-            auto& slot = *setting == device::Setting::gps_type          ? o.settings.gps
-                         : *setting == device::Setting::internal_device ? o.settings.internal
-                                                                        : o.settings.external;
-            if (slot) return fail("--set " + text.substr(0, eq) + " given twice");
-            slot = *code;
-        } else if (arg == "--then") {
-            if (!value(text) || (text != "run" && text != "qb7"))
-                return fail("--then expects run (start the application) or qb7, not '" + text +
-                            "'");
-            o.then = text == "run" ? FinalMode::run : FinalMode::qb7;
-        } else if (arg == "--station-number") {
-            const bool has = value(text);
-            const auto number = parse_count(text, 0, STATION_NUMBER_MAX);
-            if (!has || !number)
-                return fail("--station-number expects a whole number from 0 to " +
-                            std::to_string(STATION_NUMBER_MAX) + ", not '" + text + "'");
-            o.station_number = static_cast<std::uint32_t>(*number);
-        } else if (arg == "--operator") {
-            if (!value(text) || !plain_text(text))
-                return fail("--operator needs a name (text without control characters)");
-            o.operator_name = text;
-        } else if (arg == "--db") {
-            if (!value(text)) return fail("--db needs a file, for example station.db");
-            o.db = text;
-        } else if (arg == "--count" || arg == "--max-failures") {
-            const bool has = value(text);
-            const auto number = parse_count(text, 1, UINT32_MAX);
-            if (!has || !number)
-                return fail(arg + " expects a whole number from 1, not '" + text + "'");
-            (arg == "--count" ? o.count : o.max_failures) = static_cast<std::uint32_t>(*number);
-        } else if (arg == "--format") {
-            if (!value(text) || (text != "csv" && text != "jsonl"))
-                return fail("--format expects csv or jsonl, not '" + text + "'");
-            o.log_format = text == "csv" ? LogFormat::csv : LogFormat::jsonl;
-        } else if (arg == "--since") {
-            const bool has = value(text);
-            const auto since = utc_time_text(text);
-            if (!has || !since)
-                return fail(
-                    "--since expects a UTC time in ISO 8601, as 2025-03-01 or "
-                    "2025-03-01T14:30:00Z, not '" +
-                    text + "'");
-            o.since = *since;
-        } else if (arg == "--serial") {
-            const bool has = value(text);
-            std::int32_t serial = 0;
-            const auto [end, error] =
-                std::from_chars(text.data(), text.data() + text.size(), serial);
-            if (!has || error != std::errc{} || end != text.data() + text.size())
-                return fail("--serial expects a serial number, not '" + text + "'");
-            o.serial_number = serial;
-        } else if (arg == "-q" || arg == "--quiet") {
-            o.verbosity = Verbosity::quiet;
-        } else if (arg == "-v" || arg == "--verbose") {
-            o.verbosity = Verbosity::verbose;
-        } else if (arg == "-h" || arg == "--help") {
-            o.help = true;
-        } else if (arg == "--version") {
-            o.version = true;
-        } else {
-            return fail("unknown option " + arguments[i]);
+        const OptionSpec* spec = option_named(arg);
+        if (spec == nullptr) return fail("unknown option " + arguments[i]);
+        given.push_back(spec);
+        std::string value;
+        if (spec->value.empty()) {
+            // Every flag alike: a value after '=' is a mistake, never ignored.
+            if (inline_value) return fail(std::string(spec->name) + " takes no value");
+        } else if (inline_value) {
+            value = *inline_value;
+        } else if (i + 1 < arguments.size()) {
+            value = arguments[++i];
         }
+        if (!spec->value.empty() && value.empty() && !spec->needs.empty())
+            return fail(std::string(spec->needs));
+        if (!spec->apply(state, value)) return fail(state.error);
     }
     if (o.help || o.version) return parsed;
 
     if (words.empty()) return fail("no command given");
     const auto named = std::find_if(std::begin(COMMANDS), std::end(COMMANDS),
-                                    [&](const CommandName& c) { return c.name == words[0]; });
+                                    [&](const CommandSpec& c) { return c.name == words[0]; });
     if (named == std::end(COMMANDS)) return fail("unknown command '" + words[0] + "'");
     o.command = named->command;
     if (words.size() - 1 < named->min_arguments || words.size() - 1 > named->max_arguments)
         return fail("usage: vrk [OPTIONS] " + std::string(named->form));
 
-    for (const OptionScope& scope : OPTION_SCOPES) {
-        const bool used = std::find(given.begin(), given.end(), scope.option) != given.end();
-        const auto& allowed = scope.commands;
-        if (used && std::find(allowed.begin(), allowed.end(), o.command) == allowed.end())
-            return fail(std::string(scope.option) + " goes with " + std::string(scope.which) +
-                        " only" + std::string(scope.hint));
+    for (const OptionSpec* spec : given) {
+        if (spec->commands.has(o.command) || spec->scope.empty()) continue;
+        return fail(std::string(spec->name) + " goes with " + std::string(spec->scope) + " only" +
+                    std::string(spec->hint));
     }
 
     std::string error;
@@ -431,7 +524,7 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
             if (words.size() > 1) o.image = words[1];
             break;
         case Command::set_id:
-            if (auto id = unit_id(words[1], &error)) {
+            if (auto id = unit_id(words[1], IdCharacters::code_page, &error)) {
                 o.id = *id;
                 break;
             }
@@ -449,14 +542,14 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
         default:
             break;
     }
-    if (id_option && o.command == Command::program) {
-        const auto id = station_id(*id_option, &error);
+    if (state.id_option && o.command == Command::program) {
+        const auto id = station_id(*state.id_option, &error);
         if (!id) return fail("--id: " + error);
         o.fixed_id = *id;
     }
-    if (id_option && o.command == Command::log) o.id_filter = *id_option;
+    if (state.id_option && o.command == Command::log) o.id_filter = *state.id_option;
 
-    o.verify = !no_verify;
+    o.verify = !state.no_verify;
     if (o.simulate && !o.ports.empty())
         return fail("--port and --simulate cannot be used together");
     if (o.simulate_flash_out && !o.simulate) return fail("--simulate-flash-out needs --simulate");
@@ -493,8 +586,46 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
     for (std::size_t i = 0; i < o.ports.size(); ++i)
         for (std::size_t j = 0; j < i; ++j)
             if (o.ports[i] == o.ports[j]) return fail("--port " + o.ports[i] + " given twice");
+    // Whatever the checks above let through, an option never goes with a command it is not for.
+    for (const OptionSpec* spec : given)
+        if (!spec->commands.has(o.command))
+            return fail(std::string(spec->name) + " does not go with " +
+                        std::string(command_name(o.command)));
     return parsed;
 }
+
+namespace {
+
+// A row of --help: the option's name (and value) in a column of its own, its text beside it.
+void append_option(std::string& text, const OptionSpec& spec, std::string_view help) {
+    constexpr std::size_t TEXT_COLUMN = 28;
+    std::string label = "  ";
+    if (!spec.short_name.empty()) label += std::string(spec.short_name) + ", ";
+    label += spec.name;
+    if (!spec.value.empty()) label += " " + std::string(spec.value);
+    if (label.size() < TEXT_COLUMN)
+        label.resize(TEXT_COLUMN, ' ');
+    else
+        label += "\n" + std::string(TEXT_COLUMN, ' ');
+    text += label;
+    for (const char c : help) {
+        text += c;
+        if (c == '\n') text += std::string(TEXT_COLUMN, ' ');
+    }
+    text += '\n';
+}
+
+std::string option_rows(OptionGroup group) {
+    std::string text;
+    for (const OptionSpec& spec : OPTIONS) {
+        if (spec.group == group) append_option(text, spec, spec.help);
+        if (group == OptionGroup::log && !spec.log_help.empty())
+            append_option(text, spec, spec.log_help);
+    }
+    return text;
+}
+
+}  // namespace
 
 std::string usage_text() {
     return R"(Usage: vrk [OPTIONS] COMMAND [ARGUMENTS]
@@ -520,69 +651,19 @@ Commands:
                             station database
   log                       the station database's records, one row per unit handled
 
-Recipe (program; the file gives what the command line leaves out):
-  --recipe FILE             a TOML recipe: image (relative to the file), image_sha256, verify,
-                            id or id_format and id_start, [settings] gps, internal, external,
-                            then ("run" or "qb7"), [checks] flash_type (a code), min_version
-  --no-verify               no compare after the download
-  --id ID                   this ID for the one unit (one --port, no --repeat)
-  --id-format TEMPLATE      number the units: literal text, one counter {} or {:0N} (zero-
-                            padded to N digits) and {station}, as 'L{station}{:05}'
-  --id-start N              the counter starts at N, or is raised to it (default 1)
-  --new-id                  a unit the database knows gets a new ID all the same
-  --set gps|internal|external=VALUE
-                            a device setting, as vrk set takes it (repeat for each)
-  --then run|qb7            start the application, or enter QB7 mode, at the end
-  --station-number N        this station's number, for {station} and the records
-  --operator NAME           who works the station, for the records
-  --count N, --max-failures M
-                            with --repeat: stop after N units, or after M failures
-  --db FILE                 the station database (program, log); by default
-                            $XDG_DATA_HOME/vrk/station.db (~/.local/share/vrk/station.db)
-
-Log (log):
-  --format csv|jsonl        CSV with a header row (the default) or JSON Lines
-  --since TIME              runs started at or after a UTC time, as 2025-03-01T14:30:00Z
-  --serial N                one unit's runs, by its serial number
-  --id ID                   the runs of units that had or got this ID
-
-Options (before or after the command):
-  --port DEVICE             the serial port (repeat it to work on several units at once);
-                            without it, the only serial port there is
-  --simulate                a built-in simulated unit instead of a port
-  --simulate-flash-out FILE with --simulate: write the simulated unit's flash to FILE at exit
-  --link-timeout SECONDS    how long to look for the unit and for its identity (its ID and
-                            version reports asked again until two agree) (default 10; 0: no
-                            limit)
-  --repeat                  with download, compare or program: after each unit, wait for
-                            the next one on the same port (a unit with another serial number,
-                            or one plugged in after the port went), until Ctrl+C; a port that
-                            is not there yet is waited for; a summary over all ports at the end
-  --json                    JSON Lines on standard output, one object per event
-  --trace FILE              a timed trace of every frame on the line, both ways
-  --record FILE.vbm         record the requests sent into a macro file (one port only)
-  -q, --quiet               only errors on standard error
-  -v, --verbose             the status of every step on standard error
-  -h, --help                this text
-  --version                 the program's version
-
+)" + std::string("Recipe (program; the file gives what the command line leaves out):\n") +
+           option_rows(OptionGroup::recipe) + "\nLog (log):\n" + option_rows(OptionGroup::log) +
+           "\nOptions (before or after the command):\n" + option_rows(OptionGroup::general) +
+           R"(
 On a terminal, standard error shows the operator's board: a line per port (waiting,
-linking, programming 43 %, verifying, retrying page N (k), PASS with the ID, FAIL with the
-reason, remove unit) with its counters, and a total line with the yield; a bell on failure.
-Standard output has one line per unit, passed or failed.
+linking, programming 43 %, verifying, retrying page N (k of n done), PASS with the ID and
+serial number or FAIL with the reason, kept until the next unit, remove unit) with its
+counters, and a total line with the yield; a bell on failure. It stays on the screen when
+the run ends. Standard output has one line per unit, passed or failed.
 
-Exit codes (with several ports, the highest of theirs):
-  0  everything asked for succeeded (for download, including the verify)
-  1  the unit answered but the operation failed: a mismatch in compare or verify, the unit
-     stopped responding, a change was not confirmed, its identity did not agree, refused by
-     the recipe's checks, a fixed --id another unit holds, or Ctrl+C interrupted it
-  2  usage error: unknown command or option, a bad value, an ID too long, a mistake in the
-     recipe (named by file and line), an ID scheme with no ID left
-  3  no link: the port cannot be opened or was lost, or no unit answered in time
-  4  the image does not exist, cannot be read, is empty or too large, or changed on the disk
-  5  the station database cannot be opened, is not one, is read-only or the disk is full
-     (a unit whose record cannot be written is never shown passed; every port stops)
-
+Exit codes (with several ports, the highest of theirs), and the results that end with each:
+)" + exit_code_text() +
+           R"(
 JSON (--json): one object per line, each with "schema" (1), "event", "port" (null for the
 run as a whole) and "time" (UTC, ISO 8601):
   port {state, stable_name, description}          the ports command
@@ -606,10 +687,6 @@ run as a whole) and "time" (UTC, ISO 8601):
        operation, image, image_size, image_sha256, pages_done, pages; program: run_key,
        id_before, id_after, steps}
   summary {units, succeeded, failed, yield_percent, ports}   after --repeat
-Results: success, mismatch, not_responding, link_lost, port_lost, interrupted,
-  file_not_found, file_unreadable, file_empty, file_too_large, no_link, port_unavailable,
-  not_confirmed, record_failed, identity_unconfirmed, refused, id_taken, ids_exhausted,
-  image_changed, database_unusable, usage, trace_failed.
 The README describes every field.
 )";
 }

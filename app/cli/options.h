@@ -3,12 +3,18 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/cli/common/results.h"
+#include "app/cli/common/setting_values.h"
 #include "app/cli/station/device_codes.h"
+#include "app/cli/station/log_export.h"
+#include "app/cli/station/recipe.h"
 #include "device/events.h"
 
 namespace vrk::cli {
@@ -17,19 +23,12 @@ enum class Command { none, ports, info, download, compare, set_id, set, qb7, run
 
 enum class Verbosity { quiet, normal, verbose };
 
-// What a unit is left doing at the end of program: in its configuration (none), running its
-// application, or in QB7 mode.
-enum class FinalMode { none, run, qb7 };
-
-enum class LogFormat { csv, jsonl };
-
-struct Options {
+// The command line; what it says of program's recipe is the base's.
+struct Options : RecipeOptions {
     Command command = Command::none;
-    std::vector<std::string> ports;  // --port, in order given
     bool simulate = false;
     std::optional<std::string> simulate_flash_out;  // with simulate: the unit's flash, at exit
     double link_timeout_s = 10;
-    bool repeat = false;
     bool json = false;
     std::optional<std::string> trace;
     std::optional<std::string> record;
@@ -37,26 +36,9 @@ struct Options {
     bool help = false;
     bool version = false;
 
-    std::string image;   // download, compare
-    bool verify = true;  // download: --no-verify turns it off
-    std::string id;      // set-id: the ID in the unit's code page, at most 8 characters
+    std::string id;  // set-id: the ID in the unit's code page, at most 8 characters
     device::Setting setting = device::Setting::gps_type;  // set
     std::uint8_t code = 0;                                // set: the value, resolved
-
-    // program: each is nullopt (or empty) when not given; the recipe file, if any, fills in
-    // what the command line leaves out (see make_recipe).
-    std::optional<std::string> recipe;     // --recipe FILE
-    std::optional<std::string> fixed_id;   // --id: a station ID (letters upper case)
-    std::optional<std::string> id_format;  // --id-format: checked once the station is known
-    std::optional<std::uint64_t> id_start;
-    bool new_id = false;
-    DeviceCodes settings;           // --set gps=VALUE, internal=, external=: resolved codes
-    std::optional<FinalMode> then;  // --then run|qb7
-    std::optional<std::uint32_t> station_number;
-    std::string operator_name;           // --operator, empty by default
-    std::optional<std::string> db;       // program, log: --db FILE
-    std::optional<std::uint32_t> count;  // program --repeat: stop after this many units
-    std::optional<std::uint32_t> max_failures;
 
     // log
     LogFormat log_format = LogFormat::csv;
@@ -64,6 +46,71 @@ struct Options {
     std::optional<std::int32_t> serial_number;
     std::optional<std::string> id_filter;  // --id
 };
+
+// A set of commands: those an option goes with.
+class CommandSet {
+  public:
+    constexpr CommandSet(std::initializer_list<Command> commands) {
+        for (Command c : commands) bits_ |= bit(c);
+    }
+    // Every command there is.
+    [[nodiscard]] static constexpr CommandSet all() {
+        CommandSet set{};
+        set.bits_ = bit(Command::log) * 2 - bit(Command::ports);
+        return set;
+    }
+    [[nodiscard]] constexpr CommandSet without(Command c) const {
+        CommandSet set = *this;
+        set.bits_ &= ~bit(c);
+        return set;
+    }
+    [[nodiscard]] constexpr bool has(Command c) const { return (bits_ & bit(c)) != 0; }
+
+  private:
+    static constexpr std::uint32_t bit(Command c) { return 1u << static_cast<unsigned>(c); }
+    std::uint32_t bits_ = 0;
+};
+
+// Where --help lists an option.
+enum class OptionGroup { general, recipe, log };
+
+// The parser's state while it reads one command line; its own.
+struct ParseState;
+
+// One option of vrk: the parser, the checks of which command it goes with and --help are all
+// made from these rows (option_table()), and the manual page and the bash completion are
+// checked against them.
+struct OptionSpec {
+    std::string_view name;        // "--port"
+    std::string_view short_name;  // "-q", or empty
+    std::string_view value;       // what it takes, as --help names it ("DEVICE"); empty: a flag
+    CommandSet commands;          // the commands it goes with
+    OptionGroup group;
+    std::string_view help;  // --help's text; each '\n' starts another line
+    // Stores the value (empty for a flag). False, with the usage error in the state, when the
+    // value is not one the option takes.
+    bool (*apply)(ParseState& state, const std::string& value);
+    // The usage error when the value is missing or empty; empty: apply() says what it expects.
+    std::string_view needs = {};
+    // For a usage error, the commands in words ("download or program") and a hint after them;
+    // empty for an option whose other commands refuse it with reasons of their own.
+    std::string_view scope = {};
+    std::string_view hint = {};
+    std::string_view log_help = {};  // listed under log too, with this text
+};
+
+// Every option, in --help's order.
+[[nodiscard]] std::span<const OptionSpec> option_table();
+
+// One command: its name, its arguments, how it is written in a usage error.
+struct CommandSpec {
+    std::string_view name;
+    Command command;
+    std::size_t min_arguments, max_arguments;
+    std::string_view form;
+};
+[[nodiscard]] std::span<const CommandSpec> command_table();
+[[nodiscard]] std::string_view command_name(Command command);
 
 struct ParsedCommandLine {
     Options options;
@@ -76,29 +123,5 @@ struct ParsedCommandLine {
 
 // The --help text: commands, options, exit codes and the JSON events.
 [[nodiscard]] std::string usage_text();
-
-// A device setting's value as vrk set takes it: the whole text of a list item (any case,
-// blanks at either end ignored, in the unit's code page or UTF-8) or its code in decimal or as
-// 0x.. hex. nullopt, with the reason and the valid values in *error, when it names no item or
-// several.
-[[nodiscard]] std::optional<std::uint8_t> resolve_setting(device::Setting setting,
-                                                          std::string_view value,
-                                                          std::string* error);
-// "gps", "internal", "external".
-[[nodiscard]] std::optional<device::Setting> setting_named(std::string_view name);
-
-// A time in ISO 8601, UTC: "2025-03-01", "2025-03-01T12:30", "2025-03-01T12:30:15" or with
-// fractions of a second, optionally ending in "Z"; as the records write times
-// ("2025-03-01T12:30:15.000Z"), so that the text compares as the time does. nullopt when it
-// is not such a time (another time zone included).
-[[nodiscard]] std::optional<std::string> utc_time_text(std::string_view text);
-
-// The exit codes.
-inline constexpr int EXIT_OK = 0;
-inline constexpr int EXIT_FAILED = 1;     // the unit answered but the operation failed
-inline constexpr int EXIT_USAGE = 2;      // unknown command or option, bad value
-inline constexpr int EXIT_NO_LINK = 3;    // port not opened or lost, no unit within the time-out
-inline constexpr int EXIT_BAD_IMAGE = 4;  // the image is missing, unreadable, empty or too large
-inline constexpr int EXIT_DATABASE = 5;   // the station database cannot be opened or written
 
 }  // namespace vrk::cli

@@ -1,7 +1,5 @@
 #include "app/cli/output.h"
 
-#include <chrono>
-
 namespace vrk::cli {
 
 Output::Output(OutputSettings settings, std::FILE* out, std::FILE* err)
@@ -11,6 +9,7 @@ void Output::write_locked(std::FILE* stream, std::string_view lines) {
     if (lines.empty()) return;
     // Standard output may be the same terminal: the board goes first, and comes back under the
     // new lines.
+    follow_width_locked();
     erase_board_locked();
     std::fwrite(lines.data(), 1, lines.size(), stream);
     if (lines.back() != '\n') std::fputc('\n', stream);
@@ -41,23 +40,48 @@ void Output::error(std::string_view lines) {
     write_locked(err_, lines);
 }
 
-void Output::board_row(std::size_t row, std::string_view text) {
-    if (row < settings_.board_rows) set_row(row, text);
+void Output::board_row(std::size_t row, BoardLine line) {
+    if (row < settings_.board_rows) set_row(row, std::move(line));
 }
 
-void Output::board_total(std::string_view text) {
-    set_row(settings_.board_rows, text);
+void Output::board_total(BoardLine line) {
+    set_row(settings_.board_rows, std::move(line));
 }
 
-void Output::set_row(std::size_t row, std::string_view text) {
+void Output::set_row(std::size_t row, BoardLine line) {
     if (!settings_.board) return;
     std::lock_guard lock(mutex_);
+    if (board_ended_) return;
+    follow_width_locked();
     erase_board_locked();
-    rows_[row].assign(text);
-    // Cut to the terminal's width: a wrapped line would break the erase that moves up by lines.
-    const auto width = static_cast<std::size_t>(settings_.columns > 1 ? settings_.columns - 1 : 1);
-    if (rows_[row].size() > width) rows_[row].resize(width);
+    rows_[row] = std::move(line);
     draw_board_locked();
+}
+
+void Output::end_board() {
+    if (!settings_.board) return;
+    std::lock_guard lock(mutex_);
+    if (board_ended_) return;
+    if (follow_width_locked()) {
+        erase_board_locked();
+        draw_board_locked();
+    }
+    // What is on the screen now is the run's last word on every port: it stays.
+    board_ended_ = true;
+    rows_drawn_ = 0;
+}
+
+bool Output::follow_width_locked() {
+    if (!settings_.columns_now) return false;
+    const std::optional<int> now = settings_.columns_now();
+    if (!now || *now <= 0 || *now == settings_.columns) return false;
+    // A terminal made narrower may have re-wrapped the board's lines into more rows than were
+    // written (or cut them: which, it does not say), so going up by the lines written could
+    // land inside the board or above it. The new drawing starts below the old one instead.
+    // Made wider, no line wraps: the old drawing is erased by its own count.
+    if (*now < settings_.columns) rows_drawn_ = 0;
+    settings_.columns = *now;
+    return true;
 }
 
 void Output::bell() {
@@ -68,7 +92,7 @@ void Output::bell() {
 }
 
 void Output::erase_board_locked() {
-    if (rows_drawn_ == 0) return;
+    if (rows_drawn_ == 0 || board_ended_) return;
     // Up to the first line of the board, then clear to the end of the screen.
     std::fprintf(err_, "\x1b[%zuF\x1b[J", rows_drawn_);
     rows_drawn_ = 0;
@@ -76,29 +100,18 @@ void Output::erase_board_locked() {
 }
 
 void Output::draw_board_locked() {
-    if (!settings_.board) return;
-    for (const std::string& text : rows_) {
-        if (text.empty()) continue;
+    if (!settings_.board || board_ended_) return;
+    // One column short of the width: a line that fills the last column makes some terminals
+    // wrap at once, and the count of lines to go up by would be wrong.
+    const auto width = static_cast<std::size_t>(settings_.columns > 1 ? settings_.columns - 1 : 1);
+    for (const BoardLine& line : rows_) {
+        if (line.empty()) continue;
+        const std::string text = fit_line(line, width);
         std::fwrite(text.data(), 1, text.size(), err_);
         std::fputc('\n', err_);
         ++rows_drawn_;
     }
     std::fflush(err_);
-}
-
-std::string utc_time_now() {
-    using namespace std::chrono;
-    const auto now = time_point_cast<milliseconds>(system_clock::now());
-    const auto day = floor<days>(now);
-    const year_month_day date{day};
-    const hh_mm_ss time{now - day};
-    char text[32];
-    std::snprintf(
-        text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
-        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-        static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-        static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
-    return text;
 }
 
 }  // namespace vrk::cli

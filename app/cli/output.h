@@ -6,18 +6,25 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/cli/board_line.h"
+
 namespace vrk::cli {
 
 struct OutputSettings {
-    bool json = false;           // standard output carries JSON Lines only
-    int verbosity = 1;           // 0 quiet: errors only on standard error; 2 verbose
-    bool board = false;          // standard error is a terminal a person watches
-    int columns = 80;            // its width
+    bool json = false;   // standard output carries JSON Lines only
+    int verbosity = 1;   // 0 quiet: errors only on standard error; 2 verbose
+    bool board = false;  // standard error is a terminal a person watches
+    int columns = 80;    // its width at the start
+    // Its width now (nullopt: unknown, keep the last), asked before every drawing: a window
+    // made narrower or wider gets a board drawn for its new width.
+    std::function<std::optional<int>()> columns_now;
     std::size_t board_rows = 0;  // one per port
 };
 
@@ -34,28 +41,31 @@ class Output {
     // shown always.
     void note(int level, std::string_view lines);
     void error(std::string_view lines);
-    // The board's line of one port (row < board_rows), and its total line under them; an
-    // empty text removes a line.
-    void board_row(std::size_t row, std::string_view text);
-    void board_total(std::string_view text);
+    // The board's line of one port (row < board_rows), and its total line under them.
+    void board_row(std::size_t row, BoardLine line);
+    void board_total(BoardLine line);
+    // The run is over: the board as it stands is left on the screen (drawn again first if
+    // the width changed) and no longer redrawn; later lines go below it.
+    void end_board();
     // The terminal's bell (on the board only: a unit failed).
     void bell();
 
   private:
     void write_locked(std::FILE* stream, std::string_view lines);
-    void set_row(std::size_t row, std::string_view text);
+    void set_row(std::size_t row, BoardLine line);
     void erase_board_locked();
     void draw_board_locked();
+    // Asks the width; when it changed, the drawing on the screen no longer tells how many
+    // lines to go up by.
+    bool follow_width_locked();
 
     OutputSettings settings_;
     std::FILE* out_;
     std::FILE* err_;
     std::mutex mutex_;
-    std::vector<std::string> rows_;  // the ports' lines, then the total line
-    std::size_t rows_drawn_ = 0;
+    std::vector<BoardLine> rows_;  // the ports' lines, then the total line
+    std::size_t rows_drawn_ = 0;   // lines of the board on the screen, above the cursor
+    bool board_ended_ = false;
 };
-
-// The time now as ISO 8601 in UTC with milliseconds: "2025-03-01T12:34:56.789Z".
-[[nodiscard]] std::string utc_time_now();
 
 }  // namespace vrk::cli

@@ -6,6 +6,7 @@
 #include "app/session.h"
 #include "app/session_commands.h"
 #include "app/wire_trace.h"
+#include "vrk_version.h"
 
 namespace vrk::cli {
 
@@ -53,7 +54,13 @@ PortJob::PortJob(const JobPlan& plan, std::string device, std::size_t index, Job
       json_(services.output, device_),
       board_(services.output, plan.then, device_, index, services.port_width, services.clock,
              services.line),
-      flow_(plan, device_, index, services.clock, observers_, services.line) {
+      records_(plan.recipe != nullptr && services.store != nullptr
+                   ? std::make_optional<UnitRecords>(
+                         *services.store, *plan.recipe,
+                         RecordsPlace{services.host, device_, VRK_VERSION_TEXT})
+                   : std::nullopt),
+      flow_(plan, device_, index, services.clock, observers_, services.line,
+            records_ ? &*records_ : nullptr) {
     observers_.add(text_);
     observers_.add(json_);
     observers_.add(board_);
@@ -69,7 +76,7 @@ int PortJob::run() {
     if (opened.port) {
         run_session(std::move(opened.port));
     } else if (!flow_.done()) {
-        flow_.fail_without_unit("port_unavailable", EXIT_NO_LINK,
+        flow_.fail_without_unit(Result::port_unavailable,
                                 platform::describe_port_error(opened.error, device_));
     }
     return flow_.exit_code();
@@ -121,7 +128,7 @@ void PortJob::run_session(std::unique_ptr<platform::SerialPort> port) {
     if (s_.record) {
         platform::FileError error = platform::FileError::none;
         if (!app::start_recording(session, *s_.record, &error))
-            flow_.fail_without_unit("record_failed", EXIT_USAGE,
+            flow_.fail_without_unit(Result::record_failed,
                                     "The macro file " + *s_.record + " cannot be created.");
     }
 

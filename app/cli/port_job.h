@@ -18,6 +18,8 @@
 #include "app/cli/json_reporter.h"
 #include "app/cli/line_tally.h"
 #include "app/cli/output.h"
+#include "app/cli/station/station_store.h"
+#include "app/cli/station/unit_records.h"
 #include "app/cli/text_reporter.h"
 #include "app/cli/unit_flow.h"
 #include "device/events.h"
@@ -56,6 +58,9 @@ struct JobServices {
     std::uint32_t origin = 0;           // the tick the run started at (trace times count from it)
     std::optional<std::string> record;  // --record: the macro file
     std::size_t port_width = 0;         // the board's column of port names
+    // program: the station's records, shared by every port, and the station's machine.
+    StationStore* store = nullptr;
+    std::string host = {};
 };
 
 class PortJob final : public device::UnitPrompts, public platform::HostServices {
@@ -96,6 +101,7 @@ class PortJob final : public device::UnitPrompts, public platform::HostServices 
     TextReporter text_;
     JsonReporter json_;
     BoardReporter board_;
+    std::optional<UnitRecords> records_;  // program
     UnitFlow flow_;
 };
 

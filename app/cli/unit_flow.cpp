@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/cli/common/image_file.h"
 #include "app/cli/line_tally.h"
-#include "app/cli/station/id_assignment.h"
-#include "app/cli/station_records.h"
 #include "app/session.h"
 #include "app/session_commands.h"
 #include "platform/code_page.h"
@@ -15,38 +14,45 @@ namespace vrk::cli {
 
 namespace {
 
-int exit_code_of(device::Result result) {
-    switch (result) {
-        case device::Result::success:
-            return EXIT_OK;
-        case device::Result::port_lost:
-            return EXIT_NO_LINK;
-        case device::Result::file_not_found:
-        case device::Result::file_unreadable:
-        case device::Result::file_empty:
-        case device::Result::file_too_large:
-            return EXIT_BAD_IMAGE;
-        case device::Result::mismatch:
-        case device::Result::not_responding:
-        case device::Result::link_lost:
-        case device::Result::interrupted:
-            break;
+// The unit as the station's records take it.
+UnitFacts facts_of(const UnitIdentity& unit) {
+    UnitFacts facts;
+    facts.id = unit.id;
+    facts.id_utf8 = unit.id_utf8;
+    if (unit.version) {
+        const VersionFacts& v = *unit.version;
+        facts.serial_number = v.serial_number;
+        facts.firmware_version = v.version;
+        facts.version_hundredths = v.version_hundredths;
+        facts.flash_type_code = v.flash_type_code;
+        facts.flash_type = v.flash_type;
     }
-    return EXIT_FAILED;
+    facts.settings = unit.codes();
+    return facts;
 }
 
-constexpr const char* DATABASE_UNUSABLE = "database_unusable";
+// The device settings in the order of the flow's agreements on them.
+constexpr device::Setting SETTINGS[] = {device::Setting::gps_type, device::Setting::internal_device,
+                                        device::Setting::external_device};
+
+std::size_t setting_index(device::Setting setting) {
+    return setting == device::Setting::gps_type          ? 0
+           : setting == device::Setting::internal_device ? 1
+                                                         : 2;
+}
 
 }  // namespace
 
 UnitFlow::UnitFlow(const JobPlan& plan, std::string port, std::size_t index,
-                   platform::TickClock& clock, JobObserver& observers, LineTally& line)
+                   platform::TickClock& clock, JobObserver& observers, LineTally& line,
+                   UnitRecords* records)
     : plan_(plan),
       port_(std::move(port)),
       index_(index),
       clock_(clock),
       observers_(observers),
-      line_(line) {
+      line_(line),
+      records_(records) {
     wait_started_ = now();
 }
 
@@ -103,20 +109,6 @@ bool UnitFlow::first_of_group(std::size_t index) const {
 bool UnitFlow::last_of_group(std::size_t index) const {
     return index + 1 >= step_count() ||
            recipe_step(step_at(index + 1).kind) != recipe_step(step_at(index).kind);
-}
-
-std::string& UnitFlow::step_slot(RecipeStep step) {
-    switch (step) {
-        case RecipeStep::download:
-            return steps_.download;
-        case RecipeStep::id:
-            return steps_.id;
-        case RecipeStep::settings:
-            return steps_.settings;
-        case RecipeStep::then:
-            break;
-    }
-    return steps_.then;
 }
 
 void UnitFlow::tick() {
@@ -179,7 +171,7 @@ void UnitFlow::find_unit(std::uint32_t t) {
         return;
     }
     if (port_lost_ && !plan_.repeat) {
-        finish_unit({"port_lost", EXIT_NO_LINK, port_gone_text()});
+        finish_unit({Result::port_lost, port_gone_text()});
         return;
     }
     // With --repeat the line waits for its next unit as long as it takes; a unit that answered
@@ -191,7 +183,7 @@ void UnitFlow::find_unit(std::uint32_t t) {
         if (linked_ && !take_unit()) return;
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%g", plan_.link_timeout_ms / 1000.0);
-        finish_unit({"no_link", EXIT_NO_LINK,
+        finish_unit({Result::no_link,
                      (linked_ ? "The unit on " + port_ + " answered but did not report itself"
                               : "No unit answered on " + port_) +
                          " within " + seconds + " s."});
@@ -212,21 +204,37 @@ bool UnitFlow::confirm_identity(std::uint32_t t) {
     const bool ask_version = version_agreement_.ask(t);
     if ((ask_id || ask_version) && session_ != nullptr)
         app::ask_identity(*session_, ask_id, ask_version);
+    // The settings too: the records keep them as the unit held them before it was touched.
+    bool settings_agreed = true;
+    const device::Setting* failed_setting = nullptr;
+    for (std::size_t i = 0; i < setting_agreements_.size(); ++i) {
+        auto& agreement = setting_agreements_[i];
+        if (agreement.ask(t) && session_ != nullptr) app::ask_setting(*session_, SETTINGS[i]);
+        settings_agreed = settings_agreed && agreement.state() == Agreement::agreed;
+        if (agreement.state() == Agreement::failed && failed_setting == nullptr)
+            failed_setting = &SETTINGS[i];
+    }
     if (id_agreement_.state() == Agreement::agreed &&
-        version_agreement_.state() == Agreement::agreed) {
+        version_agreement_.state() == Agreement::agreed && settings_agreed) {
         unit_.id = *id_agreement_.value();
         unit_.id_utf8 = platform::display_utf8(*unit_.id);
         unit_.version = *version_agreement_.value();
+        unit_.gps = *setting_agreements_[0].value();
+        unit_.internal = *setting_agreements_[1].value();
+        unit_.external = *setting_agreements_[2].value();
         return true;
     }
     if (id_agreement_.state() == Agreement::failed ||
-        version_agreement_.state() == Agreement::failed) {
+        version_agreement_.state() == Agreement::failed || failed_setting != nullptr) {
         // The unit is left as it is: nothing it said can be trusted to record or to number.
         if (!take_unit()) return false;
-        const bool id = id_agreement_.state() == Agreement::failed;
+        const std::string what = id_agreement_.state() == Agreement::failed ? "ID"
+                                 : version_agreement_.state() == Agreement::failed
+                                     ? "version"
+                                     : std::string(device::setting_name(*failed_setting));
         unit_.id.reset();  // not the unit's identity: nothing is shown or recorded of it
-        finish_unit({"identity_unconfirmed", EXIT_FAILED,
-                     "The unit's reports of its " + std::string(id ? "ID" : "version") +
+        finish_unit({Result::identity_unconfirmed,
+                     "The unit's reports of its " + what +
                          " did not agree: its identity cannot be trusted on this line."});
         return false;
     }
@@ -240,13 +248,12 @@ void UnitFlow::start_unit(std::uint32_t t) {
     transfer_.reset();
     id_to_send_ = plan_.id;
     id_carried_ = false;
-    image_changed_ = false;
     held_.reset();
     if (plan_.transfer) transfer_ = planned_transfer();
-    if (plan_.store != nullptr && !begin_records()) return;
+    if (records_ != nullptr && !begin_records()) return;
     if (step_count() == 0) {
         // Nothing to do to the unit: for info, the identity is the answer.
-        finish_unit({"success", EXIT_OK, ""});
+        finish_unit({Result::success, ""});
         return;
     }
     start_step(t);
@@ -262,83 +269,52 @@ TransferFacts UnitFlow::planned_transfer() const {
 UnitFlow::StepResult UnitFlow::stop_line_for_records(const StoreError& error) {
     // The records are the source of truth for IDs: without them no port takes another unit.
     line_.stop();
-    return {DATABASE_UNUSABLE, EXIT_DATABASE, error.message};
+    return {Result::database_unusable, error.message};
 }
 
 bool UnitFlow::begin_records() {
-    StationStore& store = *plan_.store;
-    steps_ = steps_of(plan_);
-    const std::string key = new_run_key();
-    if (const StoreError error = store.begin_run(run_start(plan_, port_, key, &unit_));
-        !error.ok()) {
+    const UnitFacts facts = facts_of(unit_);
+    if (const StoreError error = records_->begin(&facts); !error.ok()) {
         // The row cannot be written: the unit is not touched.
         finish_unit(stop_line_for_records(error));
         return false;
     }
-    run_key_ = key;
-    observers_.record_written({run_key_, false, "", store.location()});
+    observers_.record_written({records_->run_key(), false, "", records_->location()});
 
-    if (const auto why = check_failure(plan_.recipe->checks, *unit_.version)) {
-        finish_unit({"refused", EXIT_FAILED, "refused by the recipe's checks: " + *why});
+    if (const auto why = records_->refusal(facts)) {
+        finish_unit({Result::refused, "refused by the recipe's checks: " + *why});
         return false;
     }
     if (!plan_.recipe_id) return true;
 
-    const std::int32_t serial = unit_.version->serial_number;
-    const std::string carried = unit_.id.value_or("");
-    const IdAssignment chosen = assign_id(store, *plan_.recipe, serial, carried, run_key_);
-    if (!chosen.error.ok()) {
-        finish_unit(stop_line_for_records(chosen.error));
+    const IdDecision decision = records_->choose_id(facts);
+    if (!decision.ok()) {
+        finish_unit(stop_line_for_records(decision.error));
         return false;
     }
-    switch (chosen.action) {
+    switch (decision.action) {
         case IdAction::none:
             return true;
         case IdAction::held_elsewhere:
-            finish_unit({"id_taken", EXIT_FAILED,
-                         "the ID " + chosen.id + " belongs to the unit with serial number " +
-                             std::to_string(chosen.holder ? chosen.holder->serial_number : 0) +
+            finish_unit({Result::id_taken,
+                         "the ID " + plan_.recipe->fixed_id +
+                             " belongs to the unit with serial number " +
+                             std::to_string(decision.holder ? decision.holder->serial_number : 0) +
                              ": this unit is not touched"});
             return false;
         case IdAction::exhausted:
             line_.stop();
-            finish_unit({"ids_exhausted", EXIT_USAGE,
-                         "the ID scheme " + plan_.recipe->scheme->text() +
-                             " has no ID left that fits in 8 characters"});
+            finish_unit({Result::ids_exhausted, "the ID scheme " + plan_.recipe->scheme->text() +
+                                                    " has no ID left that fits in 8 characters"});
             return false;
         case IdAction::keep:
         case IdAction::send:
             break;
     }
-
-    IdChosen told;
-    told.id = chosen.id;
-    told.reserved = chosen.reserved;
-    told.id_before = unit_.id_utf8;
-    told.serial_number = serial;
-    told.run_key = run_key_;
-    // Where the ID came from, as assign_id decided it: a unit that holds it keeps it; one the
-    // records know under another ID gets the records' one back (nothing reserved).
-    if (plan_.recipe->id_choice == IdChoice::fixed)
-        told.source = IdSource::fixed;
-    else if (chosen.action == IdAction::keep)
-        told.source = IdSource::carried;
-    else if (!chosen.reserved)
-        told.source = IdSource::records;
-    else
-        told.source = IdSource::scheme;
-    id_to_send_ = chosen.id;
-    id_reserved_ = chosen.reserved;
-    if (chosen.action == IdAction::keep) {
-        // The unit holds it already: bound now, nothing to send.
-        id_carried_ = true;
-        if (const StoreError error = store.bind(chosen.id, serial); !error.ok()) {
-            finish_unit(stop_line_for_records(error));
-            return false;
-        }
-        id_reserved_ = false;
-    }
-    observers_.id_chosen(told);
+    id_to_send_ = decision.chosen.id;
+    // The unit holds it already (bound by the records): nothing to send.
+    id_carried_ = decision.action == IdAction::keep;
+    observers_.id_chosen(decision.chosen);
     return true;
 }
 
@@ -349,25 +325,35 @@ void UnitFlow::start_step(std::uint32_t t) {
     if (first_of_group(step_)) observers_.step_started(recipe_step(step.kind));
     if (step.kind == StepKind::mode && !held_) held_ = unit_;  // what it holds, before `then`
     if (session_ == nullptr) {
-        end_step({"port_lost", EXIT_NO_LINK, port_gone_text()});
+        end_step({Result::port_lost, port_gone_text()});
         return;
     }
     switch (step.kind) {
-        case StepKind::transfer:
-            app::start_transfer(*session_, *plan_.transfer, plan_.image, plan_.image);
-            if (image_changed_) {
-                // Found as the engine loaded it; its erase has gone out already.
-                app::cancel_transfer(*session_);
+        case StepKind::transfer: {
+            // The run's image, read once; the file checked again before anything goes to this
+            // unit, so a changed file never reaches its erase.
+            const RunImage::Check image = plan_.run_image->check(
+                session_->context().files, plan_.image, plan_.image_sha256);
+            if (image.changed) {
                 line_.stop();
-                step_result_ = StepResult{"image_changed", EXIT_BAD_IMAGE,
-                                          "the image " + plan_.image +
-                                              " is no longer the one the recipe names (its "
-                                              "SHA-256 changed): the line stops"};
+                step_result_ = StepResult{
+                    Result::image_changed,
+                    "the image " + plan_.image +
+                        (plan_.image_sha256.empty()
+                             ? " has changed since this run read it"
+                             : " is no longer the one the recipe names (its SHA-256 changed)") +
+                        ": the line stops"};
+            } else if (image.result != device::Result::success) {
+                const Result why = result_of(image.result);
+                step_result_ = StepResult{why, "the image " + plan_.image + " " + image_problem(why)};
+            } else {
+                app::start_transfer(*session_, *plan_.transfer, image.bytes, plan_.image);
             }
             break;
+        }
         case StepKind::unit_id:
             if (id_carried_) {
-                step_result_ = StepResult{"success", EXIT_OK, "the unit has the ID already"};
+                step_result_ = StepResult{Result::success, "the unit has the ID already"};
                 break;
             }
             app::send_unit_id(*session_, *id_to_send_);
@@ -377,8 +363,7 @@ void UnitFlow::start_step(std::uint32_t t) {
         case StepKind::setting: {
             const SettingChange& change = plan_.settings[step.setting];
             if (!app::choose_setting(*session_, change.setting, change.code))
-                step_result_ =
-                    StepResult{"not_confirmed", EXIT_FAILED, "The list has no such value."};
+                step_result_ = StepResult{Result::not_confirmed, "The list has no such value."};
             break;
         }
         case StepKind::mode:
@@ -400,7 +385,7 @@ void UnitFlow::check_step(std::uint32_t t) {
     const Step step = step_at(step_);
     if (step.kind == StepKind::transfer) return;  // the engine's limits end a transfer
     if (port_lost_) {
-        end_step({"port_lost", EXIT_NO_LINK, port_gone_text()});
+        end_step({Result::port_lost, port_gone_text()});
         return;
     }
     if (step.kind == StepKind::unit_id) {
@@ -409,10 +394,9 @@ void UnitFlow::check_step(std::uint32_t t) {
     }
     if (t - step_started_ <= ANSWER_LIMIT_MS) return;
     if (step.kind == StepKind::mode)
-        end_step(
-            {"not_confirmed", EXIT_FAILED, "The unit did not report the mode it was asked for."});
+        end_step({Result::not_confirmed, "The unit did not report the mode it was asked for."});
     else
-        end_step({"not_confirmed", EXIT_FAILED, "The unit did not confirm the change."});
+        end_step({Result::not_confirmed, "The unit did not confirm the change."});
 }
 
 void UnitFlow::check_id_step(std::uint32_t t) {
@@ -425,34 +409,34 @@ void UnitFlow::check_id_step(std::uint32_t t) {
         observers_.setting_answered(
             {device::Setting::unit_id, 0, platform::display_utf8(*reported), confirmed});
     if (!confirmed) {
-        end_step({"not_confirmed", EXIT_FAILED,
+        end_step({Result::not_confirmed,
                   reported
                       ? "the unit reports ID '" + platform::display_utf8(*reported) + "' instead"
                       : "The unit did not confirm the change."});
         return;
     }
-    if (plan_.store != nullptr) {
-        // Confirmed twice: the unit holds it. Bound to its serial number, never given again.
-        if (const StoreError error = plan_.store->bind(*id_to_send_, unit_.version->serial_number);
+    if (records_ != nullptr) {
+        // Confirmed twice: the unit holds it, and the records bind it to its serial number.
+        if (const StoreError error = records_->bind_sent(unit_.version->serial_number);
             !error.ok()) {
             end_step(stop_line_for_records(error));
             return;
         }
-        id_reserved_ = false;
     }
-    end_step(
-        {"success", EXIT_OK, "the unit took ID '" + platform::display_utf8(*id_to_send_) + "'"});
+    end_step({Result::success, "the unit took ID '" + platform::display_utf8(*id_to_send_) + "'"});
 }
 
 void UnitFlow::end_step(StepResult result) {
     step_result_.reset();
     const Step step = step_at(step_);
     const RecipeStep group = recipe_step(step.kind);
-    const bool failed = result.exit_code != EXIT_OK;
+    const bool failed = result.result != Result::success;
     if (failed || last_of_group(step_)) {
-        if (plan_.store != nullptr) step_slot(group) = failed ? result.result : STEP_SUCCESS;
+        if (records_ != nullptr)
+            records_->step_ended(group, failed ? result_name(result.result) : STEP_SUCCESS);
         observers_.step_finished(
-            {group, failed ? result.result : std::string(STEP_SUCCESS), result.message});
+            {group, failed ? std::string(result_name(result.result)) : std::string(STEP_SUCCESS),
+             result.message});
     }
     if (failed) {
         finish_unit(std::move(result));
@@ -467,64 +451,46 @@ void UnitFlow::end_step(StepResult result) {
 }
 
 void UnitFlow::complete_records(UnitOutcome& outcome) {
-    StationStore& store = *plan_.store;
-    const auto fail = [&](const StoreError& error) {
-        StepResult failure = stop_line_for_records(error);
-        outcome.result = failure.result;
-        outcome.exit_code = failure.exit_code;
-        outcome.message = std::move(failure.message);
-    };
-    if (run_key_.empty()) {
-        // A unit whose identity never agreed, or that ended before its row: recorded all the
-        // same, without what it could not tell.
-        const std::string key = new_run_key();
-        const bool known = outcome.unit && outcome.unit->version;
-        if (const StoreError error =
-                store.begin_run(run_start(plan_, port_, key, known ? &*outcome.unit : nullptr));
-            !error.ok()) {
-            fail(error);
-            return;
-        }
-        run_key_ = key;
-        steps_ = steps_of(plan_);
-        observers_.record_written({run_key_, false, "", store.location()});
-    }
-    if (id_reserved_ && id_to_send_) {
-        // Reserved and never confirmed: spent, never given to another unit.
-        if (const StoreError error = store.spend(*id_to_send_); !error.ok()) fail(error);
-        id_reserved_ = false;
-    }
-    mark_skipped(steps_);
+    const bool known = outcome.unit && outcome.unit->version;
+    const UnitFacts facts = known ? facts_of(*outcome.unit) : UnitFacts{};
     const UnitIdentity& holds = held_ ? *held_ : unit_;
-    RunEnd end;
-    end.run_key = run_key_;
-    if (holds.id) end.id_after = holds.id_utf8;
-    end.settings_after = holds.codes();
-    end.steps = steps_;
+    UnitEnd end;
     end.result = outcome.result;
     end.exit_code = outcome.exit_code;
     end.message = outcome.message;
     end.duration_ms = outcome.duration_ms;
-    if (const StoreError error = store.complete_run(end); !error.ok()) {
+    if (holds.id) end.id_after = holds.id_utf8;
+    end.settings_after = holds.codes();
+    const RecordsEnd ended = records_->complete(known ? &facts : nullptr, end);
+    if (ended.begun_now)
+        observers_.record_written({ended.run_key, false, "", records_->location()});
+    if (!ended.error.ok()) {
         // Never shown passed without its row.
-        fail(error);
-    } else {
-        observers_.record_written({run_key_, true, outcome.result, store.location()});
+        StepResult failure = stop_line_for_records(ended.error);
+        outcome.result = result_name(failure.result);
+        outcome.exit_code = exit_code_of(failure.result);
+        outcome.message = std::move(failure.message);
     }
-    ProgramFacts facts;
-    facts.run_key = run_key_;
-    facts.steps = steps_;
-    if (unit_before_ && unit_before_->id) facts.id_before = unit_before_->id_utf8;
-    facts.id_after = end.id_after;
-    outcome.program = std::move(facts);
+    if (ended.completed)
+        observers_.record_written({ended.run_key, true, outcome.result, records_->location()});
+    if (ended.run_key.empty()) return;
+    ProgramFacts program;
+    program.run_key = ended.run_key;
+    program.steps = ended.steps;
+    if (unit_before_ && unit_before_->id) program.id_before = unit_before_->id_utf8;
+    program.id_after = end.id_after;
+    outcome.program = std::move(program);
 }
 
 void UnitFlow::finish_unit(StepResult result) {
+    // The unit's run is over: a late reply from it must not move it on from what its record
+    // says.
+    if (session_ != nullptr) app::forget_transfer(*session_);
     const std::uint32_t t = now();
     UnitOutcome outcome;
     outcome.command = plan_.command;
-    outcome.result = std::move(result.result);
-    outcome.exit_code = result.exit_code;
+    outcome.result = result_name(result.result);
+    outcome.exit_code = exit_code_of(result.result);
     outcome.message = std::move(result.message);
     if (unit_.id && unit_.version) outcome.unit = held_ ? *held_ : unit_;
     outcome.transfer = transfer_;
@@ -532,7 +498,7 @@ void UnitFlow::finish_unit(StepResult result) {
     if (!transfer_ && plan_.transfer) outcome.transfer = planned_transfer();
     outcome.duration_ms = t - (unit_answered_ ? unit_started_ : wait_started_);
     if (outcome.ok() && plan_.command == Command::program) outcome.message = "the recipe is done";
-    if (plan_.store != nullptr && unit_taken_) complete_records(outcome);
+    if (records_ != nullptr && unit_taken_) complete_records(outcome);
     // Counted first: the board shows the unit among its port's counters.
     if (unit_taken_) line_.unit_ended(index_, outcome.ok());
     observers_.unit_finished(outcome);
@@ -543,10 +509,10 @@ void UnitFlow::finish_unit(StepResult result) {
     else
         last_serial_.reset();
     unit_taken_ = false;
-    run_key_.clear();
     transfer_.reset();
 
-    if (plan_.repeat && outcome.result != "interrupted" && outcome.exit_code != EXIT_USAGE &&
+    const ResultKind kind = result_spec(result.result).kind;
+    if (plan_.repeat && kind != ResultKind::interruption && kind != ResultKind::usage &&
         !line_.stopped()) {
         // The line waits for this unit to go and the next to come.
         state_ = State::between_units;
@@ -577,15 +543,15 @@ void UnitFlow::interrupt() {
     const bool between_units = plan_.repeat && (state_ == State::between_units ||
                                                 (state_ == State::finding_unit && !linked_));
     if (state_ == State::running) {
-        end_step({"interrupted", EXIT_FAILED, "Interrupted."});
+        end_step({Result::interrupted, "Interrupted."});
     } else if (!between_units && state_ != State::done) {
-        finish_unit({"interrupted", EXIT_FAILED, "Interrupted."});
+        finish_unit({Result::interrupted, "Interrupted."});
     }
     state_ = State::done;
 }
 
-void UnitFlow::fail_without_unit(std::string result, int exit_code, std::string message) {
-    finish_unit({std::move(result), exit_code, std::move(message)});
+void UnitFlow::fail_without_unit(Result result, std::string message) {
+    finish_unit({result, std::move(message)});
     state_ = State::done;
 }
 
@@ -601,6 +567,7 @@ void UnitFlow::link_up(std::uint32_t baud) {
         // The reports from here on are the unit's: the agreement counts them all.
         id_agreement_.start(t, plan_.link_timeout_ms);
         version_agreement_.start(t, plan_.link_timeout_ms);
+        for (auto& agreement : setting_agreements_) agreement.start(t, plan_.link_timeout_ms);
     }
 }
 
@@ -621,8 +588,8 @@ void UnitFlow::link_lost(link::LinkLoss why) {
             // already: the mode report is what resets the link.
             if (kind == StepKind::transfer || kind == StepKind::mode) return;
             step_result_ = why == link::LinkLoss::port_lost
-                               ? StepResult{"port_lost", EXIT_NO_LINK, port_gone_text()}
-                               : StepResult{"link_lost", EXIT_FAILED, "The unit went away."};
+                               ? StepResult{Result::port_lost, port_gone_text()}
+                               : StepResult{Result::link_lost, "The unit went away."};
             return;
         }
         case State::done:
@@ -639,6 +606,8 @@ void UnitFlow::setting_reported(const device::SettingReport& report) {
     take_report(unit_, report);
     if (state_ == State::finding_unit && report.setting == device::Setting::unit_id)
         id_agreement_.report(std::string(report.text));
+    if (state_ == State::finding_unit && report.setting != device::Setting::unit_id)
+        setting_agreements_[setting_index(report.setting)].report(unit_.setting(report.setting));
     if (state_ != State::running || step_result_) return;
     const Step step = step_at(step_);
     if (step.kind == StepKind::unit_id && report.setting == device::Setting::unit_id) {
@@ -652,9 +621,9 @@ void UnitFlow::setting_reported(const device::SettingReport& report) {
     const std::string shown = value_text(unit_.setting(report.setting));
     const std::string name(device::setting_name(report.setting));
     if (report.confirmation)
-        step_result_ = StepResult{"success", EXIT_OK, "the unit took " + name + " " + shown};
+        step_result_ = StepResult{Result::success, "the unit took " + name + " " + shown};
     else
-        step_result_ = StepResult{"not_confirmed", EXIT_FAILED,
+        step_result_ = StepResult{Result::not_confirmed,
                                   "the unit reports " + name + " " + shown + " instead"};
 }
 
@@ -665,9 +634,9 @@ void UnitFlow::mode_reported(device::UnitMode mode) {
         (plan_.then == FinalMode::qb7 && mode == device::UnitMode::qb7) ||
         (plan_.then == FinalMode::run && mode == device::UnitMode::application_running);
     if (!wanted) return;
-    step_result_ = StepResult{"success", EXIT_OK,
-                              mode == device::UnitMode::qb7 ? "the unit is in QB7 mode"
-                                                            : "the unit runs its application"};
+    step_result_ = StepResult{Result::success, mode == device::UnitMode::qb7
+                                                   ? "the unit is in QB7 mode"
+                                                   : "the unit runs its application"};
 }
 
 void UnitFlow::operation_started(const device::OperationStart& start) {
@@ -678,9 +647,6 @@ void UnitFlow::operation_started(const device::OperationStart& start) {
     transfer_->image_size = start.image_size;
     if (session_ != nullptr)
         transfer_->image_sha256 = platform::sha256_hex(app::loaded_image(*session_));
-    // The image could have changed on the disk since the recipe checked it.
-    if (!plan_.image_sha256.empty() && transfer_->image_sha256 != plan_.image_sha256)
-        image_changed_ = true;
 }
 
 void UnitFlow::progress(const device::Progress& p) {
@@ -693,15 +659,12 @@ void UnitFlow::operation_finished(const device::OperationEnd& end) {
     if (!transfer_) return;
     transfer_->pages_done = end.pages_done;
     transfer_->pages = end.pages;
-    if (image_changed_) return;  // the flow's own reason
-    step_result_ = StepResult{std::string(device::result_name(end.result)),
-                              exit_code_of(end.result), std::string(end.status_text)};
+    step_result_ = StepResult{result_of(end.result), std::string(end.status_text)};
 }
 
 void UnitFlow::operation_refused(const device::OperationEnd& end) {
     if (!transfer_) return;
-    step_result_ = StepResult{std::string(device::result_name(end.result)),
-                              exit_code_of(end.result), std::string(end.status_text)};
+    step_result_ = StepResult{result_of(end.result), std::string(end.status_text)};
 }
 
 }  // namespace vrk::cli

@@ -15,9 +15,13 @@
 //   between_units --repeat: the unit handled is still there; its going starts the next hunt
 //   done
 //
+// For program the flow tells the port's UnitRecords (app/cli/station/unit_records.h) its
+// moments and acts on what they answer; it holds no store of its own.
+//
 // One job's thread; the clock may be any TickClock (tests move a fake one).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -25,6 +29,7 @@
 
 #include "app/cli/job_events.h"
 #include "app/cli/job_plan.h"
+#include "app/cli/station/unit_records.h"
 #include "app/cli/unit_identity.h"
 #include "device/events.h"
 #include "platform/serial_port.h"
@@ -48,8 +53,10 @@ class UnitFlow final : public device::EngineObserver {
   public:
     // `line` counts the units of every port (--count, --max-failures), this one as port number
     // `index`; it outlives the flow.
+    // `records`: program's, for the units of this port (null for the other commands); it
+    // outlives the flow.
     UnitFlow(const JobPlan& plan, std::string port, std::size_t index, platform::TickClock& clock,
-             JobObserver& observers, LineTally& line);
+             JobObserver& observers, LineTally& line, UnitRecords* records = nullptr);
 
     // The session on the job's port, once the port is open; null to detach.
     void attach(app::Session* session);
@@ -59,7 +66,7 @@ class UnitFlow final : public device::EngineObserver {
     // units the job just ends.
     void interrupt();
     // The job could not start on its port: the unit's outcome without a unit, and the end.
-    void fail_without_unit(std::string result, int exit_code, std::string message);
+    void fail_without_unit(Result result, std::string message);
     // A notice box of the engine said something failed (a macro file write).
     void note_error_box() { error_box_ = true; }
 
@@ -87,8 +94,7 @@ class UnitFlow final : public device::EngineObserver {
     };
     // The end of a step, as the events and the time limits decide it.
     struct StepResult {
-        std::string result;
-        int exit_code = EXIT_OK;
+        Result result = Result::success;
         std::string message;
     };
 
@@ -121,7 +127,6 @@ class UnitFlow final : public device::EngineObserver {
     [[nodiscard]] static RecipeStep recipe_step(StepKind kind);
     [[nodiscard]] bool first_of_group(std::size_t index) const;
     [[nodiscard]] bool last_of_group(std::size_t index) const;
-    [[nodiscard]] std::string& step_slot(RecipeStep step);
     [[nodiscard]] std::uint32_t now() const { return clock_.tick_ms(); }
     [[nodiscard]] std::string port_gone_text() const;
 
@@ -131,6 +136,7 @@ class UnitFlow final : public device::EngineObserver {
     platform::TickClock& clock_;
     JobObserver& observers_;
     LineTally& line_;
+    UnitRecords* records_;
     app::Session* session_ = nullptr;
 
     State state_ = State::finding_unit;
@@ -151,6 +157,8 @@ class UnitFlow final : public device::EngineObserver {
     // Since the link came up: the ID and the version, asked again until they agree.
     ReportAgreement<std::string> id_agreement_;
     ReportAgreement<VersionFacts> version_agreement_;
+    // The three device settings, as the records keep them from before the unit is touched.
+    std::array<ReportAgreement<SettingValue>, 3> setting_agreements_;
 
     // The step in flight.
     std::size_t step_ = 0;
@@ -160,13 +168,8 @@ class UnitFlow final : public device::EngineObserver {
     std::optional<std::string> id_to_send_;  // the ID step's ID (set-id's, or the records')
     bool id_carried_ = false;                // the unit holds it already: nothing to send
     ReportAgreement<std::string> id_set_agreement_;
-    bool image_changed_ = false;  // the image loaded is not the one the recipe checked
 
-    // program: the unit's run in the station's records.
-    bool unit_taken_ = false;  // counted as one of the line's units
-    std::string run_key_;      // empty until the row is begun
-    RunSteps steps_;
-    bool id_reserved_ = false;  // reserved for this run and not bound (spent if never bound)
+    bool unit_taken_ = false;           // counted as one of the line's units
     std::optional<UnitIdentity> held_;  // what the unit holds, taken before `then`
 
     int exit_code_ = EXIT_OK;

@@ -22,6 +22,7 @@ struct SettingValue {
     bool known = false;  // reported since the link came up
     std::uint8_t code = 0;
     std::string text;  // the list's text as UTF-8; empty for a code the list does not have
+    friend bool operator==(const SettingValue&, const SettingValue&) = default;
 };
 
 // The version report's fields. Two reports are the same report when every field the unit sent

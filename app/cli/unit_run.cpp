@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <thread>
 
+#include "app/cli/common/image_file.h"
 #include "app/cli/job_plan.h"
 #include "app/cli/json_reporter.h"
 #include "app/cli/line_tally.h"
 #include "app/cli/port_job.h"
-#include "app/session_commands.h"
 
 namespace vrk::cli {
 
@@ -21,14 +21,14 @@ OutputSettings output_settings(const Options& options, platform::Console& consol
     settings.board = console.is_terminal(platform::StandardStream::error) && !options.json &&
                      settings.verbosity > 0;
     settings.columns = console.columns(platform::StandardStream::error).value_or(80);
+    settings.columns_now = [&console] { return console.columns(platform::StandardStream::error); };
     return settings;
 }
 
-int early_error(Output& output, bool json, std::string_view result, int code,
-                const std::string& message) {
-    if (json) output.json(error_json(result, code, message));
+int early_error(Output& output, bool json, Result result, const std::string& message) {
+    if (json) output.json(error_json(result, message));
     output.error("vrk: " + message);
-    return code;
+    return exit_code_of(result);
 }
 
 UnitRun::UnitRun(const Options& options, RunServices services)
@@ -40,9 +40,9 @@ std::optional<int> UnitRun::prepare() {
     Output output(output_settings(options_, s_.console), s_.out, s_.err);
     if (options_.command == Command::download || options_.command == Command::compare) {
         // A bad image is told at once, not after a unit has been found.
-        const device::Result image = app::check_image(s_.files, options_.image);
-        if (image != device::Result::success)
-            return early_error(output, options_.json, device::result_name(image), EXIT_BAD_IMAGE,
+        const Result image = check_image(s_.files, options_.image);
+        if (image != Result::success)
+            return early_error(output, options_.json, image,
                                "the image " + options_.image + " " + image_problem(image));
     }
     if (options_.command == Command::program) {
@@ -50,8 +50,7 @@ std::optional<int> UnitRun::prepare() {
         // is opened, and no unit is touched.
         program_ = start_program(options_, s_.files, s_.open_store);
         if (!program_.store)
-            return early_error(output, options_.json, program_.result, program_.exit_code,
-                               program_.error);
+            return early_error(output, options_.json, program_.result, program_.error);
     }
     return std::nullopt;
 }
@@ -62,8 +61,8 @@ void UnitRun::summarise(Output& output, const LineTally& line,
     std::string text;
     std::string per_port = "[";
     const auto counts = [](const Tally& t) {
-        return std::to_string(t.units) + " units, " + std::to_string(t.passed) + " succeeded, " +
-               std::to_string(t.failed()) + " failed";
+        return std::to_string(t.units) + (t.units == 1 ? " unit, " : " units, ") +
+               std::to_string(t.passed) + " succeeded, " + std::to_string(t.failed()) + " failed";
     };
     for (std::size_t i = 0; i < ports.size(); ++i) {
         const Tally t = line.of_port(i);
@@ -78,15 +77,16 @@ void UnitRun::summarise(Output& output, const LineTally& line,
     }
     per_port += "]";
     const Tally total = line.total();
-    const std::string yield = total.yield_text();
+    const std::optional<std::string> yield = total.yield_text();
     output.json(json_event_without_port("summary")
                     .add("units", total.units)
                     .add("succeeded", total.passed)
                     .add("failed", total.failed())
-                    .add_raw("yield_percent", yield)
+                    .add_raw("yield_percent", yield.value_or("null"))
                     .add_raw("ports", per_port)
                     .text());
-    text += "total: " + counts(total) + ", yield " + yield + " %";
+    text += "total: " + counts(total);
+    if (yield) text += ", yield " + *yield + " %";
     output.result(text);
 }
 
@@ -100,19 +100,20 @@ int UnitRun::run(const std::vector<std::string>& ports, platform::PortProvider& 
         platform::FileError error = platform::FileError::none;
         auto file = s_.files.create(*options_.trace, &error);
         if (!file)
-            return early_error(output, options_.json, "trace_failed", EXIT_USAGE,
+            return early_error(output, options_.json, Result::trace_failed,
                                "the trace file " + *options_.trace + " cannot be created");
         trace = std::make_unique<SharedLineFile>(std::move(file));
     }
 
     s_.console.watch_interrupt();
-    const JobPlan plan = make_plan(options_, program_.recipe ? &*program_.recipe : nullptr,
-                                   program_.store.get(), s_.host);
+    const JobPlan plan = make_plan(options_, program_.recipe ? &*program_.recipe : nullptr);
     LineTally line(ports.size(), options_.count, options_.max_failures);
     JobServices services{provider, s_.clock,    s_.files,           s_.console,     output,
                          line,     trace.get(), s_.clock.tick_ms(), options_.record};
     for (const std::string& port : ports)
         services.port_width = std::max(services.port_width, port.size());
+    services.store = program_.store.get();
+    services.host = s_.host;
     std::vector<std::unique_ptr<PortJob>> jobs;
     for (std::size_t i = 0; i < ports.size(); ++i) {
         jobs.push_back(std::make_unique<PortJob>(plan, ports[i], i, services));
@@ -129,9 +130,9 @@ int UnitRun::run(const std::vector<std::string>& ports, platform::PortProvider& 
             threads.emplace_back([&codes, &jobs, i] { codes[i] = jobs[i]->run(); });
         for (auto& thread : threads) thread.join();
     }
-    // The board's lines go; the summary and the results stay.
-    for (std::size_t i = 0; i < ports.size(); ++i) output.board_row(i, "");
-    output.board_total("");
+    // The board stays as the run left it, every port's last line and the total line: the
+    // operator reads the results there. The summary follows below.
+    output.end_board();
     if (options_.repeat) summarise(output, line, ports);
     return codes.empty() ? EXIT_OK : *std::max_element(codes.begin(), codes.end());
 }

@@ -41,8 +41,8 @@ struct RunServices {
 [[nodiscard]] OutputSettings output_settings(const Options& options, platform::Console& console);
 
 // An error found before any port is used: on standard error, and as a JSON object too.
-int early_error(Output& output, bool json, std::string_view result, int code,
-                const std::string& message);
+// Returns the result's exit code.
+int early_error(Output& output, bool json, Result result, const std::string& message);
 
 class LineTally;
 

@@ -10,6 +10,7 @@
 #include "app/qt/icons.h"
 #include "app/qt/qt_dialog_runner.h"
 #include "app/qt/qt_host_services.h"
+#include "app/simulated_unit.h"
 #include "app/startup.h"
 #include "platform/posix/posix_platform.h"
 #include "sim/built_in_unit.h"
@@ -78,15 +79,13 @@ int main(int argc, char** argv) {
         vrk::sim::UnitConfig unit;
         unit.flash_out = line.simulate_flash_out;
         unit.log_path = line.simulate_log;
-        simulated = vrk::sim::make_built_in_unit(unit, system_ports);
-        std::string error;
-        if (!simulated->start(&error)) {
-            const std::string text = "The simulated unit could not be started: " + error;
-            std::fprintf(stderr, "%s: %s\n", name.c_str(), text.c_str());
-            (void)host.message_box(text, "VRK 700 simulator", vrk::platform::MessageButtons::ok,
-                                   vrk::platform::MessageIcon::error);
-            return 0;
+        vrk::app::SimulatedUnit started =
+            vrk::app::start_simulated_unit(unit, system_ports, name);
+        if (!started.unit) {
+            std::fprintf(stderr, "%s\n", started.error.c_str());
+            return vrk::app::SIMULATED_UNIT_FAILED_EXIT;
         }
+        simulated = std::move(started.unit);
         ports = &simulated->ports();
         options.port = simulated->port_name();
     }

@@ -4,9 +4,10 @@
 ; It puts vrkcfg.exe, vrk.exe and the demo image into Program Files, makes a Start menu entry for
 ; the window, opens .vr4 files with vrkcfg.exe, and (a component, chosen by default) puts the
 ; folder on the system PATH so that vrk.exe runs from any command prompt. An older installation
-; is uninstalled first, wherever it was. The uninstaller removes what was installed: the .vr4
-; association only while it still opens vrkcfg, and only the PATH entry it added. /S installs
-; and uninstalls without a window.
+; is uninstalled first, wherever it was. It makes the folder for the station's records
+; (ProgramData\vrk) and lets the PC's users write in it. The uninstaller removes what was
+; installed: the .vr4 association only while it still opens vrkcfg, and only the PATH entry it
+; added; the station's records stay. /S installs and uninstalls without a window.
 ;
 ; Expects: VERSION (the project's, "major.minor"), VERSION_MAJOR, VERSION_MINOR, VRKCFG_EXE,
 ; VRK_EXE, DEMO_IMAGE, APP_ICON, OUT_FILE.
@@ -148,6 +149,18 @@ Section "${WINDOW_NAME} and vrk.exe" SecPrograms
     File "/oname=vrk.exe" "${VRK_EXE}"
     File "/oname=VRK700-demo.vr4" "${DEMO_IMAGE}"
     WriteUninstaller "$INSTDIR\uninstall.exe"
+
+    ; The station's records (vrk program's default database) are one file for the whole PC,
+    ; so that the operators' logins all count IDs in the same place. In ProgramData only the
+    ; account that made a file may change it: the PC's users (BUILTIN\Users, named by its SID,
+    ; which every language of Windows shares) are let change what is in the folder. The folder
+    ; and the records in it stay when the program is uninstalled.
+    CreateDirectory "$APPDATA\vrk"
+    nsExec::ExecToLog 'icacls "$APPDATA\vrk" /grant *S-1-5-32-545:(OI)(CI)M'
+    Pop $0
+    ${If} $0 != 0
+        DetailPrint "The PC's users could not be let write $APPDATA\vrk ($0): give them the right by hand."
+    ${EndIf}
 
     ; Started from the menu, the window works in the installation folder, where the demo image
     ; is; opened through a .vr4 file, in that file's folder.

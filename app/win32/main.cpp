@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/simulated_unit.h"
 #include "app/startup.h"
 #include "app/win32/win32_dialog_runner.h"
 #include "app/win32/win32_host_services.h"
@@ -95,14 +96,13 @@ int main() {
         vrk::sim::UnitConfig unit;
         unit.flash_out = line.simulate_flash_out;
         unit.log_path = line.simulate_log;
-        simulated = vrk::sim::make_built_in_unit(unit, system_ports);
-        std::string error;
-        if (!simulated->start(&error)) {
-            tell(
-                std::string(PROGRAM) + ": the simulated unit could not be started: " + error + "\n",
-                true);
-            return 1;
+        vrk::app::SimulatedUnit started =
+            vrk::app::start_simulated_unit(unit, system_ports, PROGRAM);
+        if (!started.unit) {
+            tell(started.error + "\n", true);
+            return vrk::app::SIMULATED_UNIT_FAILED_EXIT;
         }
+        simulated = std::move(started.unit);
         ports = &simulated->ports();
         options.port = simulated->port_name();
     }

@@ -1,6 +1,8 @@
 // The machine on a POSIX system: uname's node name, the XDG base directories, mkdir.
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/utsname.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -32,9 +34,16 @@ std::string host_name() {
     return names.nodename;
 }
 
-std::optional<std::string> user_data_directory() {
+std::optional<std::string> station_data_directory() {
     // Read at start-up by the one thread that opens the records; nothing here sets variables.
-    return posix::data_directory(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+    const auto data = posix::data_directory(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+    if (!data) return std::nullopt;
+    return path_in(*data, "vrk");
+}
+
+std::string path_in(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '/') return folder + name;
+    return folder + '/' + name;
 }
 
 bool make_directories(const std::string& path, FileError* error) {
@@ -58,6 +67,24 @@ bool make_directories(const std::string& path, FileError* error) {
     }
     if (error != nullptr) *error = FileError::none;
     return true;
+}
+
+WriteBlock why_unwritable(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
+    struct statvfs medium {};
+    if (::statvfs(folder.c_str(), &medium) != 0) return WriteBlock::none;
+    if ((medium.f_flag & ST_RDONLY) != 0) return WriteBlock::read_only_medium;
+    // access() answers for the real user, as the open would: root passes where others would
+    // not, and so does its open.
+    if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0)
+        return WriteBlock::read_only_file;
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) return WriteBlock::folder_not_writable;
+    // Blocks for anyone but root: what an ordinary user's write may take.
+    if (medium.f_bavail == 0) return WriteBlock::disk_full;
+    return WriteBlock::none;
 }
 
 }  // namespace vrk::platform

@@ -7,6 +7,11 @@
 
 #include "platform/win32/win32_platform.h"
 
+// Older headers lack it; the value is fixed by the console's interface.
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
 namespace vrk::platform {
 namespace {
 
@@ -19,10 +24,17 @@ BOOL WINAPI on_console_event(DWORD event) {
     switch (event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
-        case CTRL_CLOSE_EVENT:
             // The first one (or two, with count_second_interrupt()) are ours; the next goes on
             // to the system's handler, which ends the program at once.
             return interrupts_seen.fetch_add(1) < interrupts_counted.load() ? TRUE : FALSE;
+        case CTRL_CLOSE_EVENT:
+            // The console window is being closed. Windows ends the process as soon as this
+            // handler returns, whatever it returns, or after a few seconds if it does not: so
+            // it does not return. The program sees the interrupt, completes the rows of the
+            // units in hand as interrupted and exits by itself, which ends this thread too.
+            interrupts_seen.fetch_add(1);
+            ::Sleep(INFINITE);
+            return TRUE;
         default:
             return FALSE;
     }
@@ -35,9 +47,15 @@ HANDLE stream_handle(StandardStream stream) {
 }  // namespace
 
 bool Win32Console::is_terminal(StandardStream stream) {
-    // Only a console answers GetConsoleMode; a file or a pipe does not.
+    // Only a console answers GetConsoleMode; a file or a pipe does not. The board and the
+    // progress bar are drawn with escape sequences, which a console draws only with virtual
+    // terminal processing on (Windows Terminal has it; the old console since Windows 10 takes
+    // it when asked). A console that refuses it gets plain lines, as a file does.
+    const HANDLE handle = stream_handle(stream);
     DWORD mode = 0;
-    return ::GetConsoleMode(stream_handle(stream), &mode) != FALSE;
+    if (!::GetConsoleMode(handle, &mode)) return false;
+    if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) return true;
+    return ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != FALSE;
 }
 
 std::optional<int> Win32Console::columns(StandardStream stream) {

@@ -132,8 +132,10 @@ std::unique_ptr<InputFile> Win32FileSystem::open_read(const std::string& path, F
         report(error, FileError::io_failure);
         return nullptr;
     }
-    win32::UniqueHandle handle(::CreateFileW(wide.c_str(), GENERIC_READ,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    // Read sharing only: an image another program still holds open for writing (a copy or a
+    // build not yet finished) is refused, not read half written and flashed; and while we read
+    // it, nobody can start writing it.
+    win32::UniqueHandle handle(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle) {
         report(error, win32::classify_file_error(::GetLastError()));

@@ -1,10 +1,13 @@
-// The machine on Windows: the computer's name, %LOCALAPPDATA%, CreateDirectory.
+// The machine on Windows: the computer's name, the ProgramData folder, CreateDirectory. Paths
+// are the program's UTF-8 and go to the W functions, as everywhere in this layer.
 #include <windows.h>
-
-#include <cstdlib>
+// After windows.h: the known folders need its types.
+#include <knownfolders.h>
+#include <shlobj.h>
 
 #include "platform/machine.h"
 #include "platform/win32/error_classes.h"
+#include "platform/win32/wide_text.h"
 
 namespace vrk::platform {
 
@@ -15,10 +18,21 @@ std::string host_name() {
     return std::string(name, size);
 }
 
-std::optional<std::string> user_data_directory() {
-    const char* local = std::getenv("LOCALAPPDATA");
-    if (local == nullptr || local[0] == '\0') return std::nullopt;
-    return std::string(local);
+std::optional<std::string> station_data_directory() {
+    // The known folder rather than %ProgramData%: a program started by a service or a
+    // scheduled task may have no such variable, and the folder is the same for every login.
+    PWSTR folder = nullptr;
+    const HRESULT found = ::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &folder);
+    std::optional<std::string> result;
+    if (SUCCEEDED(found) && folder != nullptr && folder[0] != L'\0')
+        result = path_in(win32::wide_to_utf8(folder), "vrk");
+    ::CoTaskMemFree(folder);  // also when it failed: the call may have set it
+    return result;
+}
+
+std::string path_in(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '\\' || folder.back() == '/') return folder + name;
+    return folder + '\\' + name;
 }
 
 bool make_directories(const std::string& path, FileError* error) {
@@ -31,9 +45,10 @@ bool make_directories(const std::string& path, FileError* error) {
         if (at != path.size() && path[at] != '\\' && path[at] != '/') continue;
         const std::string part = path.substr(0, at);
         if (part.back() == ':') continue;
-        if (::CreateDirectoryA(part.c_str(), nullptr)) continue;
+        const std::wstring wide = win32::to_wide(part);
+        if (::CreateDirectoryW(wide.c_str(), nullptr)) continue;
         const DWORD failure = ::GetLastError();
-        const DWORD attributes = ::GetFileAttributesA(part.c_str());
+        const DWORD attributes = ::GetFileAttributesW(wide.c_str());
         if (failure == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
             (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
             continue;
@@ -42,6 +57,11 @@ bool make_directories(const std::string& path, FileError* error) {
     }
     if (error != nullptr) *error = FileError::none;
     return true;
+}
+
+WriteBlock why_unwritable(const std::string&) {
+    // The station's records are not kept on Windows yet: nothing asks.
+    return WriteBlock::none;
 }
 
 }  // namespace vrk::platform

@@ -123,6 +123,9 @@ JobRun JobRig::run(const std::vector<std::string>& args, cli::JobObserver* obser
     services.open_store = [](const std::string& path, cli::StoreError* error) {
         cli::SqliteStoreSettings settings;
         settings.vfs = failing_vfs();
+        settings.why_unwritable = [](const std::string&) {
+            return static_cast<platform::WriteBlock>(failing_vfs_faults().medium.load());
+        };
         return cli::open_sqlite_station_store(path, cli::StoreAccess::station, error, settings);
     };
     cli::UnitRun unit_run(parsed.options, services);

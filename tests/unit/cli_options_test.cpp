@@ -2,10 +2,15 @@
 // before any port is touched.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/cli/common/utc_time.h"
 #include "app/cli/options.h"
 
 namespace vrk::test {
@@ -53,6 +58,11 @@ TEST(VrkCommandLine, AcceptsOrRefuses) {
         {{"--link-timeout", "-1", "info"}, "expects seconds from 0 to 86400"},
         {{"--link-timeout", "86401", "info"}, "expects seconds from 0 to 86400"},
         {{"--port"}, "--port needs a device"},
+        // A value given to a flag is refused, for every flag alike.
+        {{"--quiet=x", "info"}, "--quiet takes no value"},
+        {{"--help=x"}, "--help takes no value"},
+        {{"--version=1"}, "--version takes no value"},
+        {{"download", "i", "--no-verify="}, "--no-verify takes no value"},
     };
     for (const Case& c : cases) {
         const auto parsed = cli::parse_command_line(c.args);
@@ -184,6 +194,96 @@ TEST(VrkCommandLine, ProgramAndLogOptions) {
         ASSERT_EQ(parsed.error, "") << line;
         c.check(parsed.options);
     }
+}
+
+// The arguments that make each command complete, and a value each option takes.
+std::vector<std::string> command_words(const cli::CommandSpec& command) {
+    std::vector<std::string> words{std::string(command.name)};
+    for (std::size_t i = 0; i < command.min_arguments; ++i)
+        words.push_back(command.command == Command::set && i == 0 ? "gps" : "0");
+    return words;
+}
+
+std::string sample_value(std::string_view option) {
+    const std::map<std::string_view, std::string> values = {
+        {"--set", "gps=0"},        {"--then", "run"},       {"--format", "csv"},
+        {"--since", "2025-03-01"}, {"--link-timeout", "1"}, {"--id-format", "L{}"},
+    };
+    const auto found = values.find(option);
+    return found != values.end() ? found->second : "1";
+}
+
+TEST(VrkOptionTable, EveryOptionGoesOnlyWithItsCommands) {
+    for (const cli::OptionSpec& option : cli::option_table()) {
+        for (const cli::CommandSpec& command : cli::command_table()) {
+            std::vector<std::string> args = command_words(command);
+            args.emplace_back(option.name);
+            if (!option.value.empty()) args.push_back(sample_value(option.name));
+            const auto parsed = cli::parse_command_line(args);
+            const std::string line = std::string(command.name) + " " + std::string(option.name);
+            if (!option.commands.has(command.command)) {
+                EXPECT_NE(parsed.error, "") << line;
+            } else {
+                // Taken, or refused for another reason than the command.
+                EXPECT_EQ(parsed.error.find("go with"), std::string::npos)
+                    << line << " -> '" << parsed.error << "'";
+                EXPECT_EQ(parsed.error.find("does not go"), std::string::npos) << line;
+            }
+        }
+        if (option.value.empty()) {
+            const auto parsed = cli::parse_command_line({std::string(option.name) + "=x", "info"});
+            EXPECT_EQ(parsed.error, std::string(option.name) + " takes no value");
+        }
+    }
+}
+
+// The option rows of a manual page's OPTIONS section: the first line after each .TP, with
+// groff's "\-" read as '-'.
+std::vector<std::string> man_page_option_lines(const std::string& path) {
+    std::ifstream file(path);
+    EXPECT_TRUE(file) << path;
+    std::vector<std::string> rows;
+    std::string line;
+    bool in_options = false, tagged = false;
+    while (std::getline(file, line)) {
+        if (line.rfind(".SH", 0) == 0) in_options = line == ".SH OPTIONS";
+        if (in_options && tagged) {
+            std::string row;
+            for (std::size_t i = 0; i < line.size(); ++i)
+                if (!(line[i] == '\\' && i + 1 < line.size() && line[i + 1] == '-')) row += line[i];
+            rows.push_back(row);
+        }
+        tagged = line == ".TP";
+    }
+    return rows;
+}
+
+TEST(VrkOptionTable, ManualPageListsEveryOptionAndNoOther) {
+    const auto rows = man_page_option_lines(VRK_SOURCE_DIR "/doc/man/vrk.1");
+    std::set<std::string> in_page;
+    for (const std::string& row : rows) {
+        std::istringstream words(row);
+        for (std::string word; words >> word;) {
+            const auto start = word.find('-');
+            if (start == std::string::npos) continue;
+            std::string name = word.substr(start);
+            while (!name.empty() && (name.back() == ',' || name.back() == '"')) name.pop_back();
+            if (name.size() > 1 && name[1] != ' ') in_page.insert(name);
+        }
+    }
+    std::set<std::string> in_table;
+    for (const cli::OptionSpec& option : cli::option_table()) {
+        in_table.insert(std::string(option.name));
+        if (!option.short_name.empty()) in_table.insert(std::string(option.short_name));
+        // The value as --help names it stands beside the option's name.
+        if (option.value.empty()) continue;
+        bool beside = false;
+        for (const std::string& row : rows)
+            beside = beside || (row.find(std::string(option.name) + " \"") != std::string::npos &&
+                                row.find(option.value) != std::string::npos);
+        EXPECT_TRUE(beside) << option.name << " " << option.value;
+    }
+    EXPECT_EQ(in_page, in_table);
 }
 
 TEST(VrkCommandLine, UtcTimesAsTheRecordsWriteThem) {

@@ -200,8 +200,9 @@ TEST(WholeTransfer, AcknowledgementOfPageZeroInEitherFormEndsTheDownload) {
 }
 
 // A unit whose answer names page 0 too early (its page byte garbled on the line): page 0 was
-// not sent, so it is not done, and with no page below it the download goes on with the highest
-// page not done, the one in flight. Success comes only once every page is done.
+// not sent, so it is not done and it is no progress; with no page below it the page in flight
+// is the one to go on with, and it waits for its retry. Success comes only once every page is
+// done.
 TEST(GarbledPageNumbers, AnEarlyPageZeroNeverEndsADownloadWithPagesLeft) {
     struct Case {
         const char* what;
@@ -210,9 +211,8 @@ TEST(GarbledPageNumbers, AnEarlyPageZeroNeverEndsADownloadWithPagesLeft) {
         const char* first_again;  // the status once the first page is sent again
     };
     const Case cases[] = {
-        {"8-bit acknowledgement", 3 * 256, "2B 00", "Programming page #3...Please wait"},
-        {"wide acknowledgement", 300 * 256, "2E 00 00 00",
-         "Programming page #300...Please wait *****"},
+        {"8-bit acknowledgement", 3 * 256, "2B 00", "Retrying page #3...Please wait"},
+        {"wide acknowledgement", 300 * 256, "2E 00 00 00", "Retrying page #300...Please wait"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -226,6 +226,9 @@ TEST(GarbledPageNumbers, AnEarlyPageZeroNeverEndsADownloadWithPagesLeft) {
         rig.reply(hex(c.garbled));                  // ...but its answer names page 0
         EXPECT_NE(rig.engine.transfer.phase, device::Phase::idle) << rig.status();
         EXPECT_EQ(rig.host.beeps, 0);
+        EXPECT_TRUE(rig.take_sent().empty());
+        rig.clock.now = *rig.engine.transfer.page_sent_time + 2001;
+        rig.tick();
         EXPECT_EQ(rig.status(), c.first_again);
         rig.run_against(unit);
         EXPECT_EQ(rig.status(), "APP.vr4 has been downloaded successfully");
@@ -506,7 +509,7 @@ TEST(LateReplies, LinkResetEndsTheOperationSilently) {
     EXPECT_EQ(rig.host.beeps, 0);
 }
 
-TEST(LateReplies, EraseDoneAfterTheTimeOutStillStartsProgramming) {
+TEST(LateReplies, EraseDoneAfterTheTimeOutStillStartsProgrammingWithTheControlsDisabled) {
     TransferRig rig;
     const Bytes image = test_image(600);
     rig.pick(NAME, image);
@@ -515,16 +518,25 @@ TEST(LateReplies, EraseDoneAfterTheTimeOutStillStartsProgramming) {
     rig.clock.now = rig.ctx.link.line_free + 30'001;
     rig.tick();
     ASSERT_EQ(rig.status(), "Error: The VRK700 is not responding");
-    rig.clock.advance(5000);
+    rig.clock.advance(999);  // 31 s after the erase left
     rig.reply(hex("29 00"));
     EXPECT_EQ(only_message(rig), join(hex("2A 02"), page_data(image, 2)));
     EXPECT_EQ(rig.status(), "Programming page #3...Please wait");
     EXPECT_NE(rig.engine.transfer.phase, device::Phase::idle);
-    EXPECT_TRUE(rig.transfer_controls_enabled());
+    // Running again, as after a start: Download (Alt+D) cannot send a second erase meanwhile.
+    EXPECT_TRUE(rig.transfer_controls_disabled());
+    rig.window.user_click(ids::DOWNLOAD);
+    rig.window.user_click(ids::COMPARE);
+    EXPECT_TRUE(rig.take_sent().empty());
     // The revived operation is watched again.
     rig.clock.now = rig.ctx.link.line_free + 2001;
     rig.tick();
     EXPECT_EQ(rig.status(), "Retrying page #3...Please wait");
+    // Its end gives the controls back.
+    LoaderModel unit;
+    rig.run_against(unit);
+    EXPECT_EQ(rig.status(), "APP.vr4 has been downloaded successfully");
+    EXPECT_TRUE(rig.transfer_controls_enabled());
 }
 
 // --- Files ------------------------------------------------------------------------------------

@@ -35,9 +35,10 @@ TEST(IdScheme, RefusesTemplatesAUnitCannotCarry) {
         {"L\t{}", std::nullopt, "'L\\x09{}'"},
         {"S{station}{}", std::nullopt, "--station-number"},
         {"S{station}{station}{}", 1, "more than once"},
-        {"LINE1{:04}", std::nullopt, "(the shortest would be LINE10000)"},
+        // The first ID is the counter's start, 1 unless given.
+        {"LINE1{:04}", std::nullopt, "(the first would be LINE10001)"},
         {"ABCDEFGH{}", std::nullopt, "longer than 8"},
-        {"S{station}-{:03}", 12345, "S12345-000"},
+        {"S{station}-{:03}", 12345, "S12345-001"},
     };
     for (const Case& c : cases) {
         std::string error;

@@ -128,7 +128,7 @@ TEST(ReportAgreement, VersionReportsAgreeInEveryFieldTheUnitSent) {
 }
 
 // On a line that garbles one byte in a hundred, info never shows a unit as it is not: either
-// its true identity or, when its reports never agree, no identity at all.
+// its true identity and settings or, when its reports never agree, no identity at all.
 TEST(IdentityOverNoise, InfoShowsTheTrueUnitOrNone) {
     constexpr int RUNS = 200;
     int shown = 0, unconfirmed = 0;
@@ -155,6 +155,10 @@ TEST(IdentityOverNoise, InfoShowsTheTrueUnitOrNone) {
         EXPECT_EQ(units[0]["version"], "2.15") << run;
         EXPECT_EQ(units[0]["crystal_hz"], 14745600) << run;
         EXPECT_EQ(units[0]["flash_type_code"], 0x28) << run;
+        // The settings too, as the records keep them from before the unit is touched.
+        EXPECT_EQ(units[0]["gps"]["code"], unit.gps_type) << run;
+        EXPECT_EQ(units[0]["internal"]["code"], unit.internal_device) << run;
+        EXPECT_EQ(units[0]["external"]["code"], unit.external_device) << run;
     }
     EXPECT_GT(garbled, 0u) << "the line garbled nothing: the case proves nothing";
     EXPECT_GT(shown, RUNS / 2);

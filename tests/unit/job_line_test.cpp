@@ -14,6 +14,7 @@
 
 #include "sim/demo_image.h"
 #include "tests/support/job_rig.h"
+#include "tests/support/wire.h"
 
 namespace vrk::test {
 namespace {
@@ -26,6 +27,7 @@ struct Op {
     enum Kind { leave, swap, pull, stop } kind = leave;
     std::int32_t serial = 0;  // swap: the next unit's serial number
     std::function<void(sim::UnitConfig&)> unit = {};
+    bool change_image = false;  // swap: the image file is rewritten meanwhile
 };
 
 Op leave() {
@@ -33,6 +35,11 @@ Op leave() {
 }
 Op swap(std::int32_t serial, std::function<void(sim::UnitConfig&)> unit = {}) {
     return {Op::swap, serial, std::move(unit)};
+}
+Op swap_after_image_change(std::int32_t serial) {
+    Op op{Op::swap, serial};
+    op.change_image = true;
+    return op;
 }
 Op pull() {
     return {Op::pull};
@@ -82,6 +89,7 @@ class Operator final : public cli::JobObserver {
                 rig_.socket.pull_out();
                 return;
             case Op::swap: {
+                if (op.change_image) rig_.files.files["app.vr4"] = sim::make_demo_image(3000, 4);
                 rig_.socket.pull_out();
                 sim::UnitConfig next = unit_with_serial(op.serial);
                 if (op.unit) op.unit(next);
@@ -104,6 +112,7 @@ struct LineCase {
     std::vector<std::string> journal;
     int exit_code = 0;
     std::string summary = {};  // the end of the text summary
+    bool last_unit_untouched = false;  // no erase reached the last unit (70013); its flash as it came
 };
 
 void PrintTo(const LineCase& c, std::ostream* out) {
@@ -123,7 +132,7 @@ const std::vector<LineCase>& cases() {
          .absent_at_start = true,
          .ops = {stop()},
          .journal = {"waiting port", "found 70012", "finished 70012 success"},
-         .summary = "total: 1 units, 1 succeeded, 0 failed, yield 100.0 %"},
+         .summary = "total: 1 unit, 1 succeeded, 0 failed, yield 100.0 %"},
         {.name = "a_unit_left_in_place_after_run_is_not_done_twice",
          .args = program({"--then", "run"}),
          .ops = {leave(), swap(70013), leave(), stop()},
@@ -148,6 +157,22 @@ const std::vector<LineCase>& cases() {
                      "finished 70013 mismatch", "found 70014", "finished 70014 mismatch"},
          .exit_code = 1,
          .summary = "total: 3 units, 1 succeeded, 2 failed, yield 33.3 %"},
+        // The run's image is checked again before each unit: a changed file stops the line
+        // before its erase.
+        {.name = "program_stops_when_the_image_changes_between_units",
+         .args = program({}),
+         .ops = {swap_after_image_change(70013)},
+         .journal = {"found 70012", "finished 70012 success", "found 70013",
+                     "finished 70013 image_changed"},
+         .exit_code = 4,
+         .last_unit_untouched = true},
+        {.name = "download_stops_when_the_image_changes_between_units",
+         .args = {"--repeat", "download", "app.vr4"},
+         .ops = {swap_after_image_change(70013)},
+         .journal = {"found 70012", "finished 70012 success", "found 70013",
+                     "finished 70013 image_changed"},
+         .exit_code = 4,
+         .last_unit_untouched = true},
         {.name = "ctrl_c_between_units_is_no_failure",
          .args = program({}),
          .ops = {pull()},
@@ -177,12 +202,18 @@ TEST_P(JobLine, Runs) {
         rig.time.at(60s, [&] { rig.console.interrupt = true; });
 
     std::vector<std::string> args = c.args;
-    args.insert(args.end(), {"--db", rig.db_path});
+    if (args.at(1) == "program") args.insert(args.end(), {"--db", rig.db_path});
     const JobRun run = rig.run(args, &op);
     EXPECT_EQ(run.exit_code, c.exit_code) << run.err;
     EXPECT_EQ(op.journal, c.journal);
     if (!c.summary.empty()) {
         EXPECT_NE(run.out.find(c.summary), std::string::npos) << run.out;
+    }
+    if (c.last_unit_untouched) {
+        const sim::UnitEnd& last = *rig.socket.units().back();
+        EXPECT_FALSE(has_message(last.received_messages(), 0x28, 2));
+        const sim::UnitEnd as_it_came(unit_with_serial(70013));
+        EXPECT_EQ(last.flash_copy(3000), as_it_came.flash_copy(3000));
     }
     if (c.absent_at_start) {
         // No busy loop: one tick per 10 ms while no port is there, each followed by a sleep,
@@ -191,6 +222,23 @@ TEST_P(JobLine, Runs) {
         EXPECT_LE(sleeps_while_absent, 301u);
         EXPECT_LE(rig.socket.opens(), 6);
     }
+}
+
+// The erase answers only after the time limit has ended the unit's run (recorded as failed):
+// the late answer must not take the download up while the line waits for the next unit.
+TEST(JobLineLateReply, AfterAUnitsRunEndedSendsNothing) {
+    JobRig rig;
+    rig.files.files["app.vr4"] = sim::make_demo_image(3000, 3);
+    sim::UnitConfig unit = unit_with_serial(70012);
+    unit.erase_ms = 35'000;
+    rig.socket.plug_in(unit);
+    rig.time.at(60s, [&] { rig.console.interrupt = true; });
+    const JobRun run = rig.run({"--json", "--repeat", "download", "app.vr4"});
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    const auto finished = run.of("finished");
+    ASSERT_EQ(finished.size(), 1u) << run.out;
+    EXPECT_EQ(finished[0]["result"], "not_responding");
+    EXPECT_FALSE(has_message(rig.socket.unit()->received_messages(), 0x2A, 258));
 }
 
 INSTANTIATE_TEST_SUITE_P(Repeat, JobLine, ::testing::ValuesIn(cases()),

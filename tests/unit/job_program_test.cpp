@@ -237,17 +237,16 @@ const std::vector<ProgramCase>& cases() {
          .result = "image_changed",
          .steps = cli::RunSteps{"image_changed", "skipped", "skipped", "skipped"},
          .unit_id = "VRK00042",
-         .flashed = false},
+         .flashed = false,
+         .also = [](const JobRun&, JobRig& rig,
+                    cli::StationStore&) { EXPECT_FALSE(received(*rig.socket.unit(), ERASE, 2)); }},
     };
     return table;
 }
 
 class JobProgram : public ::testing::TestWithParam<ProgramCase> {
   protected:
-    void TearDown() override {
-        failing_vfs_faults().write_error = 0;
-        failing_vfs_faults().read_only = false;
-    }
+    void TearDown() override { failing_vfs_faults().clear(); }
 };
 
 TEST_P(JobProgram, Runs) {

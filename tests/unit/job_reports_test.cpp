@@ -21,7 +21,8 @@ struct ReportCase {
     std::vector<std::string> args;  // "{db}" stands for the test's database
     bool unit = true;               // a unit is in the socket
     std::function<void(sim::UnitConfig&)> configure = {};
-    bool terminal = false;  // standard error is a terminal: the board
+    bool terminal = false;     // standard error is a terminal: the board
+    bool interrupted = false;  // Ctrl+C came before the run
     int exit_code = 0;
     std::vector<std::string> out = {};      // parts of standard output
     std::vector<std::string> err = {};      // parts of standard error
@@ -124,21 +125,38 @@ const std::vector<ReportCase>& cases() {
              [](const JobRun& run) {
                  EXPECT_EQ(count(run.err, "retrying page 15 (programming)"), 1u) << run.err;
              }},
-        {.name = "the_board_counts_the_retries_on_its_line",
+        // The page as the window numbers it, the count as the progress has it.
+        {.name = "the_board_tells_the_retried_page_and_how_far_the_transfer_got",
          .args = {"download", "app.vr4"},
          .configure = [](sim::UnitConfig& u) { u.stop_after_pages = 5; },
          .terminal = true,
          .exit_code = 1,
-         .err = {"retrying page 15 (1)", "retrying page 15 (14)",
-                 "FAIL not_responding: Error: The VRK700 is not responding", "\a",
+         .err = {"retrying page 15 (5 of 20 done)",
+                 "FAIL VRK00042 not_responding: Error: The VRK700 is not responding", "\a",
                  "total: 0 passed, 1 failed, yield 0.0 %"},
-         .not_err = {"retrying page 15 (15)", "download failed"}},
+         .not_err = {"retrying page 15 (1)", "download failed"}},
+        {.name = "a_run_that_handled_no_unit_has_no_yield",
+         .args = {"--json", "--repeat", "download", "app.vr4"},
+         .unit = false,
+         .interrupted = true,
+         .also =
+             [](const JobRun& run) {
+                 const Json summary = run.of("summary").at(0);
+                 EXPECT_EQ(summary["units"], 0);
+                 EXPECT_TRUE(summary["yield_percent"].is_null()) << summary.dump();
+             }},
+        {.name = "a_run_that_handled_no_unit_says_so_without_a_yield",
+         .args = {"--repeat", "download", "app.vr4"},
+         .unit = false,
+         .interrupted = true,
+         .out = {"total: 0 units, 0 succeeded, 0 failed\n"},
+         .also = [](const JobRun& run) { EXPECT_EQ(run.out.find("yield"), std::string::npos); }},
         {.name = "the_board_shows_a_pass_with_the_id",
          .args = {"program", "app.vr4", "--db", "{db}", "--id-format", "L1{:05}"},
          .terminal = true,
          .out = {"SOCKET: L100001 (serial 70012): passed, ID L100001"},
          .err = {"waiting for a unit", "linking at 115200 baud", "setting ID L100001",
-                 "programming", "verifying", "PASS L100001", "1 passed, 0 failed",
+                 "programming", "verifying", "PASS L100001 serial 70012", "1 passed, 0 failed",
                  "total: 1 passed, 0 failed, yield 100.0 %"},
          .not_err = {"\a"}},
     };
@@ -153,6 +171,7 @@ TEST_P(JobReports, Tell) {
     rig.files.files["app.vr4"] = sim::make_demo_image(5000, 3);
     rig.files.files["big.vr4"] = sim::make_demo_image(70000, 4);
     rig.console.terminal = c.terminal;
+    rig.console.interrupt = c.interrupted;
     if (c.unit) {
         sim::UnitConfig unit = unit_with_serial(70012);
         if (c.configure) c.configure(unit);

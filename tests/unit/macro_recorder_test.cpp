@@ -336,6 +336,66 @@ TEST(MacroWriteFailure, TheErrorIsShownOnlyOnceTheRequestHasGoneOut) {
     EXPECT_TRUE(rig.engine.recorder.pending_error.empty());
 }
 
+// What a hook after the recorder's is told of each frame: the trace's view of the wire.
+struct WireSeen : link::SendHook {
+    std::vector<Bytes> frames;
+    void after_send(std::span<const std::uint8_t>, std::span<const std::uint8_t> wire) override {
+        frames.emplace_back(wire.begin(), wire.end());
+    }
+};
+
+TEST(MacroWriteFailure, NothingIsSentWhileTheBoxOfAFailedWriteIsUp) {
+    // The box opens from inside the press's send; its event loop keeps ticking while the
+    // person reads it, with a reply waiting or a retry due meanwhile.
+    struct Case {
+        const char* what;
+        bool compare;
+        const char* waiting;  // a reply in the port while the box is up
+        Bytes first;          // the request of the press
+    };
+    const Bytes image = test_image(256);
+    const Case cases[] = {
+        {"Download, ERASE_DONE waiting", false, "29 00", hex("28 00")},
+        {"Compare, its retry due", true, nullptr, [&] {
+             Bytes m = hex("2F 00 00 00");
+             m.insert(m.end(), image.begin(), image.end());
+             return m;
+         }()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WireSeen seen;  // outlives the rig's link
+        RecorderRig rig;
+        ASSERT_TRUE(link::add_send_hook(rig.ctx.link, seen));
+        rig.pick("APP.vr4", image);
+        rig.files.fail_writes_after = 0;
+        rig.start_recording();
+        std::size_t writes_in_box = 0;
+        rig.host.while_box_open = [&] {
+            const std::size_t before = rig.port.writes.size();
+            if (c.waiting != nullptr) rig.feed_message(hex(c.waiting));
+            for (int i = 0; i < 300; ++i) {
+                rig.clock.advance(10);
+                rig.tick();
+            }
+            writes_in_box = rig.port.writes.size() - before;
+        };
+        if (c.compare)
+            rig.press_compare();
+        else
+            rig.press_download();
+        ASSERT_EQ(rig.host.boxes.size(), 1u);
+        EXPECT_EQ(writes_in_box, 0u);
+        ASSERT_EQ(seen.frames.size(), 1u);
+        EXPECT_EQ(seen.frames[0], frame(c.first));
+        // Once the box is closed the window goes on: the reply taken, or the retry sent.
+        rig.take_sent();
+        rig.tick();
+        EXPECT_EQ(rig.take_sent().size(), 1u);
+        link::remove_send_hook(rig.ctx.link, seen);
+    }
+}
+
 TEST(MacroWriteFailure, AMessageTooLongForARecordEndsTheRecording) {
     RecorderRig rig;
     rig.start_recording();

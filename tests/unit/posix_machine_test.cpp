@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -32,6 +33,22 @@ TEST(PosixMachine, UserDataFollowsTheXdgRules) {
     for (const Case& c : cases)
         EXPECT_EQ(platform::posix::data_directory(c.xdg, c.home), c.folder)
             << (c.xdg ? c.xdg : "(unset)") << " " << (c.home ? c.home : "(unset)");
+}
+
+TEST(PosixMachine, TheStationsFolderIsTheUsersAndPathsJoinWithASlash) {
+    const auto folder = platform::station_data_directory();
+    ASSERT_TRUE(folder.has_value());  // the tests run with HOME set
+    EXPECT_EQ(*folder, platform::posix::data_directory(std::getenv("XDG_DATA_HOME"),
+                                                       std::getenv("HOME"))
+                               .value() +
+                           "/vrk");
+    const std::pair<std::pair<const char*, const char*>, const char*> joined[] = {
+        {{"/home/dana/.local/share/vrk", "station.db"}, "/home/dana/.local/share/vrk/station.db"},
+        {{"/data/", "vrk"}, "/data/vrk"},
+        {{"/", "vrk"}, "/vrk"},
+    };
+    for (const auto& [parts, path] : joined)
+        EXPECT_EQ(platform::path_in(parts.first, parts.second), path) << path;
 }
 
 TEST(PosixMachine, MakesAFolderWithItsParentsOnlyWhereItCan) {

@@ -57,7 +57,12 @@ TEST(Recipe, AMistakeNamesTheFileAndLine) {
         {image + "verify = \"yes\"\n", "/line/station.toml:2: verify must be true or false"},
         {image + "id_format = \"L{}\"\nid_start = \"1\"\n",
          "/line/station.toml:3: id_start must be a whole number"},
-        {"image = \"app.vr4\n", "/line/station.toml:1: "},
+        // The TOML reader's words come after plain ones.
+        {"image = \"app.vr4\n",
+         "/line/station.toml:1: a text in quotes is not closed on its line (the closing \" is "
+         "missing) (the TOML reader says: "},
+        {image + "[settings\ngps = 1\n", "/line/station.toml:2: a [section] name is not closed"},
+        {image + "verify true\n", "/line/station.toml:2: a setting is written as name = value"},
         {"\n\nimage = [1, 2]\n", "/line/station.toml:3: image must be a string"},
         {"image = \"missing.vr4\"\n",
          "/line/station.toml:1: the image /line/missing.vr4 does not exist"},
@@ -105,7 +110,10 @@ TEST(Recipe, AMistakeNamesTheFileAndLine) {
         {image + "image_sha256 = \"" + platform::sha256_hex(IMAGE) + "\"\n",
          "/line/station.toml:2: the image /line/other.vr4 is not the one",
          with({"/line/other.vr4"})},
-        {image + "id_format = \"L{:02}\"\n", "the ID template L{:02} has no ID for 10000000",
+        // The first ID is told from where the counter starts.
+        {image + "id_format = \"L{:02}\"\n",
+         "/line/station.toml:2: id_format: the ID template 'L{:02}' gives IDs longer than 8 "
+         "characters (the first would be L10000000)",
          with({"--id-start", "10000000"})},
         {image, "--id-start goes with an ID scheme", with({"--id-start", "3"})},
         {image, "--new-id goes with an ID scheme", with({"--new-id"})},
@@ -114,7 +122,7 @@ TEST(Recipe, AMistakeNamesTheFileAndLine) {
         RecipeFiles line(c.recipe);
         const RecipeOutcome made = line.make(c.args);
         EXPECT_FALSE(made.recipe) << c.recipe;
-        EXPECT_EQ(made.exit_code, EXIT_USAGE) << c.recipe;
+        EXPECT_EQ(made.result, Result::usage) << c.recipe;
         EXPECT_EQ(made.error.substr(0, c.error.size()), c.error) << c.recipe;
     }
 }
@@ -212,13 +220,13 @@ TEST(Recipe, TheCommandLineOverridesTheFile) {
 TEST(Recipe, AnImageNamedOnTheCommandLineIsABadImage) {
     RecipeFiles line("");
     line.files.files["/line/empty.vr4"] = {};
-    const std::pair<std::string, std::string> cases[] = {
-        {"/line/none.vr4", "file_not_found"},
-        {"/line/empty.vr4", "file_empty"},
+    const std::pair<std::string, Result> cases[] = {
+        {"/line/none.vr4", Result::file_not_found},
+        {"/line/empty.vr4", Result::file_empty},
     };
     for (const auto& [image, result] : cases) {
         const RecipeOutcome made = line.make({"program", image});
-        EXPECT_EQ(made.exit_code, EXIT_BAD_IMAGE) << image;
+        EXPECT_EQ(exit_code_of(made.result), EXIT_BAD_IMAGE) << image;
         EXPECT_EQ(made.result, result) << image;
     }
 }

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -64,8 +65,7 @@ class StationStore : public ::testing::Test {
         path_ = (dir_ / "station.db").string();
     }
     void TearDown() override {
-        failing_vfs_faults().write_error = 0;
-        failing_vfs_faults().read_only = false;
+        failing_vfs_faults().clear();
         fs::remove_all(dir_);
     }
 
@@ -560,6 +560,22 @@ TEST_F(StationStore, ADatabaseThatCannotBeUsedIsRefusedWithWhy) {
     path_ = made(dir_);
     failing_vfs_faults().read_only = true;
     EXPECT_TRUE(open(StoreAccess::export_only));
+    // And of one where no file can be made beside it (a read-only or full medium): its
+    // write-ahead log is read without the shared-memory file.
+    failing_vfs_faults().no_side_files = true;
+    failing_vfs_faults().system_errno = EROFS;
+    {
+        SqliteStoreSettings settings;
+        settings.vfs = failing_vfs();
+        StoreError error;
+        EXPECT_FALSE(open_sqlite_station_store(path_, StoreAccess::station, &error, settings));
+        EXPECT_NE(error.message.find("its file system is mounted read-only"), std::string::npos)
+            << error.message;
+        auto store = open(StoreAccess::export_only);
+        ASSERT_TRUE(store);
+        EXPECT_TRUE(store->for_each_run({}, [](const RunRecord&) {}).ok());
+        EXPECT_EQ(store->reading_note(), "");
+    }
 }
 
 TEST_F(StationStore, AFailedWriteChangesNothingAndSaysWhy) {

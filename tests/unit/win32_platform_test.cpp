@@ -1,4 +1,5 @@
-// The Windows platform layer: its error classes, COM port names and files, run under Windows
+// The Windows platform layer: its error classes, COM port names, files and the station's
+// folder, run under Windows
 // (or Wine) in a private temporary directory that is the current one for each file test.
 #include "platform/win32/win32_platform.h"
 
@@ -7,14 +8,17 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "platform/machine.h"
 #include "platform/win32/com_names.h"
 #include "platform/win32/error_classes.h"
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 
 namespace vrk::platform {
@@ -180,6 +184,14 @@ TEST_F(Win32Files, ReadWholeFileAndRefuseWhatIsNone) {
         EXPECT_EQ(files_.open_read(path, &error), nullptr);
         EXPECT_EQ(error, expected);
     }
+
+    // Another program still writing it: refused as unreadable, not read half written.
+    const win32::UniqueHandle writer(::CreateFileW(L"image.vr4", GENERIC_WRITE,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer);
+    EXPECT_EQ(files_.open_read("image.vr4", &error), nullptr);
+    EXPECT_EQ(error, FileError::access_denied);
 }
 
 TEST_F(Win32Files, CreateTruncatesWritesEveryByteAndFailsWhereNoFileCanBe) {
@@ -203,6 +215,34 @@ TEST_F(Win32Files, CreateTruncatesWritesEveryByteAndFailsWhereNoFileCanBe) {
         EXPECT_EQ(files_.create(path, &error), nullptr);
         EXPECT_EQ(error, expected);
     }
+}
+
+// The station's records are the machine's, in ProgramData, whoever is logged on.
+TEST(Win32Machine, TheStationsFolderIsInProgramData) {
+    const auto folder = station_data_directory();
+    ASSERT_TRUE(folder.has_value());
+    const char* program_data = std::getenv("ProgramData");
+    ASSERT_NE(program_data, nullptr);
+    EXPECT_EQ(*folder, std::string(program_data) + "\\vrk");
+    const std::pair<std::pair<const char*, const char*>, const char*> joined[] = {
+        {{"C:\\ProgramData\\vrk", "station.db"}, "C:\\ProgramData\\vrk\\station.db"},
+        {{"C:\\", "station.db"}, "C:\\station.db"},
+        {{"D:/line/", "station.db"}, "D:/line/station.db"},
+    };
+    for (const auto& [parts, path] : joined)
+        EXPECT_EQ(path_in(parts.first, parts.second), path) << path;
+}
+
+// Folders are made by their UTF-8 names, as every file of the program is opened: a name
+// outside the machine's ANSI code page (Hebrew here) must not come out as another folder.
+TEST_F(Win32Files, MakesFoldersByTheirUtf8Names) {
+    const std::string made = (dir_.string() + "\\\xD7\xA7\xD7\x95/vrk");
+    FileError error = FileError::io_failure;
+    ASSERT_TRUE(make_directories(made, &error));
+    EXPECT_EQ(error, FileError::none);
+    EXPECT_TRUE(fs::is_directory(dir_ / fs::path(L"\u05E7\u05D5") / "vrk"));
+    put("plain", "x");
+    EXPECT_FALSE(make_directories((dir_ / "plain" / "vrk").string(), &error));
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows installer under Wine, silently (/S) as an IT department runs it: an installation
 # elsewhere is replaced by one in Program Files; the programs, the demo image, the Start menu
-# entry, the .vr4 association, the uninstall entry and the PATH entry are in place; the installed
-# vrkcfg.exe passes its self-test against the simulated unit inside it; the uninstaller leaves
-# nothing behind, and leaves .vr4 files alone once another program has taken them over.
+# entry, the .vr4 association, the uninstall entry, the PATH entry and the folder for the
+# station's records are in place; the installed vrkcfg.exe passes its self-test against the
+# simulated unit inside it; the uninstaller leaves nothing behind but the station's records, and
+# leaves .vr4 files alone once another program has taken them over.
 #
 # Usage: installer_e2e.sh WINE SETUP_EXE VRKCFG_EXE VRK_EXE VRK_SIM OUT_DIR
 # Needs WINEPREFIX (a fresh prefix), a running wineserver and DISPLAY (scripts/test-windows).
@@ -68,6 +69,9 @@ cmp "$built_vrk" "$installed/vrk.exe" || fail "the installed vrk.exe is not the 
 "$sim" --make-demo-image "$work/demo.vr4" || fail "no demo image"
 cmp "$work/demo.vr4" "$installed/VRK700-demo.vr4" || fail "the installed demo image differs"
 [ -f "$menu_entry" ] || fail "no Start menu entry"
+records="$drive_c/ProgramData/vrk"
+[ -d "$records" ] || fail "no folder for the station's records in ProgramData"
+echo "kept" >"$records/installer-test.db"
 
 registry installed.txt
 has_value installed.txt '(Default)    REG_SZ    vrkcfg.vr4' || fail ".vr4 is not vrkcfg's"
@@ -92,6 +96,8 @@ grep -qx "vrk 42.15" "$work/version.log" || fail "vrk.exe --version: $(cat "$wor
 
 uninstall
 gone "$menu_entry" || fail "the Start menu entry was left"
+[ -f "$records/installer-test.db" ] || fail "the uninstaller took the station's records"
+rm -f "$records/installer-test.db"
 registry uninstalled.txt
 grep -i 'vrkcfg' "$work/uninstalled.txt" && fail "the uninstaller left the registry entries above"
 

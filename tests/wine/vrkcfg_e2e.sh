@@ -4,8 +4,8 @@
 # a new ID is sent; the second image of the list is downloaded, lands in the unit's flash and
 # is verified; Exit ends the program with 0. Then --self-test checks that the panel fills. Then
 # the same with --simulate, the unit inside vrkcfg.exe itself: the window links, the demo image
-# is downloaded and checked in the flash it writes out. A picture of each dialog is saved in
-# OUT_DIR.
+# is downloaded and checked in the flash it writes out; a simulated unit that cannot start ends
+# it with 3. A picture of each dialog is saved in OUT_DIR.
 #
 # Usage: vrkcfg_e2e.sh WINE VRKCFG_EXE VRK_SIM COM1_LINK OUT_DIR
 # Needs WINEPREFIX with COM1 mapped to COM1_LINK, a running wineserver and DISPLAY (see
@@ -111,4 +111,11 @@ app_pid=""
 [ "$rc" -eq 0 ] || fail "vrkcfg.exe --simulate exited with $rc"
 cmp "$work/simulated/VRK700-demo.vr4" "$work/simulated/flash.bin" ||
     fail "the simulated flash does not hold the demo image"
+# A simulated unit that cannot start (its log cannot be created) ends the program as vrk ends:
+# the code vrk gives a port that cannot be opened, and the same text.
+"$wine" "$vrkcfg" --simulate --simulate-log no-such-folder/unit.log >"$work/vrkcfg-no-unit.log" 2>&1
+rc=$?
+[ "$rc" -eq 3 ] || fail "vrkcfg.exe with a simulated unit that cannot start exited with $rc"
+grep -q "^vrkcfg: the simulated unit could not be started: " "$work/vrkcfg-no-unit.log" ||
+    fail "vrkcfg.exe did not say why the simulated unit could not start"
 echo "vrkcfg.exe: port chosen, linked, ID sent, image downloaded, also with --simulate; pictures in $out"

@@ -21,6 +21,20 @@ IdAssignment failed(StoreError error) {
 
 }  // namespace
 
+std::string_view id_source_name(IdSource source) {
+    switch (source) {
+        case IdSource::fixed:
+            return "fixed";
+        case IdSource::scheme:
+            return "scheme";
+        case IdSource::carried:
+            return "carried";
+        case IdSource::records:
+            break;
+    }
+    return "records";
+}
+
 IdAssignment assign_id(StationStore& store, const Recipe& recipe, std::int32_t serial_number,
                        std::string_view carried_id, std::string_view run_key) {
     if (recipe.id_choice == IdChoice::keep) return {};

@@ -24,7 +24,31 @@ enum class IdAction {
     keep,            // the unit holds `id` already: send nothing, bind it now
     send,            // send `id`; once the unit confirms it, bind it; if it never does, spend it
     held_elsewhere,  // the fixed ID belongs to another unit (`holder`): the unit is not touched
-    exhausted,       // the scheme has no ID left (EXIT_USAGE): the unit is not touched
+    exhausted,       // the scheme has no ID left (ids_exhausted): the unit is not touched
+};
+
+// How the ID a unit gets was chosen.
+enum class IdSource {
+    fixed,    // --id
+    scheme,   // the next ID of the scheme
+    carried,  // the unit carried an ID of the scheme already (another station gave it)
+    records,  // the records bind the unit's serial number to it
+};
+[[nodiscard]] std::string_view id_source_name(IdSource source);
+
+// The ID a unit gets, as the reporters tell it.
+struct IdChosen {
+    std::string id;
+    IdSource source = IdSource::scheme;
+    bool reserved = false;  // reserved for this run now (id_reserved)
+    std::string id_before;  // what the unit carried (UTF-8)
+    std::int32_t serial_number = 0;
+    std::string run_key;
+    // The records know the unit by its serial number under another ID than the one it
+    // carries: it gets theirs set again (id_from_records).
+    [[nodiscard]] bool from_records() const {
+        return source == IdSource::records && id != id_before;
+    }
 };
 
 struct IdAssignment {
@@ -34,7 +58,7 @@ struct IdAssignment {
     // claimed now), not one the records already bound to the unit.
     bool reserved = false;
     std::optional<IdHolder> holder;  // held_elsewhere: who holds it
-    StoreError error;                // the records failed: EXIT_DATABASE, the unit not touched
+    StoreError error;                // the records failed: the unit is not touched
 };
 
 // Decides, and reserves or claims in the records what it decides, for the unit with this

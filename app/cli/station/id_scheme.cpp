@@ -2,6 +2,7 @@
 
 #include <span>
 
+#include "platform/code_page.h"
 #include "platform/hex_text.h"
 
 namespace vrk::cli {
@@ -57,30 +58,49 @@ std::string printable(std::string_view text) {
 
 }  // namespace
 
-std::optional<std::string> station_id(std::string_view text, std::string* error) {
-    if (text.empty()) {
+std::optional<std::string> unit_id(std::string_view text, IdCharacters characters,
+                                   std::string* error) {
+    const bool station = characters == IdCharacters::station;
+    // A station's characters are ASCII: a byte outside them is refused as one, valid UTF-8 or not.
+    if (!station && !platform::is_valid_utf8(text)) {
+        *error = "the ID is not valid text";
+        return std::nullopt;
+    }
+    const std::u32string chars =
+        station ? std::u32string(text.begin(), text.end()) : platform::utf8_to_unicode(text);
+    const std::string shown = station ? printable(text) : std::string(text);
+    if (chars.empty()) {
         *error = "the ID is empty";
         return std::nullopt;
     }
-    if (text.size() > UNIT_ID_MAX_CHARS) {
-        *error = "the ID '" + printable(text) + "' is longer than 8 characters";
+    if (chars.size() > UNIT_ID_MAX_CHARS) {
+        *error = "the ID '" + shown + "' is longer than 8 characters";
         return std::nullopt;
     }
     std::string id;
-    for (char c : text) {
-        if (!storable(c)) {
-            *error = "the ID '" + printable(text) +
-                     "' holds a character a station does not give (only 0x21 to 0x7E: "
-                     "letters, digits and punctuation, no blank)";
+    for (const char32_t c : chars) {
+        const auto byte = station ? std::optional<unsigned char>(static_cast<unsigned char>(c))
+                                  : platform::unicode_to_windows1255(c);
+        const bool allowed =
+            byte && (station ? storable(static_cast<char>(*byte)) : *byte >= 0x20 && *byte != 0x7F);
+        if (!allowed) {
+            *error = "the ID '" + shown + "' holds a character " +
+                     (station ? "a station does not give (only 0x21 to 0x7E: letters, digits and "
+                                "punctuation, no blank)"
+                              : "the unit cannot store");
             return std::nullopt;
         }
-        id += upper(c);
+        id += upper(static_cast<char>(*byte));
     }
     return id;
 }
 
+std::optional<std::string> station_id(std::string_view text, std::string* error) {
+    return unit_id(text, IdCharacters::station, error);
+}
+
 std::optional<IdScheme> IdScheme::parse(std::string_view text, std::optional<std::uint32_t> station,
-                                        std::string* error) {
+                                        std::string* error, std::uint64_t start) {
     const std::string quoted = "the ID template '" + printable(text) + "'";
     const auto fail = [&](const std::string& why) -> std::optional<IdScheme> {
         *error = quoted + " " + why;
@@ -169,14 +189,15 @@ std::optional<IdScheme> IdScheme::parse(std::string_view text, std::optional<std
                 break;
         }
     }
-    // The shortest ID this template gives is the one for 0: every other is as long or longer.
+    // The shortest ID this template gives is its first, at the counter's start: every later
+    // one is as long or longer.
     std::string shortest;
     for (const Token& t : scheme.tokens_)
         shortest += t.part == Part::literal   ? t.text
                     : t.part == Part::station ? decimal(*station, 0)
-                                              : decimal(0, t.width);
+                                              : decimal(start, t.width);
     if (shortest.size() > UNIT_ID_MAX_CHARS)
-        return fail("gives IDs longer than 8 characters (the shortest would be " + shortest + ")");
+        return fail("gives IDs longer than 8 characters (the first would be " + shortest + ")");
     return scheme;
 }
 

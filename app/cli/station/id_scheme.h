@@ -18,12 +18,30 @@
 
 namespace vrk::cli {
 
+// What a unit stores of its ID.
 inline constexpr std::size_t UNIT_ID_MAX_CHARS = 8;
 // The station numbers a scheme's {station} field can stand for.
 inline constexpr std::uint32_t STATION_NUMBER_MAX = 999'999;
+// The highest counter value a scheme can start at: IDs have at most 8 characters.
+inline constexpr std::uint64_t ID_COUNTER_MAX = 99'999'999;
 
-// A fixed ID for the station: letters turned to upper case; nullopt, with the reason in *error,
-// when it is empty, longer than 8 characters or holds a character outside 0x21-0x7E.
+// The characters an ID may hold.
+enum class IdCharacters {
+    // What the unit stores: any character of its code page but the control characters (set-id
+    // sends the ID as the window does, Hebrew and blanks included).
+    code_page,
+    // What a station gives: 0x21 to 0x7E (printable ASCII without the blank), so the IDs of a
+    // line can be typed, printed on a label and compared anywhere.
+    station,
+};
+
+// An ID as it is sent to the unit: in its code page (the text is UTF-8), letters upper case (as
+// the ID box turns them). nullopt, with the reason in *error, when it is empty, longer than 8
+// characters (refused, not cut: a cut ID is some other unit's) or holds a character outside
+// `characters`.
+[[nodiscard]] std::optional<std::string> unit_id(std::string_view text, IdCharacters characters,
+                                                 std::string* error);
+// A fixed ID for the station: unit_id(text, IdCharacters::station, error).
 [[nodiscard]] std::optional<std::string> station_id(std::string_view text, std::string* error);
 
 // An ID template:
@@ -35,12 +53,12 @@ inline constexpr std::uint32_t STATION_NUMBER_MAX = 999'999;
 class IdScheme {
   public:
     // Parses a template for the station with this number (nullopt: none was given, so the
-    // template may not use {station}). nullopt, with the reason in *error, for a template that
-    // breaks the rules above, uses {station} without a station number, or whose shortest ID is
-    // longer than 8 characters.
+    // template may not use {station}) whose counter starts at `start`. nullopt, with the reason
+    // in *error, for a template that breaks the rules above, uses {station} without a station
+    // number, or whose first ID (the shortest it gives) is longer than 8 characters.
     [[nodiscard]] static std::optional<IdScheme> parse(std::string_view text,
                                                        std::optional<std::uint32_t> station,
-                                                       std::string* error);
+                                                       std::string* error, std::uint64_t start = 1);
 
     // The template as written, letters upper case.
     [[nodiscard]] const std::string& text() const { return text_; }

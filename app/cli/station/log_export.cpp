@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "app/cli/json_line.h"
+#include "app/cli/common/json_line.h"
 
 namespace vrk::cli {
 

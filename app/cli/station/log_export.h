@@ -8,10 +8,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/cli/options.h"
 #include "app/cli/station/station_store.h"
 
 namespace vrk::cli {
+
+enum class LogFormat { csv, jsonl };
 
 // The CSV header row, CR LF included.
 [[nodiscard]] std::string csv_header();

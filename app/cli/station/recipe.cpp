@@ -5,7 +5,8 @@
 #include <limits>
 #include <vector>
 
-#include "app/session_commands.h"
+#include "app/cli/common/image_file.h"
+#include "app/cli/common/setting_values.h"
 #include "platform/path_names.h"
 #include "platform/sha256.h"
 
@@ -16,7 +17,6 @@ namespace {
 // A recipe is a few lines; a larger file is not one.
 constexpr std::uint64_t MAX_RECIPE_BYTES = 1 << 20;
 constexpr std::size_t READ_BLOCK = 64 * 1024;
-constexpr std::int64_t MAX_ID_START = 99'999'999;
 
 // Reads a whole file through the platform; nullopt when it cannot be read.
 std::optional<std::vector<std::uint8_t>> read_whole(platform::FileSystem& files,
@@ -76,7 +76,7 @@ std::optional<std::int16_t> version_hundredths(std::string_view text) {
 
 class Builder {
   public:
-    Builder(const Options& options, platform::FileSystem& files)
+    Builder(const RecipeOptions& options, platform::FileSystem& files)
         : options_(options), files_(files) {}
 
     RecipeOutcome build(const std::string& db_path) {
@@ -102,8 +102,7 @@ class Builder {
 
   private:
     bool usage(std::string error) {
-        outcome_.exit_code = EXIT_USAGE;
-        outcome_.result = "usage";
+        outcome_.result = Result::usage;
         outcome_.error = std::move(error);
         return false;
     }
@@ -144,18 +143,16 @@ class Builder {
         } else {
             r.image = options_.image;
         }
-        const device::Result checked = app::check_image(files_, r.image);
+        const Result checked = check_image(files_, r.image);
         const auto bytes =
-            checked == device::Result::success
+            checked == Result::success
                 ? read_whole(files_, r.image, std::numeric_limits<std::uint32_t>::max())
                 : std::nullopt;
         if (!bytes) {
-            const device::Result why =
-                checked == device::Result::success ? device::Result::file_unreadable : checked;
+            const Result why = checked == Result::success ? Result::file_unreadable : checked;
             const std::string what = "the image " + r.image + " " + image_problem(why);
             if (from_file) return at_line(file_.image->line, what);
-            outcome_.exit_code = EXIT_BAD_IMAGE;
-            outcome_.result = std::string(device::result_name(why));
+            outcome_.result = why;
             outcome_.error = what;
             return false;
         }
@@ -181,6 +178,13 @@ class Builder {
         const std::optional<std::uint32_t> station = options_.station_number;
         // The command line's choice of ID replaces the file's whole.
         const bool command_line = options_.fixed_id || options_.id_format;
+        // Where the counter starts, for the scheme's first ID (a bad id_start is told below).
+        std::uint64_t first = 1;
+        if (options_.id_start)
+            first = *options_.id_start;
+        else if (file_.id_start && file_.id_start->value >= 0 &&
+                 static_cast<std::uint64_t>(file_.id_start->value) <= ID_COUNTER_MAX)
+            first = static_cast<std::uint64_t>(file_.id_start->value);
         if (!command_line && file_.id && file_.id_format)
             return at_line(std::max(file_.id->line, file_.id_format->line),
                            "id and id_format cannot both be given: one fixed ID, or a scheme");
@@ -188,7 +192,7 @@ class Builder {
             r.id_choice = IdChoice::fixed;
             r.fixed_id = *options_.fixed_id;
         } else if (options_.id_format) {
-            auto scheme = IdScheme::parse(*options_.id_format, station, &error);
+            auto scheme = IdScheme::parse(*options_.id_format, station, &error, first);
             if (!scheme) return usage("--id-format: " + error);
             r.id_choice = IdChoice::scheme;
             r.scheme = std::move(scheme);
@@ -198,7 +202,7 @@ class Builder {
             r.id_choice = IdChoice::fixed;
             r.fixed_id = *fixed;
         } else if (file_.id_format) {
-            auto scheme = IdScheme::parse(file_.id_format->value, station, &error);
+            auto scheme = IdScheme::parse(file_.id_format->value, station, &error, first);
             if (!scheme) return at_line(file_.id_format->line, "id_format: " + error);
             r.id_choice = IdChoice::scheme;
             r.scheme = std::move(scheme);
@@ -207,9 +211,10 @@ class Builder {
         if (options_.id_start) {
             r.id_start = options_.id_start;
         } else if (file_.id_start) {
-            if (file_.id_start->value < 0 || file_.id_start->value > MAX_ID_START)
-                return at_line(file_.id_start->line,
-                               "id_start must be a whole number from 0 to 99999999");
+            if (file_.id_start->value < 0 ||
+                static_cast<std::uint64_t>(file_.id_start->value) > ID_COUNTER_MAX)
+                return at_line(file_.id_start->line, "id_start must be a whole number from 0 to " +
+                                                         std::to_string(ID_COUNTER_MAX));
             r.id_start = static_cast<std::uint64_t>(file_.id_start->value);
         }
         r.new_id = options_.new_id;
@@ -263,11 +268,12 @@ class Builder {
         }
         if (!file_.then) return true;
         const std::string& value = file_.then->value;
-        if (value != "run" && value != "qb7")
+        const auto mode = final_mode_named(value);
+        if (!mode)
             return at_line(
                 file_.then->line,
                 "then must be \"run\" (start the application) or \"qb7\", not \"" + value + "\"");
-        r.then = value == "run" ? FinalMode::run : FinalMode::qb7;
+        r.then = *mode;
         return true;
     }
 
@@ -288,7 +294,7 @@ class Builder {
         return true;
     }
 
-    const Options& options_;
+    const RecipeOptions& options_;
     platform::FileSystem& files_;
     RecipeFile file_;
     Recipe recipe_;
@@ -297,23 +303,27 @@ class Builder {
 
 }  // namespace
 
-RecipeOutcome make_recipe(const Options& options, platform::FileSystem& files,
+RecipeOutcome make_recipe(const RecipeOptions& options, platform::FileSystem& files,
                           const std::string& db_path) {
     return Builder(options, files).build(db_path);
 }
 
-std::string image_problem(device::Result result) {
-    switch (result) {
-        case device::Result::file_not_found:
-            return "does not exist";
-        case device::Result::file_empty:
-            return "is empty";
-        case device::Result::file_too_large:
-            return "is too large (at most 8 MiB)";
-        default:
+std::optional<FinalMode> final_mode_named(std::string_view name) {
+    if (name == final_mode_name(FinalMode::run)) return FinalMode::run;
+    if (name == final_mode_name(FinalMode::qb7)) return FinalMode::qb7;
+    return std::nullopt;
+}
+
+std::string_view final_mode_name(FinalMode mode) {
+    switch (mode) {
+        case FinalMode::run:
+            return "run";
+        case FinalMode::qb7:
+            return "qb7";
+        case FinalMode::none:
             break;
     }
-    return "cannot be read";
+    return "";
 }
 
 }  // namespace vrk::cli

@@ -13,14 +13,43 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "app/cli/options.h"
+#include "app/cli/common/results.h"
 #include "app/cli/station/device_codes.h"
 #include "app/cli/station/id_scheme.h"
 #include "device/events.h"
 #include "platform/files.h"
 
 namespace vrk::cli {
+
+// What a unit is left doing at the end of its run: in its configuration (none), running its
+// application, or in QB7 mode.
+enum class FinalMode { none, run, qb7 };
+// "run" and "qb7", as the command line and recipe files write them; nullopt for another text.
+[[nodiscard]] std::optional<FinalMode> final_mode_named(std::string_view name);
+[[nodiscard]] std::string_view final_mode_name(FinalMode mode);
+
+// What the command line says of a recipe: each is nullopt (or empty) when not given; the
+// recipe file, if any, fills in what the command line leaves out (see make_recipe).
+struct RecipeOptions {
+    std::vector<std::string> ports;  // --port, in order given: a fixed ID goes to one
+    bool repeat = false;
+    std::string image;                     // download, compare, program
+    bool verify = true;                    // --no-verify turns it off
+    std::optional<std::string> recipe;     // --recipe FILE
+    std::optional<std::string> fixed_id;   // --id: a station ID (letters upper case)
+    std::optional<std::string> id_format;  // --id-format: checked once the station is known
+    std::optional<std::uint64_t> id_start;
+    bool new_id = false;
+    DeviceCodes settings;           // --set gps=VALUE, internal=, external=: resolved codes
+    std::optional<FinalMode> then;  // --then run|qb7
+    std::optional<std::uint32_t> station_number;
+    std::string operator_name;           // --operator, empty by default
+    std::optional<std::string> db;       // program, log: --db FILE
+    std::optional<std::uint32_t> count;  // program --repeat: stop after this many units
+    std::optional<std::uint32_t> max_failures;
+};
 
 enum class IdChoice {
     keep,    // no ID step: the unit keeps the ID it has
@@ -71,17 +100,16 @@ struct Recipe {
 
 struct RecipeOutcome {
     std::optional<Recipe> recipe;
-    int exit_code = EXIT_OK;  // EXIT_USAGE, or EXIT_BAD_IMAGE for an image named on the
-                              // command line, when there is no recipe
-    std::string error;        // a whole sentence for standard error
-    std::string result;       // the stable name of the failure, for JSON ("usage",
-                              // "file_not_found", ...)
+    // When there is no recipe: usage, or the image's failure for an image named on the
+    // command line; `error` is a whole sentence for standard error.
+    Result result = Result::success;
+    std::string error;
 };
 
 // The recipe of `options` (Command::program): the recipe file read through `files` and parsed,
 // the command line laid over it, the image read and its SHA-256 taken, every value checked.
 // `db_path` is the database to use when --db was not given.
-[[nodiscard]] RecipeOutcome make_recipe(const Options& options, platform::FileSystem& files,
+[[nodiscard]] RecipeOutcome make_recipe(const RecipeOptions& options, platform::FileSystem& files,
                                         const std::string& db_path);
 
 // What a recipe file says, each value with the line it stands on. Only the keys present are
@@ -109,8 +137,5 @@ struct RecipeFile {
 [[nodiscard]] std::optional<RecipeFile> parse_recipe_file(std::string_view text,
                                                           const std::string& name,
                                                           std::string* error);
-
-// Why an image cannot be downloaded, in words ("does not exist", "is empty", ...).
-[[nodiscard]] std::string image_problem(device::Result result);
 
 }  // namespace vrk::cli

@@ -135,6 +135,54 @@ class Reader {
     std::string* error_;
 };
 
+// The line `line` (from 1) of `text`, without its end.
+std::string_view line_at(std::string_view text, std::size_t line) {
+    std::size_t start = 0;
+    for (std::size_t n = 1; n < line; ++n) {
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) return {};
+        start = end + 1;
+    }
+    const std::size_t end = text.find('\n', start);
+    std::string_view found = text.substr(start, end == std::string_view::npos ? end : end - start);
+    if (!found.empty() && found.back() == '\r') found.remove_suffix(1);
+    return found;
+}
+
+// What is wrong with a line the TOML parser refused, in the words of the person who wrote the
+// recipe: the parser's own words name its grammar, not the mistake.
+std::string plain_words(std::string_view line) {
+    char quote = 0;
+    bool escaped = false;
+    for (const char c : line) {
+        if (quote == 0 && c == '#') break;  // a comment
+        if (quote == '"' && escaped) {
+            escaped = false;
+            continue;
+        }
+        if (quote == '"' && c == '\\') {
+            escaped = true;
+            continue;
+        }
+        if (quote == 0 && (c == '"' || c == '\'')) {
+            quote = c;
+        } else if (c == quote) {
+            quote = 0;
+        }
+    }
+    if (quote != 0)
+        return std::string("a text in quotes is not closed on its line (the closing ") + quote +
+               " is missing)";
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first != std::string_view::npos && line[first] == '[' &&
+        line.find(']', first) == std::string_view::npos)
+        return "a [section] name is not closed (the ] is missing)";
+    if (first != std::string_view::npos && line[first] != '[' && line[first] != '#' &&
+        line.find('=') == std::string_view::npos)
+        return "a setting is written as name = value, and this line has no =";
+    return "this line is not a setting the file can hold";
+}
+
 }  // namespace
 
 std::optional<RecipeFile> parse_recipe_file(std::string_view text, const std::string& name,
@@ -143,8 +191,9 @@ std::optional<RecipeFile> parse_recipe_file(std::string_view text, const std::st
     try {
         root = toml::parse(text, name);
     } catch (const toml::parse_error& e) {
-        *error = name + ":" + std::to_string(e.source().begin.line) + ": " +
-                 std::string(e.description());
+        const std::size_t line = e.source().begin.line;
+        *error = name + ":" + std::to_string(line) + ": " + plain_words(line_at(text, line)) +
+                 " (the TOML reader says: " + std::string(e.description()) + ")";
         return std::nullopt;
     }
     RecipeFile file;

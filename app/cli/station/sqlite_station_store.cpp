@@ -4,11 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <mutex>
 #include <optional>
 #include <utility>
 
-#include "app/cli/output.h"
+#include "app/cli/common/utc_time.h"
 
 namespace vrk::cli {
 
@@ -16,6 +17,8 @@ namespace {
 
 // "VRKS" in the file's header: a station database, not another program's SQLite file.
 constexpr int APPLICATION_ID = 0x56524B53;
+// The first of the parameters that stand for the ID states in a statement (see states()).
+constexpr int STATE_PARAMETER = 21;
 // How often a file held for its turn to WAL is tried again.
 constexpr int WAL_RETRY_MS = 10;
 
@@ -135,6 +138,26 @@ class Statement {
         if (!failed(code_)) code_ = sqlite3_bind_null(statement_.get(), index);
         return *this;
     }
+    // The ID states the statement uses (?21 reserved, ?22 bound, ?23 spent), as the records
+    // spell them. Numbered, not named: SQLite numbers a named parameter after those before it
+    // in the text, so ":spent ... ?1" would give both the number 1.
+    Statement& states() {
+        for (const IdState state : {IdState::reserved, IdState::bound, IdState::spent}) {
+            const int index = STATE_PARAMETER + static_cast<int>(state);
+            if (sqlite3_bind_parameter_name(statement_.get(), index) != nullptr)
+                text(index, id_state_name(state));
+        }
+        return *this;
+    }
+    // The index of a result column by its name; -1 when there is none (a mistake in the SQL).
+    [[nodiscard]] int column(std::string_view name) const {
+        const int count = sqlite3_column_count(statement_.get());
+        for (int i = 0; i < count; ++i)
+            if (const char* named = sqlite3_column_name(statement_.get(), i);
+                named != nullptr && name == named)
+                return i;
+        return -1;
+    }
 
     // SQLITE_ROW, SQLITE_DONE or the failure.
     int step() {
@@ -143,13 +166,15 @@ class Statement {
         return code_;
     }
 
+    // A column that is not there (-1) reads as NULL.
     [[nodiscard]] bool is_null(int column) const {
-        return sqlite3_column_type(statement_.get(), column) == SQLITE_NULL;
+        return column < 0 || sqlite3_column_type(statement_.get(), column) == SQLITE_NULL;
     }
     [[nodiscard]] std::int64_t integer_at(int column) const {
-        return sqlite3_column_int64(statement_.get(), column);
+        return column < 0 ? 0 : sqlite3_column_int64(statement_.get(), column);
     }
     [[nodiscard]] std::string text_at(int column) const {
+        if (column < 0) return {};
         const auto* bytes = sqlite3_column_text(statement_.get(), column);
         const int size = sqlite3_column_bytes(statement_.get(), column);
         if (bytes == nullptr || size <= 0) return {};
@@ -164,6 +189,19 @@ class Statement {
         if (is_null(column)) return std::nullopt;
         return static_cast<T>(integer_at(column));
     }
+    // The same, by the column's name: a row is read by what its columns are called.
+    [[nodiscard]] bool is_null(std::string_view name) const { return is_null(column(name)); }
+    [[nodiscard]] std::int64_t integer_at(std::string_view name) const {
+        return integer_at(column(name));
+    }
+    [[nodiscard]] std::string text_at(std::string_view name) const { return text_at(column(name)); }
+    [[nodiscard]] std::optional<std::string> optional_text_at(std::string_view name) const {
+        return optional_text_at(column(name));
+    }
+    template <typename T>
+    [[nodiscard]] std::optional<T> optional_integer_at(std::string_view name) const {
+        return optional_integer_at<T>(column(name));
+    }
 
   private:
     std::unique_ptr<sqlite3_stmt, FinalizeStatement> statement_;
@@ -171,8 +209,8 @@ class Statement {
 };
 
 IdState state_of(std::string_view text) {
-    if (text == "bound") return IdState::bound;
-    if (text == "spent") return IdState::spent;
+    for (const IdState state : {IdState::bound, IdState::spent})
+        if (text == id_state_name(state)) return state;
     return IdState::reserved;
 }
 
@@ -180,8 +218,21 @@ class SqliteStationStore final : public StationStore {
   public:
     SqliteStationStore(std::string path, std::unique_ptr<sqlite3, CloseDb> db)
         : path_(std::move(path)), db_(std::move(db)) {}
+    ~SqliteStationStore() override {
+        // Every row into the database file itself, now: a file copied off the station (or
+        // read where its write-ahead log cannot be) then holds them all. Passive: a reader
+        // of another process is not waited for; the last connection to close checkpoints
+        // whatever is left and removes the log.
+        if (db_ && sqlite3_db_readonly(db_.get(), "main") == 0)
+            (void)sqlite3_wal_checkpoint_v2(db_.get(), "main", SQLITE_CHECKPOINT_PASSIVE, nullptr,
+                                            nullptr);
+    }
+    SqliteStationStore(const SqliteStationStore&) = delete;
+    SqliteStationStore& operator=(const SqliteStationStore&) = delete;
 
     const std::string& location() const override { return path_; }
+    const std::string& reading_note() const override { return note_; }
+    void set_note(std::string note) { note_ = std::move(note); }
 
     StoreError begin_run(const RunStart& s) override;
     StoreError complete_run(const RunEnd& e) override;
@@ -207,6 +258,9 @@ class SqliteStationStore final : public StationStore {
   private:
     // The failure of the last call on the connection, in words that name the file.
     [[nodiscard]] StoreError failure(int code) const;
+    // A failure that comes from the medium (read-only, full, a folder that cannot be
+    // written), named as what it is; nullopt when it does not.
+    [[nodiscard]] std::optional<StoreError> medium_failure(int code) const;
     [[nodiscard]] StoreError failure(StoreFailure kind, const std::string& what) const {
         return {kind, "the station database " + path_ + " " + what};
     }
@@ -248,10 +302,62 @@ class SqliteStationStore final : public StationStore {
     std::unique_ptr<sqlite3, CloseDb> db_;
     std::mutex mutex_;  // one call at a time on the connection: each is its own transaction
     int busy_timeout_ms_ = STORE_BUSY_TIMEOUT_MS;
-    std::int64_t version_ = 0;  // the schema's version as last read
+    std::function<platform::WriteBlock(const std::string&)> why_unwritable_;
+    std::int64_t version_ = 0;
+    std::string note_;  // the schema's version as last read
 };
 
+std::optional<StoreError> SqliteStationStore::medium_failure(int code) const {
+    const int p = primary(code);
+    if (p != SQLITE_CANTOPEN && p != SQLITE_IOERR && p != SQLITE_READONLY && p != SQLITE_FULL &&
+        p != SQLITE_PERM)
+        return std::nullopt;
+    // What the system said when SQLite asked it, where SQLite kept it (a failed open, read or
+    // write); then what the medium says of itself. A file system mounted read-only makes
+    // SQLite fail to open the files it keeps beside the database, which reads as a file that
+    // does not exist, and a full one fails the shared-memory file, which reads as an
+    // input/output error: neither is what the operator has to mend.
+    const int system = sqlite3_system_errno(db_.get());
+    platform::WriteBlock block = platform::WriteBlock::none;
+    if (p == SQLITE_FULL || system == ENOSPC || system == EDQUOT)
+        block = platform::WriteBlock::disk_full;
+    else if (system == EROFS)
+        block = platform::WriteBlock::read_only_medium;
+    else
+        block = why_unwritable_ ? why_unwritable_(path_) : platform::why_unwritable(path_);
+    if (block == platform::WriteBlock::none && (system == EACCES || system == EPERM))
+        return failure(StoreFailure::read_only,
+                       "cannot be written: the system denies the permission (to the file or "
+                       "to its folder)");
+    const std::size_t slash = path_.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path_.substr(0, slash);
+    switch (block) {
+        case platform::WriteBlock::read_only_medium:
+            return failure(StoreFailure::read_only,
+                           "cannot be written: its file system is mounted read-only (vrk log "
+                           "can still export it)");
+        case platform::WriteBlock::read_only_file:
+            return failure(StoreFailure::read_only,
+                           "cannot be written: the file is read-only (it has no write "
+                           "permission for this user)");
+        case platform::WriteBlock::folder_not_writable:
+            return failure(StoreFailure::read_only,
+                           "cannot be written: its folder " + folder +
+                               " cannot be written (the database keeps its journal files "
+                               "beside it there)");
+        case platform::WriteBlock::disk_full:
+            return failure(StoreFailure::disk_full,
+                           "cannot be written: the disk is full (free some space on it)");
+        case platform::WriteBlock::none:
+            break;
+    }
+    return std::nullopt;
+}
+
 StoreError SqliteStationStore::failure(int code) const {
+    if (auto medium = medium_failure(code)) return *medium;
     const std::string detail = sqlite3_errmsg(db_.get());
     switch (primary(code)) {
         case SQLITE_CANTOPEN:
@@ -323,6 +429,7 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
     if (open_code != SQLITE_OK) return failure(open_code);
     sqlite3_extended_result_codes(db_.get(), 1);
     busy_timeout_ms_ = settings.busy_timeout_ms;
+    why_unwritable_ = settings.why_unwritable;
     sqlite3_busy_timeout(db_.get(), busy_timeout_ms_);
     const auto schema = settings.schema.empty() ? station_schema() : settings.schema;
     const auto known = static_cast<std::int64_t>(schema.size());
@@ -344,9 +451,12 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
         return {};
     }
 
-    if (sqlite3_db_readonly(db_.get(), "main") == 1)
+    if (sqlite3_db_readonly(db_.get(), "main") == 1) {
+        // SQLite opened the file for reading without saying why it could not write it.
+        if (auto medium = medium_failure(SQLITE_READONLY)) return *medium;
         return failure(StoreFailure::read_only,
                        "cannot be written: the file or its medium is read-only");
+    }
     // WAL: vrk log and the look-ups of other stations read while one station writes.
     // synchronous=FULL: a committed row is on the medium before the unit is shown as passed.
     // Turning a new file to WAL takes it whole for a moment, and SQLite does not wait for that
@@ -445,11 +555,11 @@ INSERT INTO hooks (run_key, status, message, ended_at) VALUES (?1, ?2, ?3, ?4))s
 
 StoreResult<std::optional<std::string>> SqliteStationStore::bound_id(std::int32_t serial_number) {
     std::lock_guard lock(mutex_);
-    Statement query(db_.get(), "SELECT id FROM ids WHERE serial_number = ?1 AND state = 'bound'");
-    query.integer(1, serial_number);
+    Statement query(db_.get(), "SELECT id FROM ids WHERE serial_number = ?1 AND state = ?22");
+    query.integer(1, serial_number).states();
     const int code = query.step();
     if (failed(code)) return {std::nullopt, failure(code)};
-    if (code == SQLITE_ROW) return {query.text_at(0), {}};
+    if (code == SQLITE_ROW) return {query.text_at("id"), {}};
     return {};
 }
 
@@ -461,9 +571,9 @@ StoreResult<std::optional<IdHolder>> SqliteStationStore::holder_locked(std::stri
     if (code != SQLITE_ROW) return {};
     IdHolder holder;
     holder.id = std::string(id);
-    holder.state = state_of(query.text_at(0));
-    holder.serial_number = static_cast<std::int32_t>(query.integer_at(1));
-    holder.scheme = query.text_at(2);
+    holder.state = state_of(query.text_at("state"));
+    holder.serial_number = static_cast<std::int32_t>(query.integer_at("serial_number"));
+    holder.scheme = query.text_at("scheme");
     return {holder, {}};
 }
 
@@ -487,7 +597,7 @@ StoreResult<Reservation> SqliteStationStore::reserve_next(const IdScheme& scheme
     std::uint64_t n = id_start.value_or(1);
     if (code == SQLITE_ROW) {
         const auto stored =
-            static_cast<std::uint64_t>(std::max<std::int64_t>(counter.integer_at(0), 0));
+            static_cast<std::uint64_t>(std::max<std::int64_t>(counter.integer_at("next_value"), 0));
         n = std::max(stored, id_start.value_or(0));
     }
 
@@ -513,12 +623,13 @@ StoreResult<Reservation> SqliteStationStore::reserve_next(const IdScheme& scheme
 
     Statement reserve(db_.get(), R"sql(
 INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at)
-VALUES (?1, 'reserved', ?2, ?3, ?4, ?5))sql");
+VALUES (?1, ?21, ?2, ?3, ?4, ?5))sql");
     reserve.text(1, reservation.id)
         .integer(2, serial_number)
         .text(3, scheme.counter_key())
         .text(4, run_key)
-        .text(5, utc_time_now());
+        .text(5, utc_time_now())
+        .states();
     if (code = reserve.step(); failed(code)) return {{}, failure(code)};
     Statement advance(db_.get(), R"sql(
 INSERT INTO counters (scheme, next_value) VALUES (?1, ?2)
@@ -543,9 +654,9 @@ StoreResult<Claim> SqliteStationStore::claim(std::string_view id, std::int32_t s
 
     Statement reserve(db_.get(), R"sql(
 INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at)
-VALUES (?1, 'reserved', ?2, '', ?3, ?4)
-ON CONFLICT (id) DO UPDATE SET state = 'reserved', run_key = excluded.run_key)sql");
-    reserve.text(1, id).integer(2, serial_number).text(3, run_key).text(4, utc_time_now());
+VALUES (?1, ?21, ?2, '', ?3, ?4)
+ON CONFLICT (id) DO UPDATE SET state = ?21, run_key = excluded.run_key)sql");
+    reserve.text(1, id).integer(2, serial_number).text(3, run_key).text(4, utc_time_now()).states();
     if (const int code = reserve.step(); failed(code)) return {{}, failure(code)};
     if (const int code = tx.commit(); failed(code)) return {{}, failure(code)};
     return {Claim{true, std::nullopt}, {}};
@@ -564,14 +675,14 @@ StoreError SqliteStationStore::bind(std::string_view id, std::int32_t serial_num
 
     // The unit's earlier ID is spent first: a unit holds one ID.
     Statement retire(db_.get(), R"sql(
-UPDATE ids SET state = 'spent' WHERE serial_number = ?1 AND state = 'bound' AND id <> ?2)sql");
-    retire.integer(1, serial_number).text(2, id);
+UPDATE ids SET state = ?23 WHERE serial_number = ?1 AND state = ?22 AND id <> ?2)sql");
+    retire.integer(1, serial_number).text(2, id).states();
     if (const int code = retire.step(); failed(code)) return failure(code);
     Statement bind(db_.get(), R"sql(
 INSERT INTO ids (id, state, serial_number, scheme, reserved_at, bound_at)
-VALUES (?1, 'bound', ?2, '', ?3, ?3)
-ON CONFLICT (id) DO UPDATE SET state = 'bound', bound_at = excluded.bound_at)sql");
-    bind.text(1, id).integer(2, serial_number).text(3, utc_time_now());
+VALUES (?1, ?22, ?2, '', ?3, ?3)
+ON CONFLICT (id) DO UPDATE SET state = ?22, bound_at = excluded.bound_at)sql");
+    bind.text(1, id).integer(2, serial_number).text(3, utc_time_now()).states();
     if (const int code = bind.step(); failed(code)) return failure(code);
     if (const int code = tx.commit(); failed(code)) return failure(code);
     return {};
@@ -579,9 +690,8 @@ ON CONFLICT (id) DO UPDATE SET state = 'bound', bound_at = excluded.bound_at)sql
 
 StoreError SqliteStationStore::spend(std::string_view id) {
     std::lock_guard lock(mutex_);
-    Statement update(db_.get(),
-                     "UPDATE ids SET state = 'spent' WHERE id = ?1 AND state = 'reserved'");
-    update.text(1, id);
+    Statement update(db_.get(), "UPDATE ids SET state = ?23 WHERE id = ?1 AND state = ?21");
+    update.text(1, id).states();
     if (const int code = update.step(); failed(code)) return failure(code);
     return {};
 }
@@ -607,35 +717,36 @@ ORDER BY started_at, runs.run_key)sql");
         if (code != SQLITE_ROW) return {};
         RunRecord r;
         RunStart& s = r.start;
-        s.run_key = query.text_at(0);
-        s.started_at = query.text_at(1);
-        s.host = query.text_at(2);
-        s.station_number = query.optional_integer_at<std::uint32_t>(3);
-        s.operator_name = query.text_at(4);
-        s.port = query.text_at(5);
-        s.serial_number = query.optional_integer_at<std::int32_t>(6);
-        s.id_before = query.optional_text_at(7);
-        s.firmware_version = query.optional_text_at(8);
-        s.flash_type_code = query.optional_integer_at<std::uint8_t>(9);
-        s.flash_type = query.optional_text_at(10);
-        s.settings_before = {query.optional_integer_at<std::uint8_t>(11),
-                             query.optional_integer_at<std::uint8_t>(12),
-                             query.optional_integer_at<std::uint8_t>(13)};
-        s.image = query.text_at(14);
-        s.image_sha256 = query.text_at(15);
-        s.tool_version = query.text_at(16);
-        if (!query.is_null(25)) {
+        s.run_key = query.text_at("run_key");
+        s.started_at = query.text_at("started_at");
+        s.host = query.text_at("host");
+        s.station_number = query.optional_integer_at<std::uint32_t>("station_number");
+        s.operator_name = query.text_at("operator");
+        s.port = query.text_at("port");
+        s.serial_number = query.optional_integer_at<std::int32_t>("serial_number");
+        s.id_before = query.optional_text_at("id_before");
+        s.firmware_version = query.optional_text_at("firmware_version");
+        s.flash_type_code = query.optional_integer_at<std::uint8_t>("flash_type_code");
+        s.flash_type = query.optional_text_at("flash_type");
+        s.settings_before = {query.optional_integer_at<std::uint8_t>("gps_before"),
+                             query.optional_integer_at<std::uint8_t>("internal_before"),
+                             query.optional_integer_at<std::uint8_t>("external_before")};
+        s.image = query.text_at("image");
+        s.image_sha256 = query.text_at("image_sha256");
+        s.tool_version = query.text_at("tool_version");
+        if (!query.is_null("result")) {
             RunEnd e;
             e.run_key = s.run_key;
-            e.id_after = query.optional_text_at(17);
-            e.settings_after = {query.optional_integer_at<std::uint8_t>(18),
-                                query.optional_integer_at<std::uint8_t>(19),
-                                query.optional_integer_at<std::uint8_t>(20)};
-            e.steps = {query.text_at(21), query.text_at(22), query.text_at(23), query.text_at(24)};
-            e.result = query.text_at(25);
-            e.exit_code = static_cast<int>(query.integer_at(26));
-            e.message = query.text_at(27);
-            e.duration_ms = static_cast<std::uint32_t>(query.integer_at(28));
+            e.id_after = query.optional_text_at("id_after");
+            e.settings_after = {query.optional_integer_at<std::uint8_t>("gps_after"),
+                                query.optional_integer_at<std::uint8_t>("internal_after"),
+                                query.optional_integer_at<std::uint8_t>("external_after")};
+            e.steps = {query.text_at("step_download"), query.text_at("step_id"),
+                       query.text_at("step_settings"), query.text_at("step_then")};
+            e.result = query.text_at("result");
+            e.exit_code = static_cast<int>(query.integer_at("exit_code"));
+            e.message = query.text_at("message");
+            e.duration_ms = static_cast<std::uint32_t>(query.integer_at("duration_ms"));
             r.end = std::move(e);
         }
         if (!query.is_null(29))
@@ -650,41 +761,133 @@ std::span<const SchemaStep> station_schema() {
     return SCHEMA;
 }
 
+namespace {
+
+// How an export opens a file it may not be able to write, or whose folder or medium takes
+// no file beside it.
+enum class ReadMode {
+    // Read-write (never created), only so that the side files go when it closes; a file that
+    // cannot be written opens read-only.
+    usual,
+    // Read-only: the WAL's shared-memory file must exist or be made.
+    read_only,
+    // Read-only, without file locks, and the WAL's index kept in this process's memory: reads
+    // what the write-ahead log holds where no shared-memory file can be made (a read-only or
+    // full medium, a folder that cannot be written). No station writes there meanwhile: it
+    // could not have made its own side files either.
+    private_index,
+    // The file alone, as a thing that never changes: what the write-ahead log holds is not
+    // read.
+    immutable,
+};
+
+// A file name as an SQLite URI's path: '?', '#' and '%' are the file's own.
+std::string uri_path(const std::string& path) {
+    std::string out = "file:";
+    for (const char c : path) {
+        if (c == '?' || c == '#' || c == '%') {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool vfs_has_file(const char* vfs_name, const std::string& path) {
+    sqlite3_vfs* vfs = sqlite3_vfs_find(vfs_name);
+    int exists = 0;
+    return vfs != nullptr &&
+           vfs->xAccess(vfs, path.c_str(), SQLITE_ACCESS_EXISTS, &exists) == SQLITE_OK &&
+           exists != 0;
+}
+
+std::unique_ptr<SqliteStationStore> open_store(const std::string& path, StoreAccess access,
+                                               ReadMode mode, StoreError* error,
+                                               const SqliteStoreSettings& settings) {
+    int flags = SQLITE_OPEN_FULLMUTEX;
+    std::string name = path;
+    const char* vfs = settings.vfs.empty() ? nullptr : settings.vfs.c_str();
+    switch (mode) {
+        case ReadMode::usual:
+            // No URI names: a file name with '?' or '#' is a file name.
+            flags |=
+                SQLITE_OPEN_READWRITE | (access == StoreAccess::station ? SQLITE_OPEN_CREATE : 0);
+            break;
+        case ReadMode::read_only:
+            flags |= SQLITE_OPEN_READONLY;
+            break;
+        case ReadMode::private_index:
+            flags |= SQLITE_OPEN_READONLY;
+            vfs = "unix-none";
+            break;
+        case ReadMode::immutable:
+            flags |= SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+            name = uri_path(path) + "?immutable=1";
+            break;
+    }
+    sqlite3* raw = nullptr;
+    const int code = sqlite3_open_v2(name.c_str(), &raw, flags, vfs);
+    std::unique_ptr<sqlite3, CloseDb> db(raw);
+    if (!db) {
+        *error = {StoreFailure::cannot_open,
+                  "the station database " + path + " cannot be opened: out of memory"};
+        return nullptr;
+    }
+    if (mode != ReadMode::usual) {
+        // A reader leaves the file and its log as it found them.
+        sqlite3_db_config(db.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    }
+    if (mode == ReadMode::private_index)
+        (void)sqlite3_exec(db.get(), "PRAGMA locking_mode=EXCLUSIVE", nullptr, nullptr, nullptr);
+    auto store = std::make_unique<SqliteStationStore>(path, std::move(db));
+    *error = store->start(code, access, settings);
+    if (!error->ok()) return nullptr;
+    return store;
+}
+
+}  // namespace
+
 std::unique_ptr<StationStore> open_sqlite_station_store(const std::string& path, StoreAccess access,
                                                         StoreError* error,
                                                         const SqliteStoreSettings& settings) {
-    const auto refuse = [&](StoreFailure kind, const std::string& why) {
-        *error = {kind, "the station database " + path + " " + why};
-        return nullptr;
-    };
-    if (path.empty()) return refuse(StoreFailure::cannot_open, "has no name");
-    // No URI names: a file name with '?' or '#' is a file name. An export opens the file for
-    // writing where it may (without creating it), only so that the WAL's side files are
-    // removed when it closes; it writes no record, and a read-only file opens read-only.
-    const int flags = SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_READWRITE |
-                      (access == StoreAccess::station ? SQLITE_OPEN_CREATE : 0);
-    sqlite3* raw = nullptr;
-    const int code = sqlite3_open_v2(path.c_str(), &raw, flags,
-                                     settings.vfs.empty() ? nullptr : settings.vfs.c_str());
-    std::unique_ptr<sqlite3, CloseDb> db(raw);
-    if (!db) return refuse(StoreFailure::cannot_open, "cannot be opened: out of memory");
-    auto store = std::make_unique<SqliteStationStore>(path, std::move(db));
-    const StoreError failure = store->start(code, access, settings);
-    if (!failure.ok()) {
-        *error = failure;
+    if (path.empty()) {
+        *error = {StoreFailure::cannot_open, "the station database  has no name"};
         return nullptr;
     }
-    *error = {};
-    return store;
+    auto store = open_store(path, access, ReadMode::usual, error, settings);
+    if (store || access != StoreAccess::export_only) return store;
+    // The records are read from wherever the file is: a copy on a read-only medium, a full
+    // disk, a folder this user cannot write. A file that is not a station's, or of another
+    // version, stays refused as it was.
+    const StoreFailure first = error->failure;
+    if (first != StoreFailure::cannot_open && first != StoreFailure::read_only &&
+        first != StoreFailure::disk_full && first != StoreFailure::io_error)
+        return store;
+    const char* vfs = settings.vfs.empty() ? nullptr : settings.vfs.c_str();
+    if (!vfs_has_file(vfs, path)) return store;
+    const StoreError told = *error;
+    for (const ReadMode mode :
+         {ReadMode::read_only, ReadMode::private_index, ReadMode::immutable}) {
+        store = open_store(path, access, mode, error, settings);
+        if (!store) continue;
+        if (mode == ReadMode::immutable && vfs_has_file(vfs, path + "-wal"))
+            store->set_note("the write-ahead log " + path +
+                            "-wal could not be read here, so the rows written after the "
+                            "database was last checkpointed are missing: copy the database "
+                            "with its -wal file into a folder that can be written, and export "
+                            "that copy");
+        return store;
+    }
+    *error = told;
+    return nullptr;
 }
 
 }  // namespace vrk::cli
 
 namespace vrk::cli {
-
-bool station_store_available() {
-    return true;
-}
 
 std::unique_ptr<StationStore> open_station_store(const std::string& path, StoreAccess access,
                                                  StoreError* error) {

@@ -8,12 +8,14 @@
 // when the file is opened for a station.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "app/cli/station/station_store.h"
+#include "platform/machine.h"
 
 namespace vrk::cli {
 
@@ -34,6 +36,9 @@ struct SqliteStoreSettings {
     std::span<const SchemaStep> schema;
     // How long a call waits for another connection's transaction.
     int busy_timeout_ms = STORE_BUSY_TIMEOUT_MS;
+    // What stands in the way of writing the file, when SQLite cannot say (empty: ask the
+    // system). For tests that make the medium fail through `vfs`.
+    std::function<platform::WriteBlock(const std::string&)> why_unwritable;
 };
 
 [[nodiscard]] std::unique_ptr<StationStore> open_sqlite_station_store(

@@ -6,28 +6,27 @@
 namespace vrk::cli {
 
 std::optional<std::string> default_station_db(bool create_folder, std::string* error) {
-    const auto data = platform::user_data_directory();
-    if (!data) {
+    const auto found = platform::station_data_directory();
+    if (!found) {
         *error =
-            "this system names no folder for your data (HOME is not set): name the "
+            "this system names no folder for the station database (is HOME set?): name the "
             "station database with --db FILE";
         return std::nullopt;
     }
-    const std::string folder = *data + "/vrk";
+    const std::string& folder = *found;
     if (create_folder && !platform::make_directories(folder, nullptr)) {
         *error = "the folder " + folder +
                  " for the station database cannot be made: name another with --db FILE";
         return std::nullopt;
     }
-    return folder + "/station.db";
+    return platform::path_in(folder, "station.db");
 }
 
-ProgramStart start_program(const Options& options, platform::FileSystem& files,
+ProgramStart start_program(const RecipeOptions& options, platform::FileSystem& files,
                            const StoreOpener& open) {
     ProgramStart start;
-    const auto fail = [&start](int code, std::string result, std::string error) {
-        start.exit_code = code;
-        start.result = std::move(result);
+    const auto fail = [&start](Result result, std::string error) {
+        start.result = result;
         start.error = std::move(error);
         start.recipe.reset();
         start.store.reset();
@@ -38,25 +37,25 @@ ProgramStart start_program(const Options& options, platform::FileSystem& files,
     const std::optional<std::string> db =
         options.db ? options.db : default_station_db(false, &db_error);
     RecipeOutcome made = make_recipe(options, files, db.value_or(""));
-    if (!made.recipe) return fail(made.exit_code, made.result, made.error);
+    if (!made.recipe) return fail(made.result, made.error);
     if (!db || (!options.db && !default_station_db(true, &db_error)))
-        return fail(EXIT_DATABASE, "database_unusable", db_error);
+        return fail(Result::database_unusable, db_error);
 
     StoreError failure;
     start.store = open ? open(made.recipe->db_path, &failure)
                        : open_station_store(made.recipe->db_path, StoreAccess::station, &failure);
-    if (!start.store) return fail(EXIT_DATABASE, "database_unusable", failure.message);
+    if (!start.store) return fail(Result::database_unusable, failure.message);
     start.recipe = std::move(made.recipe);
     return start;
 }
 
-int run_log(const Options& options, std::FILE* out, std::FILE* err) {
+int run_log(const LogRequest& request, std::FILE* out, std::FILE* err) {
     const auto fail = [err](const std::string& message) {
         std::fprintf(err, "vrk: %s\n", message.c_str());
-        return EXIT_DATABASE;
+        return exit_code_of(Result::database_unusable);
     };
-    std::string path = options.db.value_or("");
-    if (!options.db) {
+    std::string path = request.db.value_or("");
+    if (!request.db) {
         std::string error;
         const auto found = default_station_db(false, &error);
         if (!found) return fail(error);
@@ -65,15 +64,14 @@ int run_log(const Options& options, std::FILE* out, std::FILE* err) {
     StoreError failure;
     const auto store = open_station_store(path, StoreAccess::export_only, &failure);
     if (!store) return fail(failure.message);
-    RunFilter filter;
-    filter.since = options.since;
-    filter.serial_number = options.serial_number;
-    filter.id = options.id_filter;
     bool written = true;
-    failure = export_runs(*store, filter, options.log_format, [&](std::string_view text) {
+    failure = export_runs(*store, request.filter, request.format, [&](std::string_view text) {
         written = written && std::fwrite(text.data(), 1, text.size(), out) == text.size();
     });
     if (!failure.ok()) return fail(failure.message);
+    // Told after the rows, where a person sees it: the export itself is what could be read.
+    if (!store->reading_note().empty())
+        std::fprintf(err, "vrk: note: %s\n", store->reading_note().c_str());
     if (std::fflush(out) != 0 || !written) {
         std::fprintf(err, "vrk: the records could not be written to standard output\n");
         return EXIT_FAILED;

@@ -8,37 +8,43 @@
 #include <optional>
 #include <string>
 
-#include "app/cli/options.h"
+#include "app/cli/common/results.h"
+#include "app/cli/station/log_export.h"
 #include "app/cli/station/recipe.h"
 #include "app/cli/station/station_store.h"
 #include "platform/files.h"
 
 namespace vrk::cli {
 
-// The database's file when --db names none: <user data>/vrk/station.db. `create_folder` makes
-// the folder when it is missing (program; log only reads). nullopt, with the reason in *error,
-// when the system names no folder for user data or it cannot be made.
+// The database's file when --db names none: station.db in the system's folder for the
+// station's records (the user's data on Linux, the machine's ProgramData on Windows).
+// `create_folder` makes the folder when it is missing (program; log only reads). nullopt, with
+// the reason in *error, when the system names no such folder or it cannot be made.
 [[nodiscard]] std::optional<std::string> default_station_db(bool create_folder, std::string* error);
 
 // vrk program up to its first unit: the recipe, then the database (a recipe mistake is told
-// without the database touched). When `store` is null, the run must end with `exit_code`:
-// EXIT_USAGE or EXIT_BAD_IMAGE (the recipe), EXIT_DATABASE (the database), with `error` for
-// standard error and `result` its stable name.
+// without the database touched). When `store` is null, the run ends with `result` (usage or an
+// image's failure for the recipe, database_unusable for the database), `error` saying why.
 struct ProgramStart {
     std::optional<Recipe> recipe;
     std::unique_ptr<StationStore> store;
-    int exit_code = EXIT_OK;
-    std::string result;
+    Result result = Result::success;
     std::string error;
 };
 // Opens the station database for program; empty: open_station_store.
 using StoreOpener =
     std::function<std::unique_ptr<StationStore>(const std::string& path, StoreError* error)>;
-[[nodiscard]] ProgramStart start_program(const Options& options, platform::FileSystem& files,
+[[nodiscard]] ProgramStart start_program(const RecipeOptions& options, platform::FileSystem& files,
                                          const StoreOpener& open = {});
 
-// vrk log: the records of the database (--db, or the default) that pass the filters, written
-// to `out` in the format asked for. Returns the exit code; errors go to `err`.
-[[nodiscard]] int run_log(const Options& options, std::FILE* out, std::FILE* err);
+// What vrk log is asked for.
+struct LogRequest {
+    std::optional<std::string> db;  // nullopt: the default database
+    RunFilter filter;
+    LogFormat format = LogFormat::csv;
+};
+// vrk log: the records of the database that pass the filter, written to `out` in the format
+// asked for. Returns the exit code; errors go to `err`.
+[[nodiscard]] int run_log(const LogRequest& request, std::FILE* out, std::FILE* err);
 
 }  // namespace vrk::cli

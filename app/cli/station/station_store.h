@@ -41,7 +41,7 @@ enum class StoreFailure {
     not_a_database,  // not an SQLite file, or one that is not a station's
     other_version,   // of a newer vrk (this one does not know its tables), or of an older one
                      // to be exported (vrk program brings it up to date first)
-    read_only,       // the file or its medium cannot be written
+    read_only,       // the file, its folder or its medium cannot be written
     disk_full,
     busy,         // another process held it longer than STORE_BUSY_TIMEOUT_MS
     damaged,      // SQLite found the file corrupt
@@ -172,6 +172,12 @@ class StationStore {
 
     // The database as named in messages (its file).
     [[nodiscard]] virtual const std::string& location() const = 0;
+    // What a reader should know of the rows it gets (some the medium did not let it read);
+    // empty when it reads them all.
+    [[nodiscard]] virtual const std::string& reading_note() const {
+        static const std::string none;
+        return none;
+    }
 
     // Writes the unit's row (committed to the medium when this returns). Fails: the unit must
     // not be touched.
@@ -229,9 +235,6 @@ enum class StoreAccess {
     // record, and a copy on a read-only medium can be exported.
     export_only,
 };
-
-// Whether this build has a store at all (the Windows build has no SQLite for now).
-[[nodiscard]] bool station_store_available();
 
 // Opens the database at `path`. nullptr, with the failure in *error, when it cannot be used.
 [[nodiscard]] std::unique_ptr<StationStore> open_station_store(const std::string& path,

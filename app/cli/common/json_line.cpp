@@ -1,4 +1,4 @@
-#include "app/cli/json_line.h"
+#include "app/cli/common/json_line.h"
 
 #include <cstdio>
 
