@@ -43,6 +43,7 @@ class BoardReporter final : public device::EngineObserver, public JobObserver {
     void step_started(RecipeStep step) override;
     void id_chosen(const IdChosen& chosen) override;
     void unit_finished(const UnitOutcome& outcome) override;
+    void hook_ended(const HookEnded& hook) override;
 
     // The total line of the board, from the tally.
     [[nodiscard]] static std::string total_line(const Tally& total);
@@ -68,6 +69,7 @@ class BoardReporter final : public device::EngineObserver, public JobObserver {
     std::string after_;
     bool unit_in_hand_ = false;
     std::string id_;  // the ID the unit gets, once chosen
+    std::string run_key_;  // the row of the result that is up, for its hook's outcome
 
     device::Phase phase_ = device::Phase::idle;
     app::ProgressEstimate estimate_;
