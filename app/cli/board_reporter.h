@@ -44,6 +44,7 @@ class BoardReporter final : public device::EngineObserver, public JobObserver {
     void id_chosen(const IdChosen& chosen) override;
     void ids_running_out(const std::string& scheme, std::uint64_t left) override;
     void unit_finished(const UnitOutcome& outcome) override;
+    void hook_ended(const HookEnded& hook) override;
 
     // The total line of the board, from the tally.
     [[nodiscard]] static std::string total_line(const Tally& total);
@@ -70,6 +71,7 @@ class BoardReporter final : public device::EngineObserver, public JobObserver {
     std::string ids_note_;  // the ID scheme running out: beside this port's next result
     bool unit_in_hand_ = false;
     std::string id_;  // the ID the unit gets, once chosen
+    std::string run_key_;  // the row of the result that is up, for its hook's outcome
 
     device::Phase phase_ = device::Phase::idle;
     app::ProgressEstimate estimate_;

@@ -33,5 +33,8 @@ void JobObservers::record_written(const RecordWritten& record) {
 void JobObservers::unit_finished(const UnitOutcome& outcome) {
     for (JobObserver* o : observers_) o->unit_finished(outcome);
 }
+void JobObservers::hook_ended(const HookEnded& hook) {
+    for (JobObserver* o : observers_) o->hook_ended(hook);
+}
 
 }  // namespace vrk::cli

@@ -33,6 +33,15 @@ namespace vrk::cli {
 enum class Waiting {
     port,       // the port is not there (yet): --repeat waits for it
     next_unit,  // the unit handled is to go and the next to come
+    hooks,      // the hooks' queue is full: the next unit waits for room
+};
+
+// How a unit's hook ended (--on-unit).
+struct HookEnded {
+    std::string run_key;  // the unit's row
+    std::string status;   // "exit 0", "exit 3", "timed out", "not started", "not run", ...
+    std::string message;
+    bool failed = false;
 };
 
 // The download or compare of one unit, as far as it went.
@@ -112,6 +121,8 @@ class JobObserver {
     virtual void step_finished(const StepEnd& end) { (void)end; }
     virtual void record_written(const RecordWritten& record) { (void)record; }
     virtual void unit_finished(const UnitOutcome& outcome) { (void)outcome; }
+    // A unit's hook ended; it may be a unit finished long ago.
+    virtual void hook_ended(const HookEnded& hook) { (void)hook; }
 };
 
 // Hands every event to every observer, in the order they were added.
@@ -129,6 +140,7 @@ class JobObservers final : public JobObserver {
     void step_finished(const StepEnd& end) override;
     void record_written(const RecordWritten& record) override;
     void unit_finished(const UnitOutcome& outcome) override;
+    void hook_ended(const HookEnded& hook) override;
 
   private:
     std::vector<JobObserver*> observers_;

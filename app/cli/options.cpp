@@ -304,6 +304,37 @@ constexpr OptionSpec OPTIONS[] = {
      },
      {},
      "program --repeat"},
+    {"--on-unit",
+     "",
+     "COMMAND",
+     {Command::program},
+     G::recipe,
+     "run COMMAND once each unit's row is completed, passed or\n"
+     "failed: the row as JSON on its input, VRK_RESULT, VRK_ID,\n"
+     "VRK_SERIAL, VRK_PORT, VRK_RUN_KEY, VRK_LOT in its environment\n"
+     "(split as a shell splits words, nothing expanded: sh -c '...')",
+     [](ParseState& p, const std::string& v) {
+         p.options.on_unit = v;
+         return true;
+     },
+     "--on-unit needs a command, for example \"lp -d labels label.txt\"",
+     "program"},
+    {"--on-unit-timeout",
+     "",
+     "SECONDS",
+     {Command::program},
+     G::recipe,
+     "end a hook, and all it started, after SECONDS (30)",
+     [](ParseState& p, const std::string& v) {
+         std::uint64_t n = 0;
+         if (!whole_number(p, v, "--on-unit-timeout", 1, HOOK_TIMEOUT_MAX_S,
+                           "from 1 to " + std::to_string(HOOK_TIMEOUT_MAX_S), n))
+             return false;
+         p.options.on_unit_timeout_s = static_cast<std::uint32_t>(n);
+         return true;
+     },
+     {},
+     "program"},
     {"--db",
      "",
      "FILE",

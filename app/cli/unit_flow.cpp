@@ -508,6 +508,7 @@ void UnitFlow::complete_records(UnitOutcome& outcome) {
     }
     if (ended.completed)
         observers_.record_written({ended.run_key, true, outcome.result, records_->location()});
+    if (ended.row && row_completed_) row_completed_(*ended.row);
     if (ended.run_key.empty()) return;
     ProgramFacts program;
     program.run_key = ended.run_key;

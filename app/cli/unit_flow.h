@@ -24,6 +24,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -58,6 +59,11 @@ class UnitFlow final : public device::EngineObserver {
     UnitFlow(const JobPlan& plan, std::string port, std::size_t index, platform::TickClock& clock,
              JobObserver& observers, LineTally& line, UnitRecords* records = nullptr);
 
+    // Called with each unit's row once it is completed in the records (passed or failed),
+    // before the unit's result is shown.
+    void on_row_completed(std::function<void(const RunRecord&)> completed) {
+        row_completed_ = std::move(completed);
+    }
     // The session on the job's port, once the port is open; null to detach.
     void attach(app::Session* session);
     // Once per timer tick, after the session's tick.
@@ -141,6 +147,7 @@ class UnitFlow final : public device::EngineObserver {
     JobObserver& observers_;
     LineTally& line_;
     UnitRecords* records_;
+    std::function<void(const RunRecord&)> row_completed_;
     app::Session* session_ = nullptr;
 
     State state_ = State::finding_unit;

@@ -82,6 +82,7 @@ class StationLogExport : public ::testing::Test {
         e.exit_code = 1;
         e.message = "page 3, \"verify\"";
         ASSERT_TRUE(store_->complete_run(e).ok());
+        ASSERT_TRUE(store_->record_hook({"a1", "timed out", "waiting, for \"lp\"", "x"}).ok());
 
         s = RunStart{};
         s.run_key = "c3";
@@ -117,15 +118,15 @@ TEST_F(StationLogExport, CsvHasAHeaderAndEveryColumn) {
               "id_after,firmware_version,flash_type_code,flash_type,gps_before,internal_before,"
               "external_before,gps_after,internal_after,external_after,image,image_sha256,"
               "step_download,step_id,step_settings,step_then,result,exit_code,message,"
-              "duration_ms,tool_version,lot\r\n"
+              "duration_ms,tool_version,lot,hook,hook_message\r\n"
               "b2,2025-03-01T10:00:00.000Z,st1,1,Dana,/dev/ttyUSB0,70012,VRK00042,L100001,2.15,"
               "40,2 Meg,0,1,1,3,9,1,app.vr4,ab,success,success,success,success,success,0,,61000,"
-              "42.15,\"WO-7, \"\"b\"\"\"\r\n"
+              "42.15,\"WO-7, \"\"b\"\"\",,\r\n"
               "a1,2025-03-02T08:00:00.000Z,st1,1,Dana,/dev/ttyUSB0,70013,l100002,l100002,2.15,"
               "40,2 Meg,0,1,1,3,9,1,app.vr4,ab,mismatch,skipped,skipped,not_asked,mismatch,1,"
-              "\"page 3, \"\"verify\"\"\",61000,42.15,WO-8\r\n"
+              "\"page 3, \"\"verify\"\"\",61000,42.15,WO-8,timed out,\"waiting, for \"\"lp\"\"\"\r\n"
               "c3,2025-03-02T09:00:00.000Z,st1,,,/dev/ttyUSB1,,,,,,,,,,,,,app.vr4,ab,,,,,,,,,"
-              "42.15,\r\n");
+              "42.15,,,\r\n");
 }
 
 TEST_F(StationLogExport, JsonLinesHaveTheSameNamesAndNullForWhatIsUnknown) {
@@ -144,7 +145,7 @@ TEST_F(StationLogExport, JsonLinesHaveTheSameNamesAndNullForWhatIsUnknown) {
               "\"image\":\"app.vr4\",\"image_sha256\":\"ab\",\"step_download\":null,"
               "\"step_id\":null,\"step_settings\":null,\"step_then\":null,\"result\":null,"
               "\"exit_code\":null,\"message\":null,\"duration_ms\":null,"
-              "\"tool_version\":\"42.15\",\"lot\":null}\n");
+              "\"tool_version\":\"42.15\",\"lot\":null,\"hook\":null,\"hook_message\":null}\n");
 }
 
 TEST_F(StationLogExport, FiltersChooseTheRowsOldestFirst) {

@@ -55,6 +55,9 @@ TEST(Recipe, AMistakeNamesTheFileAndLine) {
     const Case cases[] = {
         {image + "colour = \"red\"\n", "/line/station.toml:2: unknown key 'colour'"},
         {image + "verify = \"yes\"\n", "/line/station.toml:2: verify must be true or false"},
+        {image + "on_unit = \"lp | tee\"\n", "/line/station.toml:2: on_unit: "},
+        {image + "on_unit = \" \"\n", "/line/station.toml:2: on_unit: "},
+        {image, "--on-unit: ", with({"--on-unit", "sh -c 'unclosed"})},
         {image + "id_format = \"L{}\"\nid_start = \"1\"\n",
          "/line/station.toml:3: id_start must be a whole number"},
         // The TOML reader's words come after plain ones.
@@ -190,6 +193,13 @@ TEST(Recipe, TheCommandLineOverridesTheFile) {
          [](const Recipe& r) {
              EXPECT_EQ(r.settings, (DeviceCodes{0, 9, 1}));
          }},
+        // The command line's hook over the file's, split into its words.
+        {"the hook", with({"--station-number", "1", "--on-unit", "lp -d 'front desk'",
+                           "--on-unit-timeout", "5"}),
+         [](const Recipe& r) {
+             EXPECT_EQ(r.on_unit_words, (std::vector<std::string>{"lp", "-d", "front desk"}));
+             EXPECT_EQ(r.on_unit_timeout_ms, 5000u);
+         }},
         {"the final mode", with({"--station-number", "1", "--then", "qb7"}),
          [](const Recipe& r) { EXPECT_EQ(r.then, FinalMode::qb7); }},
         {"the station",
@@ -213,6 +223,8 @@ TEST(Recipe, TheCommandLineOverridesTheFile) {
              EXPECT_EQ(r.id_choice, IdChoice::keep);
              EXPECT_EQ(r.settings, (DeviceCodes{std::nullopt, 4, std::nullopt}));
              EXPECT_EQ(r.then, FinalMode::none);
+             EXPECT_TRUE(r.on_unit_words.empty());
+             EXPECT_EQ(r.on_unit_timeout_ms, 30'000u);
          }},
     };
     for (const Case& c : cases) {

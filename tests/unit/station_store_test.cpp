@@ -312,11 +312,21 @@ TEST_F(StationStore, ARowIsBegunThenCompletedAndReadBackWhole) {
     unknown.run_key = "nope";
     EXPECT_EQ(store->complete_run(unknown).failure, StoreFailure::no_such_run);
 
+    // The hook's outcome comes later, beside the row; a second one for the same unit is
+    // refused and leaves the first.
+    const HookRecord hook{"k1", "exit 3", "printer offline, \"label\"", "2025-03-01T10:01:02.003Z"};
+    ASSERT_TRUE(store->record_hook(hook).ok());
+    HookRecord again = hook;
+    again.status = "exit 0";
+    EXPECT_FALSE(store->record_hook(again).ok());
+
     std::vector<RunRecord> rows;
     ASSERT_TRUE(store->for_each_run({}, [&](const RunRecord& r) { rows.push_back(r); }).ok());
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].start, started);
     EXPECT_EQ(rows[0].end, end);
+    EXPECT_EQ(rows[0].hook, hook);
+    EXPECT_FALSE(rows[1].hook);
     EXPECT_EQ(rows[1].start, bare);
     EXPECT_FALSE(rows[1].end);  // begun, never completed
 }

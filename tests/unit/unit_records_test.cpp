@@ -38,6 +38,7 @@ class MemoryStore final : public StationStore {
         completed[end.run_key] = end;
         return {};
     }
+    StoreError record_hook(const HookRecord&) override { return {}; }
     StoreResult<std::optional<std::string>> bound_id(std::int32_t serial) override {
         for (const auto& [id, h] : ids)
             if (h.serial_number == serial && h.state == IdState::bound) return {id, {}};

@@ -8,6 +8,7 @@
 
 #include "app/cli/common/image_file.h"
 #include "app/cli/common/setting_values.h"
+#include "platform/command_words.h"
 #include "platform/path_names.h"
 #include "platform/sha256.h"
 
@@ -91,6 +92,7 @@ class Builder {
         if (!settings(r)) return outcome_;
         if (!then(r)) return outcome_;
         if (!checks(r)) return outcome_;
+        if (!hook(r)) return outcome_;
         r.station_number = options_.station_number;
         r.operator_name = options_.operator_name;
         if (!lot(r)) return outcome_;
@@ -111,6 +113,24 @@ class Builder {
     // A mistake on a line of the recipe file.
     bool at_line(std::uint32_t line, const std::string& what) {
         return usage(*options_.recipe + ":" + std::to_string(line) + ": " + what);
+    }
+
+    // The command line's hook over the file's; split now, so that a line the tool cannot run
+    // is told before any unit is touched.
+    bool hook(Recipe& r) {
+        const bool command_line = options_.on_unit.has_value();
+        if (!command_line && !file_.on_unit) return true;
+        r.on_unit = command_line ? *options_.on_unit : file_.on_unit->value;
+        platform::CommandWords split = platform::split_command(r.on_unit);
+        if (split.words.empty()) {
+            const std::string what =
+                "on_unit: " + (split.error.empty() ? std::string("no command") : split.error);
+            if (command_line) return usage("--on-unit: " + what.substr(9));
+            return at_line(file_.on_unit->line, what);
+        }
+        r.on_unit_words = std::move(split.words);
+        if (options_.on_unit_timeout_s) r.on_unit_timeout_ms = *options_.on_unit_timeout_s * 1000;
+        return true;
     }
 
     bool read_file() {

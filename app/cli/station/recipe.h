@@ -50,7 +50,13 @@ struct RecipeOptions {
     std::optional<std::string> db;       // program, log: --db FILE
     std::optional<std::uint32_t> count;  // program --repeat: stop after this many units
     std::optional<std::uint32_t> max_failures;
+    std::optional<std::string> on_unit;  // --on-unit COMMAND
+    std::optional<std::uint32_t> on_unit_timeout_s;
 };
+
+// How long a hook may run unless told otherwise.
+inline constexpr std::uint32_t HOOK_TIMEOUT_DEFAULT_S = 30;
+inline constexpr std::uint32_t HOOK_TIMEOUT_MAX_S = 86400;
 
 enum class IdChoice {
     keep,    // no ID step: the unit keeps the ID it has
@@ -98,6 +104,12 @@ struct Recipe {
     bool repeat = false;
     std::optional<std::uint32_t> count;
     std::optional<std::uint32_t> max_failures;
+
+    // The hook run once each unit's row is completed: the command as given, and its words
+    // (empty: no hook).
+    std::string on_unit;
+    std::vector<std::string> on_unit_words;
+    std::uint32_t on_unit_timeout_ms = HOOK_TIMEOUT_DEFAULT_S * 1000;
 };
 
 struct RecipeOutcome {
@@ -123,7 +135,7 @@ struct FromFile {
 };
 
 struct RecipeFile {
-    std::optional<FromFile<std::string>> image, image_sha256, id, id_format, then, lot;
+    std::optional<FromFile<std::string>> image, image_sha256, id, id_format, then, lot, on_unit;
     std::optional<FromFile<bool>> verify;
     std::optional<FromFile<std::int64_t>> id_start;
     // [settings]: a value as vrk set takes it; an integer is a code, kept as its decimal text.

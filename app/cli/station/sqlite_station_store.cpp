@@ -81,6 +81,15 @@ CREATE TABLE counters (
 ALTER TABLE runs ADD COLUMN lot TEXT;
 CREATE INDEX runs_by_unit ON runs (serial_number, started_at, run_key);
 )sql"},
+    // Version 3: the hooks' outcomes, one per unit's run, beside its row.
+    {R"sql(
+CREATE TABLE hooks (
+    run_key  TEXT PRIMARY KEY NOT NULL,
+    status   TEXT NOT NULL,
+    message  TEXT NOT NULL,
+    ended_at TEXT NOT NULL
+);
+)sql"},
 };
 
 // The columns of the runs table that later versions added, so that a reader of an older file
@@ -239,6 +248,7 @@ class SqliteStationStore final : public StationStore {
 
     StoreError begin_run(const RunStart& s) override;
     StoreError complete_run(const RunEnd& e) override;
+    StoreError record_hook(const HookRecord& h) override;
     StoreResult<std::optional<std::string>> bound_id(std::int32_t serial_number) override;
     StoreResult<std::optional<IdHolder>> id_holder(std::string_view id) override;
     StoreResult<Reservation> reserve_next(const IdScheme& scheme,
@@ -295,6 +305,12 @@ class SqliteStationStore final : public StationStore {
                 missing += ", NULL AS " + std::string(added);
         return missing.empty() ? "runs" : "(SELECT runs.*" + missing + " FROM runs) AS runs";
     }
+    // The hooks' outcomes for a reader's join: an empty stand-in in a file from before them.
+    [[nodiscard]] std::string hooks_source() const {
+        return has_hooks_ ? "hooks"
+                          : "(SELECT NULL AS run_key, NULL AS status, NULL AS message, "
+                            "NULL AS ended_at WHERE 0) AS hooks";
+    }
 
     // A write transaction that takes the write lock at once, rolled back unless committed.
     class Transaction {
@@ -328,6 +344,7 @@ class SqliteStationStore final : public StationStore {
     std::function<platform::WriteBlock(const std::string&)> why_unwritable_;
     std::int64_t version_ = 0;           // the schema's version as last read
     std::set<std::string> run_columns_;  // of ADDED_RUN_COLUMNS, those the file has
+    bool has_hooks_ = true;              // the file has the hooks' table (version 3 on)
     std::string note_;                   // what a reader should know of how it read
 };
 
@@ -337,11 +354,17 @@ StoreError SqliteStationStore::read_run_columns() {
     for (;;) {
         const int code = query.step();
         if (failed(code)) return failure(code);
-        if (code != SQLITE_ROW) return {};
+        if (code != SQLITE_ROW) break;
         const std::string name = query.text_at(0);
         for (std::string_view added : ADDED_RUN_COLUMNS)
             if (name == added) run_columns_.insert(name);
     }
+    Statement hooks(db_.get(),
+                    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'hooks'");
+    const int code = hooks.step();
+    if (failed(code)) return failure(code);
+    has_hooks_ = code == SQLITE_ROW && hooks.integer_at(0) != 0;
+    return {};
 }
 
 std::optional<StoreError> SqliteStationStore::medium_failure(int code) const {
@@ -583,6 +606,15 @@ WHERE run_key = ?1)sql");
     return {};
 }
 
+StoreError SqliteStationStore::record_hook(const HookRecord& h) {
+    std::lock_guard lock(mutex_);
+    Statement insert(db_.get(), R"sql(
+INSERT INTO hooks (run_key, status, message, ended_at) VALUES (?1, ?2, ?3, ?4))sql");
+    insert.text(1, h.run_key).text(2, h.status).text(3, h.message).text(4, h.ended_at);
+    if (const int code = insert.step(); failed(code)) return failure(code);
+    return {};
+}
+
 StoreResult<std::optional<std::string>> SqliteStationStore::bound_id(std::int32_t serial_number) {
     std::lock_guard lock(mutex_);
     Statement query(db_.get(), "SELECT id FROM ids WHERE serial_number = ?1 AND state = ?22");
@@ -760,17 +792,18 @@ StoreError SqliteStationStore::for_each_run(const RunFilter& filter,
                                             const std::function<void(const RunRecord&)>& row) {
     std::lock_guard lock(mutex_);
     const std::string sql = R"sql(
-SELECT run_key, started_at, host, station_number, operator, port, serial_number, id_before,
-       firmware_version, flash_type_code, flash_type, gps_before, internal_before,
+SELECT runs.run_key, started_at, host, station_number, operator, port, serial_number,
+       id_before, firmware_version, flash_type_code, flash_type, gps_before, internal_before,
        external_before, image, image_sha256, tool_version, id_after, gps_after, internal_after,
        external_after, step_download, step_id, step_settings, step_then, result, exit_code,
-       message, duration_ms, lot
-FROM )sql" + runs_source() + R"sql(
+       runs.message AS message, duration_ms, lot, hooks.status AS hook_status,
+       hooks.message AS hook_message, hooks.ended_at AS hook_ended_at
+FROM )sql" + runs_source() + " LEFT JOIN " + hooks_source() + R"sql( ON hooks.run_key = runs.run_key
 WHERE (?1 IS NULL OR started_at >= ?1)
   AND (?2 IS NULL OR serial_number = ?2)
   AND (?3 IS NULL OR id_before = ?3 COLLATE NOCASE OR id_after = ?3 COLLATE NOCASE)
   AND (?4 IS NULL OR lot = ?4)
-ORDER BY started_at, run_key)sql";
+ORDER BY started_at, runs.run_key)sql";
     Statement query(db_.get(), sql);
     query.text(1, filter.since)
         .integer(2, filter.serial_number)
@@ -815,6 +848,9 @@ ORDER BY started_at, run_key)sql";
             e.duration_ms = static_cast<std::uint32_t>(query.integer_at("duration_ms"));
             r.end = std::move(e);
         }
+        if (!query.is_null("hook_status"))
+            r.hook = HookRecord{s.run_key, query.text_at("hook_status"),
+                                query.text_at("hook_message"), query.text_at("hook_ended_at")};
         row(r);
     }
 }

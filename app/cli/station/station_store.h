@@ -116,11 +116,23 @@ struct RunEnd {
     friend bool operator==(const RunEnd&, const RunEnd&) = default;
 };
 
+// What became of a unit's hook (--on-unit): kept in a table of its own beside the unit's row,
+// which is complete before the hook runs and is never written again.
+struct HookRecord {
+    std::string run_key;
+    // "exit 0", "exit 3", "timed out", "not started", "signal 9", "abandoned", "not run"
+    std::string status;
+    std::string message;   // why it was not started, or the first line of its error output
+    std::string ended_at;  // UTC, as started_at
+    friend bool operator==(const HookRecord&, const HookRecord&) = default;
+};
+
 // One row as an export reads it. `end` is nullopt for a run that was begun and never completed
 // (the program was killed, the machine lost power, or the last write failed).
 struct RunRecord {
     RunStart start;
     std::optional<RunEnd> end;
+    std::optional<HookRecord> hook;  // nullopt: no hook was run for it (none set, or killed)
 };
 
 // Which rows an export wants; every condition given must hold.
@@ -275,6 +287,10 @@ class StationStore {
     // unit is reported failed, never passed, whatever it did. no_such_run when no row has the
     // key.
     [[nodiscard]] virtual StoreError complete_run(const RunEnd& end) = 0;
+
+    // Records the outcome of the unit's hook, once per run key (committed when this returns).
+    // The unit's own row is not touched: its result stands whatever the hook did.
+    [[nodiscard]] virtual StoreError record_hook(const HookRecord& hook) = 0;
 
     // The ID bound to this serial number, or nullopt. A unit the records know keeps its ID
     // when it is flashed again.

@@ -73,8 +73,10 @@ RunSteps UnitRecords::steps_of_recipe() const {
 
 StoreError UnitRecords::begin(const UnitFacts* unit) {
     const std::string key = new_run_key();
-    if (StoreError error = store_.begin_run(run_start(key, unit)); !error.ok()) return error;
+    RunStart start = run_start(key, unit);
+    if (StoreError error = store_.begin_run(start); !error.ok()) return error;
     run_key_ = key;
+    start_ = std::move(start);
     steps_ = steps_of_recipe();
     to_send_.reset();
     reserve_later_ = false;
@@ -194,10 +196,13 @@ RecordsEnd UnitRecords::complete(const UnitFacts* unit, const UnitEnd& end) {
     row.steps = steps_;
     row.duration_ms = end.duration_ms;
     // Never shown passed without its row: a failure here is the unit's failure.
-    if (StoreError error = store_.complete_run(row); !error.ok())
+    if (StoreError error = store_.complete_run(row); !error.ok()) {
         ended.error = std::move(error);
-    else
+    } else {
         ended.completed = true;
+        ended.row = RunRecord{std::move(start_), std::move(row), std::nullopt};
+    }
+    start_ = {};
     run_key_.clear();
     return ended;
 }

@@ -83,6 +83,8 @@ struct RecordsEnd {
     bool completed = false;
     std::string run_key;  // empty when no row could be begun
     RunSteps steps;
+    // completed: the row as stored, for the unit's hook
+    std::optional<RunRecord> row;
 };
 
 class UnitRecords {
@@ -126,6 +128,7 @@ class UnitRecords {
     RecordsPlace place_;
 
     std::string run_key_;
+    RunStart start_;  // the row as begun
     RunSteps steps_;
     std::optional<std::string> to_send_;  // the ID chosen to be sent, not confirmed yet
     bool reserve_later_ = false;          // choose_id() said `reserve`: reserve_id() to come
