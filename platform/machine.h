@@ -34,4 +34,9 @@ namespace vrk::platform {
 enum class WriteBlock { none, read_only_medium, read_only_file, folder_not_writable, disk_full };
 [[nodiscard]] WriteBlock why_unwritable(const std::string& path);
 
+// What a system error number that a file operation failed with says, in the system's own
+// numbers (errno on POSIX, GetLastError() on Windows; SQLite keeps whichever its system gave).
+enum class SystemFault { other, missing, permission, read_only_medium, disk_full };
+[[nodiscard]] SystemFault system_fault(int system_error);
+
 }  // namespace vrk::platform

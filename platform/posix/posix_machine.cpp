@@ -87,4 +87,22 @@ WriteBlock why_unwritable(const std::string& path) {
     return WriteBlock::none;
 }
 
+SystemFault system_fault(int system_error) {
+    switch (system_error) {
+        case ENOENT:
+        case ENOTDIR:
+            return SystemFault::missing;
+        case EACCES:
+        case EPERM:
+            return SystemFault::permission;
+        case EROFS:
+            return SystemFault::read_only_medium;
+        case ENOSPC:
+        case EDQUOT:
+            return SystemFault::disk_full;
+        default:
+            return SystemFault::other;
+    }
+}
+
 }  // namespace vrk::platform

@@ -64,4 +64,21 @@ WriteBlock why_unwritable(const std::string&) {
     return WriteBlock::none;
 }
 
+SystemFault system_fault(int system_error) {
+    switch (static_cast<DWORD>(system_error)) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return SystemFault::missing;
+        case ERROR_ACCESS_DENIED:
+            return SystemFault::permission;
+        case ERROR_WRITE_PROTECT:
+            return SystemFault::read_only_medium;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return SystemFault::disk_full;
+        default:
+            return SystemFault::other;
+    }
+}
+
 }  // namespace vrk::platform

@@ -3,7 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cerrno>
+#include "platform/machine.h"
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -377,15 +377,15 @@ std::optional<StoreError> SqliteStationStore::medium_failure(int code) const {
     // SQLite fail to open the files it keeps beside the database, which reads as a file that
     // does not exist, and a full one fails the shared-memory file, which reads as an
     // input/output error: neither is what the operator has to mend.
-    const int system = sqlite3_system_errno(db_.get());
+    const platform::SystemFault system = platform::system_fault(sqlite3_system_errno(db_.get()));
     platform::WriteBlock block = platform::WriteBlock::none;
-    if (p == SQLITE_FULL || system == ENOSPC || system == EDQUOT)
+    if (p == SQLITE_FULL || system == platform::SystemFault::disk_full)
         block = platform::WriteBlock::disk_full;
-    else if (system == EROFS)
+    else if (system == platform::SystemFault::read_only_medium)
         block = platform::WriteBlock::read_only_medium;
     else
         block = why_unwritable_ ? why_unwritable_(path_) : platform::why_unwritable(path_);
-    if (block == platform::WriteBlock::none && (system == EACCES || system == EPERM))
+    if (block == platform::WriteBlock::none && system == platform::SystemFault::permission)
         return failure(StoreFailure::read_only,
                        "cannot be written: the system denies the permission (to the file or "
                        "to its folder)");
@@ -421,7 +421,8 @@ StoreError SqliteStationStore::failure(int code) const {
     const std::string detail = sqlite3_errmsg(db_.get());
     switch (primary(code)) {
         case SQLITE_CANTOPEN:
-            if (sqlite3_system_errno(db_.get()) == ENOENT)
+            if (platform::system_fault(sqlite3_system_errno(db_.get())) ==
+                platform::SystemFault::missing)
                 return failure(StoreFailure::cannot_open,
                                "does not exist (or its folder does not)");
             return failure(StoreFailure::cannot_open,
