@@ -163,14 +163,20 @@ TEST_F(VrkProgram, FourUnitsAtOnceGetTheWholeRecipeOverOneLinkUpEach) {
     Subprocess log(VRK_PROGRAM, {"log", "--db", "st.db", "--format", "csv"});
     ASSERT_EQ(log.finish(60s), 0) << log.errors();
     ASSERT_EQ(log.lines().size(), 5u);
-    const auto header = csv_fields(log.lines()[0]);
+    const auto header = csv_fields(log.lines()[0].substr(0, log.lines()[0].find('\r')));
     std::set<std::string> serials;
     for (std::size_t row = 1; row < log.lines().size(); ++row) {
         const std::string line = log.lines()[row].substr(0, log.lines()[row].find('\r'));
         const auto fields = csv_fields(line);
         ASSERT_EQ(fields.size(), header.size()) << line;
-        for (std::size_t f = 0; f < fields.size(); ++f)
-            EXPECT_FALSE(fields[f].empty()) << header[f] << " in " << line;
+        // Every column of a completed run is filled, but what this run did not ask for: a work
+        // order and a hook.
+        const std::set<std::string> not_asked = {"lot", "hook", "hook_message"};
+        for (std::size_t f = 0; f < fields.size(); ++f) {
+            if (!not_asked.count(header[f])) {
+                EXPECT_FALSE(fields[f].empty()) << header[f] << " in " << line;
+            }
+        }
         serials.insert(fields[6]);
     }
     EXPECT_EQ(serials.size(), 4u);
