@@ -99,7 +99,7 @@ constexpr CommandSet EVERY = CommandSet::all();
 constexpr CommandSet UNIT_COMMANDS = CommandSet::all().without(Command::log).without(Command::report);
 constexpr CommandSet SESSION_COMMANDS = UNIT_COMMANDS.without(Command::ports);
 
-constexpr OptionSpec OPTIONS[] = {
+constexpr OptionRow OPTIONS[] = {
     // What a production station does to every unit.
     {"--recipe",
      "",
@@ -546,15 +546,15 @@ constexpr OptionSpec OPTIONS[] = {
      }},
 };
 
-const OptionSpec* option_named(std::string_view arg) {
-    for (const OptionSpec& spec : OPTIONS)
-        if (arg == spec.name || (!spec.short_name.empty() && arg == spec.short_name)) return &spec;
+const OptionRow* option_named(std::string_view arg) {
+    for (const OptionRow& entry : OPTIONS)
+        if (arg == entry.name || (!entry.short_name.empty() && arg == entry.short_name)) return &entry;
     return nullptr;
 }
 
 }  // namespace
 
-std::span<const OptionSpec> option_table() {
+std::span<const OptionRow> option_table() {
     return OPTIONS;
 }
 
@@ -573,7 +573,7 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
     Options& o = parsed.options;
     ParseState state{o, std::nullopt, false, {}, std::nullopt};
     std::vector<std::string> words;
-    std::vector<const OptionSpec*> given;  // the options used, for the commands they go with
+    std::vector<const OptionRow*> given;  // the options used, for the commands they go with
     bool options_ended = false;
     const auto fail = [&parsed](std::string error) {
         parsed.error = std::move(error);
@@ -595,21 +595,21 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
             inline_value = arg.substr(eq + 1);
             arg.erase(eq);
         }
-        const OptionSpec* spec = option_named(arg);
-        if (spec == nullptr) return fail("unknown option " + arguments[i]);
-        given.push_back(spec);
+        const OptionRow* entry = option_named(arg);
+        if (entry == nullptr) return fail("unknown option " + arguments[i]);
+        given.push_back(entry);
         std::string value;
-        if (spec->value.empty()) {
+        if (entry->value.empty()) {
             // Every flag alike: a value after '=' is a mistake, never ignored.
-            if (inline_value) return fail(std::string(spec->name) + " takes no value");
+            if (inline_value) return fail(std::string(entry->name) + " takes no value");
         } else if (inline_value) {
             value = *inline_value;
         } else if (i + 1 < arguments.size()) {
             value = arguments[++i];
         }
-        if (!spec->value.empty() && value.empty() && !spec->needs.empty())
-            return fail(std::string(spec->needs));
-        if (!spec->apply(state, value)) return fail(state.error);
+        if (!entry->value.empty() && value.empty() && !entry->needs.empty())
+            return fail(std::string(entry->needs));
+        if (!entry->apply(state, value)) return fail(state.error);
     }
     if (o.help || o.version) return parsed;
 
@@ -621,10 +621,10 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
     if (words.size() - 1 < named->min_arguments || words.size() - 1 > named->max_arguments)
         return fail("usage: vrk [OPTIONS] " + std::string(named->form));
 
-    for (const OptionSpec* spec : given) {
-        if (spec->commands.has(o.command) || spec->scope.empty()) continue;
-        return fail(std::string(spec->name) + " goes with " + std::string(spec->scope) + " only" +
-                    std::string(spec->hint));
+    for (const OptionRow* entry : given) {
+        if (entry->commands.has(o.command) || entry->scope.empty()) continue;
+        return fail(std::string(entry->name) + " goes with " + std::string(entry->scope) + " only" +
+                    std::string(entry->hint));
     }
 
     std::string error;
@@ -718,9 +718,9 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
         for (std::size_t j = 0; j < i; ++j)
             if (o.ports[i] == o.ports[j]) return fail("--port " + o.ports[i] + " given twice");
     // Whatever the checks above let through, an option never goes with a command it is not for.
-    for (const OptionSpec* spec : given)
-        if (!spec->commands.has(o.command))
-            return fail(std::string(spec->name) + " does not go with " +
+    for (const OptionRow* entry : given)
+        if (!entry->commands.has(o.command))
+            return fail(std::string(entry->name) + " does not go with " +
                         std::string(command_name(o.command)));
     return parsed;
 }
@@ -728,12 +728,12 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
 namespace {
 
 // A row of --help: the option's name (and value) in a column of its own, its text beside it.
-void append_option(std::string& text, const OptionSpec& spec, std::string_view help) {
+void append_option(std::string& text, const OptionRow& entry, std::string_view help) {
     constexpr std::size_t TEXT_COLUMN = 28;
     std::string label = "  ";
-    if (!spec.short_name.empty()) label += std::string(spec.short_name) + ", ";
-    label += spec.name;
-    if (!spec.value.empty()) label += " " + std::string(spec.value);
+    if (!entry.short_name.empty()) label += std::string(entry.short_name) + ", ";
+    label += entry.name;
+    if (!entry.value.empty()) label += " " + std::string(entry.value);
     if (label.size() < TEXT_COLUMN)
         label.resize(TEXT_COLUMN, ' ');
     else
@@ -748,14 +748,14 @@ void append_option(std::string& text, const OptionSpec& spec, std::string_view h
 
 std::string option_rows(OptionGroup group) {
     std::string text;
-    for (const OptionSpec& spec : OPTIONS) {
-        if (spec.group == group) append_option(text, spec, spec.help);
-        if (group == OptionGroup::log && !spec.log_help.empty())
-            append_option(text, spec, spec.log_help);
-        if (group == OptionGroup::report && !spec.report_help.empty()) {
-            OptionSpec shown = spec;
-            if (!spec.report_value.empty()) shown.value = spec.report_value;
-            append_option(text, shown, spec.report_help);
+    for (const OptionRow& entry : OPTIONS) {
+        if (entry.group == group) append_option(text, entry, entry.help);
+        if (group == OptionGroup::log && !entry.log_help.empty())
+            append_option(text, entry, entry.log_help);
+        if (group == OptionGroup::report && !entry.report_help.empty()) {
+            OptionRow shown = entry;
+            if (!entry.report_value.empty()) shown.value = entry.report_value;
+            append_option(text, shown, entry.report_help);
         }
     }
     return text;

@@ -100,7 +100,7 @@ struct ParseState;
 // One option of vrk: the parser, the checks of which command it goes with and --help are all
 // made from these rows (option_table()), and the manual page and the bash completion are
 // checked against them.
-struct OptionSpec {
+struct OptionRow {
     std::string_view name;        // "--port"
     std::string_view short_name;  // "-q", or empty
     std::string_view value;       // what it takes, as --help names it ("DEVICE"); empty: a flag
@@ -122,7 +122,7 @@ struct OptionSpec {
 };
 
 // Every option, in --help's order.
-[[nodiscard]] std::span<const OptionSpec> option_table();
+[[nodiscard]] std::span<const OptionRow> option_table();
 
 // One command: its name, its arguments, how it is written in a usage error.
 struct CommandSpec {

@@ -254,7 +254,7 @@ std::string sample_value(std::string_view option) {
 }
 
 TEST(VrkOptionTable, EveryOptionGoesOnlyWithItsCommands) {
-    for (const cli::OptionSpec& option : cli::option_table()) {
+    for (const cli::OptionRow& option : cli::option_table()) {
         for (const cli::CommandSpec& command : cli::command_table()) {
             std::vector<std::string> args = command_words(command);
             args.emplace_back(option.name);
@@ -312,7 +312,7 @@ TEST(VrkOptionTable, ManualPageListsEveryOptionAndNoOther) {
         }
     }
     std::set<std::string> in_table;
-    for (const cli::OptionSpec& option : cli::option_table()) {
+    for (const cli::OptionRow& option : cli::option_table()) {
         in_table.insert(std::string(option.name));
         if (!option.short_name.empty()) in_table.insert(std::string(option.short_name));
         // The value as --help names it stands beside the option's name.

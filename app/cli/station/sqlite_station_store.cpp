@@ -873,10 +873,10 @@ void bind_report_filters(Statement& statement, const ReportQuery& q) {
 // "'port_lost', 'port_unavailable', ...": our own constant names, never a user's text.
 std::string station_reasons_sql() {
     std::string list;
-    for (const ResultSpec& spec : result_table()) {
-        if (!is_station_reason(spec.kind)) continue;
+    for (const ResultRow& entry : result_table()) {
+        if (!is_station_reason(entry.kind)) continue;
         if (!list.empty()) list += ", ";
-        list += "'" + std::string(spec.name) + "'";
+        list += "'" + std::string(entry.name) + "'";
     }
     return list;
 }
