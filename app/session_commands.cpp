@@ -1,5 +1,7 @@
 #include "app/session_commands.h"
 
+#include <utility>
+
 #include "app/main_window.h"
 #include "device/device_panel.h"
 #include "device/engine.h"
@@ -128,6 +130,11 @@ std::span<const std::uint8_t> loaded_image(Session& session) {
 
 device::Result check_image(platform::FileSystem& files, const std::string& path) {
     return device::check_image(files, path);
+}
+
+ImageBytes read_image(platform::FileSystem& files, const std::string& path) {
+    device::ImageRead read = device::read_image(files, path);
+    return {read.result, std::move(read.bytes)};
 }
 
 std::uint32_t max_image_size() {

@@ -71,6 +71,13 @@ void forget_transfer(Session& session);
 // Whether an image can be loaded at all, without a session: Result::success or the reason a
 // transfer would refuse it.
 [[nodiscard]] device::Result check_image(platform::FileSystem& files, const std::string& path);
+// Reads an image whole, as a transfer loads it: its bytes, or why not (file_not_found,
+// file_unreadable, file_empty, file_too_large).
+struct ImageBytes {
+    device::Result result = device::Result::success;
+    std::vector<std::uint8_t> bytes;
+};
+[[nodiscard]] ImageBytes read_image(platform::FileSystem& files, const std::string& path);
 // The largest image a transfer takes, in bytes.
 [[nodiscard]] std::uint32_t max_image_size();
 

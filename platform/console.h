@@ -28,6 +28,13 @@ class Console {
     virtual void watch_interrupt() = 0;
     // Whether an interrupt came since watch_interrupt(). Callable from any thread.
     [[nodiscard]] virtual bool interrupted() = 0;
+    // From now on (after watch_interrupt()) the second interrupt too only counts, and the
+    // third ends the program: a run with work left after its units (the hooks still queued)
+    // lets the person give up on that work with the second, and still have what was done
+    // recorded. A console without it keeps ending the program at the second.
+    virtual void count_second_interrupt() {}
+    // How many interrupts came since watch_interrupt(). Callable from any thread.
+    [[nodiscard]] virtual int interrupts() { return interrupted() ? 1 : 0; }
 };
 
 }  // namespace vrk::platform

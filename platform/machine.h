@@ -26,6 +26,10 @@ namespace vrk::platform {
 // The value of the environment variable `name`; nullopt when it is not set or empty.
 [[nodiscard]] std::optional<std::string> environment_variable(const char* name);
 
+// The machine's time zone as the zone files name it ("Europe/Berlin"), or the POSIX rule TZ
+// holds; nullopt when this process's zone has no name a server would know (time_zone_name.h).
+[[nodiscard]] std::optional<std::string> local_time_zone();
+
 // Creates the folder `path` with its missing parents (an existing folder is fine). false, with
 // the reason in *error (when given), when it cannot be made.
 [[nodiscard]] bool make_directories(const std::string& path, FileError* error);
@@ -36,5 +40,10 @@ namespace vrk::platform {
 // stands in the way that it can tell (or the file's folder does not exist).
 enum class WriteBlock { none, read_only_medium, read_only_file, folder_not_writable, disk_full };
 [[nodiscard]] WriteBlock why_unwritable(const std::string& path);
+
+// What a system error number that a file operation failed with says, in the system's own
+// numbers (errno on POSIX, GetLastError() on Windows; SQLite keeps whichever its system gave).
+enum class SystemFault { other, missing, permission, read_only_medium, disk_full };
+[[nodiscard]] SystemFault system_fault(int system_error);
 
 }  // namespace vrk::platform

@@ -1,12 +1,16 @@
 #include "app/cli/board_reporter.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "app/cli/text_reporter.h"
 
 namespace vrk::cli {
 
 namespace {
+
+// The board's words while a port waits for room in the hooks' queue.
+constexpr const char* HOOKS_WAIT = "waiting for the hooks";
 
 // Where the port's counters start after the port's column, when the line has room: the
 // counters of every port stand one under the other.
@@ -112,8 +116,15 @@ void BoardReporter::waiting(Waiting what) {
             return;
         case Waiting::next_unit:
             // The result stays up until the next unit comes: the operator reads it there.
-            if (!result_.empty()) return;
+            if (!result_.empty()) {
+                if (after_ == HOOKS_WAIT) after_result("");
+                return;
+            }
             show(BoardLine("waiting for a unit"));
+            return;
+        case Waiting::hooks:
+            if (!result_.empty()) return after_result(HOOKS_WAIT);
+            show(BoardLine(HOOKS_WAIT));
             return;
     }
 }
@@ -123,6 +134,7 @@ void BoardReporter::unit_found(const UnitIdentity& unit, std::uint32_t) {
     id_.clear();
     retry_page_ = -1;
     result_ = {};
+    run_key_.clear();
     after_.clear();
     show(BoardLine("unit " + serial_text(unit) + " " + unit.id_utf8));
 }
@@ -154,6 +166,11 @@ void BoardReporter::step_started(RecipeStep step) {
 
 void BoardReporter::id_chosen(const IdChosen& chosen) {
     id_ = chosen.id;
+}
+
+void BoardReporter::ids_running_out(const std::string& scheme, std::uint64_t left) {
+    // Shown beside the unit's result, where the operator looks when the unit is done.
+    ids_note_ = ids_running_out_text(scheme, left);
 }
 
 void BoardReporter::operation_started(const device::OperationStart& start) {
@@ -235,8 +252,20 @@ void BoardReporter::unit_finished(const UnitOutcome& outcome) {
         output_.bell();
     }
     result_ = std::move(result);
+    // Told once per run: beside the result of the unit that found it, until the next unit.
+    if (!ids_note_.empty()) after_ = std::exchange(ids_note_, std::string());
+    run_key_ = outcome.program ? outcome.program->run_key : std::string();
     draw();
     output_.board_total(BoardLine(total_line(tally_.total())));
+}
+
+void BoardReporter::hook_ended(const HookEnded& hook) {
+    // Beside the unit it belongs to, while that unit's result is up; a hook that ends after
+    // the next unit was found is in the records only.
+    if (run_key_.empty() || hook.run_key != run_key_ || result_.empty()) return;
+    result_.add(" hook " + hook.status, hook.failed ? Fit::keep : Fit::drop);
+    run_key_.clear();
+    draw();
 }
 
 }  // namespace vrk::cli

@@ -42,7 +42,9 @@ class BoardReporter final : public device::EngineObserver, public JobObserver {
     void unit_left_in_place(const UnitIdentity& unit) override;
     void step_started(RecipeStep step) override;
     void id_chosen(const IdChosen& chosen) override;
+    void ids_running_out(const std::string& scheme, std::uint64_t left) override;
     void unit_finished(const UnitOutcome& outcome) override;
+    void hook_ended(const HookEnded& hook) override;
 
     // The total line of the board, from the tally.
     [[nodiscard]] static std::string total_line(const Tally& total);
@@ -66,8 +68,10 @@ class BoardReporter final : public device::EngineObserver, public JobObserver {
     BoardLine status_;
     BoardLine result_;  // the last unit's PASS or FAIL, until the next unit is found
     std::string after_;
+    std::string ids_note_;  // the ID scheme running out: beside this port's next result
     bool unit_in_hand_ = false;
     std::string id_;  // the ID the unit gets, once chosen
+    std::string run_key_;  // the row of the result that is up, for its hook's outcome
 
     device::Phase phase_ = device::Phase::idle;
     app::ProgressEstimate estimate_;

@@ -14,6 +14,10 @@ void JobObservers::unit_left_in_place(const UnitIdentity& unit) {
 void JobObservers::step_started(RecipeStep step) {
     for (JobObserver* o : observers_) o->step_started(step);
 }
+void JobObservers::ids_running_out(const std::string& scheme, std::uint64_t left) {
+    for (JobObserver* o : observers_) o->ids_running_out(scheme, left);
+}
+
 void JobObservers::id_chosen(const IdChosen& chosen) {
     for (JobObserver* o : observers_) o->id_chosen(chosen);
 }
@@ -28,6 +32,9 @@ void JobObservers::record_written(const RecordWritten& record) {
 }
 void JobObservers::unit_finished(const UnitOutcome& outcome) {
     for (JobObserver* o : observers_) o->unit_finished(outcome);
+}
+void JobObservers::hook_ended(const HookEnded& hook) {
+    for (JobObserver* o : observers_) o->hook_ended(hook);
 }
 
 }  // namespace vrk::cli

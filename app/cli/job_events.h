@@ -33,6 +33,15 @@ namespace vrk::cli {
 enum class Waiting {
     port,       // the port is not there (yet): --repeat waits for it
     next_unit,  // the unit handled is to go and the next to come
+    hooks,      // the hooks' queue is full: the next unit waits for room
+};
+
+// How a unit's hook ended (--on-unit).
+struct HookEnded {
+    std::string run_key;  // the unit's row
+    std::string status;   // "exit 0", "exit 3", "timed out", "not started", "not run", ...
+    std::string message;
+    bool failed = false;
 };
 
 // The download or compare of one unit, as far as it went.
@@ -103,10 +112,17 @@ class JobObserver {
     virtual void unit_left_in_place(const UnitIdentity& unit) { (void)unit; }
     virtual void step_started(RecipeStep step) { (void)step; }
     virtual void id_chosen(const IdChosen& chosen) { (void)chosen; }
+    // The ID scheme has used 90 % of its range; `left` IDs remain. Once per run.
+    virtual void ids_running_out(const std::string& scheme, std::uint64_t left) {
+        (void)scheme;
+        (void)left;
+    }
     virtual void setting_answered(const SettingAnswer& answer) { (void)answer; }
     virtual void step_finished(const StepEnd& end) { (void)end; }
     virtual void record_written(const RecordWritten& record) { (void)record; }
     virtual void unit_finished(const UnitOutcome& outcome) { (void)outcome; }
+    // A unit's hook ended; it may be a unit finished long ago.
+    virtual void hook_ended(const HookEnded& hook) { (void)hook; }
 };
 
 // Hands every event to every observer, in the order they were added.
@@ -119,10 +135,12 @@ class JobObservers final : public JobObserver {
     void unit_left_in_place(const UnitIdentity& unit) override;
     void step_started(RecipeStep step) override;
     void id_chosen(const IdChosen& chosen) override;
+    void ids_running_out(const std::string& scheme, std::uint64_t left) override;
     void setting_answered(const SettingAnswer& answer) override;
     void step_finished(const StepEnd& end) override;
     void record_written(const RecordWritten& record) override;
     void unit_finished(const UnitOutcome& outcome) override;
+    void hook_ended(const HookEnded& hook) override;
 
   private:
     std::vector<JobObserver*> observers_;

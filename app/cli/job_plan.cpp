@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "device/firmware_transfer.h"
+#include "app/session_commands.h"
 #include "platform/sha256.h"
 
 namespace vrk::cli {
@@ -10,7 +10,7 @@ namespace vrk::cli {
 RunImage::Check RunImage::check(platform::FileSystem& files, const std::string& path,
                                 const std::string& sha256) {
     std::lock_guard lock(mutex_);
-    device::ImageRead read = device::read_image(files, path);
+    app::ImageBytes read = app::read_image(files, path);
     Check check;
     if (!bytes_) {
         if (read.result != device::Result::success) {
@@ -80,6 +80,7 @@ JobPlan make_plan(const Options& options, const Recipe* recipe) {
         case Command::ports:
         case Command::log:
         case Command::import_records:
+        case Command::report:
         case Command::none:
             break;
     }

@@ -142,6 +142,13 @@ void JsonReporter::id_chosen(const IdChosen& chosen) {
     }
 }
 
+void JsonReporter::ids_running_out(const std::string& scheme, std::uint64_t left) {
+    output_.json(event("ids_running_out")
+                     .add("scheme", scheme)
+                     .add("left", static_cast<std::int64_t>(left))
+                     .text());
+}
+
 void JsonReporter::step_finished(const StepEnd& end) {
     output_.json(event("step")
                      .add("step", recipe_step_name(end.step))

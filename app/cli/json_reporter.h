@@ -30,6 +30,7 @@ class JsonReporter final : public device::EngineObserver, public JobObserver {
     void unit_found(const UnitIdentity& unit, std::uint32_t baud) override;
     void unit_left_in_place(const UnitIdentity& unit) override;
     void id_chosen(const IdChosen& chosen) override;
+    void ids_running_out(const std::string& scheme, std::uint64_t left) override;
     void setting_answered(const SettingAnswer& answer) override;
     void step_finished(const StepEnd& end) override;
     void record_written(const RecordWritten& record) override;

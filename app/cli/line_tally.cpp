@@ -1,6 +1,7 @@
 #include "app/cli/line_tally.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace vrk::cli {
 
@@ -31,6 +32,11 @@ void LineTally::unit_ended(std::size_t port, bool passed) {
         if (passed) ++ports_[port].passed;
     }
     if (max_failures_ && total_.failed() >= *max_failures_) stopped_ = true;
+}
+
+bool LineTally::first_ids_warning() {
+    std::lock_guard lock(mutex_);
+    return !std::exchange(ids_warned_, true);
 }
 
 void LineTally::stop() {

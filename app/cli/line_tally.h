@@ -41,6 +41,9 @@ class LineTally {
     void stop();
     // No port takes another unit; the units in hand are finished.
     [[nodiscard]] bool stopped() const;
+    // True the first time it is asked in this run: what every port shares is told once (the
+    // ID scheme running out).
+    [[nodiscard]] bool first_ids_warning();
 
     [[nodiscard]] Tally total() const;
     [[nodiscard]] Tally of_port(std::size_t port) const;
@@ -51,6 +54,7 @@ class LineTally {
     std::optional<std::uint32_t> max_failures_;
     std::uint32_t taken_ = 0;
     bool stopped_ = false;
+    bool ids_warned_ = false;
     Tally total_;
     std::vector<Tally> ports_;
 };

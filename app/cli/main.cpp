@@ -135,13 +135,27 @@ int main(int argc, char** argv) {
     }
 
     if (options.command == Command::log) {
-        const LogRequest request{options.db,
-                                 {options.since, options.serial_number, options.id_filter},
-                                 options.log_format};
+        const LogRequest request{
+            options.db,
+            {options.since, options.serial_number, options.id_filter, options.lot},
+            options.log_format};
         return run_log(request, stdout, stderr);
     }
     if (options.command == Command::import_records)
         return run_import(ImportRequest{options.image, options.db}, stdout, stderr);
+    if (options.command == Command::report) {
+        ReportRequest request;
+        request.db = options.db;
+        request.query.since = options.since;
+        request.query.until = options.until;
+        request.query.lot = options.lot;
+        request.query.station_number = options.station_number;
+        if (!options.operator_name.empty()) request.query.operator_name = options.operator_name;
+        request.query.by = options.report_by;
+        request.query.utc = options.utc;
+        request.format = options.report_format;
+        return run_report(request, stdout, stderr);
+    }
 
     const platform::SystemServices system = platform::make_system_services();
     platform::Console& console = *system.console;

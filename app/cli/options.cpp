@@ -10,6 +10,7 @@
 
 #include "app/cli/common/utc_time.h"
 #include "app/cli/station/id_scheme.h"
+#include "app/cli/station/report_output.h"
 #include "app/session_commands.h"
 #include "platform/code_page.h"
 #include "platform/controls_model.h"
@@ -57,6 +58,8 @@ constexpr CommandSpec COMMANDS[] = {
     {"run", Command::run, 0, 0, "run"},
     {"program", Command::program, 0, 1, "program [IMAGE] [--recipe FILE] [RECIPE OPTIONS]"},
     {"log", Command::log, 0, 0, "log [--format csv|jsonl] [--since TIME] [--serial N] [--id ID]"},
+    {"report", Command::report, 0, 0,
+     "report [--since TIME] [--until TIME] [--by GROUP] [--format text|csv|json]"},
     {"import", Command::import_records, 1, 1, "import FILE.db --db URI"},
 };
 
@@ -67,6 +70,7 @@ struct ParseState {
     std::optional<std::string> id_option;  // --id, until the command says whose it is
     bool no_verify = false;
     std::string error;
+    std::optional<std::string> format;  // --format, until the command says which it takes
 
     bool fail(std::string message) {
         error = std::move(message);
@@ -90,14 +94,16 @@ bool whole_number(ParseState& p, const std::string& text, std::string_view name,
 }
 
 // A program-wide option goes with every command; a unit's port and what is recorded of its
-// line make no sense for log and import, which work on databases only, and ports opens no
-// session.
+// line make no sense for log, report and import, which work on databases only, and ports opens
+// no session.
 constexpr CommandSet EVERY = CommandSet::all();
-constexpr CommandSet UNIT_COMMANDS =
-    CommandSet::all().without(Command::log).without(Command::import_records);
+constexpr CommandSet UNIT_COMMANDS = CommandSet::all()
+                                         .without(Command::log)
+                                         .without(Command::report)
+                                         .without(Command::import_records);
 constexpr CommandSet SESSION_COMMANDS = UNIT_COMMANDS.without(Command::ports);
 
-constexpr OptionSpec OPTIONS[] = {
+constexpr OptionRow OPTIONS[] = {
     // What a production station does to every unit.
     {"--recipe",
      "",
@@ -225,7 +231,7 @@ constexpr OptionSpec OPTIONS[] = {
     {"--station-number",
      "",
      "N",
-     {Command::program},
+     {Command::program, Command::report},
      G::recipe,
      "this station's number, for {station} and the records",
      [](ParseState& p, const std::string& v) {
@@ -237,11 +243,14 @@ constexpr OptionSpec OPTIONS[] = {
          return true;
      },
      {},
-     "program"},
+     "program or report",
+     {},
+     {},
+     "only the runs of this station"},
     {"--operator",
      "",
      "NAME",
-     {Command::program},
+     {Command::program, Command::report},
      G::recipe,
      "who works the station, for the records",
      [](ParseState& p, const std::string& v) {
@@ -251,7 +260,27 @@ constexpr OptionSpec OPTIONS[] = {
          return true;
      },
      "--operator needs a name (text without control characters)",
-     "program"},
+     "program or report",
+     {},
+     {},
+     "only the runs of this operator"},
+    {"--lot",
+     "",
+     "TEXT",
+     {Command::program, Command::log, Command::report},
+     G::recipe,
+     "the work order (lot) the units belong to, for the records",
+     [](ParseState& p, const std::string& v) {
+         if (!plain_text(v))
+             return p.fail("--lot needs a work order (text without control characters)");
+         p.options.lot = v;
+         return true;
+     },
+     "--lot needs a work order (text without control characters)",
+     "program, log or report",
+     {},
+     "the runs of one work order",
+     "only the runs of one work order"},
     {"--count",
      "",
      "N",
@@ -280,15 +309,47 @@ constexpr OptionSpec OPTIONS[] = {
      },
      {},
      "program --repeat"},
+    {"--on-unit",
+     "",
+     "COMMAND",
+     {Command::program},
+     G::recipe,
+     "run COMMAND once each unit's row is completed, passed or\n"
+     "failed: the row as JSON on its input, VRK_RESULT, VRK_ID,\n"
+     "VRK_SERIAL, VRK_PORT, VRK_RUN_KEY, VRK_LOT in its environment\n"
+     "(split as a shell splits words, nothing expanded: sh -c '...')",
+     [](ParseState& p, const std::string& v) {
+         p.options.on_unit = v;
+         return true;
+     },
+     "--on-unit needs a command, for example \"lp -d labels label.txt\"",
+     "program"},
+    {"--on-unit-timeout",
+     "",
+     "SECONDS",
+     {Command::program},
+     G::recipe,
+     "end a hook, and all it started, after SECONDS (30)",
+     [](ParseState& p, const std::string& v) {
+         std::uint64_t n = 0;
+         if (!whole_number(p, v, "--on-unit-timeout", 1, HOOK_TIMEOUT_MAX_S,
+                           "from 1 to " + std::to_string(HOOK_TIMEOUT_MAX_S), n))
+             return false;
+         p.options.on_unit_timeout_s = static_cast<std::uint32_t>(n);
+         return true;
+     },
+     {},
+     "program"},
     {"--db",
      "",
      "FILE|URI",
-     {Command::program, Command::log, Command::import_records},
+     {Command::program, Command::log, Command::report, Command::import_records},
      G::recipe,
-     "the station database (program, log, import): a file, or a line's\n"
-     "PostgreSQL database as postgresql://USER@HOST/DB (no password\n"
-     "in it: ~/.pgpass, PGPASSFILE, PGPASSWORD or a service file); else\n"
-     "the recipe's db, else $VRK_DB, else $XDG_DATA_HOME/vrk/station.db\n"
+     "the station database (program, log, report, import): a file, or\n"
+     "a line's PostgreSQL database as postgresql://USER@HOST/DB (no\n"
+     "password in it: ~/.pgpass, PGPASSFILE, PGPASSWORD or a service\n"
+     "file); else the recipe's db, else $VRK_DB, else\n"
+     "$XDG_DATA_HOME/vrk/station.db\n"
      "(~/.local/share/vrk/station.db; on Windows the PC's\n"
      "%ProgramData%\\vrk\\station.db)",
      [](ParseState& p, const std::string& v) {
@@ -296,27 +357,30 @@ constexpr OptionSpec OPTIONS[] = {
          return true;
      },
      "--db needs a file or a URI, for example station.db or postgresql://vrk@line-db/vrk",
-     "program, log or import"},
+     "program, log, report or import"},
 
     // vrk log.
     {"--format",
      "",
      "csv|jsonl",
-     {Command::log},
+     {Command::log, Command::report},
      G::log,
      "CSV with a header row (the default) or JSON Lines",
+     // log and report take different formats: checked once the command is known.
      [](ParseState& p, const std::string& v) {
-         if (v != "csv" && v != "jsonl")
-             return p.fail("--format expects csv or jsonl, not '" + v + "'");
-         p.options.log_format = v == "csv" ? LogFormat::csv : LogFormat::jsonl;
+         p.format = v;
          return true;
      },
+     "--format needs a format",
+     "log or report",
      {},
-     "log"},
+     {},
+     "an aligned table (the default), CSV, or one JSON object",
+     "text|csv|json"},
     {"--since",
      "",
      "TIME",
-     {Command::log},
+     {Command::log, Command::report},
      G::log,
      "runs started at or after a UTC time, as 2025-03-01T14:30:00Z",
      [](ParseState& p, const std::string& v) {
@@ -330,7 +394,10 @@ constexpr OptionSpec OPTIONS[] = {
          return true;
      },
      {},
-     "log"},
+     "log or report",
+     {},
+     {},
+     "runs started at or after a UTC time, as for log"},
     {"--serial",
      "",
      "N",
@@ -347,6 +414,54 @@ constexpr OptionSpec OPTIONS[] = {
      },
      {},
      "log"},
+
+    // vrk report (a unit counts once, by its last run in the range).
+    {"--until",
+     "",
+     "TIME",
+     {Command::report},
+     G::report,
+     "runs started before a UTC time, as for log",
+     [](ParseState& p, const std::string& v) {
+         const auto until = utc_time_text(v);
+         if (!until)
+             return p.fail(
+                 "--until expects a UTC time in ISO 8601, as 2025-03-01 or "
+                 "2025-03-01T14:30:00Z, not '" +
+                 v + "'");
+         p.options.until = *until;
+         return true;
+     },
+     {},
+     "report"},
+    {"--by",
+     "",
+     "station|port|operator|lot|hour|day",
+     {Command::report},
+     G::report,
+     "a row per group (hours and days in this machine's time zone)",
+     [](ParseState& p, const std::string& v) {
+         const auto by = report_by_named(v);
+         if (!by)
+             return p.fail("--by expects station, port, operator, lot, hour or day, not '" + v +
+                           "'");
+         p.options.report_by = *by;
+         return true;
+     },
+     {},
+     "report"},
+    {"--utc",
+     "",
+     "",
+     {Command::report},
+     G::report,
+     "hours and days in UTC",
+     [](ParseState& p, const std::string&) {
+         p.options.utc = true;
+         return true;
+     },
+     {},
+     "report"},
 
     // Before or after the command.
     {"--port", "", "DEVICE", UNIT_COMMANDS, G::general,
@@ -440,15 +555,15 @@ constexpr OptionSpec OPTIONS[] = {
      }},
 };
 
-const OptionSpec* option_named(std::string_view arg) {
-    for (const OptionSpec& spec : OPTIONS)
-        if (arg == spec.name || (!spec.short_name.empty() && arg == spec.short_name)) return &spec;
+const OptionRow* option_named(std::string_view arg) {
+    for (const OptionRow& entry : OPTIONS)
+        if (arg == entry.name || (!entry.short_name.empty() && arg == entry.short_name)) return &entry;
     return nullptr;
 }
 
 }  // namespace
 
-std::span<const OptionSpec> option_table() {
+std::span<const OptionRow> option_table() {
     return OPTIONS;
 }
 
@@ -465,9 +580,9 @@ std::string_view command_name(Command command) {
 ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) {
     ParsedCommandLine parsed;
     Options& o = parsed.options;
-    ParseState state{o, std::nullopt, false, {}};
+    ParseState state{o, std::nullopt, false, {}, std::nullopt};
     std::vector<std::string> words;
-    std::vector<const OptionSpec*> given;  // the options used, for the commands they go with
+    std::vector<const OptionRow*> given;  // the options used, for the commands they go with
     bool options_ended = false;
     const auto fail = [&parsed](std::string error) {
         parsed.error = std::move(error);
@@ -489,21 +604,21 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
             inline_value = arg.substr(eq + 1);
             arg.erase(eq);
         }
-        const OptionSpec* spec = option_named(arg);
-        if (spec == nullptr) return fail("unknown option " + arguments[i]);
-        given.push_back(spec);
+        const OptionRow* entry = option_named(arg);
+        if (entry == nullptr) return fail("unknown option " + arguments[i]);
+        given.push_back(entry);
         std::string value;
-        if (spec->value.empty()) {
+        if (entry->value.empty()) {
             // Every flag alike: a value after '=' is a mistake, never ignored.
-            if (inline_value) return fail(std::string(spec->name) + " takes no value");
+            if (inline_value) return fail(std::string(entry->name) + " takes no value");
         } else if (inline_value) {
             value = *inline_value;
         } else if (i + 1 < arguments.size()) {
             value = arguments[++i];
         }
-        if (!spec->value.empty() && value.empty() && !spec->needs.empty())
-            return fail(std::string(spec->needs));
-        if (!spec->apply(state, value)) return fail(state.error);
+        if (!entry->value.empty() && value.empty() && !entry->needs.empty())
+            return fail(std::string(entry->needs));
+        if (!entry->apply(state, value)) return fail(state.error);
     }
     if (o.help || o.version) return parsed;
 
@@ -515,10 +630,10 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
     if (words.size() - 1 < named->min_arguments || words.size() - 1 > named->max_arguments)
         return fail("usage: vrk [OPTIONS] " + std::string(named->form));
 
-    for (const OptionSpec* spec : given) {
-        if (spec->commands.has(o.command) || spec->scope.empty()) continue;
-        return fail(std::string(spec->name) + " goes with " + std::string(spec->scope) + " only" +
-                    std::string(spec->hint));
+    for (const OptionRow* entry : given) {
+        if (entry->commands.has(o.command) || entry->scope.empty()) continue;
+        return fail(std::string(entry->name) + " goes with " + std::string(entry->scope) + " only" +
+                    std::string(entry->hint));
     }
 
     std::string error;
@@ -558,6 +673,21 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
         o.fixed_id = *id;
     }
     if (state.id_option && o.command == Command::log) o.id_filter = *state.id_option;
+    if (state.format && o.command == Command::log) {
+        if (*state.format != "csv" && *state.format != "jsonl")
+            return fail("--format expects csv or jsonl, not '" + *state.format + "'");
+        o.log_format = *state.format == "csv" ? LogFormat::csv : LogFormat::jsonl;
+    }
+    if (state.format && o.command == Command::report) {
+        const std::string& f = *state.format;
+        if (f != "text" && f != "csv" && f != "json")
+            return fail("--format expects text, csv or json, not '" + f + "'");
+        o.report_format = f == "text"  ? ReportFormat::text
+                          : f == "csv" ? ReportFormat::csv
+                                       : ReportFormat::json;
+    }
+    if (o.since && o.until && *o.until <= *o.since)
+        return fail("--until must be later than --since: no run starts in between");
 
     o.verify = !state.no_verify;
     if (o.simulate && !o.ports.empty())
@@ -582,24 +712,27 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
     if ((o.count || o.max_failures) && !o.repeat)
         return fail(std::string(o.count ? "--count" : "--max-failures") +
                     " counts the units of --repeat: add --repeat");
-    if (o.command == Command::log) {
-        if (o.json) return fail("log writes its records itself: --format jsonl for JSON Lines");
+    if (o.command == Command::log || o.command == Command::report) {
+        const std::string name(command_name(o.command));
+        if (o.json)
+            return fail(name + " writes its output itself: --format " +
+                        (o.command == Command::log ? "jsonl for JSON Lines" : "json for JSON"));
         const char* port_option = !o.ports.empty() ? "--port"
                                   : o.simulate     ? "--simulate"
                                   : o.trace        ? "--trace"
                                   : o.record       ? "--record"
                                                    : nullptr;
         if (port_option != nullptr)
-            return fail(std::string("log reads the station database and talks to no unit: ") +
+            return fail(name + " reads the station database and talks to no unit: " +
                         port_option + " does not go with it");
     }
     for (std::size_t i = 0; i < o.ports.size(); ++i)
         for (std::size_t j = 0; j < i; ++j)
             if (o.ports[i] == o.ports[j]) return fail("--port " + o.ports[i] + " given twice");
     // Whatever the checks above let through, an option never goes with a command it is not for.
-    for (const OptionSpec* spec : given)
-        if (!spec->commands.has(o.command))
-            return fail(std::string(spec->name) + " does not go with " +
+    for (const OptionRow* entry : given)
+        if (!entry->commands.has(o.command))
+            return fail(std::string(entry->name) + " does not go with " +
                         std::string(command_name(o.command)));
     return parsed;
 }
@@ -607,12 +740,12 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
 namespace {
 
 // A row of --help: the option's name (and value) in a column of its own, its text beside it.
-void append_option(std::string& text, const OptionSpec& spec, std::string_view help) {
+void append_option(std::string& text, const OptionRow& entry, std::string_view help) {
     constexpr std::size_t TEXT_COLUMN = 28;
     std::string label = "  ";
-    if (!spec.short_name.empty()) label += std::string(spec.short_name) + ", ";
-    label += spec.name;
-    if (!spec.value.empty()) label += " " + std::string(spec.value);
+    if (!entry.short_name.empty()) label += std::string(entry.short_name) + ", ";
+    label += entry.name;
+    if (!entry.value.empty()) label += " " + std::string(entry.value);
     if (label.size() < TEXT_COLUMN)
         label.resize(TEXT_COLUMN, ' ');
     else
@@ -627,10 +760,15 @@ void append_option(std::string& text, const OptionSpec& spec, std::string_view h
 
 std::string option_rows(OptionGroup group) {
     std::string text;
-    for (const OptionSpec& spec : OPTIONS) {
-        if (spec.group == group) append_option(text, spec, spec.help);
-        if (group == OptionGroup::log && !spec.log_help.empty())
-            append_option(text, spec, spec.log_help);
+    for (const OptionRow& entry : OPTIONS) {
+        if (entry.group == group) append_option(text, entry, entry.help);
+        if (group == OptionGroup::log && !entry.log_help.empty())
+            append_option(text, entry, entry.log_help);
+        if (group == OptionGroup::report && !entry.report_help.empty()) {
+            OptionRow shown = entry;
+            if (!entry.report_value.empty()) shown.value = entry.report_value;
+            append_option(text, shown, entry.report_help);
+        }
     }
     return text;
 }
@@ -660,6 +798,8 @@ Commands:
                             optionally its application started; every unit recorded in the
                             station database
   log                       the station database's records, one row per unit handled
+  report                    the yield of the station database's records: units, passed,
+                            first passes, failures by result and step, durations
   import FILE.db            a station's records brought into the line's database (--db URI):
                             rows by run key (twice adds nothing), IDs with their states,
                             counters raised; an ID the line gives another unit is listed and
@@ -667,7 +807,8 @@ Commands:
 
 )" + std::string("Recipe (program; the file gives what the command line leaves out):\n") +
            option_rows(OptionGroup::recipe) + "\nLog (log):\n" + option_rows(OptionGroup::log) +
-           "\nOptions (before or after the command):\n" + option_rows(OptionGroup::general) +
+           "\nReport (report; a unit counts once, by its last run in the range):\n" +
+           option_rows(OptionGroup::report) + "\nOptions (before or after the command):\n" + option_rows(OptionGroup::general) +
            R"(
 On a terminal, standard error shows the operator's board: a line per port (waiting,
 linking, programming 43 %, verifying, retrying page N (k of n done), PASS with the ID and
@@ -689,6 +830,7 @@ run as a whole) and "time" (UTC, ISO 8601):
   record {run_key, state: begun|completed, database, result}
   id_reserved {id, source: scheme|fixed|carried, serial_number, run_key}
   id_from_records {id, id_before, serial_number, run_key}
+  ids_running_out {scheme, left}                  90 % of the ID scheme used, once per run
   operation_started {operation, image, size, pages, resumed}
   progress {phase, pages_done, pages, percent}    at most one per percent
   page_retried {phase, page}

@@ -15,12 +15,25 @@
 #include "app/cli/station/device_codes.h"
 #include "app/cli/station/log_export.h"
 #include "app/cli/station/recipe.h"
+#include "app/cli/station/report_output.h"
 #include "device/events.h"
 
 namespace vrk::cli {
 
 enum class Command {
-    none, ports, info, download, compare, set_id, set, qb7, run, program, log, import_records
+    none,
+    ports,
+    info,
+    download,
+    compare,
+    set_id,
+    set,
+    qb7,
+    run,
+    program,
+    log,
+    report,
+    import_records,
 };
 
 enum class Verbosity { quiet, normal, verbose };
@@ -47,6 +60,12 @@ struct Options : RecipeOptions {
     std::optional<std::string> since;  // normalised: "YYYY-MM-DDTHH:MM:SS.mmmZ"
     std::optional<std::int32_t> serial_number;
     std::optional<std::string> id_filter;  // --id
+
+    // report; --since as for log, --lot, --station-number and --operator as for program
+    std::optional<std::string> until;  // normalised as --since
+    ReportBy report_by = ReportBy::none;
+    bool utc = false;
+    ReportFormat report_format = ReportFormat::text;
 };
 
 // A set of commands: those an option goes with.
@@ -74,7 +93,7 @@ class CommandSet {
 };
 
 // Where --help lists an option.
-enum class OptionGroup { general, recipe, log };
+enum class OptionGroup { general, recipe, log, report };
 
 // The parser's state while it reads one command line; its own.
 struct ParseState;
@@ -82,7 +101,7 @@ struct ParseState;
 // One option of vrk: the parser, the checks of which command it goes with and --help are all
 // made from these rows (option_table()), and the manual page and the bash completion are
 // checked against them.
-struct OptionSpec {
+struct OptionRow {
     std::string_view name;        // "--port"
     std::string_view short_name;  // "-q", or empty
     std::string_view value;       // what it takes, as --help names it ("DEVICE"); empty: a flag
@@ -98,11 +117,13 @@ struct OptionSpec {
     // empty for an option whose other commands refuse it with reasons of their own.
     std::string_view scope = {};
     std::string_view hint = {};
-    std::string_view log_help = {};  // listed under log too, with this text
+    std::string_view log_help = {};     // listed under log too, with this text
+    std::string_view report_help = {};  // listed under report too, with this text
+    std::string_view report_value = {};  // what report's listing names the value, when not `value`
 };
 
 // Every option, in --help's order.
-[[nodiscard]] std::span<const OptionSpec> option_table();
+[[nodiscard]] std::span<const OptionRow> option_table();
 
 // One command: its name, its arguments, how it is written in a usage error.
 struct CommandSpec {

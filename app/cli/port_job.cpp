@@ -60,10 +60,44 @@ PortJob::PortJob(const JobPlan& plan, std::string device, std::size_t index, Job
                          RecordsPlace{services.host, device_, VRK_VERSION_TEXT})
                    : std::nullopt),
       flow_(plan, device_, index, services.clock, observers_, services.line,
-            records_ ? &*records_ : nullptr) {
+            records_ ? &*records_ : nullptr),
+      index_(index) {
     observers_.add(text_);
     observers_.add(json_);
     observers_.add(board_);
+    if (s_.hooks != nullptr && records_) {
+        flow_.on_row_completed([this](const RunRecord& row) {
+            if (!row.end) return;
+            s_.hooks->add(hook_call(row.start, *row.end, index_, row.start.lot.value_or("")));
+            hook_queued_ = true;
+        });
+    }
+}
+
+void PortJob::hook_ended(const HookOutcome& outcome) {
+    const std::lock_guard lock(hooks_mutex_);
+    hooks_ended_.push_back(
+        {outcome.run_key, hook_status(outcome), hook_message(outcome), hook_failed(outcome)});
+}
+
+void PortJob::drain_hooks() {
+    std::vector<HookEnded> ended;
+    {
+        const std::lock_guard lock(hooks_mutex_);
+        ended.swap(hooks_ended_);
+    }
+    for (const HookEnded& hook : ended) observers_.hook_ended(hook);
+}
+
+void PortJob::wait_for_hooks() {
+    if (s_.hooks == nullptr || !s_.hooks->full()) return;
+    observers_.waiting(Waiting::hooks);
+    // Ctrl+C, or the line done: the next unit is not coming anyway.
+    (void)s_.hooks->wait_for_room([this] {
+        drain_hooks();
+        return s_.console.interrupted() || s_.line.stopped();
+    });
+    observers_.waiting(Waiting::next_unit);
 }
 
 PortJob::~PortJob() = default;
@@ -97,6 +131,7 @@ platform::OpenResult PortJob::wait_for_port() {
             if (opened.port) return opened;
             next_try = s_.clock.tick_ms() + app::Session::REOPEN_INTERVAL_MS;
         }
+        drain_hooks();
         pacer.wait_for_next();
     }
 }
@@ -140,6 +175,11 @@ void PortJob::run_session(std::unique_ptr<platform::SerialPort> port) {
         }
         session.tick();
         flow_.tick();
+        drain_hooks();
+        if (hook_queued_) {
+            hook_queued_ = false;
+            wait_for_hooks();
+        }
         pacer.wait_for_next();
     }
     trace.reset();

@@ -12,8 +12,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/cli/board_reporter.h"
+#include "app/cli/hook_queue.h"
 #include "app/cli/job_plan.h"
 #include "app/cli/json_reporter.h"
 #include "app/cli/line_tally.h"
@@ -61,6 +63,8 @@ struct JobServices {
     // program: the station's records, shared by every port, and the station's machine.
     StationStore* store = nullptr;
     std::string host = {};
+    // program --on-unit: the run's hooks, each unit's queued once its row is completed.
+    HookQueue* hooks = nullptr;
 };
 
 class PortJob final : public device::UnitPrompts, public platform::HostServices {
@@ -74,6 +78,13 @@ class PortJob final : public device::UnitPrompts, public platform::HostServices 
 
     // Runs to the end; returns the port's exit code.
     [[nodiscard]] int run();
+
+    // A hook of this port's units ended: kept for the job's thread, which tells its observers
+    // (drain_hooks()). Any thread.
+    void hook_ended(const HookOutcome& outcome);
+    // Tells the observers of the hooks ended since; on the thread that owns the job's
+    // reporters (its own while it runs, the run's once it has ended).
+    void drain_hooks();
 
     // device::UnitPrompts: the tool asks nobody.
     void qb7_mode() override {}
@@ -93,6 +104,8 @@ class PortJob final : public device::UnitPrompts, public platform::HostServices 
     // ends: nothing is returned then).
     [[nodiscard]] platform::OpenResult wait_for_port();
     void run_session(std::unique_ptr<platform::SerialPort> port);
+    // After a unit's hook was queued: waits for room in the queue before the next unit.
+    void wait_for_hooks();
 
     const JobPlan& plan_;
     std::string device_;
@@ -103,6 +116,11 @@ class PortJob final : public device::UnitPrompts, public platform::HostServices 
     BoardReporter board_;
     std::optional<UnitRecords> records_;  // program
     UnitFlow flow_;
+    std::size_t index_;
+    bool hook_queued_ = false;  // a unit's hook was queued in this tick
+
+    std::mutex hooks_mutex_;
+    std::vector<HookEnded> hooks_ended_;
 };
 
 }  // namespace vrk::cli

@@ -74,6 +74,15 @@ void TextReporter::id_chosen(const IdChosen& chosen) {
              " is set again");
 }
 
+std::string ids_running_out_text(const std::string& scheme, std::uint64_t left) {
+    return "the ID scheme " + scheme + " is running out: " + std::to_string(left) +
+           (left == 1 ? " ID left" : " IDs left");
+}
+
+void TextReporter::ids_running_out(const std::string& scheme, std::uint64_t left) {
+    note(port_ + ": " + ids_running_out_text(scheme, left));
+}
+
 void TextReporter::unit_found(const UnitIdentity& unit, std::uint32_t baud) {
     if (command_ == Command::info) return;
     const std::string version = unit.version ? unit.version->version : "?";

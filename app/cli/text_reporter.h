@@ -32,6 +32,7 @@ class TextReporter final : public device::EngineObserver, public JobObserver {
     void unit_found(const UnitIdentity& unit, std::uint32_t baud) override;
     void unit_left_in_place(const UnitIdentity& unit) override;
     void id_chosen(const IdChosen& chosen) override;
+    void ids_running_out(const std::string& scheme, std::uint64_t left) override;
     void unit_finished(const UnitOutcome& outcome) override;
 
     // A box of the engine, as a line on standard error.
@@ -53,5 +54,7 @@ class TextReporter final : public device::EngineObserver, public JobObserver {
 
 // "1.5 s"
 [[nodiscard]] std::string seconds_text(std::uint32_t ms);
+// "the ID scheme L1{:05} is running out: 99 IDs left"
+[[nodiscard]] std::string ids_running_out_text(const std::string& scheme, std::uint64_t left);
 
 }  // namespace vrk::cli

@@ -248,6 +248,7 @@ void UnitFlow::start_unit(std::uint32_t t) {
     transfer_.reset();
     id_to_send_ = plan_.id;
     id_carried_ = false;
+    id_to_reserve_ = false;
     held_.reset();
     if (plan_.transfer) transfer_ = planned_transfer();
     if (records_ != nullptr && !begin_records()) return;
@@ -257,6 +258,26 @@ void UnitFlow::start_unit(std::uint32_t t) {
         return;
     }
     start_step(t);
+}
+
+UnitFlow::StepResult UnitFlow::ids_exhausted() const {
+    return {Result::ids_exhausted, "the ID scheme " + plan_.recipe->scheme->text() +
+                                       " has no ID left that fits in 8 characters"};
+}
+
+std::optional<UnitFlow::StepResult> UnitFlow::reserve_id() {
+    id_to_reserve_ = false;
+    const IdDecision decision = records_->reserve_id(facts_of(unit_));
+    if (!decision.ok()) return stop_line_for_records(decision.error);
+    if (decision.action != IdAction::send) {
+        // Another process took the last IDs since this unit's were decided: the image stays,
+        // no ID is set, and no port takes another unit.
+        line_.stop();
+        return ids_exhausted();
+    }
+    id_to_send_ = decision.chosen.id;
+    observers_.id_chosen(decision.chosen);
+    return std::nullopt;
 }
 
 TransferFacts UnitFlow::planned_transfer() const {
@@ -304,9 +325,14 @@ bool UnitFlow::begin_records() {
             return false;
         case IdAction::exhausted:
             line_.stop();
-            finish_unit({Result::ids_exhausted, "the ID scheme " + plan_.recipe->scheme->text() +
-                                                    " has no ID left that fits in 8 characters"});
+            finish_unit(ids_exhausted());
             return false;
+        case IdAction::reserve:
+            // Reserved once the image is in place: a unit that fails before spends no ID.
+            id_to_reserve_ = true;
+            if (decision.running_out && line_.first_ids_warning())
+                observers_.ids_running_out(plan_.recipe->scheme->text(), *decision.running_out);
+            return true;
         case IdAction::keep:
         case IdAction::send:
             break;
@@ -322,6 +348,11 @@ void UnitFlow::start_step(std::uint32_t t) {
     step_started_ = t;
     step_result_.reset();
     const Step step = step_at(step_);
+    // The scheme's ID is reserved now that the unit is ready for it, before the step is told:
+    // the reporters show the ID as it is set.
+    std::optional<StepResult> not_reserved;
+    if (step.kind == StepKind::unit_id && id_to_reserve_ && records_ != nullptr)
+        not_reserved = reserve_id();
     if (first_of_group(step_)) observers_.step_started(recipe_step(step.kind));
     if (step.kind == StepKind::mode && !held_) held_ = unit_;  // what it holds, before `then`
     if (session_ == nullptr) {
@@ -352,6 +383,10 @@ void UnitFlow::start_step(std::uint32_t t) {
             break;
         }
         case StepKind::unit_id:
+            if (not_reserved) {
+                step_result_ = std::move(not_reserved);
+                break;
+            }
             if (id_carried_) {
                 step_result_ = StepResult{Result::success, "the unit has the ID already"};
                 break;
@@ -473,6 +508,7 @@ void UnitFlow::complete_records(UnitOutcome& outcome) {
     }
     if (ended.completed)
         observers_.record_written({ended.run_key, true, outcome.result, records_->location()});
+    if (ended.row && row_completed_) row_completed_(*ended.row);
     if (ended.run_key.empty()) return;
     ProgramFacts program;
     program.run_key = ended.run_key;

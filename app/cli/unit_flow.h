@@ -24,6 +24,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -58,6 +59,11 @@ class UnitFlow final : public device::EngineObserver {
     UnitFlow(const JobPlan& plan, std::string port, std::size_t index, platform::TickClock& clock,
              JobObserver& observers, LineTally& line, UnitRecords* records = nullptr);
 
+    // Called with each unit's row once it is completed in the records (passed or failed),
+    // before the unit's result is shown.
+    void on_row_completed(std::function<void(const RunRecord&)> completed) {
+        row_completed_ = std::move(completed);
+    }
     // The session on the job's port, once the port is open; null to detach.
     void attach(app::Session* session);
     // Once per timer tick, after the session's tick.
@@ -115,6 +121,10 @@ class UnitFlow final : public device::EngineObserver {
     [[nodiscard]] TransferFacts planned_transfer() const;
     // Stops the line (no port takes another unit) and gives the unit's failure.
     [[nodiscard]] StepResult stop_line_for_records(const StoreError& error);
+    [[nodiscard]] StepResult ids_exhausted() const;
+    // The scheme's next ID reserved for the unit in hand as its ID step starts; the step's
+    // failure when none can be.
+    [[nodiscard]] std::optional<StepResult> reserve_id();
     void start_unit(std::uint32_t now);
     void start_step(std::uint32_t now);
     void check_step(std::uint32_t now);
@@ -137,6 +147,7 @@ class UnitFlow final : public device::EngineObserver {
     JobObserver& observers_;
     LineTally& line_;
     UnitRecords* records_;
+    std::function<void(const RunRecord&)> row_completed_;
     app::Session* session_ = nullptr;
 
     State state_ = State::finding_unit;
@@ -167,6 +178,7 @@ class UnitFlow final : public device::EngineObserver {
     std::optional<TransferFacts> transfer_;
     std::optional<std::string> id_to_send_;  // the ID step's ID (set-id's, or the records')
     bool id_carried_ = false;                // the unit holds it already: nothing to send
+    bool id_to_reserve_ = false;             // the scheme's next ID, reserved as the ID step starts
     ReportAgreement<std::string> id_set_agreement_;
 
     bool unit_taken_ = false;           // counted as one of the line's units

@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "app/cli/common/image_file.h"
+#include "app/cli/common/utc_time.h"
+#include "app/cli/hook_queue.h"
 #include "app/cli/job_plan.h"
 #include "app/cli/json_reporter.h"
 #include "app/cli/line_tally.h"
@@ -53,6 +55,18 @@ std::optional<int> UnitRun::prepare() {
             return early_error(output, options_.json, program_.result, program_.error);
     }
     return std::nullopt;
+}
+
+void UnitRun::summarise_hooks(Output& output, const HookSummary& summary) const {
+    output.json(json_event_without_port("hooks")
+                    .add("ran", summary.ran)
+                    .add("failed", summary.failed)
+                    .add("not_run", summary.not_run)
+                    .text());
+    std::string text = "hooks: " + std::to_string(summary.ran) + " ran, " +
+                       std::to_string(summary.failed) + " failed";
+    if (summary.not_run != 0) text += ", " + std::to_string(summary.not_run) + " not run";
+    output.result(text);
 }
 
 void UnitRun::summarise(Output& output, const LineTally& line,
@@ -115,6 +129,24 @@ int UnitRun::run(const std::vector<std::string>& ports, platform::PortProvider& 
     services.store = program_.store.get();
     services.host = s_.host;
     std::vector<std::unique_ptr<PortJob>> jobs;
+    // Declared after the jobs: ended (its thread joined) before them.
+    std::unique_ptr<platform::ProcessRunner> runner;
+    std::unique_ptr<HookQueue> hooks;
+    if (program_.recipe && !program_.recipe->on_unit_words.empty() && program_.store) {
+        runner = s_.make_runner ? s_.make_runner() : platform::make_process_runner();
+        StationStore& store = *program_.store;
+        hooks = std::make_unique<HookQueue>(
+            *runner, program_.recipe->on_unit_words, program_.recipe->on_unit_timeout_ms,
+            [&store, &jobs](const HookOutcome& outcome) {
+                // The outcome beside the unit's row; a hook's record that cannot be written
+                // changes nothing of the unit, whose row is complete already.
+                (void)store.record_hook(hook_record(outcome, utc_time_now()));
+                if (outcome.port < jobs.size()) jobs[outcome.port]->hook_ended(outcome);
+            });
+        services.hooks = hooks.get();
+        // The first Ctrl+C ends the units; the second abandons the hooks still to run.
+        s_.console.count_second_interrupt();
+    }
     for (std::size_t i = 0; i < ports.size(); ++i) {
         jobs.push_back(std::make_unique<PortJob>(plan, ports[i], i, services));
         for (JobObserver* observer : s_.observers) jobs.back()->add_observer(*observer);
@@ -130,10 +162,21 @@ int UnitRun::run(const std::vector<std::string>& ports, platform::PortProvider& 
             threads.emplace_back([&codes, &jobs, i] { codes[i] = jobs[i]->run(); });
         for (auto& thread : threads) thread.join();
     }
+    std::optional<HookSummary> hook_summary;
+    if (hooks) {
+        // The hooks still queued run to their end, on the board as they end; a second Ctrl+C
+        // abandons them.
+        hook_summary = hooks->finish([this, &jobs] {
+            for (auto& job : jobs) job->drain_hooks();
+            return s_.console.interrupts() >= 2;
+        });
+        for (auto& job : jobs) job->drain_hooks();
+    }
     // The board stays as the run left it, every port's last line and the total line: the
     // operator reads the results there. The summary follows below.
     output.end_board();
     if (options_.repeat) summarise(output, line, ports);
+    if (hook_summary) summarise_hooks(output, *hook_summary);
     return codes.empty() ? EXIT_OK : *std::max_element(codes.begin(), codes.end());
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@
 #include "app/cli/station/station_commands.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/process_runner.h"
 #include "platform/serial_port.h"
 #include "platform/tick_clock.h"
 
@@ -34,6 +36,8 @@ struct RunServices {
     std::vector<JobObserver*> observers = {};
     // How program opens its database (empty: the file, as open_station_store does).
     StoreOpener open_store = {};
+    // How program's hooks are started (empty: the system's processes).
+    std::function<std::unique_ptr<platform::ProcessRunner>()> make_runner = {};
 };
 
 // The output settings of a run: JSON or text, the verbosity, and the board only for a person
@@ -45,6 +49,7 @@ struct RunServices {
 int early_error(Output& output, bool json, Result result, const std::string& message);
 
 class LineTally;
+struct HookSummary;
 
 class UnitRun {
   public:
@@ -60,6 +65,7 @@ class UnitRun {
   private:
     void summarise(Output& output, const LineTally& line,
                    const std::vector<std::string>& ports) const;
+    void summarise_hooks(Output& output, const HookSummary& summary) const;
 
     const Options& options_;
     RunServices s_;

@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/machine.h"
 #include "platform/posix/data_directory.h"
 #include "platform/posix/errno_classes.h"
+#include "platform/time_zone_name.h"
 
 namespace vrk::platform {
 
@@ -52,6 +54,24 @@ std::optional<std::string> environment_variable(const char* name) {
     return std::string(value);
 }
 
+std::optional<std::string> local_time_zone() {
+    std::optional<std::string> tz;
+    if (const char* value = std::getenv("TZ"); value != nullptr) tz = value;
+    // Debian's /etc/localtime is a link into the zone files; /etc/timezone names the zone
+    // where it is a copy instead.
+    std::optional<std::string> target;
+    char link[4096];
+    if (const ssize_t n = ::readlink("/etc/localtime", link, sizeof link); n > 0)
+        target = std::string(link, static_cast<std::size_t>(n));
+    std::optional<std::string> named;
+    if (std::FILE* file = std::fopen("/etc/timezone", "r"); file != nullptr) {
+        char line[256] = {};
+        if (std::fgets(line, sizeof line, file) != nullptr) named = line;
+        std::fclose(file);
+    }
+    return time_zone_name(tz, target, named);
+}
+
 bool make_directories(const std::string& path, FileError* error) {
     if (path.empty()) {
         if (error != nullptr) *error = FileError::not_found;
@@ -91,6 +111,24 @@ WriteBlock why_unwritable(const std::string& path) {
     // Blocks for anyone but root: what an ordinary user's write may take.
     if (medium.f_bavail == 0) return WriteBlock::disk_full;
     return WriteBlock::none;
+}
+
+SystemFault system_fault(int system_error) {
+    switch (system_error) {
+        case ENOENT:
+        case ENOTDIR:
+            return SystemFault::missing;
+        case EACCES:
+        case EPERM:
+            return SystemFault::permission;
+        case EROFS:
+            return SystemFault::read_only_medium;
+        case ENOSPC:
+        case EDQUOT:
+            return SystemFault::disk_full;
+        default:
+            return SystemFault::other;
+    }
 }
 
 }  // namespace vrk::platform

@@ -125,6 +125,8 @@ class PosixConsole final : public Console {
     [[nodiscard]] std::optional<int> columns(StandardStream stream) override;
     void watch_interrupt() override;
     [[nodiscard]] bool interrupted() override;
+    void count_second_interrupt() override;
+    [[nodiscard]] int interrupts() override;
 };
 
 }  // namespace vrk::platform

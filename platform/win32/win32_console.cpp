@@ -15,22 +15,24 @@
 namespace vrk::platform {
 namespace {
 
-std::atomic<bool> interrupt_seen{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+std::atomic<int> interrupts_seen{0};
+// How many interrupts are ours; the next goes on to the system.
+std::atomic<int> interrupts_counted{1};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 BOOL WINAPI on_console_event(DWORD event) {
     switch (event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
-            // The first one is ours; the second goes on to the system's handler, which ends
-            // the program at once.
-            return interrupt_seen.exchange(true) ? FALSE : TRUE;
+            // The first one (or two, with count_second_interrupt()) are ours; the next goes on
+            // to the system's handler, which ends the program at once.
+            return interrupts_seen.fetch_add(1) < interrupts_counted.load() ? TRUE : FALSE;
         case CTRL_CLOSE_EVENT:
             // The console window is being closed. Windows ends the process as soon as this
             // handler returns, whatever it returns, or after a few seconds if it does not: so
             // it does not return. The program sees the interrupt, completes the rows of the
             // units in hand as interrupted and exits by itself, which ends this thread too.
-            interrupt_seen.store(true);
+            interrupts_seen.fetch_add(1);
             ::Sleep(INFINITE);
             return TRUE;
         default:
@@ -69,7 +71,15 @@ void Win32Console::watch_interrupt() {
 }
 
 bool Win32Console::interrupted() {
-    return interrupt_seen.load();
+    return interrupts_seen.load() > 0;
+}
+
+void Win32Console::count_second_interrupt() {
+    interrupts_counted.store(2);
+}
+
+int Win32Console::interrupts() {
+    return interrupts_seen.load();
 }
 
 }  // namespace vrk::platform

@@ -41,6 +41,12 @@ std::optional<std::string> environment_variable(const char* name) {
     return std::string(value);
 }
 
+std::optional<std::string> local_time_zone() {
+    // Windows names its zones its own way ("W. Europe Standard Time"), which a PostgreSQL
+    // server does not know; this build reaches no line database anyway.
+    return std::nullopt;
+}
+
 bool make_directories(const std::string& path, FileError* error) {
     if (path.empty()) {
         if (error != nullptr) *error = FileError::not_found;
@@ -68,6 +74,23 @@ bool make_directories(const std::string& path, FileError* error) {
 WriteBlock why_unwritable(const std::string&) {
     // The station's records are not kept on Windows yet: nothing asks.
     return WriteBlock::none;
+}
+
+SystemFault system_fault(int system_error) {
+    switch (static_cast<DWORD>(system_error)) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return SystemFault::missing;
+        case ERROR_ACCESS_DENIED:
+            return SystemFault::permission;
+        case ERROR_WRITE_PROTECT:
+            return SystemFault::read_only_medium;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return SystemFault::disk_full;
+        default:
+            return SystemFault::other;
+    }
 }
 
 }  // namespace vrk::platform

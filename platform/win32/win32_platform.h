@@ -140,6 +140,8 @@ class Win32Console final : public Console {
     // Ctrl+C, Ctrl+Break and closing the console window.
     void watch_interrupt() override;
     [[nodiscard]] bool interrupted() override;
+    void count_second_interrupt() override;
+    [[nodiscard]] int interrupts() override;
 };
 
 }  // namespace vrk::platform

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -51,16 +52,26 @@ class VrkProgram : public ::testing::Test {
 
     // A unit with its own serial number and an application in its flash, reached through a
     // link of its own name ("u0", ...).
-    sim::Simulator& add_unit(std::int32_t serial, bool no_id_reply = false) {
+    // `flip_byte`: a flash that loses a bit of that byte after programming (a verify fails).
+    sim::Simulator& add_unit(std::int32_t serial, bool no_id_reply = false,
+                             std::optional<std::size_t> flip_byte = std::nullopt) {
+        units_.push_back(nullptr);
+        return swap_unit(units_.size() - 1, serial, no_id_reply, flip_byte);
+    }
+    // Another unit (or the same one, mended) on a port: the one there goes first.
+    sim::Simulator& swap_unit(std::size_t index, std::int32_t serial, bool no_id_reply = false,
+                              std::optional<std::size_t> flip_byte = std::nullopt) {
+        units_[index].reset();
         sim::UnitConfig config;
         config.serial_number = serial;
         config.previous_application = 65536;
         config.no_id_reply = no_id_reply;
-        units_.push_back(std::make_unique<sim::Simulator>(config));
+        config.flip_byte = flip_byte;
+        units_[index] = std::make_unique<sim::Simulator>(config);
         std::string error;
-        EXPECT_TRUE(units_.back()->start(&error)) << error;
-        EXPECT_TRUE(units_.back()->link_at(port(units_.size() - 1), &error)) << error;
-        return *units_.back();
+        EXPECT_TRUE(units_[index]->start(&error)) << error;
+        EXPECT_TRUE(units_[index]->link_at(port(index), &error)) << error;
+        return *units_[index];
     }
     [[nodiscard]] std::string port(std::size_t index) const {
         return (folder_.path() / ("u" + std::to_string(index))).string();
@@ -152,14 +163,20 @@ TEST_F(VrkProgram, FourUnitsAtOnceGetTheWholeRecipeOverOneLinkUpEach) {
     Subprocess log(VRK_PROGRAM, {"log", "--db", "st.db", "--format", "csv"});
     ASSERT_EQ(log.finish(60s), 0) << log.errors();
     ASSERT_EQ(log.lines().size(), 5u);
-    const auto header = csv_fields(log.lines()[0]);
+    const auto header = csv_fields(log.lines()[0].substr(0, log.lines()[0].find('\r')));
     std::set<std::string> serials;
     for (std::size_t row = 1; row < log.lines().size(); ++row) {
         const std::string line = log.lines()[row].substr(0, log.lines()[row].find('\r'));
         const auto fields = csv_fields(line);
         ASSERT_EQ(fields.size(), header.size()) << line;
-        for (std::size_t f = 0; f < fields.size(); ++f)
-            EXPECT_FALSE(fields[f].empty()) << header[f] << " in " << line;
+        // Every column of a completed run is filled, but what this run did not ask for: a work
+        // order and a hook.
+        const std::set<std::string> not_asked = {"lot", "hook", "hook_message"};
+        for (std::size_t f = 0; f < fields.size(); ++f) {
+            if (!not_asked.count(header[f])) {
+                EXPECT_FALSE(fields[f].empty()) << header[f] << " in " << line;
+            }
+        }
         serials.insert(fields[6]);
     }
     EXPECT_EQ(serials.size(), 4u);
@@ -191,7 +208,9 @@ TEST_F(VrkProgram, AVrkKilledBetweenReserveAndConfirmGivesNoIdTwice) {
     const auto code = vrk.finish(240s);
     ASSERT_TRUE(code.has_value()) << vrk.errors();
     EXPECT_EQ(*code, 0) << vrk.errors();
-    EXPECT_NE(first.unit_id(), second.unit_id());
+    // The unit killed on keeps the ID reserved for it; the new one never gets it.
+    EXPECT_EQ(first.unit_id(), "K00001");
+    EXPECT_EQ(second.unit_id(), "K00002");
     const auto held = holders({first.unit_id(), second.unit_id(), "K00001", "K00002"});
     ASSERT_EQ(held.count(first.unit_id()), 1u);
     ASSERT_EQ(held.count(second.unit_id()), 1u);
@@ -233,6 +252,51 @@ TEST_F(VrkProgram, TwoVrkProcessesOnOneDatabaseGiveEightDistinctIds) {
         serials.insert(holder.serial_number);
     }
     EXPECT_EQ(serials.size(), 8u);
+}
+
+TEST_F(VrkProgram, AReportCountsAUnitThatFailedItsVerifyOnceAsPassedButNotFirstTime) {
+    std::vector<std::string> args = {"--json"};
+    for (int i = 0; i < 4; ++i) {
+        add_unit(85001 + i, false, i == 2 ? std::optional<std::size_t>(1000) : std::nullopt);
+        args.insert(args.end(), {"--port", port(static_cast<std::size_t>(i))});
+    }
+    args.insert(args.end(), {"program", "app.vr4", "--db", "st.db", "--lot", "WO-1"});
+    Subprocess first(VRK_PROGRAM, args);
+    const auto first_code = first.finish(240s);
+    ASSERT_TRUE(first_code.has_value()) << first.errors();
+    EXPECT_EQ(*first_code, 1) << first.errors();
+
+    // The unit that failed, its flash mended, on its port again.
+    swap_unit(2, 85003);
+    Subprocess second(VRK_PROGRAM, {"--json", "--port", port(2), "program", "app.vr4", "--db",
+                                    "st.db", "--lot", "WO-1"});
+    const auto second_code = second.finish(240s);
+    ASSERT_TRUE(second_code.has_value()) << second.errors();
+    EXPECT_EQ(*second_code, 0) << second.errors();
+
+    Subprocess json(VRK_PROGRAM, {"report", "--db", "st.db", "--lot", "WO-1", "--format", "json"});
+    ASSERT_EQ(json.finish(60s), 0) << json.errors();
+    ASSERT_EQ(json.lines().size(), 1u);
+    const Json report = Json::parse(json.lines()[0]);
+    const Json& totals = report["totals"];
+    EXPECT_EQ(totals["units"], 4) << report.dump();
+    EXPECT_EQ(totals["passed"], 4) << report.dump();
+    EXPECT_EQ(totals["first_pass"]["units"], 4) << report.dump();
+    EXPECT_EQ(totals["first_pass"]["passed"], 3) << report.dump();
+    ASSERT_FALSE(totals["failures"].empty()) << report.dump();
+    EXPECT_EQ(totals["failures"][0]["result"], "mismatch") << report.dump();
+    EXPECT_EQ(totals["failed_steps"][0]["step"], "download") << report.dump();
+    EXPECT_EQ(totals["durations"]["passed_runs"], 4) << report.dump();
+
+    // A table, a row per port and the total.
+    Subprocess table(VRK_PROGRAM, {"report", "--db", "st.db", "--by", "port"});
+    ASSERT_EQ(table.finish(60s), 0) << table.errors();
+    const auto& lines = table.lines();
+    ASSERT_GE(lines.size(), 6u) << table.errors();
+    EXPECT_EQ(lines[0].rfind("port ", 0), 0u) << lines[0];
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_NE(lines[i + 1].find(port(i)), std::string::npos) << lines[i + 1];
+    EXPECT_EQ(lines[5].rfind("total ", 0), 0u) << lines[5];
 }
 
 TEST_F(VrkProgram, RepeatFlashesTheUnitOfAPortAbsentAtStart) {

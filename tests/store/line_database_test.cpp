@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,10 @@ namespace {
 
 using namespace cli;
 
+// Later steps a test makes up: a table the older database does not have, and a step the
+// server refuses half-way (its first statement would go through alone).
 constexpr SchemaStep LATER_STEP{"CREATE TABLE later (x INTEGER);"};
+constexpr SchemaStep FAILING_STEP{"CREATE TABLE half (x INTEGER); CREATE TABLE half (y INTEGER);"};
 
 std::string schema_version(const ScratchDatabase& db) {
     PGconn* conn = PQconnectdb(db.socket_uri().c_str());
@@ -34,17 +38,39 @@ std::string schema_version(const ScratchDatabase& db) {
 }
 
 TEST(LineDatabase, UpgradesOlderSchemasReadsThemAsTheyAreAndRefusesOthers) {
-    const auto v1 = line_schema();
-    const std::vector<SchemaStep> v2 = {v1[0], LATER_STEP};
-    const auto at_v1 = [](const ScratchDatabase& db) {
-        StoreError error;
-        auto store = open_postgres_station_store(db.socket_uri(), StoreAccess::station, &error);
-        ASSERT_TRUE(store) << error.message;
-        ASSERT_TRUE(store->begin_run(a_start("old", 5)).ok());
+    const auto now = line_schema();
+    const std::span<const SchemaStep> first = now.first(1);
+    const std::span<const SchemaStep> previous = now.first(now.size() - 1);
+    std::vector<SchemaStep> later(now.begin(), now.end());
+    later.push_back(LATER_STEP);
+    std::vector<SchemaStep> failing(now.begin(), now.end());
+    failing.push_back(FAILING_STEP);
+    const std::string current = std::to_string(now.size());
+    const std::string next = std::to_string(now.size() + 1);
+    // A database as an older vrk left it, with one completed row of a unit in it, written as
+    // that version wrote it (without the columns it did not have).
+    const auto at = [](std::span<const SchemaStep> schema) {
+        return [schema](const ScratchDatabase& db) {
+            StoreError error;
+            PostgresStoreSettings settings;
+            settings.schema = schema;
+            const auto store =
+                open_postgres_station_store(db.socket_uri(), StoreAccess::station, &error, settings);
+            ASSERT_TRUE(store) << error.message;
+            ASSERT_EQ(db.run("INSERT INTO runs (run_key, started_at, host, operator, port, "
+                             "serial_number, image, image_sha256, tool_version, result, "
+                             "exit_code, message, duration_ms) VALUES ('old', "
+                             "'2025-03-01T10:00:00.000Z', 'st', '', 'p', 5, 'i', 'h', '1', "
+                             "'success', 0, '', 9)"),
+                      "");
+        };
     };
     const auto sql = [](std::string statements) {
         return [statements](const ScratchDatabase& db) { ASSERT_EQ(db.run(statements), ""); };
     };
+    const auto newer = sql(
+        "CREATE TABLE vrk_schema_version (version INTEGER); INSERT INTO vrk_schema_version "
+        "VALUES (99)");
     struct Case {
         std::string name;
         std::function<void(const ScratchDatabase&)> make;
@@ -53,22 +79,30 @@ TEST(LineDatabase, UpgradesOlderSchemasReadsThemAsTheyAreAndRefusesOthers) {
         StoreFailure failure;
         std::string version_after;  // "none": no version table
         std::string message = {};
+        int rows = 0;  // what the database held before is read back
     };
     const Case cases[] = {
-        {"an empty database", [](const ScratchDatabase&) {}, v1, StoreAccess::station,
-         StoreFailure::none, "1"},
-        {"version 1 to 2", at_v1, v2, StoreAccess::station, StoreFailure::none, "2"},
-        {"version 1 read by a newer vrk, not upgraded", at_v1, v2, StoreAccess::export_only,
-         StoreFailure::none, "1"},
-        {"a newer vrk's", sql("CREATE TABLE vrk_schema_version (version INTEGER);"
-                              "INSERT INTO vrk_schema_version VALUES (9)"),
-         v1, StoreAccess::station, StoreFailure::other_version, "9", "newer vrk"},
-        {"a newer vrk's, read", sql("CREATE TABLE vrk_schema_version (version INTEGER);"
-                                    "INSERT INTO vrk_schema_version VALUES (9)"),
-         v1, StoreAccess::export_only, StoreFailure::other_version, "9", "newer vrk"},
-        {"another program's tables", sql("CREATE TABLE ids (x INTEGER)"), v1,
+        {"an empty database", [](const ScratchDatabase&) {}, now, StoreAccess::station,
+         StoreFailure::none, current},
+        {"version 1 brought up in one go", at(first), now, StoreAccess::station,
+         StoreFailure::none, current, "", 1},
+        {"the previous version brought up", at(previous), now, StoreAccess::station,
+         StoreFailure::none, current, "", 1},
+        {"this version brought up to a later one", at(now), later, StoreAccess::station,
+         StoreFailure::none, next, "", 1},
+        {"a step that fails leaves the version as it was", at(first), failing,
+         StoreAccess::station, StoreFailure::io_error, "1", "already exists"},
+        {"version 1 read as it is, not upgraded", at(first), now, StoreAccess::export_only,
+         StoreFailure::none, "1", "", 1},
+        {"this version read by a later vrk", at(now), later, StoreAccess::export_only,
+         StoreFailure::none, current, "", 1},
+        {"a newer vrk's", newer, now, StoreAccess::station, StoreFailure::other_version, "99",
+         "newer vrk"},
+        {"a newer vrk's, read", newer, now, StoreAccess::export_only, StoreFailure::other_version,
+         "99", "newer vrk"},
+        {"another program's tables", sql("CREATE TABLE ids (x INTEGER)"), now,
          StoreAccess::station, StoreFailure::not_a_database, "none", "not a station's"},
-        {"read before any station wrote", [](const ScratchDatabase&) {}, v1,
+        {"read before any station wrote", [](const ScratchDatabase&) {}, now,
          StoreAccess::export_only, StoreFailure::not_a_database, "none", "holds no station"},
     };
     for (const Case& c : cases) {
@@ -83,15 +117,39 @@ TEST(LineDatabase, UpgradesOlderSchemasReadsThemAsTheyAreAndRefusesOthers) {
         EXPECT_EQ(static_cast<bool>(store), c.failure == StoreFailure::none) << c.name;
         EXPECT_NE(error.message.find(c.message), std::string::npos) << c.name << ": "
                                                                     << error.message;
+        if (store) {
+            // Every reader reads every column and reports, whatever the version recorded:
+            // the old row has no work order and no hook.
+            std::vector<RunRecord> rows;
+            EXPECT_TRUE(
+                store->for_each_run({}, [&](const RunRecord& r) { rows.push_back(r); }).ok())
+                << c.name;
+            ASSERT_EQ(rows.size(), static_cast<std::size_t>(c.rows)) << c.name;
+            for (const RunRecord& r : rows) {
+                EXPECT_FALSE(r.start.lot) << c.name;
+                EXPECT_FALSE(r.hook) << c.name;
+            }
+            ReportQuery query;
+            query.by = ReportBy::lot;
+            const auto report = store->report(query);
+            ASSERT_TRUE(report.ok()) << c.name << ": " << report.error.message;
+            EXPECT_EQ(report.value.totals.units, c.rows) << c.name;
+            EXPECT_EQ(report.value.totals.passed, c.rows) << c.name;
+        }
         if (store && c.access == StoreAccess::export_only) {
-            std::size_t rows = 0;
-            EXPECT_TRUE(store->for_each_run({}, [&](const RunRecord&) { ++rows; }).ok());
-            EXPECT_EQ(rows, 1u) << c.name;
-            // A reader writes nothing, whatever it is asked.
-            EXPECT_EQ(store->begin_run(a_start("new", 6)).failure, StoreFailure::read_only);
+            // A reader writes nothing, whatever it is asked (an older version's tables refuse
+            // today's row before the server's read-only mode does).
+            const StoreError written = store->begin_run(a_start("new", 6));
+            EXPECT_FALSE(written.ok()) << c.name;
+            if (c.version_after == current) {
+                EXPECT_EQ(written.failure, StoreFailure::read_only) << c.name;
+            }
         }
         store.reset();
         EXPECT_EQ(schema_version(db), c.version_after) << c.name;
+        if (c.name.find("fails") != std::string::npos) {  // its steps before went back with it
+            EXPECT_NE(db.run("SELECT lot FROM runs"), "") << c.name;
+        }
     }
 }
 
@@ -185,6 +243,9 @@ std::pair<int, std::string> import(const std::string& file, const std::string& u
     return {code, text};
 }
 
+// The hook's outcome of the station's first row, brought along with it.
+const HookRecord LABEL_PRINTED{"k1", "exit 0", "", "2025-03-01T10:01:00.250Z"};
+
 TEST(LineDatabase, AStationsFileIsImportedOnceWithItsIdsAndTheLinesConflictsKept) {
     ScratchDatabase db;
     ASSERT_TRUE(db.ok()) << db.error();
@@ -212,6 +273,7 @@ TEST(LineDatabase, AStationsFileIsImportedOnceWithItsIdsAndTheLinesConflictsKept
         end.id_after = "T001";
         end.result = "success";
         ASSERT_TRUE(station->complete_run(end).ok());
+        ASSERT_TRUE(station->record_hook(LABEL_PRINTED).ok());
         ASSERT_TRUE(station->begin_run(a_start("k2", 2)).ok());
     }
     StoreError error;
@@ -257,7 +319,9 @@ TEST(LineDatabase, AStationsFileIsImportedOnceWithItsIdsAndTheLinesConflictsKept
     EXPECT_EQ(rows[0].start, a_start("k1", 1));
     ASSERT_TRUE(rows[0].end);
     EXPECT_EQ(rows[0].end->id_after, std::optional<std::string>("T001"));
+    EXPECT_EQ(rows[0].hook, LABEL_PRINTED);
     EXPECT_FALSE(rows[1].end);
+    EXPECT_FALSE(rows[1].hook);
     // The counter went past the file's: the line's next ID is after every ID the file gave.
     EXPECT_EQ(line->reserve_next(t, std::nullopt, 4, "next").value.id, "T006");
     std::filesystem::remove(file);

@@ -61,7 +61,8 @@ class BothStores : public ::testing::TestWithParam<Store> {
             return;
         }
         if (database_) {  // emptied: quicker than a database made anew
-            ASSERT_EQ(database_->run("DROP TABLE IF EXISTS runs, ids, counters, vrk_schema_version"),
+            ASSERT_EQ(database_->run(
+                          "DROP TABLE IF EXISTS hooks, runs, ids, counters, vrk_schema_version"),
                       "");
             return;
         }
@@ -315,11 +316,21 @@ TEST_P(BothStores, ARowIsBegunThenCompletedAndReadBackWhole) {
     unknown.run_key = "nope";
     EXPECT_EQ(store->complete_run(unknown).failure, StoreFailure::no_such_run);
 
+    // The hook's outcome comes later, beside the row; a second one for the same unit is
+    // refused and leaves the first.
+    const HookRecord hook{"k1", "exit 3", "printer offline, \"label\"", "2025-03-01T10:01:02.003Z"};
+    ASSERT_TRUE(store->record_hook(hook).ok());
+    HookRecord again = hook;
+    again.status = "exit 0";
+    EXPECT_FALSE(store->record_hook(again).ok());
+
     std::vector<RunRecord> rows;
     ASSERT_TRUE(store->for_each_run({}, [&](const RunRecord& r) { rows.push_back(r); }).ok());
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].start, started);
     EXPECT_EQ(rows[0].end, end);
+    EXPECT_EQ(rows[0].hook, hook);
+    EXPECT_FALSE(rows[1].hook);
     EXPECT_EQ(rows[1].start, bare);
     EXPECT_FALSE(rows[1].end);  // begun, never completed
 }
@@ -340,13 +351,16 @@ TEST_P(BothStores, EachUnitGetsTheIdTheRecipeAndTheRecordsGiveIt) {
         r.id_start = start;
         return r;
     };
-    // Unit 7 is known to the records with L100001; FIX2 and L200009 belong to unit 8.
+    // Unit 7 is known to the records with L100001; FIX2 and L200009 belong to unit 8; L100002
+    // was reserved for unit 10 and never confirmed.
     const auto known = [](cli::StationStore& s) {
         ASSERT_EQ(s.reserve_next(scheme("L{station}{:05}", 1), std::nullopt, 7, "r").value.id,
                   "L100001");
         ASSERT_TRUE(s.bind("L100001", 7).ok());
         ASSERT_TRUE(s.claim("FIX2", 8, "r").value.claimed);
         ASSERT_TRUE(s.claim("L200009", 8, "r").value.claimed);
+        ASSERT_EQ(s.reserve_next(scheme("L{station}{:05}", 1), std::nullopt, 10, "r").value.id,
+                  "L100002");
     };
     struct Case {
         std::string name;
@@ -356,6 +370,7 @@ TEST_P(BothStores, EachUnitGetsTheIdTheRecipeAndTheRecordsGiveIt) {
         IdAction action;
         std::string id = {};
         bool reserved = false;
+        std::string spent = {};  // an ID of the records spent on the way
     };
     const Case cases[] = {
         {"no ID step", Recipe{}, 7, "L100001", IdAction::none},
@@ -363,25 +378,36 @@ TEST_P(BothStores, EachUnitGetsTheIdTheRecipeAndTheRecordsGiveIt) {
         {"a fixed ID the unit carries", fixed("FIX1"), 9, "FIX1", IdAction::keep, "FIX1"},
         {"a fixed ID of another unit", fixed("FIX2"), 9, "VRK00042", IdAction::held_elsewhere,
          "FIX2"},
-        {"a new unit", numbered("L{station}{:05}"), 9, "VRK00042", IdAction::send, "L100002", true},
+        {"a new unit", numbered("L{station}{:05}"), 9, "VRK00042", IdAction::send, "L100003", true},
         {"a known unit, flashed again", numbered("L{station}{:05}"), 7, "OTHER", IdAction::send,
          "L100001"},
         {"a known unit that holds its ID", numbered("L{station}{:05}"), 7, "L100001",
          IdAction::keep, "L100001"},
         {"a known unit given a new ID", numbered("L{station}{:05}", true), 7, "L100001",
-         IdAction::send, "L100002", true},
+         IdAction::send, "L100003", true},
         {"numbered by another station", numbered("L{station}{:05}"), 9, "L200007", IdAction::keep,
          "L200007"},
         {"numbered by another station, given to another unit", numbered("L{station}{:05}"), 9,
-         "L200009", IdAction::send, "L100002", true},
+         "L200009", IdAction::send, "L100003", true},
         {"no ID left", numbered("ABCDEF{}", false, 100), 9, "", IdAction::exhausted},
+        {"its reservation from an earlier run", numbered("L{station}{:05}"), 10, "", IdAction::send,
+         "L100002", true},
+        {"the earlier reservation spent for a new ID", numbered("L{station}{:05}", true), 10,
+         "L100002", IdAction::send, "L100003", true, "L100002"},
     };
     for (const Case& c : cases) {
         fresh();
         auto store = open();
         known(*store);
-        const IdAssignment a = assign_id(*store, c.recipe, c.serial, c.carried, "run");
+        IdAssignment a = assign_id(*store, c.recipe, c.serial, c.carried, "run");
         ASSERT_TRUE(a.error.ok()) << c.name << ": " << a.error.message;
+        if (a.action == IdAction::reserve) {
+            // Decided, not reserved: the unit spends nothing until it is ready for its ID.
+            const auto would = store->peek_next(*c.recipe.scheme, c.recipe.id_start).value.id;
+            EXPECT_FALSE(store->id_holder(would).value) << c.name;
+            a = reserve_scheme_id(*store, c.recipe, c.serial, c.carried, "run");
+            ASSERT_TRUE(a.error.ok()) << c.name << ": " << a.error.message;
+        }
         EXPECT_EQ(a.action, c.action) << c.name;
         EXPECT_EQ(a.id, c.id) << c.name;
         EXPECT_EQ(a.reserved, c.reserved) << c.name;
@@ -393,6 +419,9 @@ TEST_P(BothStores, EachUnitGetsTheIdTheRecipeAndTheRecordsGiveIt) {
             const auto holder = store->id_holder(a.id).value;
             ASSERT_TRUE(holder) << c.name;
             EXPECT_EQ(holder->serial_number, c.serial) << c.name;
+        }
+        if (!c.spent.empty()) {
+            EXPECT_EQ(store->id_holder(c.spent).value->state, IdState::spent) << c.name;
         }
     }
 }

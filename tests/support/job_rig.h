@@ -60,10 +60,14 @@ class FakeConsole final : public platform::Console {
   public:
     bool terminal = false;
     bool interrupt = false;
+    int interrupts_seen = 0;  // more than one: Ctrl+C pressed again
     [[nodiscard]] bool is_terminal(platform::StandardStream) override { return terminal; }
     [[nodiscard]] std::optional<int> columns(platform::StandardStream) override { return 100; }
     void watch_interrupt() override {}
     [[nodiscard]] bool interrupted() override { return interrupt; }
+    [[nodiscard]] int interrupts() override {
+        return interrupts_seen > 0 ? interrupts_seen : (interrupt ? 1 : 0);
+    }
 };
 
 // What a run left behind.

@@ -12,12 +12,12 @@ int main() {
     using namespace vrk::cli;
     for (const CommandSpec& command : command_table()) {
         std::string line = "command " + std::string(command.name);
-        for (const OptionSpec& option : option_table())
+        for (const OptionRow& option : option_table())
             if (option.commands.has(command.command)) line += " " + std::string(option.name);
         std::puts(line.c_str());
     }
     std::string general = "general";
-    for (const OptionSpec& option : option_table()) {
+    for (const OptionRow& option : option_table()) {
         if (option.group == OptionGroup::general) general += " " + std::string(option.name);
         if (option.value.empty()) continue;
         for (const CommandSpec& command : command_table()) {

@@ -37,6 +37,7 @@ inline cli::RunStart a_start(const std::string& key, std::int32_t serial) {
     s.image = "fw/app.vr4";
     s.image_sha256 = std::string(64, 'a');
     s.tool_version = "42.15";
+    s.lot = "WO-2025-0117";
     return s;
 }
 

@@ -141,15 +141,38 @@ TEST(VrkCommandLine, ProgramAndLogOptions) {
              EXPECT_EQ(o.image, "");
              EXPECT_EQ(o.fixed_id, "AB-1");
          }},
-        {{"log", "--format", "jsonl", "--since", "2025-03-01T14:30", "--serial", "-5", "--id",
-          "l1"},
+        {{"log", "--format", "jsonl", "--since", "2025-03-01T14:30", "--serial", "-5", "--id", "l1",
+          "--lot", "WO 7"},
          "",
          [](const Options& o) {
+             EXPECT_EQ(o.lot, "WO 7");
              EXPECT_EQ(o.log_format, cli::LogFormat::jsonl);
              EXPECT_EQ(o.since, "2025-03-01T14:30:00.000Z");
              EXPECT_EQ(o.serial_number, -5);
              EXPECT_EQ(o.id_filter, "l1");
              EXPECT_EQ(o.fixed_id, std::nullopt);
+         }},
+        {{"report", "--since", "2025-03-01", "--until", "2025-03-02T06:00", "--lot", "WO-1",
+          "--station-number", "2", "--operator", "Dana", "--by", "hour", "--utc", "--format",
+          "json", "--db", "s.db"},
+         "",
+         [](const Options& o) {
+             EXPECT_EQ(o.command, Command::report);
+             EXPECT_EQ(o.since, "2025-03-01T00:00:00.000Z");
+             EXPECT_EQ(o.until, "2025-03-02T06:00:00.000Z");
+             EXPECT_EQ(o.lot, "WO-1");
+             EXPECT_EQ(o.station_number, 2u);
+             EXPECT_EQ(o.operator_name, "Dana");
+             EXPECT_EQ(o.report_by, cli::ReportBy::hour);
+             EXPECT_TRUE(o.utc);
+             EXPECT_EQ(o.report_format, cli::ReportFormat::json);
+             EXPECT_EQ(o.db, "s.db");
+         }},
+        {{"report"},
+         "",
+         [](const Options& o) {
+             EXPECT_EQ(o.report_by, cli::ReportBy::none);
+             EXPECT_EQ(o.report_format, cli::ReportFormat::text);
          }},
         // A fixed ID is one unit's: never several ports, never a line of units.
         {{"--port", "a", "--port", "b", "set-id", "X"}, "set-id gives one unit its ID"},
@@ -168,11 +191,17 @@ TEST(VrkCommandLine, ProgramAndLogOptions) {
         {{"program", "i", "--id-start", "100000000"}, "--id-start expects"},
         {{"program", "i", "--station-number", "1000000"}, "--station-number expects"},
         {{"program", "i", "--operator", "a\tb"}, "--operator needs a name"},
+        {{"program", "i", "--lot", "a\nb"}, "--lot needs a work order"},
+        {{"program", "i", "--lot="}, "--lot needs a work order"},
+        {{"info", "--lot", "W1"}, "--lot goes with program"},
         {{"program", "i", "--count", "0", "--repeat"}, "--count expects"},
+        {{"program", "i", "--on-unit-timeout", "0"}, "--on-unit-timeout expects"},
+        {{"program", "i", "--on-unit", ""}, "--on-unit needs a command"},
+        {{"download", "i", "--on-unit", "lp"}, "--on-unit goes with program only"},
         {{"program", "i", "--count", "3"}, "--count counts the units of --repeat"},
         {{"download", "i", "--id-format", "L{}"}, "--id-format goes with program only"},
         {{"set", "gps", "0", "--set", "gps=1"}, "--set goes with program only (vrk set"},
-        {{"info", "--db", "x.db"}, "--db goes with program, log or import only"},
+        {{"info", "--db", "x.db"}, "--db goes with program, log, report or import only"},
         {{"import", "station.db", "--db", "postgresql://vrk@line/vrk"},
          "",
          [](const Options& o) {
@@ -181,7 +210,7 @@ TEST(VrkCommandLine, ProgramAndLogOptions) {
              EXPECT_EQ(o.db, "postgresql://vrk@line/vrk");
          }},
         {{"import"}, "usage: vrk [OPTIONS] import FILE.db --db URI"},
-        {{"program", "i", "--format", "csv"}, "--format goes with log only"},
+        {{"program", "i", "--format", "csv"}, "--format goes with log or report only"},
         {{"log", "extra"}, "usage: vrk [OPTIONS] log"},
         {{"log", "--format", "xml"}, "--format expects csv or jsonl"},
         {{"log", "--json"}, "--format jsonl"},
@@ -189,6 +218,17 @@ TEST(VrkCommandLine, ProgramAndLogOptions) {
         {{"log", "--serial", "12x"}, "--serial expects"},
         {{"log", "--since", "2025-02-30"}, "--since expects"},
         {{"log", "--since", "2025-03-01T12:00+01:00"}, "--since expects"},
+        {{"log", "--format", "json"}, "--format expects csv or jsonl"},
+        {{"report", "--format", "jsonl"}, "--format expects text, csv or json"},
+        {{"report", "--by", "week"}, "--by expects station, port"},
+        {{"report", "--utc=yes"}, "--utc takes no value"},
+        {{"report", "--until", "yesterday"}, "--until expects a UTC time"},
+        {{"report", "--since", "2025-03-02", "--until", "2025-03-02"}, "--until must be later"},
+        {{"report", "--json"}, "--format json"},
+        {{"report", "--simulate"}, "report reads the station database"},
+        {{"report", "--serial", "5"}, "--serial goes with log only"},
+        {{"log", "--by", "day"}, "--by goes with report only"},
+        {{"program", "i", "--until", "2025-03-01"}, "--until goes with report only"},
     };
     for (const Case& c : cases) {
         const auto parsed = cli::parse_command_line(c.args);
@@ -222,7 +262,7 @@ std::string sample_value(std::string_view option) {
 }
 
 TEST(VrkOptionTable, EveryOptionGoesOnlyWithItsCommands) {
-    for (const cli::OptionSpec& option : cli::option_table()) {
+    for (const cli::OptionRow& option : cli::option_table()) {
         for (const cli::CommandSpec& command : cli::command_table()) {
             std::vector<std::string> args = command_words(command);
             args.emplace_back(option.name);
@@ -280,7 +320,7 @@ TEST(VrkOptionTable, ManualPageListsEveryOptionAndNoOther) {
         }
     }
     std::set<std::string> in_table;
-    for (const cli::OptionSpec& option : cli::option_table()) {
+    for (const cli::OptionRow& option : cli::option_table()) {
         in_table.insert(std::string(option.name));
         if (!option.short_name.empty()) in_table.insert(std::string(option.short_name));
         // The value as --help names it stands beside the option's name.

@@ -38,7 +38,7 @@ std::set<std::string> backticked(std::string_view text) {
 
 std::set<std::string> result_names() {
     std::set<std::string> names;
-    for (const cli::ResultSpec& r : cli::result_table()) names.emplace(r.name);
+    for (const cli::ResultRow& r : cli::result_table()) names.emplace(r.name);
     return names;
 }
 
@@ -70,7 +70,7 @@ TEST(VrkResults, TheReadmeListsEveryResultAndItsExitCode) {
         for (const std::string& word : backticked(row))
             if (names.count(word) != 0) {
                 bool found = false;
-                for (const cli::ResultSpec& r : cli::result_table()) {
+                for (const cli::ResultRow& r : cli::result_table()) {
                     if (r.name != word) continue;
                     found = true;
                     EXPECT_EQ(r.exit_code, code) << word;
@@ -90,7 +90,7 @@ TEST(VrkResults, HelpNamesEveryExitCodeAndResult) {
         codes.insert(c.code);
         EXPECT_NE(help.find("\n  " + std::to_string(c.code) + "  "), std::string::npos) << c.code;
     }
-    for (const cli::ResultSpec& r : cli::result_table()) {
+    for (const cli::ResultRow& r : cli::result_table()) {
         EXPECT_NE(help.find(std::string(r.name)), std::string::npos) << r.name;
         // Every code a result ends with is one --help explains.
         EXPECT_EQ(codes.count(r.exit_code), 1u) << r.name;

@@ -154,8 +154,9 @@ class Station {
         port(i).progress({device::Phase::programming, done, 391});
     }
     void finish(std::size_t i, std::int32_t serial, const std::string& id, std::string result,
-                std::string message) {
+                std::string message, std::string run_key = {}) {
         UnitOutcome outcome;
+        if (!run_key.empty()) outcome.program = ProgramFacts{run_key, {}, {}, {}};
         outcome.command = Command::program;
         outcome.unit = unit(serial, id);
         outcome.result = std::move(result);
@@ -257,6 +258,22 @@ void interrupted(Station& s) {
     s.end("total: 4 units, 1 succeeded, 3 failed, yield 25.0 %");
 }
 
+// Port 0's hook failed; port 2 waits for room in the hooks' queue, then its hook passes.
+void hooks_report(Station& s) {
+    a_shift(s);
+    s.finish(0, 70001, "L100001", "success", "", "k1");
+    s.port(0).hook_ended({"k1", "exit 3", "printer offline", true});
+    s.finish(2, 70003, "VRK00003", "mismatch", "Verify failed.", "k3");
+    s.port(2).waiting(Waiting::hooks);
+}
+
+void hooks_report_after_the_wait(Station& s) {
+    hooks_report(s);
+    s.port(0).hook_ended({"k0", "timed out", "", true});  // an earlier unit's: not shown
+    s.port(2).waiting(Waiting::next_unit);
+    s.port(2).hook_ended({"k3", "exit 0", "", false});
+}
+
 std::function<void(Station&)> resized(int to) {
     return [to](Station& s) {
         a_shift(s);
@@ -310,6 +327,21 @@ const std::vector<BoardCase>& board_cases() {
          "/dev/ttyUSB3  FAIL VRK00004 mismatch: ... doesn't match!!!!!\n"
          "total: 1 passed, 3 failed, yield 25.0 %\n"
          "total: 4 units, 1 succeeded, 3 failed, yield 25.0 %\n"},
+        {"waiting_for_the_hooks_at_120", 120, hooks_report,
+         "/dev/ttyUSB0  PASS L100001 serial 70001 41.3 s hook exit 3        1 passed, 0 failed\n"
+         "/dev/ttyUSB1  PASS L100002 serial 70002 41.3 s - remove unit      1 passed, 0 failed\n"
+         "/dev/ttyUSB2  FAIL VRK00003 mismatch: Verify failed. - waiting for the hooks  0 passed, "
+         "1 failed\n"
+         "/dev/ttyUSB3  FAIL VRK00004 mismatch: images/release-2026-12/production/vrk700-app.vr4 "
+         "doesn't match!!!!!\n"
+         "total: 2 passed, 2 failed, yield 50.0 %\n"},
+        // A hook that passed gives way on a narrow line; one that failed stays.
+        {"hooks_at_64", 64, hooks_report_after_the_wait,
+         "/dev/ttyUSB0  PASS L100001 serial 70001 41.3 s hook exit 3\n"
+         "/dev/ttyUSB1  PASS L100002 serial 70002 41.3 s - remove unit\n"
+         "/dev/ttyUSB2  FAIL VRK00003 mismatch: Verify failed.\n"
+         "/dev/ttyUSB3  FAIL VRK00004 mismatch: ... doesn't match!!!!!\n"
+         "total: 2 passed, 2 failed, yield 50.0 %\n"},
         {"made_narrower_from_120_to_64", 120, resized(64),
          "/dev/ttyUSB0  programming  42 % 168/391 pages 0:03 left 21.0 KiB\n"
          "/s  0 passed, 0 failed\n"

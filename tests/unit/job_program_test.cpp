@@ -111,6 +111,14 @@ const std::vector<ProgramCase>& cases() {
                  EXPECT_EQ(row.start.host, "station-test");
                  EXPECT_EQ(row.end->settings_after, (cli::DeviceCodes{1, 9, 1}));
                  EXPECT_EQ(holder(store, "L100001")->state, cli::IdState::bound);
+                 // Reserved once the image is in place: after the download's events.
+                 const auto at = [&](const std::string& event) {
+                     for (std::size_t i = 0; i < run.objects.size(); ++i)
+                         if (run.objects[i].value("event", "") == event) return i;
+                     return run.objects.size();
+                 };
+                 EXPECT_LT(at("step"), at("id_reserved"));
+                 EXPECT_EQ(run.of("id_reserved").at(0)["source"], "scheme");
              }},
         {.name = "a_unit_the_records_know_gets_its_id_back",
          .args = recipe({"--id-format", "L1{:05}"}),
@@ -158,7 +166,8 @@ const std::vector<ProgramCase>& cases() {
          .steps = cli::RunSteps{"skipped", "not_asked", "not_asked", "not_asked"},
          .unit_id = "VRK00042",
          .flashed = false},
-        // No progress for 30 s: in virtual time, at once. The ID reserved for it is spent.
+        // No progress for 30 s: in virtual time, at once. No ID is reserved for a unit whose
+        // download fails.
         {.name = "unit_stops_answering_mid_download",
          .args = recipe({"--id-format", "L1{:05}"}),
          .unit = [](sim::UnitConfig& u) { u.stop_after_pages = 8; },
@@ -169,14 +178,15 @@ const std::vector<ProgramCase>& cases() {
          .flashed = false,
          .also =
              [](const JobRun& run, JobRig&, cli::StationStore& store) {
-                 EXPECT_EQ(holder(store, "L100001")->state, cli::IdState::spent);
+                 EXPECT_FALSE(holder(store, "L100001"));
+                 EXPECT_TRUE(run.of("id_reserved").empty());
                  EXPECT_EQ(run.of("finished").at(0)["pages_done"], 8);
              }},
         // The set's answer held back: the unit is asked for its ID, and confirms it twice.
         {.name = "an_id_set_left_unanswered_is_asked_for",
          .args = recipe({"--id-format", "L1{:05}"}),
          .unit = [](sim::UnitConfig& u) { u.no_id_reply = true; }},
-        {.name = "an_id_never_confirmed_is_spent",
+        {.name = "an_id_never_confirmed_stays_with_its_unit",
          .args = recipe({"--id-format", "L1{:05}"}),
          .act = Act{cli::RecipeStep::id, [](JobRig& rig) { rig.socket.unit()->set_silent(true); }},
          .exit_code = 1,
@@ -185,7 +195,8 @@ const std::vector<ProgramCase>& cases() {
          .unit_id = "VRK00042",
          .also =
              [](const JobRun&, JobRig&, cli::StationStore& store) {
-                 EXPECT_EQ(holder(store, "L100001")->state, cli::IdState::spent);
+                 EXPECT_EQ(holder(store, "L100001")->state, cli::IdState::reserved);
+                 EXPECT_EQ(holder(store, "L100001")->serial_number, SERIAL);
              }},
         {.name = "an_exhausted_scheme_stops_before_the_unit",
          .args = recipe({"--id-format", "ABCDEFG{}", "--id-start", "9"}),
@@ -193,13 +204,48 @@ const std::vector<ProgramCase>& cases() {
              [](cli::StationStore& s) {
                  std::string error;
                  const auto scheme = cli::IdScheme::parse("ABCDEFG{}", std::nullopt, &error);
-                 ASSERT_TRUE(s.reserve_next(*scheme, 9, 5, "earlier").ok());
+                 ASSERT_TRUE(s.reserve_next(*scheme, 9, SERIAL + 1, "earlier").ok());
              },
          .exit_code = 2,
          .result = "ids_exhausted",
          .steps = cli::RunSteps{"skipped", "skipped", "skipped", "skipped"},
          .unit_id = "VRK00042",
          .flashed = false},
+        // Another station took the last ID while this unit downloaded: its image stays, no ID
+        // is set, and its row says why.
+        {.name = "the_last_id_taken_during_the_download",
+         .args = recipe({"--id-format", "ABCDEFG{}", "--id-start", "9"}),
+         .act = Act{cli::RecipeStep::download,
+                    [](JobRig& rig) {
+                        cli::StoreError error;
+                        auto other =
+                            cli::open_station_store(rig.db_path, cli::StoreAccess::station, &error);
+                        ASSERT_TRUE(other) << error.message;
+                        std::string bad;
+                        const auto scheme = cli::IdScheme::parse("ABCDEFG{}", std::nullopt, &bad);
+                        ASSERT_EQ(other->reserve_next(*scheme, 9, SERIAL + 1, "other").value.id,
+                                  "ABCDEFG9");
+                    }},
+         .exit_code = 2,
+         .result = "ids_exhausted",
+         .steps = cli::RunSteps{"success", "ids_exhausted", "skipped", "skipped"},
+         .unit_id = "VRK00042"},
+        // 98 of ABCDEF1..ABCDEF99 used: the scheme says so before the unit takes the last.
+        {.name = "a_scheme_near_its_end_says_so",
+         .args = recipe({"--id-format", "ABCDEF{}"}),
+         .before =
+             [](cli::StationStore& s) {
+                 std::string error;
+                 const auto scheme = cli::IdScheme::parse("ABCDEF{}", std::nullopt, &error);
+                 ASSERT_TRUE(s.reserve_next(*scheme, 98, SERIAL + 1, "earlier").ok());
+             },
+         .unit_id = "ABCDEF99",
+         .also =
+             [](const JobRun& run, JobRig&, cli::StationStore&) {
+                 ASSERT_EQ(run.of("ids_running_out").size(), 1u);
+                 EXPECT_EQ(run.of("ids_running_out")[0]["left"], 1);
+                 EXPECT_EQ(run.of("ids_running_out")[0]["scheme"], "ABCDEF{}");
+             }},
         {.name = "the_row_cannot_be_begun",
          .args = recipe({"--id-format", "L1{:05}"}),
          .act = Act{std::nullopt, [](JobRig&) { failing_vfs_faults().write_error = SQLITE_FULL; }},

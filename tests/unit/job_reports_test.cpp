@@ -64,8 +64,8 @@ const std::vector<ReportCase>& cases() {
          .also =
              [](const JobRun& run) {
                  EXPECT_EQ(events(run),
-                           (std::vector<std::string>{"unit", "record begun", "id_reserved",
-                                                     "step download", "step id", "step settings",
+                           (std::vector<std::string>{"unit", "record begun", "step download",
+                                                     "id_reserved", "step id", "step settings",
                                                      "step then", "record completed", "finished"}));
                  const Json reserved = run.of("id_reserved").at(0);
                  EXPECT_EQ(reserved["id"], "L100001");

@@ -57,6 +57,7 @@ class StationLogExport : public ::testing::Test {
         s.image = "app.vr4";
         s.image_sha256 = "ab";
         s.tool_version = "42.15";
+        s.lot = "WO-7, \"b\"";
         ASSERT_TRUE(store_->begin_run(s).ok());
         RunEnd e;
         e.run_key = "b2";
@@ -72,6 +73,7 @@ class StationLogExport : public ::testing::Test {
         s.started_at = "2025-03-02T08:00:00.000Z";
         s.serial_number = 70013;
         s.id_before = "l100002";
+        s.lot = "WO-8";
         ASSERT_TRUE(store_->begin_run(s).ok());
         e.run_key = "a1";
         e.id_after = "l100002";
@@ -80,6 +82,7 @@ class StationLogExport : public ::testing::Test {
         e.exit_code = 1;
         e.message = "page 3, \"verify\"";
         ASSERT_TRUE(store_->complete_run(e).ok());
+        ASSERT_TRUE(store_->record_hook({"a1", "timed out", "waiting, for \"lp\"", "x"}).ok());
 
         s = RunStart{};
         s.run_key = "c3";
@@ -115,22 +118,23 @@ TEST_F(StationLogExport, CsvHasAHeaderAndEveryColumn) {
               "id_after,firmware_version,flash_type_code,flash_type,gps_before,internal_before,"
               "external_before,gps_after,internal_after,external_after,image,image_sha256,"
               "step_download,step_id,step_settings,step_then,result,exit_code,message,"
-              "duration_ms,tool_version\r\n"
+              "duration_ms,tool_version,lot,hook,hook_message\r\n"
               "b2,2025-03-01T10:00:00.000Z,st1,1,Dana,/dev/ttyUSB0,70012,VRK00042,L100001,2.15,"
               "40,2 Meg,0,1,1,3,9,1,app.vr4,ab,success,success,success,success,success,0,,61000,"
-              "42.15\r\n"
+              "42.15,\"WO-7, \"\"b\"\"\",,\r\n"
               "a1,2025-03-02T08:00:00.000Z,st1,1,Dana,/dev/ttyUSB0,70013,l100002,l100002,2.15,"
               "40,2 Meg,0,1,1,3,9,1,app.vr4,ab,mismatch,skipped,skipped,not_asked,mismatch,1,"
-              "\"page 3, \"\"verify\"\"\",61000,42.15\r\n"
+              "\"page 3, \"\"verify\"\"\",61000,42.15,WO-8,timed out,\"waiting, for \"\"lp\"\"\"\r\n"
               "c3,2025-03-02T09:00:00.000Z,st1,,,/dev/ttyUSB1,,,,,,,,,,,,,app.vr4,ab,,,,,,,,,"
-              "42.15\r\n");
+              "42.15,,,\r\n");
 }
 
 TEST_F(StationLogExport, JsonLinesHaveTheSameNamesAndNullForWhatIsUnknown) {
-    const std::string jsonl = exported({std::nullopt, std::nullopt, "c3"}, LogFormat::jsonl);
+    const std::string jsonl =
+        exported({std::nullopt, std::nullopt, "c3", std::nullopt}, LogFormat::jsonl);
     EXPECT_EQ(jsonl, "");  // no ID matches a run key
-    const std::string unfinished =
-        exported({"2025-03-02T08:30:00.000Z", std::nullopt, std::nullopt}, LogFormat::jsonl);
+    const std::string unfinished = exported(
+        {"2025-03-02T08:30:00.000Z", std::nullopt, std::nullopt, std::nullopt}, LogFormat::jsonl);
     EXPECT_EQ(unfinished,
               "{\"run_key\":\"c3\",\"started_at\":\"2025-03-02T09:00:00.000Z\",\"host\":\"st1\","
               "\"station_number\":null,\"operator\":\"\",\"port\":\"/dev/ttyUSB1\","
@@ -141,7 +145,7 @@ TEST_F(StationLogExport, JsonLinesHaveTheSameNamesAndNullForWhatIsUnknown) {
               "\"image\":\"app.vr4\",\"image_sha256\":\"ab\",\"step_download\":null,"
               "\"step_id\":null,\"step_settings\":null,\"step_then\":null,\"result\":null,"
               "\"exit_code\":null,\"message\":null,\"duration_ms\":null,"
-              "\"tool_version\":\"42.15\"}\n");
+              "\"tool_version\":\"42.15\",\"lot\":null,\"hook\":null,\"hook_message\":null}\n");
 }
 
 TEST_F(StationLogExport, FiltersChooseTheRowsOldestFirst) {
@@ -151,14 +155,16 @@ TEST_F(StationLogExport, FiltersChooseTheRowsOldestFirst) {
     };
     const Case cases[] = {
         {{}, {"b2", "a1", "c3"}},
-        {{"2025-03-02T00:00:00.000Z", std::nullopt, std::nullopt}, {"a1", "c3"}},
-        {{"2025-03-02T08:00:00.000Z", std::nullopt, std::nullopt}, {"a1", "c3"}},
-        {{"2025-03-03T00:00:00.000Z", std::nullopt, std::nullopt}, {}},
-        {{std::nullopt, 70012, std::nullopt}, {"b2"}},
-        {{std::nullopt, std::nullopt, "L100001"}, {"b2"}},   // the ID after
-        {{std::nullopt, std::nullopt, "VRK00042"}, {"b2"}},  // the ID before
-        {{std::nullopt, std::nullopt, "L100002"}, {"a1"}},   // letters in any case
-        {{std::nullopt, 70012, "L100002"}, {}},              // every condition holds
+        {{"2025-03-02T00:00:00.000Z", std::nullopt, std::nullopt, std::nullopt}, {"a1", "c3"}},
+        {{"2025-03-02T08:00:00.000Z", std::nullopt, std::nullopt, std::nullopt}, {"a1", "c3"}},
+        {{"2025-03-03T00:00:00.000Z", std::nullopt, std::nullopt, std::nullopt}, {}},
+        {{std::nullopt, 70012, std::nullopt, std::nullopt}, {"b2"}},
+        {{std::nullopt, std::nullopt, "L100001", std::nullopt}, {"b2"}},   // the ID after
+        {{std::nullopt, std::nullopt, "VRK00042", std::nullopt}, {"b2"}},  // the ID before
+        {{std::nullopt, std::nullopt, "L100002", std::nullopt}, {"a1"}},   // letters in any case
+        {{std::nullopt, 70012, "L100002", std::nullopt}, {}},              // every condition holds
+        {{std::nullopt, std::nullopt, std::nullopt, "WO-8"}, {"a1"}},
+        {{std::nullopt, std::nullopt, std::nullopt, "wo-8"}, {}},  // a work order as written
     };
     for (const Case& c : cases) {
         std::vector<std::string> keys;

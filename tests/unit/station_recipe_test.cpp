@@ -58,6 +58,9 @@ TEST(Recipe, AMistakeNamesTheFileAndLine) {
     const Case cases[] = {
         {image + "colour = \"red\"\n", "/line/station.toml:2: unknown key 'colour'"},
         {image + "verify = \"yes\"\n", "/line/station.toml:2: verify must be true or false"},
+        {image + "on_unit = \"lp | tee\"\n", "/line/station.toml:2: on_unit: "},
+        {image + "on_unit = \" \"\n", "/line/station.toml:2: on_unit: "},
+        {image, "--on-unit: ", with({"--on-unit", "sh -c 'unclosed"})},
         {image + "id_format = \"L{}\"\nid_start = \"1\"\n",
          "/line/station.toml:3: id_start must be a whole number"},
         // The TOML reader's words come after plain ones.
@@ -97,6 +100,9 @@ TEST(Recipe, AMistakeNamesTheFileAndLine) {
          "/line/station.toml:3: settings.internal: unknown value '13'"},
         {image + "settings = 5\n", "/line/station.toml:2: settings must be a table"},
         {image + "then = \"reboot\"\n", "/line/station.toml:2: then must be \"run\""},
+        {image + "lot = \"\"\n", "/line/station.toml:2: lot must be a work order's name"},
+        {image + "lot = \"WO\\t1\"\n", "/line/station.toml:2: lot must be a work order's name"},
+        {image + "lot = 117\n", "/line/station.toml:2: lot must be a string"},
         {image + "[checks]\nflash_type = 300\n",
          "/line/station.toml:3: checks.flash_type must be a flash type code"},
         {image + "[checks]\nmin_version = \"2.1.5\"\n",
@@ -140,6 +146,7 @@ TEST(Recipe, TheCommandLineOverridesTheFile) {
         "id_format = \"l{station}{:05}\"\n"
         "id_start = 5\n"
         "then = \"run\"\n"
+        "lot = \"WO-1\"\n"
         "[settings]\n"
         "gps = \"SiRF\"\n"
         "internal = 9\n"
@@ -168,6 +175,7 @@ TEST(Recipe, TheCommandLineOverridesTheFile) {
              EXPECT_EQ(r.checks.flash_type, 40);
              EXPECT_EQ(r.checks.min_version, 210);
              EXPECT_EQ(r.station_number, 1u);
+             EXPECT_EQ(r.lot, "WO-1");
              EXPECT_EQ(r.db_path, "/home/x/.local/share/vrk/station.db");
          }},
         {"a fixed ID", with({"--id", "x1"}),
@@ -188,13 +196,21 @@ TEST(Recipe, TheCommandLineOverridesTheFile) {
          [](const Recipe& r) {
              EXPECT_EQ(r.settings, (DeviceCodes{0, 9, 1}));
          }},
+        // The command line's hook over the file's, split into its words.
+        {"the hook", with({"--station-number", "1", "--on-unit", "lp -d 'front desk'",
+                           "--on-unit-timeout", "5"}),
+         [](const Recipe& r) {
+             EXPECT_EQ(r.on_unit_words, (std::vector<std::string>{"lp", "-d", "front desk"}));
+             EXPECT_EQ(r.on_unit_timeout_ms, 5000u);
+         }},
         {"the final mode", with({"--station-number", "1", "--then", "qb7"}),
          [](const Recipe& r) { EXPECT_EQ(r.then, FinalMode::qb7); }},
         {"the station",
          with({"--station-number", "1", "--operator", "Dana", "--db", "x.db", "--repeat", "--count",
-               "4", "--max-failures", "1"}),
+               "4", "--max-failures", "1", "--lot", "WO-2"}),
          [](const Recipe& r) {
              EXPECT_EQ(r.operator_name, "Dana");
+             EXPECT_EQ(r.lot, "WO-2");
              EXPECT_EQ(r.db_path, "x.db");
              EXPECT_TRUE(r.repeat);
              EXPECT_EQ(r.count, 4u);
@@ -210,6 +226,8 @@ TEST(Recipe, TheCommandLineOverridesTheFile) {
              EXPECT_EQ(r.id_choice, IdChoice::keep);
              EXPECT_EQ(r.settings, (DeviceCodes{std::nullopt, 4, std::nullopt}));
              EXPECT_EQ(r.then, FinalMode::none);
+             EXPECT_TRUE(r.on_unit_words.empty());
+             EXPECT_EQ(r.on_unit_timeout_ms, 30'000u);
          }},
     };
     for (const Case& c : cases) {

@@ -185,7 +185,9 @@ TEST_F(Win32Files, ReadWholeFileAndRefuseWhatIsNone) {
         EXPECT_EQ(error, expected);
     }
 
-    // Another program still writing it: refused as unreadable, not read half written.
+    // Another program still writing it: refused as unreadable, not read half written. (Our own
+    // reading handle goes first: it shares reading only, so the writer could not open.)
+    file.reset();
     const win32::UniqueHandle writer(::CreateFileW(L"image.vr4", GENERIC_WRITE,
                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -8,7 +8,7 @@ namespace {
 
 using K = ResultKind;
 
-constexpr ResultSpec RESULTS[] = {
+constexpr ResultRow RESULTS[] = {
     {Result::success, "success", EXIT_OK, K::success, "everything asked for was done"},
     {Result::mismatch, "mismatch", EXIT_FAILED, K::unit_failed,
      "the unit's flash differs from the image (compare or verify)"},
@@ -66,11 +66,11 @@ constexpr ExitCodeSpec EXIT_CODES[] = {
 
 }  // namespace
 
-std::span<const ResultSpec> result_table() {
+std::span<const ResultRow> result_table() {
     return RESULTS;
 }
 
-const ResultSpec& result_spec(Result result) {
+const ResultRow& result_spec(Result result) {
     const auto index = static_cast<std::size_t>(result);
     assert(index < std::size(RESULTS) && RESULTS[index].result == result);
     return RESULTS[index];
@@ -118,7 +118,7 @@ std::string exit_code_text() {
         // The results that end with it, in lines as wide as the rest of --help.
         std::string line = std::string(INDENT) + "results:";
         bool first = true;
-        for (const ResultSpec& r : RESULTS) {
+        for (const ResultRow& r : RESULTS) {
             if (r.exit_code != code.code) continue;
             const std::string word = (first ? " " : ", ") + std::string(r.name);
             if (line.size() + word.size() > 91) {

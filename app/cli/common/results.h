@@ -56,7 +56,7 @@ enum class Result {
     trace_failed,
 };
 
-struct ResultSpec {
+struct ResultRow {
     Result result;
     std::string_view name;  // stable: scripts and records compare it
     int exit_code;
@@ -65,8 +65,8 @@ struct ResultSpec {
 };
 
 // Every result, in the order of the enumeration.
-[[nodiscard]] std::span<const ResultSpec> result_table();
-[[nodiscard]] const ResultSpec& result_spec(Result result);
+[[nodiscard]] std::span<const ResultRow> result_table();
+[[nodiscard]] const ResultRow& result_spec(Result result);
 [[nodiscard]] inline std::string_view result_name(Result result) {
     return result_spec(result).name;
 }

@@ -112,6 +112,11 @@ constexpr Column COLUMNS[] = {
          return at_end(r, [](const RunEnd& e) { return number(e.duration_ms); });
      }},
     {"tool_version", [](const RunRecord& r) { return text(r.start.tool_version); }},
+    {"lot", [](const RunRecord& r) { return text(r.start.lot); }},
+    // The hook's outcome last: it comes after the unit's row is complete, from a table of its
+    // own, and a reader that knows the columns before it reads on unchanged.
+    {"hook", [](const RunRecord& r) { return r.hook ? text(r.hook->status) : Cell{}; }},
+    {"hook_message", [](const RunRecord& r) { return r.hook ? text(r.hook->message) : Cell{}; }},
 };
 
 }  // namespace
@@ -151,9 +156,12 @@ std::string csv_row(const RunRecord& run) {
     return line + "\r\n";
 }
 
-std::string json_row(const RunRecord& run) {
+namespace {
+
+std::string json_object(const RunRecord& run, bool with_hook) {
     JsonLine line;
     for (const Column& column : COLUMNS) {
+        if (!with_hook && column.name.starts_with("hook")) continue;
         const Cell cell = column.value(run);
         switch (cell.kind) {
             case Cell::Kind::null:
@@ -167,7 +175,17 @@ std::string json_row(const RunRecord& run) {
                 break;
         }
     }
-    return line.text() + "\n";
+    return line.text();
+}
+
+}  // namespace
+
+std::string json_row(const RunRecord& run) {
+    return json_object(run, true) + "\n";
+}
+
+std::string json_row_for_hook(const RunRecord& run) {
+    return json_object(run, false);
 }
 
 StoreError export_runs(StationStore& store, const RunFilter& filter, LogFormat format,

@@ -19,6 +19,9 @@ enum class LogFormat { csv, jsonl };
 // One run as a CSV row (CR LF included) or as a JSON object (line end included).
 [[nodiscard]] std::string csv_row(const RunRecord& run);
 [[nodiscard]] std::string json_row(const RunRecord& run);
+// The same object without the hook's columns and without the line end: what a unit's hook is
+// given on its standard input, before there is an outcome of its own.
+[[nodiscard]] std::string json_row_for_hook(const RunRecord& run);
 // A CSV field: as it is, or in double quotes (doubled inside) when it holds a comma, a quote,
 // a CR or an LF, or starts or ends with a blank.
 [[nodiscard]] std::string csv_field(std::string_view text);

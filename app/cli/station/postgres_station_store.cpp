@@ -1,11 +1,16 @@
 #include "app/cli/station/postgres_station_store.h"
 
 #include <algorithm>
+#include <functional>
+#include <map>
 #include <mutex>
+#include <vector>
 #include <utility>
 
 #include "app/cli/common/utc_time.h"
 #include "app/cli/station/pg_connection.h"
+#include "app/cli/station/report_sql.h"
+#include "platform/machine.h"
 
 namespace vrk::cli {
 
@@ -67,7 +72,27 @@ CREATE TABLE counters (
     next_value BIGINT NOT NULL
 );
 )sql"},
+    // Version 2: the work order of each run (rows from before have none: NULL), and the runs
+    // of each unit in start order, which a report numbers to find each unit's first run.
+    {R"sql(
+ALTER TABLE runs ADD COLUMN lot TEXT;
+CREATE INDEX runs_by_unit ON runs (serial_number, started_at, run_key);
+)sql"},
+    // Version 3: the hooks' outcomes, one per unit's run, beside its row.
+    {R"sql(
+CREATE TABLE hooks (
+    run_key  TEXT PRIMARY KEY,
+    status   TEXT NOT NULL,
+    message  TEXT NOT NULL,
+    ended_at TIMESTAMPTZ NOT NULL
+);
+)sql"},
 };
+
+// The versions that brought what readers of an older database (read as it is, never
+// upgraded) find missing: they read NULL for the work order and no hook in its place.
+constexpr std::int64_t VERSION_WITH_LOT = 2;
+constexpr std::int64_t VERSION_WITH_HOOKS = 3;
 
 // "VRKS": the advisory lock that stations take to bring the schema up to date one at a time.
 constexpr long long SCHEMA_LOCK = 0x56524B53;
@@ -104,12 +129,17 @@ class PostgresStationStore final : public StationStore {
 
     StoreError begin_run(const RunStart& s) override;
     StoreError complete_run(const RunEnd& e) override;
+    StoreError record_hook(const HookRecord& h) override;
     StoreResult<std::optional<std::string>> bound_id(std::int32_t serial_number) override;
     StoreResult<std::optional<IdHolder>> id_holder(std::string_view id) override;
     StoreResult<Reservation> reserve_next(const IdScheme& scheme,
                                           std::optional<std::uint64_t> id_start,
                                           std::int32_t serial_number,
                                           std::string_view run_key) override;
+    StoreResult<Reservation> peek_next(const IdScheme& scheme,
+                                       std::optional<std::uint64_t> id_start) override;
+    StoreResult<std::optional<std::string>> pending_reservation(
+        const IdScheme& scheme, std::int32_t serial_number) override;
     StoreResult<Claim> claim(std::string_view id, std::int32_t serial_number,
                              std::string_view run_key) override;
     StoreError bind(std::string_view id, std::int32_t serial_number) override;
@@ -121,6 +151,7 @@ class PostgresStationStore final : public StationStore {
     StoreResult<bool> import_run(const RunRecord& run) override;
     StoreResult<ImportedId> import_id(const IdRecord& id) override;
     StoreResult<bool> raise_counter(const CounterRecord& counter) override;
+    StoreResult<Report> report(const ReportQuery& query) override;
 
     // Connects, and readies the tables for `access`: the failure, or none.
     [[nodiscard]] StoreError start(StoreAccess access, std::span<const SchemaStep> schema);
@@ -141,11 +172,28 @@ class PostgresStationStore final : public StationStore {
     [[nodiscard]] std::optional<std::int64_t> read_version(std::int64_t known, StoreError* error);
     // Brings the tables from their version up to `known` in one transaction.
     [[nodiscard]] StoreError upgrade(std::int64_t known, std::span<const SchemaStep> schema);
+    // The runs for a reader's FROM: the table, or in a database of an older version a view of
+    // it with NULL for the work order; the hooks for its join, or an empty stand-in.
+    [[nodiscard]] std::string runs_source() const {
+        return version_ >= VERSION_WITH_LOT
+                   ? "runs"
+                   : "(SELECT runs.*, NULL::text AS lot FROM runs) AS runs";
+    }
+    [[nodiscard]] std::string hooks_source() const {
+        return version_ >= VERSION_WITH_HOOKS
+                   ? "hooks"
+                   : "(SELECT NULL::text AS run_key, NULL::text AS status, NULL::text AS message, "
+                     "NULL::timestamptz AS ended_at WHERE false) AS hooks";
+    }
+    [[nodiscard]] StoreError report_groups(const ReportQuery& query, ReportBy by,
+                                           const std::string& zone,
+                                           std::map<ReportGroupKey, ReportNumbers>* groups);
 
     std::string uri_;
     pg::Connection connection_;
     std::mutex mutex_;  // one call at a time on the connection: each is its own transaction
     int busy_timeout_ms_;
+    std::int64_t version_ = 0;  // the schema's version, as found or brought up to
     // Set by a failed statement: whether the transaction may simply be tried again.
     std::string last_sqlstate_;
 };
@@ -262,6 +310,7 @@ StoreError PostgresStationStore::start(StoreAccess access, std::span<const Schem
     StoreError error;
     auto version = read_version(known, &error);
     if (!version) return error;
+    version_ = *version;
     if (access == StoreAccess::export_only) {
         if (*version == 0)
             return failure(StoreFailure::not_a_database, "holds no station records");
@@ -276,6 +325,7 @@ StoreError PostgresStationStore::start(StoreAccess access, std::span<const Schem
                                          {param(static_cast<std::int64_t>(SCHEMA_LOCK))});
     if (!locked.ok()) return failure(locked);
     error = upgrade(known, schema);
+    if (error.ok()) version_ = known;
     if (connection_.ok())
         (void)connection_.exec("SELECT pg_advisory_unlock($1)",
                                {param(static_cast<std::int64_t>(SCHEMA_LOCK))});
@@ -321,15 +371,16 @@ StoreError PostgresStationStore::begin_run(const RunStart& s) {
         R"sql(
 INSERT INTO runs (run_key, started_at, host, station_number, operator, port, serial_number,
                   id_before, firmware_version, flash_type_code, flash_type, gps_before,
-                  internal_before, external_before, image, image_sha256, tool_version)
-VALUES ($1, $2::timestamptz, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17)
+                  internal_before, external_before, image, image_sha256, tool_version, lot)
+VALUES ($1, $2::timestamptz, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17,
+        $18)
 ON CONFLICT (run_key) DO NOTHING)sql",
         {param(s.run_key), param(s.started_at), param(s.host), param(s.station_number),
          param(s.operator_name), param(s.port), param(s.serial_number), param(s.id_before),
          param(s.firmware_version), param(s.flash_type_code), param(s.flash_type),
          param(s.settings_before.gps), param(s.settings_before.internal),
          param(s.settings_before.external), param(s.image), param(s.image_sha256),
-         param(s.tool_version)});
+         param(s.tool_version), param(s.lot)});
     if (!inserted.ok()) return failure(inserted);
     return {};
 }
@@ -351,6 +402,17 @@ WHERE run_key = $1)sql",
     if (!updated.ok()) return failure(updated);
     if (updated.affected() == 0)
         return failure(StoreFailure::no_such_run, "has no run " + e.run_key + " to complete");
+    return {};
+}
+
+StoreError PostgresStationStore::record_hook(const HookRecord& h) {
+    std::lock_guard lock(mutex_);
+    // One outcome per run: a second is refused by the key and leaves the first.
+    const auto inserted = connection_.exec(
+        "INSERT INTO hooks (run_key, status, message, ended_at) VALUES ($1, $2, $3, "
+        "$4::timestamptz)",
+        {param(h.run_key), param(h.status), param(h.message), param(h.ended_at)});
+    if (!inserted.ok()) return failure(inserted);
     return {};
 }
 
@@ -450,6 +512,47 @@ VALUES ($1, 'reserved', $2, $3, $4, $5::timestamptz) ON CONFLICT (id) DO NOTHING
         if (const auto committed = tx.commit(); !committed.ok()) return fail(committed);
         return {reservation, {}};
     });
+}
+
+StoreResult<Reservation> PostgresStationStore::peek_next(const IdScheme& scheme,
+                                                         std::optional<std::uint64_t> id_start) {
+    std::lock_guard lock(mutex_);
+    // Read without a lock: the ID a unit would get now, which another station may take before
+    // this one reserves (reserve_next then gives the next free one).
+    const auto counter = connection_.exec("SELECT next_value FROM counters WHERE scheme = $1",
+                                          {param(scheme.counter_key())});
+    if (!counter.ok()) return {{}, failure(counter)};
+    std::uint64_t n = id_start.value_or(1);
+    if (counter.rows() > 0)
+        n = std::max(static_cast<std::uint64_t>(std::max<std::int64_t>(counter.integer(0, 0), 0)),
+                     id_start.value_or(0));
+    Reservation reservation;
+    for (;; ++n) {
+        const auto id = scheme.format(n);
+        if (!id) {
+            reservation.exhausted = true;
+            return {reservation, {}};
+        }
+        const auto taken = connection_.exec("SELECT 1 FROM ids WHERE id = $1", {param(*id)});
+        if (!taken.ok()) return {{}, failure(taken)};
+        if (taken.rows() > 0) continue;  // in the records already, in some state
+        reservation.id = *id;
+        reservation.counter = n;
+        return {reservation, {}};
+    }
+}
+
+StoreResult<std::optional<std::string>> PostgresStationStore::pending_reservation(
+    const IdScheme& scheme, std::int32_t serial_number) {
+    std::lock_guard lock(mutex_);
+    const auto found = connection_.exec(
+        R"sql(
+SELECT id FROM ids WHERE serial_number = $1 AND scheme = $2 AND state = 'reserved'
+ORDER BY reserved_at DESC, id DESC LIMIT 1)sql",
+        {param(static_cast<std::int64_t>(serial_number)), param(scheme.counter_key())});
+    if (!found.ok()) return {std::nullopt, failure(found)};
+    if (found.rows() > 0) return {found.text(0, 0), {}};
+    return {};
 }
 
 StoreResult<Claim> PostgresStationStore::claim(std::string_view id, std::int32_t serial_number,
@@ -553,18 +656,22 @@ StoreError PostgresStationStore::spend(std::string_view id) {
 StoreError PostgresStationStore::for_each_run(const RunFilter& filter,
                                               const std::function<void(const RunRecord&)>& row) {
     std::lock_guard lock(mutex_);
-    const std::string sql = "SELECT run_key, " + utc_text("started_at") + R"sql(, host,
+    const std::string sql = "SELECT runs.run_key, " + utc_text("started_at") + R"sql(, host,
        station_number, operator, port, serial_number, id_before, firmware_version,
        flash_type_code, flash_type, gps_before, internal_before, external_before, image,
        image_sha256, tool_version, id_after, gps_after, internal_after, external_after,
-       step_download, step_id, step_settings, step_then, result, exit_code, message, duration_ms
-FROM runs
+       step_download, step_id, step_settings, step_then, result, exit_code, runs.message,
+       duration_ms, lot, hooks.status, hooks.message, )sql" +
+                            utc_text("hooks.ended_at") + "\nFROM " + runs_source() +
+                            " LEFT JOIN " + hooks_source() + R"sql( ON hooks.run_key = runs.run_key
 WHERE ($1::timestamptz IS NULL OR started_at >= $1::timestamptz)
   AND ($2::integer IS NULL OR serial_number = $2::integer)
   AND ($3::text IS NULL OR lower(id_before) = lower($3::text) OR lower(id_after) = lower($3::text))
-ORDER BY started_at, run_key)sql";
+  AND ($4::text IS NULL OR lot = $4::text)
+ORDER BY started_at, runs.run_key)sql";
     const auto done = connection_.stream(
-        sql, {param(filter.since), param(filter.serial_number), param(filter.id)},
+        sql,
+        {param(filter.since), param(filter.serial_number), param(filter.id), param(filter.lot)},
         [&](const pg::Result& q) {
             RunRecord r;
             RunStart& s = r.start;
@@ -585,6 +692,9 @@ ORDER BY started_at, run_key)sql";
             s.image = q.text(0, 14);
             s.image_sha256 = q.text(0, 15);
             s.tool_version = q.text(0, 16);
+            s.lot = q.optional_text(0, 29);
+            if (!q.is_null(0, 30))
+                r.hook = HookRecord{s.run_key, q.text(0, 30), q.text(0, 31), q.text(0, 32)};
             if (!q.is_null(0, 25)) {
                 RunEnd e;
                 e.run_key = s.run_key;
@@ -643,15 +753,18 @@ StoreResult<bool> PostgresStationStore::import_run(const RunRecord& run) {
     const RunEnd e = run.end.value_or(RunEnd{});
     const bool ended = run.end.has_value();
     const auto optional = [ended](Param value) { return ended ? value : Param{}; };
+    // The row and its hook's outcome go in together, or neither.
+    pg::Transaction tx(connection_);
+    if (!tx.begun().ok()) return {false, failure(tx.begun())};
     const auto inserted = connection_.exec(
         R"sql(
 INSERT INTO runs (run_key, started_at, host, station_number, operator, port, serial_number,
                   id_before, firmware_version, flash_type_code, flash_type, gps_before,
                   internal_before, external_before, image, image_sha256, tool_version,
                   id_after, gps_after, internal_after, external_after, step_download, step_id,
-                  step_settings, step_then, result, exit_code, message, duration_ms)
+                  step_settings, step_then, result, exit_code, message, duration_ms, lot)
 VALUES ($1, $2::timestamptz, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17,
-        $18, $19, $20, $21, $22, $23, $24, $25, $26, $27, $28, $29)
+        $18, $19, $20, $21, $22, $23, $24, $25, $26, $27, $28, $29, $30)
 ON CONFLICT (run_key) DO NOTHING)sql",
         {param(s.run_key), param(s.started_at), param(s.host), param(s.station_number),
          param(s.operator_name), param(s.port), param(s.serial_number), param(s.id_before),
@@ -663,8 +776,18 @@ ON CONFLICT (run_key) DO NOTHING)sql",
          pg::text_or_null(e.steps.download), pg::text_or_null(e.steps.id),
          pg::text_or_null(e.steps.settings), pg::text_or_null(e.steps.then),
          pg::text_or_null(e.result), optional(param(static_cast<std::int64_t>(e.exit_code))),
-         optional(param(e.message)), optional(param(static_cast<std::int64_t>(e.duration_ms)))});
+         optional(param(e.message)), optional(param(static_cast<std::int64_t>(e.duration_ms))),
+         param(s.lot)});
     if (!inserted.ok()) return {false, failure(inserted)};
+    if (run.hook) {
+        const HookRecord& h = *run.hook;
+        const auto hooked = connection_.exec(
+            "INSERT INTO hooks (run_key, status, message, ended_at) VALUES ($1, $2, $3, "
+            "$4::timestamptz) ON CONFLICT (run_key) DO NOTHING",
+            {param(s.run_key), param(h.status), param(h.message), param(h.ended_at)});
+        if (!hooked.ok()) return {false, failure(hooked)};
+    }
+    if (const auto committed = tx.commit(); !committed.ok()) return {false, failure(committed)};
     return {inserted.affected() == 1, {}};
 }
 
@@ -711,6 +834,126 @@ WHERE counters.next_value < excluded.next_value)sql",
         {param(counter.scheme), param(static_cast<std::int64_t>(counter.next_value))});
     if (!raised.ok()) return {false, failure(raised)};
     return {raised.affected() == 1, {}};
+}
+
+// The chosen rows' filters, in the parameters every report query is sent with.
+constexpr std::string_view REPORT_FILTERS = R"sql(
+    ($1::timestamptz IS NULL OR started_at >= $1::timestamptz)
+    AND ($2::timestamptz IS NULL OR started_at < $2::timestamptz)
+    AND ($3::text IS NULL OR lot = $3::text)
+    AND ($4::bigint IS NULL OR station_number = $4::bigint)
+    AND ($5::text IS NULL OR operator = $5::text))sql";
+
+// The expressions a grouping groups by, in the order of ReportGroupKey's fields it fills.
+// Hours and days are the server's conversion of the start into the zone named by $6.
+std::vector<std::string> report_keys(ReportBy by) {
+    switch (by) {
+        case ReportBy::none:
+            return {};
+        case ReportBy::station:
+            return {"station_number", "host"};
+        case ReportBy::port:
+            return {"station_number", "host", "port"};
+        case ReportBy::operator_name:
+            return {"operator"};
+        case ReportBy::lot:
+            return {"lot"};
+        case ReportBy::hour:
+            return {"to_char(started_at AT TIME ZONE $6::text, 'YYYY-MM-DD HH24:00')"};
+        case ReportBy::day:
+            return {"to_char(started_at AT TIME ZONE $6::text, 'YYYY-MM-DD')"};
+    }
+    return {};
+}
+
+StoreError PostgresStationStore::report_groups(const ReportQuery& query, ReportBy by,
+                                               const std::string& zone,
+                                               std::map<ReportGroupKey, ReportNumbers>* groups) {
+    const std::vector<std::string> keys = report_keys(by);
+    const ReportSql sql =
+        report_sql({keys, runs_source(), std::string(REPORT_FILTERS), report_filtered(query)});
+    std::vector<Param> params = {param(query.since), param(query.until), param(query.lot),
+                                 param(query.station_number), param(query.operator_name)};
+    // The zone only where a key names it: a parameter no statement uses has no type.
+    if (by == ReportBy::hour || by == ReportBy::day) params.push_back(param(zone));
+    const auto key_of = [&](const pg::Result& row) {
+        ReportGroupKey key;
+        switch (by) {
+            case ReportBy::station:
+            case ReportBy::port:
+                key.station_number = row.optional_integer<std::uint32_t>(0, 0);
+                key.host = row.text(0, 1);
+                if (by == ReportBy::port) key.port = row.text(0, 2);
+                break;
+            case ReportBy::none:
+                break;
+            default:
+                key.value = row.optional_text(0, 0);
+                break;
+        }
+        return key;
+    };
+    const int first = static_cast<int>(keys.size());  // the first column after the key's
+    const auto each_row = [&](const std::string& text,
+                              const std::function<void(const pg::Result&)>& row) -> StoreError {
+        const auto done = connection_.stream(text, params, row);
+        if (!done.ok()) return failure(done);
+        return {};
+    };
+
+    StoreError error = each_row(sql.units, [&](const pg::Result& row) {
+        ReportNumbers& n = (*groups)[key_of(row)];
+        n.units = row.integer(0, first);
+        n.passed = row.integer(0, first + 1);
+        n.first_units = row.integer(0, first + 2);
+        n.first_passed = row.integer(0, first + 3);
+    });
+    if (!error.ok()) return error;
+    error = each_row(sql.classes, [&](const pg::Result& row) {
+        add_report_class((*groups)[key_of(row)], row.text(0, first), row.text(0, first + 1),
+                         row.text(0, first + 2), row.integer(0, first + 3));
+    });
+    if (!error.ok()) return error;
+    return each_row(sql.durations, [&](const pg::Result& row) {
+        const std::int64_t passed_runs = row.integer(0, first);
+        if (passed_runs == 0) return;  // no group: the aggregate's one row of nothing
+        ReportNumbers& n = (*groups)[key_of(row)];
+        n.passed_runs = passed_runs;
+        n.median_ms = row.optional_integer<std::uint32_t>(0, first + 1);
+        n.p95_ms = row.optional_integer<std::uint32_t>(0, first + 2);
+        n.longest_ms = row.optional_integer<std::uint32_t>(0, first + 3);
+    });
+}
+
+StoreResult<Report> PostgresStationStore::report(const ReportQuery& query) {
+    // The server has a zone of its own: hours and days are converted in this machine's, as
+    // SQLite does with the C library's, named to the server with each statement.
+    std::string zone = "UTC";
+    if (!query.utc && (query.by == ReportBy::hour || query.by == ReportBy::day)) {
+        const auto local = platform::local_time_zone();
+        if (!local)
+            return {{},
+                    {StoreFailure::io_error,
+                     "this machine's time zone has no name the line database's server knows: "
+                     "set TZ to a zone's name (as Europe/Berlin), or report in UTC with --utc"}};
+        zone = *local;
+    }
+    std::lock_guard lock(mutex_);
+    // One snapshot: the totals and the groups see the same rows while stations write.
+    pg::Transaction tx(connection_);
+    if (!tx.begun().ok()) return {{}, failure(tx.begun())};
+    const auto snapshot =
+        connection_.exec("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+    if (!snapshot.ok()) return {{}, failure(snapshot)};
+
+    std::map<ReportGroupKey, ReportNumbers> totals, groups;
+    if (StoreError error = report_groups(query, ReportBy::none, zone, &totals); !error.ok())
+        return {{}, error};
+    if (query.by != ReportBy::none) {
+        if (StoreError error = report_groups(query, query.by, zone, &groups); !error.ok())
+            return {{}, error};
+    }
+    return {assemble_report(std::move(totals), std::move(groups)), {}};
 }
 
 }  // namespace

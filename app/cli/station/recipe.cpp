@@ -1,5 +1,6 @@
 #include "app/cli/station/recipe.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -7,6 +8,7 @@
 
 #include "app/cli/common/image_file.h"
 #include "app/cli/common/setting_values.h"
+#include "platform/command_words.h"
 #include "platform/path_names.h"
 #include "platform/sha256.h"
 
@@ -90,8 +92,10 @@ class Builder {
         if (!settings(r)) return outcome_;
         if (!then(r)) return outcome_;
         if (!checks(r)) return outcome_;
+        if (!hook(r)) return outcome_;
         r.station_number = options_.station_number;
         r.operator_name = options_.operator_name;
+        if (!lot(r)) return outcome_;
         // The command line first, then the recipe, then what the caller found (VRK_DB, or the
         // default file).
         r.db_path = options_.db ? *options_.db : file_.db ? file_.db->value : db_path;
@@ -111,6 +115,24 @@ class Builder {
     // A mistake on a line of the recipe file.
     bool at_line(std::uint32_t line, const std::string& what) {
         return usage(*options_.recipe + ":" + std::to_string(line) + ": " + what);
+    }
+
+    // The command line's hook over the file's; split now, so that a line the tool cannot run
+    // is told before any unit is touched.
+    bool hook(Recipe& r) {
+        const bool command_line = options_.on_unit.has_value();
+        if (!command_line && !file_.on_unit) return true;
+        r.on_unit = command_line ? *options_.on_unit : file_.on_unit->value;
+        platform::CommandWords split = platform::split_command(r.on_unit);
+        if (split.words.empty()) {
+            const std::string what =
+                "on_unit: " + (split.error.empty() ? std::string("no command") : split.error);
+            if (command_line) return usage("--on-unit: " + what.substr(9));
+            return at_line(file_.on_unit->line, what);
+        }
+        r.on_unit_words = std::move(split.words);
+        if (options_.on_unit_timeout_s) r.on_unit_timeout_ms = *options_.on_unit_timeout_s * 1000;
+        return true;
     }
 
     bool read_file() {
@@ -276,6 +298,26 @@ class Builder {
                 file_.then->line,
                 "then must be \"run\" (start the application) or \"qb7\", not \"" + value + "\"");
         r.then = *mode;
+        return true;
+    }
+
+    // The work order: the command line's, else the file's. It goes into every row and is
+    // printed in reports, so it is held to what --lot takes: text without control characters.
+    bool lot(Recipe& r) {
+        if (options_.lot) {
+            r.lot = options_.lot;
+            return true;
+        }
+        if (!file_.lot) return true;
+        const std::string& value = file_.lot->value;
+        const bool control = std::any_of(value.begin(), value.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        });
+        if (value.empty() || control)
+            return at_line(file_.lot->line,
+                           "lot must be a work order's name, as lot = \"WO-2025-0117\" (text "
+                           "without control characters)");
+        r.lot = value;
         return true;
     }
 

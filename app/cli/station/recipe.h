@@ -46,10 +46,17 @@ struct RecipeOptions {
     std::optional<FinalMode> then;  // --then run|qb7
     std::optional<std::uint32_t> station_number;
     std::string operator_name;           // --operator, empty by default
-    std::optional<std::string> db;       // program, log, import: --db FILE|URI
+    std::optional<std::string> lot;      // --lot: the work order the units belong to
+    std::optional<std::string> db;       // program, log, report, import: --db FILE|URI
     std::optional<std::uint32_t> count;  // program --repeat: stop after this many units
     std::optional<std::uint32_t> max_failures;
+    std::optional<std::string> on_unit;  // --on-unit COMMAND
+    std::optional<std::uint32_t> on_unit_timeout_s;
 };
+
+// How long a hook may run unless told otherwise.
+inline constexpr std::uint32_t HOOK_TIMEOUT_DEFAULT_S = 30;
+inline constexpr std::uint32_t HOOK_TIMEOUT_MAX_S = 86400;
 
 enum class IdChoice {
     keep,    // no ID step: the unit keeps the ID it has
@@ -90,12 +97,19 @@ struct Recipe {
     // Of the station, for the records.
     std::optional<std::uint32_t> station_number;
     std::string operator_name;
+    std::optional<std::string> lot;  // the work order the units belong to
     std::string db_path;
 
     // --repeat: stop after this many units, or after this many failures, over all ports.
     bool repeat = false;
     std::optional<std::uint32_t> count;
     std::optional<std::uint32_t> max_failures;
+
+    // The hook run once each unit's row is completed: the command as given, and its words
+    // (empty: no hook).
+    std::string on_unit;
+    std::vector<std::string> on_unit_words;
+    std::uint32_t on_unit_timeout_ms = HOOK_TIMEOUT_DEFAULT_S * 1000;
 };
 
 struct RecipeOutcome {
@@ -121,7 +135,7 @@ struct FromFile {
 };
 
 struct RecipeFile {
-    std::optional<FromFile<std::string>> image, image_sha256, id, id_format, then;
+    std::optional<FromFile<std::string>> image, image_sha256, id, id_format, then, lot, on_unit;
     // The station database (a file, or a line database's URI) when --db names none.
     std::optional<FromFile<std::string>> db;
     std::optional<FromFile<bool>> verify;

@@ -76,8 +76,12 @@ class Reader {
                 ok = text(key, node, file.id_format, "\"L1{:05}\"");
             } else if (name == "id_start") {
                 ok = integer(key, node, file.id_start, "1");
+            } else if (name == "on_unit") {
+                ok = text(key, node, file.on_unit, "\"lp -d labels label.txt\"");
             } else if (name == "then") {
                 ok = text(key, node, file.then, "\"run\"");
+            } else if (name == "lot") {
+                ok = text(key, node, file.lot, "\"WO-2025-0117\"");
             } else if (name == "db") {
                 ok = text(key, node, file.db, "\"postgresql://vrk@line-db/vrk\"");
             } else if (name == "settings" || name == "checks") {
@@ -91,7 +95,7 @@ class Reader {
                 return fail(line_of(key, node),
                             "unknown key '" + std::string(name) +
                                 "' (a recipe has image, image_sha256, verify, id, id_format, "
-                                "id_start, then, db, [settings] and [checks])");
+                                "id_start, then, lot, on_unit, db, [settings] and [checks])");
             }
             if (!ok) return false;
         }

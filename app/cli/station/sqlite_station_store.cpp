@@ -3,14 +3,18 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cerrno>
+#include "platform/machine.h"
 #include <cstdio>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "app/cli/common/utc_time.h"
 #include "app/cli/station/postgres_station_store.h"
+#include "app/cli/station/report_sql.h"
 
 namespace vrk::cli {
 
@@ -74,7 +78,26 @@ CREATE TABLE counters (
     next_value INTEGER NOT NULL
 );
 )sql"},
+    // Version 2: the work order of each run (rows from before have none: NULL), and the runs
+    // of each unit in start order, which a report numbers to find each unit's first run.
+    {R"sql(
+ALTER TABLE runs ADD COLUMN lot TEXT;
+CREATE INDEX runs_by_unit ON runs (serial_number, started_at, run_key);
+)sql"},
+    // Version 3: the hooks' outcomes, one per unit's run, beside its row.
+    {R"sql(
+CREATE TABLE hooks (
+    run_key  TEXT PRIMARY KEY NOT NULL,
+    status   TEXT NOT NULL,
+    message  TEXT NOT NULL,
+    ended_at TEXT NOT NULL
+);
+)sql"},
 };
+
+// The columns of the runs table that later versions added, so that a reader of an older file
+// (which is read as it is, never upgraded) selects NULL in their place.
+constexpr std::string_view ADDED_RUN_COLUMNS[] = {"lot"};
 
 struct CloseDb {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
@@ -228,12 +251,17 @@ class SqliteStationStore final : public StationStore {
 
     StoreError begin_run(const RunStart& s) override;
     StoreError complete_run(const RunEnd& e) override;
+    StoreError record_hook(const HookRecord& h) override;
     StoreResult<std::optional<std::string>> bound_id(std::int32_t serial_number) override;
     StoreResult<std::optional<IdHolder>> id_holder(std::string_view id) override;
     StoreResult<Reservation> reserve_next(const IdScheme& scheme,
                                           std::optional<std::uint64_t> id_start,
                                           std::int32_t serial_number,
                                           std::string_view run_key) override;
+    StoreResult<Reservation> peek_next(const IdScheme& scheme,
+                                       std::optional<std::uint64_t> id_start) override;
+    StoreResult<std::optional<std::string>> pending_reservation(
+        const IdScheme& scheme, std::int32_t serial_number) override;
     StoreResult<Claim> claim(std::string_view id, std::int32_t serial_number,
                              std::string_view run_key) override;
     StoreError bind(std::string_view id, std::int32_t serial_number) override;
@@ -242,6 +270,7 @@ class SqliteStationStore final : public StationStore {
                             const std::function<void(const RunRecord&)>& row) override;
     StoreError for_each_id(const std::function<void(const IdRecord&)>& row) override;
     StoreError for_each_counter(const std::function<void(const CounterRecord&)>& row) override;
+    StoreResult<Report> report(const ReportQuery& query) override;
 
     // Readies the connection that sqlite3_open_v2 returned `open_code` for: the failure, or
     // the tables brought up to the schema's version (checked to be, for an export).
@@ -261,10 +290,32 @@ class SqliteStationStore final : public StationStore {
         return sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr);
     }
     [[nodiscard]] StoreResult<std::optional<IdHolder>> holder_locked(std::string_view id);
+    // The numbers of every group of `by` (none: one group) into *groups.
+    [[nodiscard]] StoreError report_groups(const ReportQuery& query, ReportBy by,
+                                           std::map<ReportGroupKey, ReportNumbers>* groups);
+    [[nodiscard]] StoreResult<Reservation> next_free_locked(const IdScheme& scheme,
+                                                            std::optional<std::uint64_t> id_start);
     [[nodiscard]] StoreResult<std::int64_t> pragma_integer(const char* name);
     // Reads the file's marks into version_: a station database of a version this tool knows
     // (or an empty file), or the failure that says what it is instead.
     [[nodiscard]] StoreError recognise(std::int64_t known);
+    // Reads which of ADDED_RUN_COLUMNS the file's runs table has.
+    [[nodiscard]] StoreError read_run_columns();
+    // The runs table for a reader's FROM: the table itself, or, in a file of an older version,
+    // a view of it with NULL in each column it lacks, so that every query reads every column.
+    [[nodiscard]] std::string runs_source() const {
+        std::string missing;
+        for (std::string_view added : ADDED_RUN_COLUMNS)
+            if (run_columns_.count(std::string(added)) == 0)
+                missing += ", NULL AS " + std::string(added);
+        return missing.empty() ? "runs" : "(SELECT runs.*" + missing + " FROM runs) AS runs";
+    }
+    // The hooks' outcomes for a reader's join: an empty stand-in in a file from before them.
+    [[nodiscard]] std::string hooks_source() const {
+        return has_hooks_ ? "hooks"
+                          : "(SELECT NULL AS run_key, NULL AS status, NULL AS message, "
+                            "NULL AS ended_at WHERE 0) AS hooks";
+    }
 
     // A write transaction that takes the write lock at once, rolled back unless committed.
     class Transaction {
@@ -296,9 +347,30 @@ class SqliteStationStore final : public StationStore {
     std::mutex mutex_;  // one call at a time on the connection: each is its own transaction
     int busy_timeout_ms_ = STORE_BUSY_TIMEOUT_MS;
     std::function<platform::WriteBlock(const std::string&)> why_unwritable_;
-    std::int64_t version_ = 0;
-    std::string note_;  // the schema's version as last read
+    std::int64_t version_ = 0;           // the schema's version as last read
+    std::set<std::string> run_columns_;  // of ADDED_RUN_COLUMNS, those the file has
+    bool has_hooks_ = true;              // the file has the hooks' table (version 3 on)
+    std::string note_;                   // what a reader should know of how it read
 };
+
+StoreError SqliteStationStore::read_run_columns() {
+    Statement query(db_.get(), "SELECT name FROM pragma_table_info('runs')");
+    run_columns_.clear();
+    for (;;) {
+        const int code = query.step();
+        if (failed(code)) return failure(code);
+        if (code != SQLITE_ROW) break;
+        const std::string name = query.text_at(0);
+        for (std::string_view added : ADDED_RUN_COLUMNS)
+            if (name == added) run_columns_.insert(name);
+    }
+    Statement hooks(db_.get(),
+                    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'hooks'");
+    const int code = hooks.step();
+    if (failed(code)) return failure(code);
+    has_hooks_ = code == SQLITE_ROW && hooks.integer_at(0) != 0;
+    return {};
+}
 
 std::optional<StoreError> SqliteStationStore::medium_failure(int code) const {
     const int p = primary(code);
@@ -310,15 +382,15 @@ std::optional<StoreError> SqliteStationStore::medium_failure(int code) const {
     // SQLite fail to open the files it keeps beside the database, which reads as a file that
     // does not exist, and a full one fails the shared-memory file, which reads as an
     // input/output error: neither is what the operator has to mend.
-    const int system = sqlite3_system_errno(db_.get());
+    const platform::SystemFault system = platform::system_fault(sqlite3_system_errno(db_.get()));
     platform::WriteBlock block = platform::WriteBlock::none;
-    if (p == SQLITE_FULL || system == ENOSPC || system == EDQUOT)
+    if (p == SQLITE_FULL || system == platform::SystemFault::disk_full)
         block = platform::WriteBlock::disk_full;
-    else if (system == EROFS)
+    else if (system == platform::SystemFault::read_only_medium)
         block = platform::WriteBlock::read_only_medium;
     else
         block = why_unwritable_ ? why_unwritable_(path_) : platform::why_unwritable(path_);
-    if (block == platform::WriteBlock::none && (system == EACCES || system == EPERM))
+    if (block == platform::WriteBlock::none && system == platform::SystemFault::permission)
         return failure(StoreFailure::read_only,
                        "cannot be written: the system denies the permission (to the file or "
                        "to its folder)");
@@ -354,7 +426,8 @@ StoreError SqliteStationStore::failure(int code) const {
     const std::string detail = sqlite3_errmsg(db_.get());
     switch (primary(code)) {
         case SQLITE_CANTOPEN:
-            if (sqlite3_system_errno(db_.get()) == ENOENT)
+            if (platform::system_fault(sqlite3_system_errno(db_.get())) ==
+                platform::SystemFault::missing)
                 return failure(StoreFailure::cannot_open,
                                "does not exist (or its folder does not)");
             return failure(StoreFailure::cannot_open,
@@ -437,11 +510,9 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
         if (version_ == 0)
             return failure(StoreFailure::not_a_database,
                            "is not a station database (it holds no records)");
-        if (version_ < known)
-            return failure(StoreFailure::other_version,
-                           "was written by an older vrk: run vrk program on it once to bring "
-                           "its records up to date");
-        return {};
+        // An older file is read as it is (a copy on a read-only medium, a station not yet
+        // upgraded): what its version lacks reads as not known.
+        return read_run_columns();
     }
 
     if (sqlite3_db_readonly(db_.get(), "main") == 1) {
@@ -463,14 +534,17 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
     }
     if (failed(wal)) return failure(wal);
     if (const int code = exec("PRAGMA synchronous=FULL"); failed(code)) return failure(code);
-    if (version_ == known) return {};
+    if (version_ == known) return read_run_columns();
 
     // Another process may be upgrading the same file: the version is read again inside the
     // write lock, and the steps run in the same transaction (DDL is transactional in SQLite).
     Transaction tx(*this);
     if (failed(tx.begun())) return failure(tx.begun());
     if (StoreError error = recognise(known); !error.ok()) return error;
-    if (version_ == known) return {};  // upgraded by the other one meanwhile
+    if (version_ == known) {  // upgraded by the other one meanwhile
+        if (const int code = tx.commit(); failed(code)) return failure(code);
+        return read_run_columns();
+    }
     for (auto step = static_cast<std::size_t>(version_); step < schema.size(); ++step) {
         const std::string sql(schema[step].sql);
         if (const int code = exec(sql.c_str()); failed(code)) return failure(code);
@@ -480,7 +554,7 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
     if (const int code = exec(stamp.c_str()); failed(code)) return failure(code);
     if (const int code = tx.commit(); failed(code)) return failure(code);
     version_ = known;
-    return {};
+    return read_run_columns();
 }
 
 StoreError SqliteStationStore::begin_run(const RunStart& s) {
@@ -488,8 +562,8 @@ StoreError SqliteStationStore::begin_run(const RunStart& s) {
     Statement insert(db_.get(), R"sql(
 INSERT INTO runs (run_key, started_at, host, station_number, operator, port, serial_number,
                   id_before, firmware_version, flash_type_code, flash_type, gps_before,
-                  internal_before, external_before, image, image_sha256, tool_version)
-VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17))sql");
+                  internal_before, external_before, image, image_sha256, tool_version, lot)
+VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18))sql");
     insert.text(1, s.run_key)
         .text(2, s.started_at)
         .text(3, s.host)
@@ -506,7 +580,8 @@ VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?
         .integer(14, s.settings_before.external)
         .text(15, s.image)
         .text(16, s.image_sha256)
-        .text(17, s.tool_version);
+        .text(17, s.tool_version)
+        .text(18, s.lot);
     if (const int code = insert.step(); failed(code)) return failure(code);
     return {};
 }
@@ -534,6 +609,15 @@ WHERE run_key = ?1)sql");
     if (const int code = update.step(); failed(code)) return failure(code);
     if (sqlite3_changes(db_.get()) == 0)
         return failure(StoreFailure::no_such_run, "has no run " + e.run_key + " to complete");
+    return {};
+}
+
+StoreError SqliteStationStore::record_hook(const HookRecord& h) {
+    std::lock_guard lock(mutex_);
+    Statement insert(db_.get(), R"sql(
+INSERT INTO hooks (run_key, status, message, ended_at) VALUES (?1, ?2, ?3, ?4))sql");
+    insert.text(1, h.run_key).text(2, h.status).text(3, h.message).text(4, h.ended_at);
+    if (const int code = insert.step(); failed(code)) return failure(code);
     return {};
 }
 
@@ -566,14 +650,10 @@ StoreResult<std::optional<IdHolder>> SqliteStationStore::id_holder(std::string_v
     return holder_locked(id);
 }
 
-StoreResult<Reservation> SqliteStationStore::reserve_next(const IdScheme& scheme,
-                                                          std::optional<std::uint64_t> id_start,
-                                                          std::int32_t serial_number,
-                                                          std::string_view run_key) {
-    std::lock_guard lock(mutex_);
-    Transaction tx(*this);
-    if (failed(tx.begun())) return {{}, failure(tx.begun())};
-
+// The scheme's first free ID from its counter on: IDs the records hold in any state are passed
+// over. Inside the caller's transaction (or read alone).
+StoreResult<Reservation> SqliteStationStore::next_free_locked(
+    const IdScheme& scheme, std::optional<std::uint64_t> id_start) {
     Statement counter(db_.get(), "SELECT next_value FROM counters WHERE scheme = ?1");
     counter.text(1, scheme.counter_key());
     int code = counter.step();
@@ -590,7 +670,7 @@ StoreResult<Reservation> SqliteStationStore::reserve_next(const IdScheme& scheme
         const auto id = scheme.format(n);
         if (!id) {
             reservation.exhausted = true;
-            return {reservation, {}};  // rolled back: the counter stays as it was
+            return {reservation, {}};
         }
         Statement taken(db_.get(), "SELECT 1 FROM ids WHERE id = ?1");
         taken.text(1, *id);
@@ -602,8 +682,42 @@ StoreResult<Reservation> SqliteStationStore::reserve_next(const IdScheme& scheme
         }
         reservation.id = *id;
         reservation.counter = n;
-        break;
+        return {reservation, {}};
     }
+}
+
+StoreResult<Reservation> SqliteStationStore::peek_next(const IdScheme& scheme,
+                                                       std::optional<std::uint64_t> id_start) {
+    std::lock_guard lock(mutex_);
+    return next_free_locked(scheme, id_start);
+}
+
+StoreResult<std::optional<std::string>> SqliteStationStore::pending_reservation(
+    const IdScheme& scheme, std::int32_t serial_number) {
+    std::lock_guard lock(mutex_);
+    Statement query(db_.get(), R"sql(
+SELECT id FROM ids WHERE serial_number = ?1 AND scheme = ?2 AND state = ?21
+ORDER BY reserved_at DESC, id DESC LIMIT 1)sql");
+    query.integer(1, serial_number).text(2, scheme.counter_key()).states();
+    const int code = query.step();
+    if (failed(code)) return {std::nullopt, failure(code)};
+    if (code == SQLITE_ROW) return {query.text_at("id"), {}};
+    return {};
+}
+
+StoreResult<Reservation> SqliteStationStore::reserve_next(const IdScheme& scheme,
+                                                          std::optional<std::uint64_t> id_start,
+                                                          std::int32_t serial_number,
+                                                          std::string_view run_key) {
+    std::lock_guard lock(mutex_);
+    Transaction tx(*this);
+    if (failed(tx.begun())) return {{}, failure(tx.begun())};
+    const auto next = next_free_locked(scheme, id_start);
+    // Exhausted: rolled back, the counter stays as it was.
+    if (!next.ok() || next.value.exhausted) return next;
+    const Reservation reservation = next.value;
+    const std::uint64_t n = reservation.counter;
+    int code = SQLITE_OK;
 
     Statement reserve(db_.get(), R"sql(
 INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at)
@@ -683,18 +797,24 @@ StoreError SqliteStationStore::spend(std::string_view id) {
 StoreError SqliteStationStore::for_each_run(const RunFilter& filter,
                                             const std::function<void(const RunRecord&)>& row) {
     std::lock_guard lock(mutex_);
-    Statement query(db_.get(), R"sql(
-SELECT run_key, started_at, host, station_number, operator, port, serial_number, id_before,
-       firmware_version, flash_type_code, flash_type, gps_before, internal_before,
+    const std::string sql = R"sql(
+SELECT runs.run_key, started_at, host, station_number, operator, port, serial_number,
+       id_before, firmware_version, flash_type_code, flash_type, gps_before, internal_before,
        external_before, image, image_sha256, tool_version, id_after, gps_after, internal_after,
        external_after, step_download, step_id, step_settings, step_then, result, exit_code,
-       message, duration_ms
-FROM runs
+       runs.message AS message, duration_ms, lot, hooks.status AS hook_status,
+       hooks.message AS hook_message, hooks.ended_at AS hook_ended_at
+FROM )sql" + runs_source() + " LEFT JOIN " + hooks_source() + R"sql( ON hooks.run_key = runs.run_key
 WHERE (?1 IS NULL OR started_at >= ?1)
   AND (?2 IS NULL OR serial_number = ?2)
   AND (?3 IS NULL OR id_before = ?3 COLLATE NOCASE OR id_after = ?3 COLLATE NOCASE)
-ORDER BY started_at, run_key)sql");
-    query.text(1, filter.since).integer(2, filter.serial_number).text(3, filter.id);
+  AND (?4 IS NULL OR lot = ?4)
+ORDER BY started_at, runs.run_key)sql";
+    Statement query(db_.get(), sql);
+    query.text(1, filter.since)
+        .integer(2, filter.serial_number)
+        .text(3, filter.id)
+        .text(4, filter.lot);
     for (;;) {
         const int code = query.step();
         if (failed(code)) return failure(code);
@@ -718,6 +838,7 @@ ORDER BY started_at, run_key)sql");
         s.image = query.text_at("image");
         s.image_sha256 = query.text_at("image_sha256");
         s.tool_version = query.text_at("tool_version");
+        s.lot = query.optional_text_at("lot");
         if (!query.is_null("result")) {
             RunEnd e;
             e.run_key = s.run_key;
@@ -733,6 +854,9 @@ ORDER BY started_at, run_key)sql");
             e.duration_ms = static_cast<std::uint32_t>(query.integer_at("duration_ms"));
             r.end = std::move(e);
         }
+        if (!query.is_null("hook_status"))
+            r.hook = HookRecord{s.run_key, query.text_at("hook_status"),
+                                query.text_at("hook_message"), query.text_at("hook_ended_at")};
         row(r);
     }
 }
@@ -768,6 +892,122 @@ StoreError SqliteStationStore::for_each_counter(
         row({query.text_at(0),
              static_cast<std::uint64_t>(std::max<std::int64_t>(query.integer_at(1), 0))});
     }
+}
+
+// The chosen rows' filters; the parameters are bound by bind_report_filters.
+constexpr std::string_view REPORT_FILTERS = R"sql(
+    (?1 IS NULL OR started_at >= ?1) AND (?2 IS NULL OR started_at < ?2)
+    AND (?3 IS NULL OR lot = ?3) AND (?4 IS NULL OR station_number = ?4)
+    AND (?5 IS NULL OR operator = ?5))sql";
+
+void bind_report_filters(Statement& statement, const ReportQuery& q) {
+    statement.text(1, q.since)
+        .text(2, q.until)
+        .text(3, q.lot)
+        .integer(4, q.station_number)
+        .text(5, q.operator_name);
+}
+
+// The expressions a grouping groups by, in the order of ReportGroupKey's fields it fills.
+std::vector<std::string> report_keys(ReportBy by, bool utc) {
+    // SQLite reads the records' "...Z" times as UTC; 'localtime' is this machine's zone.
+    const std::string zone = utc ? "" : ", 'localtime'";
+    switch (by) {
+        case ReportBy::none:
+            return {};
+        case ReportBy::station:
+            return {"station_number", "host"};
+        case ReportBy::port:
+            return {"station_number", "host", "port"};
+        case ReportBy::operator_name:
+            return {"operator"};
+        case ReportBy::lot:
+            return {"lot"};
+        case ReportBy::hour:
+            return {"strftime('%Y-%m-%d %H:00', started_at" + zone + ")"};
+        case ReportBy::day:
+            return {"strftime('%Y-%m-%d', started_at" + zone + ")"};
+    }
+    return {};
+}
+
+StoreError SqliteStationStore::report_groups(const ReportQuery& query, ReportBy by,
+                                             std::map<ReportGroupKey, ReportNumbers>* groups) {
+    const std::vector<std::string> keys = report_keys(by, query.utc);
+    const ReportSql sql =
+        report_sql({keys, runs_source(), std::string(REPORT_FILTERS), report_filtered(query)});
+    const auto key_of = [&](const Statement& row) {
+        ReportGroupKey key;
+        switch (by) {
+            case ReportBy::station:
+            case ReportBy::port:
+                key.station_number = row.optional_integer_at<std::uint32_t>(0);
+                key.host = row.text_at(1);
+                if (by == ReportBy::port) key.port = row.text_at(2);
+                break;
+            case ReportBy::none:
+                break;
+            default:
+                key.value = row.optional_text_at(0);
+                break;
+        }
+        return key;
+    };
+    const int first = static_cast<int>(keys.size());  // the first column after the key's
+    // Runs `text` and hands each row to `row`.
+    const auto each_row = [&](const std::string& text,
+                              const std::function<void(const Statement&)>& row) -> StoreError {
+        Statement statement(db_.get(), text);
+        bind_report_filters(statement, query);
+        for (;;) {
+            const int code = statement.step();
+            if (failed(code)) return failure(code);
+            if (code != SQLITE_ROW) return {};
+            row(statement);
+        }
+    };
+
+    StoreError error = each_row(sql.units, [&](const Statement& row) {
+        ReportNumbers& n = (*groups)[key_of(row)];
+        n.units = row.integer_at(first);
+        n.passed = row.integer_at(first + 1);
+        n.first_units = row.integer_at(first + 2);
+        n.first_passed = row.integer_at(first + 3);
+    });
+    if (!error.ok()) return error;
+    error = each_row(sql.classes, [&](const Statement& row) {
+        add_report_class((*groups)[key_of(row)], row.text_at(first), row.text_at(first + 1),
+                         row.text_at(first + 2), row.integer_at(first + 3));
+    });
+    if (!error.ok()) return error;
+    return each_row(sql.durations, [&](const Statement& row) {
+        const std::int64_t passed_runs = row.integer_at(first);
+        if (passed_runs == 0) return;  // no group: the aggregate's one row of nothing
+        ReportNumbers& n = (*groups)[key_of(row)];
+        n.passed_runs = passed_runs;
+        n.median_ms = row.optional_integer_at<std::uint32_t>(first + 1);
+        n.p95_ms = row.optional_integer_at<std::uint32_t>(first + 2);
+        n.longest_ms = row.optional_integer_at<std::uint32_t>(first + 3);
+    });
+}
+
+StoreResult<Report> SqliteStationStore::report(const ReportQuery& query) {
+    std::lock_guard lock(mutex_);
+    // One read transaction: the totals and the groups see the same rows while stations write.
+    if (const int code = exec("BEGIN"); failed(code)) return {{}, failure(code)};
+    struct EndRead {
+        SqliteStationStore& store;
+        ~EndRead() { (void)store.exec("COMMIT"); }
+    } end_read{*this};
+
+    std::map<ReportGroupKey, ReportNumbers> totals, groups;
+    if (StoreError error = report_groups(query, ReportBy::none, &totals); !error.ok())
+        return {{}, error};
+    if (query.by != ReportBy::none) {
+        if (StoreError error = report_groups(query, query.by, &groups); !error.ok())
+            return {{}, error};
+    }
+    return {assemble_report(std::move(totals), std::move(groups)), {}};
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "app/cli/station/station_commands.h"
 
 #include "app/cli/station/log_export.h"
+#include "app/cli/station/report_output.h"
 #include "platform/machine.h"
 
 namespace vrk::cli {
@@ -60,40 +61,82 @@ ProgramStart start_program(const RecipeOptions& options, platform::FileSystem& f
     return start;
 }
 
-int run_log(const LogRequest& request, std::FILE* out, std::FILE* err) {
-    const auto fail = [err](const std::string& message) {
-        std::fprintf(err, "vrk: %s\n", message.c_str());
-        return exit_code_of(Result::database_unusable);
-    };
+namespace {
+
+// The database a reader opens: `db`, else VRK_DB's, else the station's own file. nullptr
+// after the reason is told, with the exit code it calls for in `code`.
+std::unique_ptr<StationStore> open_for_reading(const std::optional<std::string>& db,
+                                               std::FILE* err, int* code) {
+    *code = exit_code_of(Result::database_unusable);
     std::string path =
-        request.db ? *request.db
-                   : platform::environment_variable(STATION_DB_VARIABLE).value_or("");
+        db ? *db : platform::environment_variable(STATION_DB_VARIABLE).value_or("");
     if (const auto problem = database_name_problem(path)) {
         std::fprintf(err, "vrk: %s\n", problem->c_str());
-        return exit_code_of(Result::usage);
+        *code = exit_code_of(Result::usage);
+        return nullptr;
     }
     if (path.empty()) {
         std::string error;
         const auto found = default_station_db(false, &error);
-        if (!found) return fail(error);
+        if (!found) {
+            std::fprintf(err, "vrk: %s\n", error.c_str());
+            return nullptr;
+        }
         path = *found;
     }
     StoreError failure;
-    const auto store = open_station_store(path, StoreAccess::export_only, &failure);
-    if (!store) return fail(failure.message);
-    bool written = true;
-    failure = export_runs(*store, request.filter, request.format, [&](std::string_view text) {
-        written = written && std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    });
-    if (!failure.ok()) return fail(failure.message);
-    // Told after the rows, where a person sees it: the export itself is what could be read.
-    if (!store->reading_note().empty())
-        std::fprintf(err, "vrk: note: %s\n", store->reading_note().c_str());
+    auto store = open_station_store(path, StoreAccess::export_only, &failure);
+    if (!store) std::fprintf(err, "vrk: %s\n", failure.message.c_str());
+    return store;
+}
+
+// Standard output flushed: success, or the failure told (a full disk, a closed pipe).
+int finish_output(std::FILE* out, std::FILE* err, bool written, const char* what) {
     if (std::fflush(out) != 0 || !written) {
-        std::fprintf(err, "vrk: the records could not be written to standard output\n");
+        std::fprintf(err, "vrk: %s could not be written to standard output\n", what);
         return EXIT_FAILED;
     }
     return EXIT_OK;
+}
+
+// Told after the output, where a person sees it: what was shown is what could be read.
+void tell_reading_note(const StationStore& store, std::FILE* err) {
+    if (!store.reading_note().empty())
+        std::fprintf(err, "vrk: note: %s\n", store.reading_note().c_str());
+}
+
+}  // namespace
+
+int run_log(const LogRequest& request, std::FILE* out, std::FILE* err) {
+    int code = 0;
+    const auto store = open_for_reading(request.db, err, &code);
+    if (!store) return code;
+    bool written = true;
+    const StoreError failure =
+        export_runs(*store, request.filter, request.format, [&](std::string_view text) {
+            written = written && std::fwrite(text.data(), 1, text.size(), out) == text.size();
+        });
+    if (!failure.ok()) {
+        std::fprintf(err, "vrk: %s\n", failure.message.c_str());
+        return exit_code_of(Result::database_unusable);
+    }
+    tell_reading_note(*store, err);
+    return finish_output(out, err, written, "the records");
+}
+
+int run_report(const ReportRequest& request, std::FILE* out, std::FILE* err) {
+    int code = 0;
+    const auto store = open_for_reading(request.db, err, &code);
+    if (!store) return code;
+    const StoreResult<Report> report = store->report(request.query);
+    if (!report.ok()) {
+        std::fprintf(err, "vrk: %s\n", report.error.message.c_str());
+        return exit_code_of(Result::database_unusable);
+    }
+    const std::string text = format_report(report.value, request.query, request.format);
+    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    tell_reading_note(*store, err);
+    return finish_output(out, err, written, "the report");
 }
 
 int run_import(const ImportRequest& request, std::FILE* out, std::FILE* err) {

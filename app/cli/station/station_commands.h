@@ -1,5 +1,5 @@
-// The station's commands as far as they need no unit: vrk log, and what vrk program does
-// before any port is opened (its recipe made and checked, its database opened).
+// The station's commands as far as they need no unit: vrk log and vrk report, and what vrk
+// program does before any port is opened (its recipe made and checked, its database opened).
 #pragma once
 
 #include <cstdio>
@@ -11,6 +11,7 @@
 #include "app/cli/common/results.h"
 #include "app/cli/station/log_export.h"
 #include "app/cli/station/recipe.h"
+#include "app/cli/station/report_output.h"
 #include "app/cli/station/station_store.h"
 #include "platform/files.h"
 
@@ -64,5 +65,14 @@ struct ImportRequest {
 // IDs, then rows. Writes what it did to `out`, one line per conflict first. Returns the exit
 // code: EXIT_FAILED when an ID conflicted.
 [[nodiscard]] int run_import(const ImportRequest& request, std::FILE* out, std::FILE* err);
+// What vrk report is asked for.
+struct ReportRequest {
+    std::optional<std::string> db;  // nullopt: the default database
+    ReportQuery query;
+    ReportFormat format = ReportFormat::text;
+};
+// vrk report: the numbers of the rows of the database that pass the query's filters, in the
+// format asked for. Returns the exit code; errors go to `err`.
+[[nodiscard]] int run_report(const ReportRequest& request, std::FILE* out, std::FILE* err);
 
 }  // namespace vrk::cli

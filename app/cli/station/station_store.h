@@ -1,12 +1,14 @@
 // The station's records: one row per unit a production run handles, and the IDs the station
 // has given. The records are the source of truth for IDs: an ID is reserved in a committed
 // transaction before it is sent, bound to the unit's serial number once the unit confirms it,
-// and never given again, across the ports of one run, several vrk processes on one database
-// and crashes (a reservation that was never bound stays spent).
+// and never given to another unit, across the ports of one run, several vrk processes on one
+// database and crashes. A reservation that was never bound (the unit did not answer, vrk was
+// killed) stays with its serial number: that unit gets it again at its next run
+// (pending_reservation), and it is spent only when the unit is given a new ID instead.
 //
 // This is the one interface the command-line tool's flow sees; open_station_store gives the
-// SQLite store for a station's file and the PostgreSQL store for a line's database. Which ID a unit gets is decided by
-// assign_id (id_assignment.h) with the calls below.
+// SQLite store for a station's file and the PostgreSQL store for a line's database. Which ID
+// a unit gets is decided by assign_id (id_assignment.h) with the calls below.
 //
 // Threads: a store object is made once per process and shared by the ports' threads; every
 // call is safe from any thread and is a transaction of its own (the calls of several threads
@@ -26,7 +28,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "app/cli/common/results.h"
 #include "app/cli/station/device_codes.h"
 #include "app/cli/station/id_scheme.h"
 
@@ -39,8 +43,7 @@ enum class StoreFailure {
     none,
     cannot_open,     // missing (for reading), a folder, no permission to the folder, ...
     not_a_database,  // not an SQLite file, or one that is not a station's
-    other_version,   // of a newer vrk (this one does not know its tables), or of an older one
-                     // to be exported (vrk program brings it up to date first)
+    other_version,   // of a newer vrk (this one does not know its tables)
     read_only,       // the file, its folder or its medium cannot be written
     disk_full,
     busy,         // another process held it longer than STORE_BUSY_TIMEOUT_MS
@@ -91,6 +94,9 @@ struct RunStart {
     std::string image;         // the path as opened
     std::string image_sha256;  // 64 lower-case hex digits
     std::string tool_version;
+    // The work order the unit belongs to; nullopt when none was given (and in the rows of a
+    // database from before work orders were recorded).
+    std::optional<std::string> lot;
     friend bool operator==(const RunStart&, const RunStart&) = default;
 };
 
@@ -112,22 +118,35 @@ struct RunEnd {
     friend bool operator==(const RunEnd&, const RunEnd&) = default;
 };
 
+// What became of a unit's hook (--on-unit): kept in a table of its own beside the unit's row,
+// which is complete before the hook runs and is never written again.
+struct HookRecord {
+    std::string run_key;
+    // "exit 0", "exit 3", "timed out", "not started", "signal 9", "abandoned", "not run"
+    std::string status;
+    std::string message;   // why it was not started, or the first line of its error output
+    std::string ended_at;  // UTC, as started_at
+    friend bool operator==(const HookRecord&, const HookRecord&) = default;
+};
+
 // One row as an export reads it. `end` is nullopt for a run that was begun and never completed
 // (the program was killed, the machine lost power, or the last write failed).
 struct RunRecord {
     RunStart start;
     std::optional<RunEnd> end;
+    std::optional<HookRecord> hook;  // nullopt: no hook was run for it (none set, or killed)
 };
 
 // Which rows an export wants; every condition given must hold.
 struct RunFilter {
     std::optional<std::string> since;  // started at or after: "YYYY-MM-DDTHH:MM:SS.mmmZ"
     std::optional<std::int32_t> serial_number;
-    std::optional<std::string> id;  // the ID before or after, letters compared in any case
+    std::optional<std::string> id;   // the ID before or after, letters compared in any case
+    std::optional<std::string> lot;  // the work order, compared byte for byte
 };
 
 enum class IdState {
-    reserved,  // given to a unit's run and maybe sent; not confirmed (yet, or ever: then spent)
+    reserved,  // given to a unit's run and maybe sent; not confirmed yet: kept for that unit
     bound,     // the unit with serial_number confirmed it and holds it
     spent,     // never given again: a reservation given up, or a unit's earlier ID
 };
@@ -179,6 +198,100 @@ struct ImportedId {
     std::optional<IdHolder> holder;  // conflict: who holds the ID (or the unit's bound ID)
 };
 
+// The kinds of result that say the station ended a unit's run, not the unit: the port (gone,
+// never opened, no unit on it), the image (missing or changed on the disk), the database, an
+// interruption (Ctrl+C). A report lists such runs apart and counts them in no yield: a unit is
+// not failed by a cable pulled out or an operator's Ctrl+C.
+[[nodiscard]] constexpr bool is_station_reason(ResultKind kind) {
+    return kind == ResultKind::port || kind == ResultKind::image ||
+           kind == ResultKind::database || kind == ResultKind::interruption;
+}
+
+// vrk report: the numbers of a production line, computed by the database over the rows that
+// pass the query's filters (the chosen rows). The definitions, which every store computes
+// alike (with its own SQL: window functions and plain aggregates, so that they port):
+//   - a counted run is a chosen row that was completed, with a serial number, whose result is
+//     not of a station reason's kind (is_station_reason);
+//   - units: distinct serial numbers among the counted runs; passed: those units whose last
+//     counted run (by start time, then run key) passed ("success"); yield = passed / units;
+//   - first-pass yield: of the units whose first counted run ever (in the whole database, all
+//     filters aside) is a chosen row, those whose first run passed, over all of them;
+//   - failures: completed chosen rows (with or without a serial number) whose result is
+//     neither "success" nor a station's reason, counted by result and by the step that
+//     failed: the first of download, id, settings, then whose result is a failure, or
+//     "before_steps" (the unit was refused, its identity did not agree, its ID was taken);
+//   - station runs: completed chosen rows whose result is a station's reason, by result;
+//   - unfinished: chosen rows never completed (on a live line, some may still be running);
+//   - durations of passed runs (counted runs that passed): the median and the 95th percentile
+//     by nearest rank (the value at rank ceil(p * n) of the n durations in ascending order),
+//     and the longest.
+// With a grouping, every number above is computed per group: a unit's last run is its last
+// run in the group, its first run ever must fall in the group to count there.
+enum class ReportBy {
+    none,
+    station,        // the station's number with its host
+    port,           // within its station
+    operator_name,  // as recorded ("" when none was given)
+    lot,            // nullopt: no work order
+    hour,           // "YYYY-MM-DD HH:00" of the start
+    day,            // "YYYY-MM-DD" of the start
+};
+
+struct ReportQuery {
+    std::optional<std::string> since;  // started at or after: "YYYY-MM-DDTHH:MM:SS.mmmZ"
+    std::optional<std::string> until;  // started before, as since
+    std::optional<std::string> lot;
+    std::optional<std::uint32_t> station_number;
+    std::optional<std::string> operator_name;
+    ReportBy by = ReportBy::none;
+    // Hours and days in UTC; otherwise in the local time zone of the machine that runs the
+    // report (TZ, else the system's zone), whatever zone the stations were in. SQLite converts
+    // with the C library's zone of this process ('localtime'); a server's store must pass this
+    // machine's zone to its server, whose own zone may be another.
+    bool utc = false;
+};
+
+struct ReportCount {
+    std::string name;  // a result's stable name, or a step's
+    std::int64_t count = 0;
+    friend bool operator==(const ReportCount&, const ReportCount&) = default;
+};
+
+struct ReportNumbers {
+    std::int64_t units = 0;
+    std::int64_t passed = 0;
+    std::int64_t first_units = 0;   // units whose first run ever is chosen
+    std::int64_t first_passed = 0;  // ... and passed
+    std::int64_t failed_runs = 0;
+    std::vector<ReportCount> failures;      // by result: most frequent first, then by name
+    std::vector<ReportCount> failed_steps;  // by step: the same order
+    std::int64_t station_runs = 0;
+    std::vector<ReportCount> station_reasons;  // by result: the same order
+    std::int64_t unfinished = 0;
+    std::int64_t passed_runs = 0;  // the durations below are of these
+    std::optional<std::uint32_t> median_ms, p95_ms, longest_ms;
+    friend bool operator==(const ReportNumbers&, const ReportNumbers&) = default;
+};
+
+struct ReportGroupKey {
+    std::optional<std::uint32_t> station_number;  // station, port
+    std::string host;                             // station, port
+    std::string port;                             // port
+    std::optional<std::string> value;             // operator, lot, hour, day
+    friend auto operator<=>(const ReportGroupKey&, const ReportGroupKey&) = default;
+};
+
+struct ReportGroup {
+    ReportGroupKey key;
+    ReportNumbers numbers;
+    friend bool operator==(const ReportGroup&, const ReportGroup&) = default;
+};
+
+struct Report {
+    ReportNumbers totals;             // all chosen rows as one
+    std::vector<ReportGroup> groups;  // by `by`, in the order of their keys; none without it
+};
+
 class StationStore {
   public:
     virtual ~StationStore() = default;
@@ -200,6 +313,10 @@ class StationStore {
     // key.
     [[nodiscard]] virtual StoreError complete_run(const RunEnd& end) = 0;
 
+    // Records the outcome of the unit's hook, once per run key (committed when this returns).
+    // The unit's own row is not touched: its result stands whatever the hook did.
+    [[nodiscard]] virtual StoreError record_hook(const HookRecord& hook) = 0;
+
     // The ID bound to this serial number, or nullopt. A unit the records know keeps its ID
     // when it is flashed again.
     [[nodiscard]] virtual StoreResult<std::optional<std::string>> bound_id(
@@ -216,6 +333,14 @@ class StationStore {
     [[nodiscard]] virtual StoreResult<Reservation> reserve_next(
         const IdScheme& scheme, std::optional<std::uint64_t> id_start, std::int32_t serial_number,
         std::string_view run_key) = 0;
+    // The ID reserve_next would give now, without reserving it (`exhausted` when none fits):
+    // a unit is refused before it is touched when its scheme has nothing left for it.
+    [[nodiscard]] virtual StoreResult<Reservation> peek_next(
+        const IdScheme& scheme, std::optional<std::uint64_t> id_start) = 0;
+    // The ID of this scheme reserved for this serial number and never bound (the unit did not
+    // confirm it, or vrk was killed), or nullopt: the unit gets it again.
+    [[nodiscard]] virtual StoreResult<std::optional<std::string>> pending_reservation(
+        const IdScheme& scheme, std::int32_t serial_number) = 0;
     // Reserves an ID that does not come from a counter, for the unit with this serial number:
     // a fixed ID, or the ID the unit carries already (given by another station of the line).
     // Refused (claimed false) when the records hold it for another serial number, in any
@@ -226,8 +351,8 @@ class StationStore {
     // spent. The ID must be reserved for, or bound to, this serial number: id_conflict when
     // another unit holds it; an ID the records do not know is recorded bound.
     [[nodiscard]] virtual StoreError bind(std::string_view id, std::int32_t serial_number) = 0;
-    // Gives a reservation up: the unit did not confirm the ID. It is never given again (as a
-    // reservation left by a crash). Spending an ID that is bound, or unknown, changes nothing.
+    // Gives a reservation up: its unit is given a new ID instead (--new-id). It is never given
+    // again. Spending an ID that is bound, or unknown, changes nothing.
     [[nodiscard]] virtual StoreError spend(std::string_view id) = 0;
 
     // Hands every row that passes the filter to `row`, oldest first (by start time, then run
@@ -246,6 +371,10 @@ class StationStore {
     [[nodiscard]] virtual StoreResult<ImportedId> import_id(const IdRecord& id);
     // a counter is raised to at least `counter.next_value` (true: raised), never lowered.
     [[nodiscard]] virtual StoreResult<bool> raise_counter(const CounterRecord& counter);
+
+    // The report's numbers (see ReportBy), computed by the database's own queries: the rows
+    // are never brought into memory, only the numbers of each group.
+    [[nodiscard]] virtual StoreResult<Report> report(const ReportQuery& query) = 0;
 };
 
 // One step of a store's schema history: SQL that takes the tables from version n to n + 1,
@@ -258,8 +387,10 @@ enum class StoreAccess {
     // program: read and write; the file is created when missing, its tables brought up to
     // this version of the tool. A file that cannot be written is refused (read_only).
     station,
-    // log: reading only; the file must exist and be of this version of the tool. Writes no
-    // record, and a copy on a read-only medium can be exported.
+    // log, report: reading only; the file must exist and be a station's, of this version of
+    // the tool or an older one. An older file is read as it is, never upgraded: what its
+    // version did not record reads as not known (nullopt). Writes no record, and a copy on a
+    // read-only medium can be exported.
     export_only,
 };
 

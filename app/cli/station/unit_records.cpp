@@ -40,6 +40,7 @@ RunStart UnitRecords::run_start(const std::string& run_key, const UnitFacts* uni
     start.host = place_.host;
     start.station_number = recipe_.station_number;
     start.operator_name = recipe_.operator_name;
+    start.lot = recipe_.lot;
     start.port = place_.port;
     if (unit != nullptr) {
         start.serial_number = unit->serial_number;
@@ -72,11 +73,13 @@ RunSteps UnitRecords::steps_of_recipe() const {
 
 StoreError UnitRecords::begin(const UnitFacts* unit) {
     const std::string key = new_run_key();
-    if (StoreError error = store_.begin_run(run_start(key, unit)); !error.ok()) return error;
+    RunStart start = run_start(key, unit);
+    if (StoreError error = store_.begin_run(start); !error.ok()) return error;
     run_key_ = key;
+    start_ = std::move(start);
     steps_ = steps_of_recipe();
     to_send_.reset();
-    reserved_ = false;
+    reserve_later_ = false;
     return {};
 }
 
@@ -91,14 +94,14 @@ std::optional<std::string> UnitRecords::refusal(const UnitFacts& unit) const {
     return std::nullopt;
 }
 
-IdDecision UnitRecords::choose_id(const UnitFacts& unit) {
+// What the flow is told of an ID assign_id or reserve_scheme_id gave: the ID, where it came from.
+IdDecision UnitRecords::decided(const UnitFacts& unit, const IdAssignment& chosen) {
     IdDecision decision;
-    const IdAssignment chosen =
-        assign_id(store_, recipe_, unit.serial_number, unit.id.value_or(""), run_key_);
     decision.action = chosen.action;
     decision.chosen.id = chosen.id;
     decision.holder = chosen.holder;
     decision.error = chosen.error;
+    decision.running_out = chosen.running_out;
     if (!chosen.error.ok() || (chosen.action != IdAction::keep && chosen.action != IdAction::send))
         return decision;
 
@@ -108,36 +111,41 @@ IdDecision UnitRecords::choose_id(const UnitFacts& unit) {
     told.id_before = unit.id_utf8;
     told.serial_number = unit.serial_number;
     told.run_key = run_key_;
-    // Where the ID came from, as assign_id decided it: a unit that holds it keeps it; one the
-    // records know under another ID gets the records' one back (nothing reserved).
-    if (recipe_.id_choice == IdChoice::fixed)
-        told.source = IdSource::fixed;
-    else if (chosen.action == IdAction::keep)
-        told.source = IdSource::carried;
-    else if (!chosen.reserved)
-        told.source = IdSource::records;
-    else
-        told.source = IdSource::scheme;
+    told.source = chosen.source;
+    // A carried ID is taken into the records at this run: told as reserved (with its source),
+    // as the scheme's and fixed ones are.
+    if (chosen.source == IdSource::carried) told.reserved = true;
 
     if (chosen.action == IdAction::keep) {
         // The unit holds it already: bound now, nothing to send (a claim made for it is
-        // bound, not left to be spent).
+        // bound, not left reserved).
         decision.error = store_.bind(chosen.id, unit.serial_number);
         return decision;
     }
     to_send_ = chosen.id;
-    reserved_ = chosen.reserved;
     return decision;
+}
+
+IdDecision UnitRecords::choose_id(const UnitFacts& unit) {
+    const IdAssignment chosen =
+        assign_id(store_, recipe_, unit.serial_number, unit.id.value_or(""), run_key_);
+    reserve_later_ = chosen.error.ok() && chosen.action == IdAction::reserve;
+    return decided(unit, chosen);
+}
+
+IdDecision UnitRecords::reserve_id(const UnitFacts& unit) {
+    if (!reserve_later_) return {};
+    reserve_later_ = false;
+    const IdAssignment chosen =
+        reserve_scheme_id(store_, recipe_, unit.serial_number, unit.id.value_or(""), run_key_);
+    return decided(unit, chosen);
 }
 
 StoreError UnitRecords::bind_sent(std::int32_t serial_number) {
     if (!to_send_) return {};
     // Confirmed twice: the unit holds it. Bound to its serial number, never given again.
     StoreError error = store_.bind(*to_send_, serial_number);
-    if (error.ok()) {
-        to_send_.reset();
-        reserved_ = false;
-    }
+    if (error.ok()) to_send_.reset();
     return error;
 }
 
@@ -172,18 +180,10 @@ RecordsEnd UnitRecords::complete(const UnitFacts* unit, const UnitEnd& end) {
     row.result = end.result;
     row.exit_code = end.exit_code;
     row.message = end.message;
-    if (to_send_ && reserved_) {
-        // Reserved and never confirmed: spent, never given to another unit. If that fails the
-        // unit has failed, and its row says why.
-        ended.error = store_.spend(*to_send_);
-        if (!ended.error.ok()) {
-            row.result = result_name(Result::database_unusable);
-            row.exit_code = exit_code_of(Result::database_unusable);
-            row.message = ended.error.message;
-        }
-    }
+    // An ID sent and never confirmed stays reserved for this serial number: the unit may hold
+    // it already, and gets it again at its next run. Nothing else is ever given it.
     to_send_.reset();
-    reserved_ = false;
+    reserve_later_ = false;
     // The steps never reached once the run has ended: skipped (an earlier step failed, or the
     // unit was not touched).
     for (std::string* step : {&steps_.download, &steps_.id, &steps_.settings, &steps_.then})
@@ -196,10 +196,13 @@ RecordsEnd UnitRecords::complete(const UnitFacts* unit, const UnitEnd& end) {
     row.steps = steps_;
     row.duration_ms = end.duration_ms;
     // Never shown passed without its row: a failure here is the unit's failure.
-    if (StoreError error = store_.complete_run(row); !error.ok())
+    if (StoreError error = store_.complete_run(row); !error.ok()) {
         ended.error = std::move(error);
-    else
+    } else {
         ended.completed = true;
+        ended.row = RunRecord{std::move(start_), std::move(row), std::nullopt};
+    }
+    start_ = {};
     run_key_.clear();
     return ended;
 }

@@ -8,11 +8,14 @@
 //                   is not touched)
 //   refusal()       the recipe's checks
 //   choose_id()     the ID the records give the unit: kept (bound now), sent (reserved, or
-//                   the records' own), held by another unit, or none left
+//                   the records' own), the scheme's next (reserved later), held by another
+//                   unit, or none left
+//   reserve_id()    the scheme's next ID reserved, once the unit is ready to take it
 //   bind_sent()     the unit confirmed the ID sent: bound to its serial number
 //   step_ended()    a step's result, for the row
 //   complete()      the row completed (begun first for a unit that ended before its row),
-//                   a reservation never confirmed spent; before the unit is shown passed
+//                   before the unit is shown passed; a reservation never confirmed stays
+//                   with the unit's serial number
 //
 // One port's thread; the store is shared with the other ports (it is safe for that).
 #pragma once
@@ -58,6 +61,8 @@ struct IdDecision {
     IdChosen chosen;                 // keep and send: the ID, where it came from
     std::optional<IdHolder> holder;  // held_elsewhere: who holds it
     StoreError error;                // the records failed: the unit is not touched
+    // The scheme has used 90 % of its range: how many IDs are left.
+    std::optional<std::uint64_t> running_out;
     [[nodiscard]] bool ok() const { return error.ok(); }
 };
 
@@ -78,6 +83,8 @@ struct RecordsEnd {
     bool completed = false;
     std::string run_key;  // empty when no row could be begun
     RunSteps steps;
+    // completed: the row as stored, for the unit's hook
+    std::optional<RunRecord> row;
 };
 
 class UnitRecords {
@@ -99,6 +106,10 @@ class UnitRecords {
     // bound here; one to send is reserved (or is the records' own) until bind_sent() or
     // complete().
     [[nodiscard]] IdDecision choose_id(const UnitFacts& unit);
+    // After choose_id() said `reserve`, when the unit is ready for its ID: the scheme's next
+    // ID reserved (`send`), or `exhausted` when another process took the last ones meanwhile.
+    // `none` when choose_id() said anything else.
+    [[nodiscard]] IdDecision reserve_id(const UnitFacts& unit);
     // The unit confirmed the ID chosen to be sent: bound to its serial number.
     [[nodiscard]] StoreError bind_sent(std::int32_t serial_number);
     // A step's result in the row: STEP_SUCCESS or the failure's result name.
@@ -110,15 +121,17 @@ class UnitRecords {
   private:
     [[nodiscard]] RunStart run_start(const std::string& run_key, const UnitFacts* unit) const;
     [[nodiscard]] RunSteps steps_of_recipe() const;
+    [[nodiscard]] IdDecision decided(const UnitFacts& unit, const IdAssignment& chosen);
 
     StationStore& store_;
     const Recipe& recipe_;
     RecordsPlace place_;
 
     std::string run_key_;
+    RunStart start_;  // the row as begun
     RunSteps steps_;
     std::optional<std::string> to_send_;  // the ID chosen to be sent, not confirmed yet
-    bool reserved_ = false;               // to_send_ is reserved for this run: spent if never bound
+    bool reserve_later_ = false;          // choose_id() said `reserve`: reserve_id() to come
 };
 
 }  // namespace vrk::cli
