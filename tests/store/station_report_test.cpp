@@ -2,7 +2,8 @@
 // unit that failed then passed, one reworked after its pass, a port lost, a run never
 // completed, a run without a serial number, two work orders, two stations, runs on both sides
 // of midnight. The table goes through the store interface only, so it runs against every
-// store (one instantiation per store at the bottom).
+// store (one instantiation per store at the bottom): a station's SQLite file, and a line's
+// database on the throw-away PostgreSQL cluster, whose server is told this machine's zone.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,7 +18,9 @@
 #include <vector>
 
 #include "app/cli/station/report_output.h"
+#include "app/cli/station/postgres_station_store.h"
 #include "app/cli/station/sqlite_station_store.h"
+#include "tests/support/pg_scratch.h"
 
 namespace vrk::test {
 namespace {
@@ -95,12 +98,18 @@ std::ostream& operator<<(std::ostream& out, const Counts& c) {
                << ", unfinished " << c.unfinished;
 }
 
-using StoreMaker = std::function<std::unique_ptr<cli::StationStore>(const fs::path& folder)>;
+// A new store in `folder`, or in a database of its own that `database` keeps until the test ends.
+using StoreMaker = std::function<std::unique_ptr<cli::StationStore>(
+    const fs::path& folder, std::unique_ptr<ScratchDatabase>& database)>;
 
 struct StoreKind {
     std::string name;
     StoreMaker make;
 };
+
+void PrintTo(const StoreKind& kind, std::ostream* out) {
+    *out << kind.name;
+}
 
 class StationReport : public ::testing::TestWithParam<StoreKind> {
   protected:
@@ -111,7 +120,7 @@ class StationReport : public ::testing::TestWithParam<StoreKind> {
             fs::temp_directory_path() / ("vrk-report-" + std::to_string(::getpid()) + "-" + test);
         fs::remove_all(folder_);
         fs::create_directories(folder_);
-        store_ = GetParam().make(folder_);
+        store_ = GetParam().make(folder_, database_);
         ASSERT_TRUE(store_);
         for (const HandMadeRun& r : runs()) {
             RunStart s;
@@ -139,6 +148,7 @@ class StationReport : public ::testing::TestWithParam<StoreKind> {
     }
     void TearDown() override {
         store_.reset();
+        database_.reset();
         fs::remove_all(folder_);
     }
 
@@ -149,6 +159,7 @@ class StationReport : public ::testing::TestWithParam<StoreKind> {
     }
 
     fs::path folder_;
+    std::unique_ptr<ScratchDatabase> database_;
     std::unique_ptr<cli::StationStore> store_;
 };
 
@@ -422,14 +433,29 @@ TEST(StationReportOutput, JsonIsOneObjectWithTheFiltersTotalsAndGroups) {
     EXPECT_TRUE(empty["durations"]["median_ms"].is_null());
 }
 
+std::unique_ptr<cli::StationStore> sqlite_store(const fs::path& folder,
+                                                std::unique_ptr<ScratchDatabase>&) {
+    StoreError error;
+    auto store = open_sqlite_station_store((folder / "station.db").string(),
+                                           StoreAccess::station, &error);
+    EXPECT_TRUE(store) << error.message;
+    return store;
+}
+
+std::unique_ptr<cli::StationStore> postgres_store(const fs::path&,
+                                                  std::unique_ptr<ScratchDatabase>& database) {
+    database = std::make_unique<ScratchDatabase>();
+    EXPECT_TRUE(database->ok()) << database->error();
+    if (!database->ok()) return nullptr;
+    StoreError error;
+    auto store = open_postgres_station_store(database->socket_uri(), StoreAccess::station, &error);
+    EXPECT_TRUE(store) << error.message;
+    return store;
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, StationReport,
-                         ::testing::Values(StoreKind{"sqlite",
-                                                     [](const fs::path& folder) {
-                                                         StoreError error;
-                                                         return open_sqlite_station_store(
-                                                             (folder / "station.db").string(),
-                                                             StoreAccess::station, &error);
-                                                     }}),
+                         ::testing::Values(StoreKind{"sqlite", sqlite_store},
+                                           StoreKind{"postgres", postgres_store}),
                          [](const auto& test) { return test.param.name; });
 
 }  // namespace
