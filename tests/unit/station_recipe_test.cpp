@@ -13,6 +13,7 @@
 #include "app/cli/station/station_commands.h"
 #include "platform/sha256.h"
 #include "tests/support/fakes.h"
+#include "tests/support/test_environment.h"
 
 namespace vrk::test {
 namespace {
@@ -266,10 +267,7 @@ TEST(Recipe, TheDatabaseIsTheCommandLinesElseTheRecipesElseTheEnvironments) {
         std::string recipe = "image = \"app.vr4\"\n";
         if (!c.recipe_db.empty()) recipe += "db = \"" + c.recipe_db + "\"\n";
         RecipeFiles files(recipe);
-        if (c.environment)
-            ::setenv("VRK_DB", c.environment->c_str(), 1);
-        else
-            ::unsetenv("VRK_DB");
+        set_test_environment("VRK_DB", c.environment);
         const auto parsed = parse_command_line(with(c.more));
         ASSERT_EQ(parsed.error, "") << c.name;
         std::string opened;
@@ -279,7 +277,7 @@ TEST(Recipe, TheDatabaseIsTheCommandLinesElseTheRecipesElseTheEnvironments) {
                 *e = {StoreFailure::unreachable, "opened " + db};
                 return nullptr;
             });
-        ::unsetenv("VRK_DB");
+        set_test_environment("VRK_DB", std::nullopt);
         EXPECT_EQ(exit_code_of(start.result), c.exit_code) << c.name << ": " << start.error;
         if (c.exit_code == EXIT_DATABASE) {
             EXPECT_EQ(opened, c.opened_or_error) << c.name;
