@@ -4,8 +4,8 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <vector>
 #include <utility>
+#include <vector>
 
 #include "app/cli/common/utc_time.h"
 #include "app/cli/station/pg_connection.h"

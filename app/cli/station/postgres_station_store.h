@@ -20,6 +20,10 @@
 // The schema is versioned in the table vrk_schema_version; a station brings it up to date
 // in one transaction (DDL is transactional in PostgreSQL) under an advisory lock, so that
 // stations started together upgrade it once. Readers read older versions as they are.
+//
+// vrk report runs the same queries as on a station's file (report_sql.h), computed by the
+// server; hours and days are converted in the zone of the machine that asks, named to the
+// server with the statements, since the server's own zone may be another.
 #pragma once
 
 #include <memory>
