@@ -33,8 +33,8 @@ bool report_filtered(const ReportQuery& query) {
     return query.since || query.until || query.lot || query.station_number || query.operator_name;
 }
 
-ReportSql report_sql(const ReportSqlParts& parts) {
-    const std::vector<std::string>& keys = parts.keys;
+ReportSql report_sql(const ReportSqlInputs& given) {
+    const std::vector<std::string>& keys = given.keys;
     // k0, k1, ...: the key's columns in each query's rows, first in every SELECT.
     std::string key_columns, key_select, partition;
     for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -45,8 +45,8 @@ ReportSql report_sql(const ReportSqlParts& parts) {
     }
     const std::string group_by = keys.empty() ? "" : " GROUP BY " + partition;
     const std::string partition_by = partition.empty() ? "" : "PARTITION BY " + partition + " ";
-    const std::string& source = parts.source;
-    const std::string& filters = parts.filters;
+    const std::string& source = given.source;
+    const std::string& filters = given.filters;
     const std::string station = station_reasons_sql();
 
     ReportSql sql;
@@ -55,7 +55,7 @@ ReportSql report_sql(const ReportSqlParts& parts) {
     // together per group and unit. With filters, only the units of chosen rows are numbered
     // (most of a year's units are not in a shift's report).
     const std::string of_chosen_units =
-        parts.filtered ? "\n      AND serial_number IN (SELECT serial_number FROM " + source +
+        given.filtered ? "\n      AND serial_number IN (SELECT serial_number FROM " + source +
                              " WHERE " + filters + ")"
                        : std::string();
     sql.units = R"sql(

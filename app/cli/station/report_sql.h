@@ -1,7 +1,7 @@
 // vrk report's queries, written once for every store: the definitions above ReportBy are in
 // this SQL, which uses only what SQLite and PostgreSQL both have (window functions, CASE and
 // plain aggregates), so that a station's file and a line's database count alike. What differs
-// between the stores comes in as parts: the grouping's expressions (a time zone is named in
+// between the stores comes in as inputs: the grouping's expressions (a time zone is named in
 // each dialect its own way), the runs' source and the filters with the store's parameters.
 #pragma once
 
@@ -15,7 +15,7 @@
 
 namespace vrk::cli {
 
-struct ReportSqlParts {
+struct ReportSqlInputs {
     std::vector<std::string> keys;  // the grouping's expressions, in ReportGroupKey's order
     std::string source;             // the runs for FROM: the table, or a view of an older one
     std::string filters;            // the chosen rows' condition, in the store's parameters
@@ -29,7 +29,7 @@ struct ReportSql {
     std::string durations;  // passed runs, median, 95th percentile, longest
 };
 
-[[nodiscard]] ReportSql report_sql(const ReportSqlParts& parts);
+[[nodiscard]] ReportSql report_sql(const ReportSqlInputs& given);
 
 // Whether the query chooses fewer rows than all.
 [[nodiscard]] bool report_filtered(const ReportQuery& query);
