@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
         const double begun = timed_ms([&] { return store->begin_run(start).ok(); });
         std::string id;
         const double reserved = timed_ms([&] {
-            const auto r = store->reserve_next(*scheme, std::nullopt, 100'000 + i, start.run_key);
+            const auto r = store->reserve_next(*scheme, std::nullopt, {100'000 + i, start.run_key});
             id = r.value.id;
             return r.ok() && !r.value.exhausted;
         });

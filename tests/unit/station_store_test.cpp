@@ -88,7 +88,7 @@ std::vector<std::string> reserve_many(cli::StationStore& store, int count, std::
     std::vector<std::string> ids;
     const IdScheme s = scheme("L{station}{:05}", 1);
     for (int i = 0; i < count; ++i) {
-        const auto r = store.reserve_next(s, std::nullopt, serial + i, new_run_key());
+        const auto r = store.reserve_next(s, std::nullopt, {serial + i, new_run_key()});
         EXPECT_TRUE(r.ok()) << r.error.message;
         ids.push_back(r.value.id);
     }
@@ -160,7 +160,7 @@ TEST_F(StationStore, AReservationKilledBeforeItsBindIsNeverGivenAgain) {
         StoreError error;
         auto store = open_sqlite_station_store(path_, StoreAccess::station, &error);
         const std::string id =
-            store ? store->reserve_next(scheme("K{:03}"), std::nullopt, 77, "k").value.id : "";
+            store ? store->reserve_next(scheme("K{:03}"), std::nullopt, {77, "k"}).value.id : "";
         (void)!::write(fds[1], id.data(), id.size());
         ::kill(::getpid(), SIGKILL);
         ::_exit(1);
@@ -177,14 +177,14 @@ TEST_F(StationStore, AReservationKilledBeforeItsBindIsNeverGivenAgain) {
     EXPECT_EQ(killed, "K001");
 
     auto store = open();
-    EXPECT_EQ(store->reserve_next(scheme("K{:03}"), std::nullopt, 78, "r").value.id, "K002");
+    EXPECT_EQ(store->reserve_next(scheme("K{:03}"), std::nullopt, {78, "r"}).value.id, "K002");
     const auto holder = store->id_holder(killed).value;
     ASSERT_TRUE(holder);
     EXPECT_EQ(holder->state, IdState::reserved);
     EXPECT_EQ(holder->serial_number, 77);
     // The unit may have taken it before the kill: when it comes back carrying it, it keeps it.
-    EXPECT_TRUE(store->claim(killed, 77, "again").value.claimed);
-    EXPECT_FALSE(store->claim(killed, 79, "other").value.claimed);
+    EXPECT_TRUE(store->claim(killed, IdSource::fixed, {77, "again"}).value.claimed);
+    EXPECT_FALSE(store->claim(killed, IdSource::fixed, {79, "other"}).value.claimed);
 }
 
 TEST_F(StationStore, CountersStartRiseOnlyAndSkipIdsTheRecordsHold) {
@@ -197,7 +197,7 @@ TEST_F(StationStore, CountersStartRiseOnlyAndSkipIdsTheRecordsHold) {
     const auto reserve = [](std::string text, std::optional<std::uint64_t> start,
                             std::optional<std::uint32_t> station = std::nullopt) {
         return [=](cli::StationStore& s) {
-            const auto r = s.reserve_next(scheme(text, station), start, 5, "run");
+            const auto r = s.reserve_next(scheme(text, station), start, {5, "run"});
             if (!r.ok()) return r.error.message;
             return r.value.exhausted ? std::string("exhausted") : r.value.id;
         };
@@ -208,7 +208,7 @@ TEST_F(StationStore, CountersStartRiseOnlyAndSkipIdsTheRecordsHold) {
         {"a lower --id-start does not lower it", reserve("L1{:05}", 2), "L100006"},
         {"a fixed ID claimed ahead of the counter",
          [](cli::StationStore& s) {
-             return s.claim("L100007", 9, "fixed").value.claimed ? "claimed" : "refused";
+             return s.claim("L100007", IdSource::fixed, {9, "fixed"}).value.claimed ? "claimed" : "refused";
          },
          "claimed"},
         {"is skipped", reserve("L1{:05}", std::nullopt), "L100008"},
@@ -229,13 +229,13 @@ TEST_F(StationStore, CountersStartRiseOnlyAndSkipIdsTheRecordsHold) {
 TEST_F(StationStore, BindsOneIdPerUnitAndTellsWhoHoldsAnId) {
     auto store = open();
     const IdScheme s = scheme("B{:02}");
-    ASSERT_EQ(store->reserve_next(s, std::nullopt, 100, "r1").value.id, "B01");
+    ASSERT_EQ(store->reserve_next(s, std::nullopt, {100, "r1"}).value.id, "B01");
     ASSERT_TRUE(store->bind("B01", 100).ok());
-    ASSERT_EQ(store->reserve_next(s, std::nullopt, 100, "r2").value.id, "B02");  // --new-id
+    ASSERT_EQ(store->reserve_next(s, std::nullopt, {100, "r2"}).value.id, "B02");  // --new-id
     ASSERT_TRUE(store->bind("B02", 100).ok());
-    ASSERT_EQ(store->reserve_next(s, std::nullopt, 200, "r3").value.id, "B03");
+    ASSERT_EQ(store->reserve_next(s, std::nullopt, {200, "r3"}).value.id, "B03");
     ASSERT_TRUE(store->spend("B03").ok());  // unit 200 never confirmed it
-    ASSERT_TRUE(store->claim("FIX1", 300, "r4").value.claimed);
+    ASSERT_TRUE(store->claim("FIX1", IdSource::fixed, {300, "r4"}).value.claimed);
 
     struct Holder {
         std::string id;
@@ -275,7 +275,7 @@ TEST_F(StationStore, BindsOneIdPerUnitAndTellsWhoHoldsAnId) {
         {"NEW9", 400, true},
     };
     for (const Claim& c : claims)
-        EXPECT_EQ(store->claim(c.id, c.serial, "c").value.claimed, c.claimed) << c.id;
+        EXPECT_EQ(store->claim(c.id, IdSource::fixed, {c.serial, "c"}).value.claimed, c.claimed) << c.id;
 
     EXPECT_EQ(store->bound_id(100).value, std::optional<std::string>("B02"));
     EXPECT_EQ(store->bound_id(200).value, std::nullopt);
@@ -363,12 +363,12 @@ TEST_F(StationStore, EachUnitGetsTheIdTheRecipeAndTheRecordsGiveIt) {
     // Unit 7 is known to the records with L100001; FIX2 and L200009 belong to unit 8; L100002
     // was reserved for unit 10 and never confirmed.
     const auto known = [](cli::StationStore& s) {
-        ASSERT_EQ(s.reserve_next(scheme("L{station}{:05}", 1), std::nullopt, 7, "r").value.id,
+        ASSERT_EQ(s.reserve_next(scheme("L{station}{:05}", 1), std::nullopt, {7, "r"}).value.id,
                   "L100001");
         ASSERT_TRUE(s.bind("L100001", 7).ok());
-        ASSERT_TRUE(s.claim("FIX2", 8, "r").value.claimed);
-        ASSERT_TRUE(s.claim("L200009", 8, "r").value.claimed);
-        ASSERT_EQ(s.reserve_next(scheme("L{station}{:05}", 1), std::nullopt, 10, "r").value.id,
+        ASSERT_TRUE(s.claim("FIX2", IdSource::fixed, {8, "r"}).value.claimed);
+        ASSERT_TRUE(s.claim("L200009", IdSource::fixed, {8, "r"}).value.claimed);
+        ASSERT_EQ(s.reserve_next(scheme("L{station}{:05}", 1), std::nullopt, {10, "r"}).value.id,
                   "L100002");
     };
     struct Case {
@@ -637,8 +637,8 @@ TEST_F(StationStore, AFailedWriteChangesNothingAndSaysWhy) {
              end.result = "success";
              return store->complete_run(end);
          }},
-        {"reserve", [&] { return store->reserve_next(s, std::nullopt, 3, "r").error; }},
-        {"claim", [&] { return store->claim("FIX", 3, "r").error; }},
+        {"reserve", [&] { return store->reserve_next(s, std::nullopt, {3, "r"}).error; }},
+        {"claim", [&] { return store->claim("FIX", IdSource::fixed, {3, "r"}).error; }},
     };
     for (const Case& c : cases) {
         failing_vfs_faults().write_error = SQLITE_FULL;
@@ -652,7 +652,7 @@ TEST_F(StationStore, AFailedWriteChangesNothingAndSaysWhy) {
     EXPECT_FALSE(rows[0].end);  // still incomplete: never to be shown as passed
     EXPECT_FALSE(store->id_holder("FIX").value);
     // Nothing was reserved, so nothing was sent: the counter gives the same ID now.
-    EXPECT_EQ(store->reserve_next(s, std::nullopt, 3, "r").value.id, "F001");
+    EXPECT_EQ(store->reserve_next(s, std::nullopt, {3, "r"}).value.id, "F001");
 }
 
 TEST_F(StationStore, WaitsForAnotherProgramOnlyUpToItsTimeLimit) {
@@ -662,14 +662,14 @@ TEST_F(StationStore, WaitsForAnotherProgramOnlyUpToItsTimeLimit) {
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(path_.c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    const StoreError held = store->reserve_next(scheme("W{}"), std::nullopt, 1, "r").error;
+    const StoreError held = store->reserve_next(scheme("W{}"), std::nullopt, {1, "r"}).error;
     EXPECT_EQ(held.failure, StoreFailure::busy) << held.message;
     EXPECT_NE(held.message.find("another program"), std::string::npos);
     // Reading goes on while another writes.
     EXPECT_TRUE(store->bound_id(1).ok());
     ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(other);
-    EXPECT_EQ(store->reserve_next(scheme("W{}"), std::nullopt, 1, "r").value.id, "W1");
+    EXPECT_EQ(store->reserve_next(scheme("W{}"), std::nullopt, {1, "r"}).value.id, "W1");
 }
 
 }  // namespace

@@ -90,11 +90,23 @@ CREATE TABLE hooks (
     ended_at TEXT NOT NULL
 );
 )sql"},
+    // Version 4: each ID's history: how it came into the records, the station that reserved
+    // it, when it was spent. An ID of a scheme came from its counter; of the others (fixed or
+    // carried) an older file cannot say which, and says nothing.
+    {R"sql(
+ALTER TABLE ids ADD COLUMN source TEXT;
+ALTER TABLE ids ADD COLUMN station_number INTEGER;
+ALTER TABLE ids ADD COLUMN spent_at TEXT;
+UPDATE ids SET source = 'scheme' WHERE scheme <> '';
+CREATE INDEX ids_by_unit ON ids (serial_number, state);
+)sql"},
 };
 
 // The columns of the runs table that later versions added, so that a reader of an older file
 // (which is read as it is, never upgraded) selects NULL in their place.
 constexpr std::string_view ADDED_RUN_COLUMNS[] = {"lot"};
+// The same for the IDs' table.
+constexpr std::string_view ADDED_ID_COLUMNS[] = {"source", "station_number", "spent_at"};
 
 struct CloseDb {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
@@ -221,9 +233,23 @@ class Statement {
 };
 
 IdState state_of(std::string_view text) {
-    for (const IdState state : {IdState::bound, IdState::spent})
-        if (text == id_state_name(state)) return state;
-    return IdState::reserved;
+    return id_state_named(text).value_or(IdState::reserved);
+}
+
+// A row of the IDs' table, read by its columns' names.
+IdHolder holder_of(const Statement& row) {
+    IdHolder holder;
+    holder.id = row.text_at("id");
+    holder.state = state_of(row.text_at("state"));
+    holder.serial_number = static_cast<std::int32_t>(row.integer_at("serial_number"));
+    holder.scheme = row.text_at("scheme");
+    if (const auto source = row.optional_text_at("source")) holder.source = id_source_named(*source);
+    holder.station_number = row.optional_integer_at<std::uint32_t>("station_number");
+    holder.run_key = row.text_at("run_key");
+    holder.reserved_at = row.text_at("reserved_at");
+    holder.bound_at = row.optional_text_at("bound_at");
+    holder.spent_at = row.optional_text_at("spent_at");
+    return holder;
 }
 
 class SqliteStationStore final : public StationStore {
@@ -253,16 +279,17 @@ class SqliteStationStore final : public StationStore {
     StoreResult<std::optional<IdHolder>> id_holder(std::string_view id) override;
     StoreResult<Reservation> reserve_next(const IdScheme& scheme,
                                           std::optional<std::uint64_t> id_start,
-                                          std::int32_t serial_number,
-                                          std::string_view run_key) override;
+                                          const IdClaimant& claimant) override;
     StoreResult<Reservation> peek_next(const IdScheme& scheme,
                                        std::optional<std::uint64_t> id_start) override;
     StoreResult<std::optional<std::string>> pending_reservation(
         const IdScheme& scheme, std::int32_t serial_number) override;
-    StoreResult<Claim> claim(std::string_view id, std::int32_t serial_number,
-                             std::string_view run_key) override;
+    StoreResult<Claim> claim(std::string_view id, IdSource source,
+                             const IdClaimant& claimant) override;
     StoreError bind(std::string_view id, std::int32_t serial_number) override;
     StoreError spend(std::string_view id) override;
+    StoreError for_each_id(const IdFilter& filter,
+                           const std::function<void(const IdHolder&)>& id) override;
     StoreError for_each_run(const RunFilter& filter,
                             const std::function<void(const RunRecord&)>& row) override;
     StoreResult<Report> report(const ReportQuery& query) override;
@@ -305,6 +332,14 @@ class SqliteStationStore final : public StationStore {
                 missing += ", NULL AS " + std::string(added);
         return missing.empty() ? "runs" : "(SELECT runs.*" + missing + " FROM runs) AS runs";
     }
+    // The IDs' table for a reader's FROM, as runs_source().
+    [[nodiscard]] std::string ids_source() const {
+        std::string missing;
+        for (std::string_view added : ADDED_ID_COLUMNS)
+            if (id_columns_.count(std::string(added)) == 0)
+                missing += ", NULL AS " + std::string(added);
+        return missing.empty() ? "ids" : "(SELECT ids.*" + missing + " FROM ids) AS ids";
+    }
     // The hooks' outcomes for a reader's join: an empty stand-in in a file from before them.
     [[nodiscard]] std::string hooks_source() const {
         return has_hooks_ ? "hooks"
@@ -344,21 +379,29 @@ class SqliteStationStore final : public StationStore {
     std::function<platform::WriteBlock(const std::string&)> why_unwritable_;
     std::int64_t version_ = 0;           // the schema's version as last read
     std::set<std::string> run_columns_;  // of ADDED_RUN_COLUMNS, those the file has
+    std::set<std::string> id_columns_;   // of ADDED_ID_COLUMNS, those the file has
     bool has_hooks_ = true;              // the file has the hooks' table (version 3 on)
     std::string note_;                   // what a reader should know of how it read
 };
 
 StoreError SqliteStationStore::read_run_columns() {
-    Statement query(db_.get(), "SELECT name FROM pragma_table_info('runs')");
-    run_columns_.clear();
-    for (;;) {
-        const int code = query.step();
-        if (failed(code)) return failure(code);
-        if (code != SQLITE_ROW) break;
-        const std::string name = query.text_at(0);
-        for (std::string_view added : ADDED_RUN_COLUMNS)
-            if (name == added) run_columns_.insert(name);
-    }
+    const auto read_columns = [this](const char* table, std::span<const std::string_view> added,
+                                     std::set<std::string>& have) {
+        Statement query(db_.get(), std::string("SELECT name FROM pragma_table_info('") + table +
+                                       "')");
+        have.clear();
+        for (;;) {
+            const int code = query.step();
+            if (failed(code)) return failure(code);
+            if (code != SQLITE_ROW) return StoreError{};
+            const std::string name = query.text_at(0);
+            if (std::find(added.begin(), added.end(), name) != added.end()) have.insert(name);
+        }
+    };
+    if (StoreError error = read_columns("runs", ADDED_RUN_COLUMNS, run_columns_); !error.ok())
+        return error;
+    if (StoreError error = read_columns("ids", ADDED_ID_COLUMNS, id_columns_); !error.ok())
+        return error;
     Statement hooks(db_.get(),
                     "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'hooks'");
     const int code = hooks.step();
@@ -627,17 +670,12 @@ StoreResult<std::optional<std::string>> SqliteStationStore::bound_id(std::int32_
 }
 
 StoreResult<std::optional<IdHolder>> SqliteStationStore::holder_locked(std::string_view id) {
-    Statement query(db_.get(), "SELECT state, serial_number, scheme FROM ids WHERE id = ?1");
+    Statement query(db_.get(), "SELECT * FROM " + ids_source() + " WHERE id = ?1");
     query.text(1, id);
     const int code = query.step();
     if (failed(code)) return {std::nullopt, failure(code)};
     if (code != SQLITE_ROW) return {};
-    IdHolder holder;
-    holder.id = std::string(id);
-    holder.state = state_of(query.text_at("state"));
-    holder.serial_number = static_cast<std::int32_t>(query.integer_at("serial_number"));
-    holder.scheme = query.text_at("scheme");
-    return {holder, {}};
+    return {holder_of(query), {}};
 }
 
 StoreResult<std::optional<IdHolder>> SqliteStationStore::id_holder(std::string_view id) {
@@ -702,8 +740,7 @@ ORDER BY reserved_at DESC, id DESC LIMIT 1)sql");
 
 StoreResult<Reservation> SqliteStationStore::reserve_next(const IdScheme& scheme,
                                                           std::optional<std::uint64_t> id_start,
-                                                          std::int32_t serial_number,
-                                                          std::string_view run_key) {
+                                                          const IdClaimant& claimant) {
     std::lock_guard lock(mutex_);
     Transaction tx(*this);
     if (failed(tx.begun())) return {{}, failure(tx.begun())};
@@ -715,13 +752,15 @@ StoreResult<Reservation> SqliteStationStore::reserve_next(const IdScheme& scheme
     int code = SQLITE_OK;
 
     Statement reserve(db_.get(), R"sql(
-INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at)
-VALUES (?1, ?21, ?2, ?3, ?4, ?5))sql");
+INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at, source, station_number)
+VALUES (?1, ?21, ?2, ?3, ?4, ?5, ?6, ?7))sql");
     reserve.text(1, reservation.id)
-        .integer(2, serial_number)
+        .integer(2, claimant.serial_number)
         .text(3, scheme.counter_key())
-        .text(4, run_key)
+        .text(4, claimant.run_key)
         .text(5, utc_time_now())
+        .text(6, id_source_name(IdSource::scheme))
+        .integer(7, claimant.station_number)
         .states();
     if (code = reserve.step(); failed(code)) return {{}, failure(code)};
     Statement advance(db_.get(), R"sql(
@@ -733,8 +772,9 @@ ON CONFLICT (scheme) DO UPDATE SET next_value = excluded.next_value)sql");
     return {reservation, {}};
 }
 
-StoreResult<Claim> SqliteStationStore::claim(std::string_view id, std::int32_t serial_number,
-                                             std::string_view run_key) {
+StoreResult<Claim> SqliteStationStore::claim(std::string_view id, IdSource source,
+                                             const IdClaimant& claimant) {
+    const std::int32_t serial_number = claimant.serial_number;
     std::lock_guard lock(mutex_);
     Transaction tx(*this);
     if (failed(tx.begun())) return {{}, failure(tx.begun())};
@@ -746,10 +786,16 @@ StoreResult<Claim> SqliteStationStore::claim(std::string_view id, std::int32_t s
         return {Claim{true, holder.value}, {}};  // bound to this unit already
 
     Statement reserve(db_.get(), R"sql(
-INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at)
-VALUES (?1, ?21, ?2, '', ?3, ?4)
-ON CONFLICT (id) DO UPDATE SET state = ?21, run_key = excluded.run_key)sql");
-    reserve.text(1, id).integer(2, serial_number).text(3, run_key).text(4, utc_time_now()).states();
+INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at, source, station_number)
+VALUES (?1, ?21, ?2, '', ?3, ?4, ?5, ?6)
+ON CONFLICT (id) DO UPDATE SET state = ?21, run_key = excluded.run_key, spent_at = NULL)sql");
+    reserve.text(1, id)
+        .integer(2, serial_number)
+        .text(3, claimant.run_key)
+        .text(4, utc_time_now())
+        .text(5, id_source_name(source))
+        .integer(6, claimant.station_number)
+        .states();
     if (const int code = reserve.step(); failed(code)) return {{}, failure(code)};
     if (const int code = tx.commit(); failed(code)) return {{}, failure(code)};
     return {Claim{true, std::nullopt}, {}};
@@ -767,15 +813,21 @@ StoreError SqliteStationStore::bind(std::string_view id, std::int32_t serial_num
                                                       std::to_string(holder.value->serial_number));
 
     // The unit's earlier ID is spent first: a unit holds one ID.
+    const std::string now = utc_time_now();
     Statement retire(db_.get(), R"sql(
-UPDATE ids SET state = ?23 WHERE serial_number = ?1 AND state = ?22 AND id <> ?2)sql");
-    retire.integer(1, serial_number).text(2, id).states();
+UPDATE ids SET state = ?23, spent_at = ?3 WHERE serial_number = ?1 AND state = ?22 AND id <> ?2)sql");
+    retire.integer(1, serial_number).text(2, id).text(3, now).states();
     if (const int code = retire.step(); failed(code)) return failure(code);
+    // An ID nobody claimed (the unit confirmed it all the same) comes into the records bound.
     Statement bind(db_.get(), R"sql(
-INSERT INTO ids (id, state, serial_number, scheme, reserved_at, bound_at)
-VALUES (?1, ?22, ?2, '', ?3, ?3)
-ON CONFLICT (id) DO UPDATE SET state = ?22, bound_at = excluded.bound_at)sql");
-    bind.text(1, id).integer(2, serial_number).text(3, utc_time_now()).states();
+INSERT INTO ids (id, state, serial_number, scheme, reserved_at, bound_at, source)
+VALUES (?1, ?22, ?2, '', ?3, ?3, ?4)
+ON CONFLICT (id) DO UPDATE SET state = ?22, bound_at = excluded.bound_at, spent_at = NULL)sql");
+    bind.text(1, id)
+        .integer(2, serial_number)
+        .text(3, now)
+        .text(4, id_source_name(IdSource::records))
+        .states();
     if (const int code = bind.step(); failed(code)) return failure(code);
     if (const int code = tx.commit(); failed(code)) return failure(code);
     return {};
@@ -783,10 +835,31 @@ ON CONFLICT (id) DO UPDATE SET state = ?22, bound_at = excluded.bound_at)sql");
 
 StoreError SqliteStationStore::spend(std::string_view id) {
     std::lock_guard lock(mutex_);
-    Statement update(db_.get(), "UPDATE ids SET state = ?23 WHERE id = ?1 AND state = ?21");
-    update.text(1, id).states();
+    Statement update(db_.get(),
+                     "UPDATE ids SET state = ?23, spent_at = ?2 WHERE id = ?1 AND state = ?21");
+    update.text(1, id).text(2, utc_time_now()).states();
     if (const int code = update.step(); failed(code)) return failure(code);
     return {};
+}
+
+StoreError SqliteStationStore::for_each_id(const IdFilter& filter,
+                                           const std::function<void(const IdHolder&)>& id) {
+    std::lock_guard lock(mutex_);
+    Statement query(db_.get(), "SELECT * FROM " + ids_source() + R"sql(
+WHERE (?1 IS NULL OR id = ?1 COLLATE NOCASE) AND (?2 IS NULL OR serial_number = ?2)
+  AND (?3 IS NULL OR state = ?3)
+ORDER BY reserved_at, id)sql");
+    query.text(1, filter.id).integer(2, filter.serial_number);
+    if (filter.state)
+        query.text(3, id_state_name(*filter.state));
+    else
+        query.null(3);
+    for (;;) {
+        const int code = query.step();
+        if (failed(code)) return failure(code);
+        if (code != SQLITE_ROW) return {};
+        id(holder_of(query));
+    }
 }
 
 StoreError SqliteStationStore::for_each_run(const RunFilter& filter,
