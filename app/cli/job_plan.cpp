@@ -80,6 +80,7 @@ JobPlan make_plan(const Options& options, const Recipe* recipe) {
         case Command::ports:
         case Command::log:
         case Command::report:
+        case Command::ids:
         case Command::none:
             break;
     }

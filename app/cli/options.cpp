@@ -60,6 +60,8 @@ constexpr CommandSpec COMMANDS[] = {
     {"log", Command::log, 0, 0, "log [--format csv|jsonl] [--since TIME] [--serial N] [--id ID]"},
     {"report", Command::report, 0, 0,
      "report [--since TIME] [--until TIME] [--by GROUP] [--format text|csv|json]"},
+    {"ids", Command::ids, 0, 0,
+     "ids [--format csv|jsonl] [--id ID] [--serial N] [--state reserved|bound|spent]"},
 };
 
 }  // namespace
@@ -96,7 +98,8 @@ bool whole_number(ParseState& p, const std::string& text, std::string_view name,
 // line make no sense for log and report, which read the database only, and ports opens no
 // session.
 constexpr CommandSet EVERY = CommandSet::all();
-constexpr CommandSet UNIT_COMMANDS = CommandSet::all().without(Command::log).without(Command::report);
+constexpr CommandSet UNIT_COMMANDS =
+    CommandSet::all().without(Command::log).without(Command::report).without(Command::ids);
 constexpr CommandSet SESSION_COMMANDS = UNIT_COMMANDS.without(Command::ports);
 
 constexpr OptionRow OPTIONS[] = {
@@ -130,7 +133,7 @@ constexpr OptionRow OPTIONS[] = {
     {"--id",
      "",
      "ID",
-     {Command::program, Command::log},
+     {Command::program, Command::log, Command::ids},
      G::recipe,
      "this ID for the one unit (one --port, no --repeat)",
      [](ParseState& p, const std::string& v) {
@@ -138,9 +141,9 @@ constexpr OptionRow OPTIONS[] = {
          return true;
      },
      "--id needs an ID",
-     "program or log",
+     "program, log or ids",
      " (vrk set-id ID sets one)",
-     "the runs of units that had or got this ID"},
+     "the runs of units that had or got this ID (log); this ID (ids)"},
     {"--id-format",
      "",
      "TEMPLATE",
@@ -338,9 +341,9 @@ constexpr OptionRow OPTIONS[] = {
     {"--db",
      "",
      "FILE",
-     {Command::program, Command::log, Command::report},
+     {Command::program, Command::log, Command::report, Command::ids},
      G::recipe,
-     "the station database (program, log, report); by default\n"
+     "the station database (program, log, report, ids); by default\n"
      "$XDG_DATA_HOME/vrk/station.db (~/.local/share/vrk/station.db;\n"
      "on Windows the PC's %ProgramData%\\vrk\\station.db)",
      [](ParseState& p, const std::string& v) {
@@ -348,13 +351,13 @@ constexpr OptionRow OPTIONS[] = {
          return true;
      },
      "--db needs a file, for example station.db",
-     "program, log or report"},
+     "program, log, report or ids"},
 
-    // vrk log.
+    // vrk log and vrk ids.
     {"--format",
      "",
      "csv|jsonl",
-     {Command::log, Command::report},
+     {Command::log, Command::report, Command::ids},
      G::log,
      "CSV with a header row (the default) or JSON Lines",
      // log and report take different formats: checked once the command is known.
@@ -363,7 +366,7 @@ constexpr OptionRow OPTIONS[] = {
          return true;
      },
      "--format needs a format",
-     "log or report",
+     "log, report or ids",
      {},
      {},
      "an aligned table (the default), CSV, or one JSON object",
@@ -392,9 +395,9 @@ constexpr OptionRow OPTIONS[] = {
     {"--serial",
      "",
      "N",
-     {Command::log},
+     {Command::log, Command::ids},
      G::log,
-     "one unit's runs, by its serial number",
+     "one unit's runs (log) or IDs (ids), by its serial number",
      [](ParseState& p, const std::string& v) {
          std::int32_t serial = 0;
          const auto [end, error] = std::from_chars(v.data(), v.data() + v.size(), serial);
@@ -404,7 +407,21 @@ constexpr OptionRow OPTIONS[] = {
          return true;
      },
      {},
-     "log"},
+     "log or ids"},
+    {"--state",
+     "",
+     "reserved|bound|spent",
+     {Command::ids},
+     G::log,
+     "ids: the IDs in this state only",
+     [](ParseState& p, const std::string& v) {
+         const auto state = id_state_named(v);
+         if (!state) return p.fail("--state expects reserved, bound or spent, not '" + v + "'");
+         p.options.id_state = *state;
+         return true;
+     },
+     {},
+     "ids"},
 
     // vrk report (a unit counts once, by its last run in the range).
     {"--until",
@@ -660,8 +677,9 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
         if (!id) return fail("--id: " + error);
         o.fixed_id = *id;
     }
-    if (state.id_option && o.command == Command::log) o.id_filter = *state.id_option;
-    if (state.format && o.command == Command::log) {
+    if (state.id_option && (o.command == Command::log || o.command == Command::ids))
+        o.id_filter = *state.id_option;
+    if (state.format && (o.command == Command::log || o.command == Command::ids)) {
         if (*state.format != "csv" && *state.format != "jsonl")
             return fail("--format expects csv or jsonl, not '" + *state.format + "'");
         o.log_format = *state.format == "csv" ? LogFormat::csv : LogFormat::jsonl;
@@ -700,11 +718,11 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
     if ((o.count || o.max_failures) && !o.repeat)
         return fail(std::string(o.count ? "--count" : "--max-failures") +
                     " counts the units of --repeat: add --repeat");
-    if (o.command == Command::log || o.command == Command::report) {
+    if (o.command == Command::log || o.command == Command::report || o.command == Command::ids) {
         const std::string name(command_name(o.command));
         if (o.json)
             return fail(name + " writes its output itself: --format " +
-                        (o.command == Command::log ? "jsonl for JSON Lines" : "json for JSON"));
+                        (o.command == Command::report ? "json for JSON" : "jsonl for JSON Lines"));
         const char* port_option = !o.ports.empty() ? "--port"
                                   : o.simulate     ? "--simulate"
                                   : o.trace        ? "--trace"
@@ -788,9 +806,11 @@ Commands:
   log                       the station database's records, one row per unit handled
   report                    the yield of the station database's records: units, passed,
                             first passes, failures by result and step, durations
+  ids                       the IDs the station database holds: each one's state
+                            (reserved, bound, spent), source, unit, station and times
 
 )" + std::string("Recipe (program; the file gives what the command line leaves out):\n") +
-           option_rows(OptionGroup::recipe) + "\nLog (log):\n" + option_rows(OptionGroup::log) +
+           option_rows(OptionGroup::recipe) + "\nLog and IDs (log, ids):\n" + option_rows(OptionGroup::log) +
            "\nReport (report; a unit counts once, by its last run in the range):\n" +
            option_rows(OptionGroup::report) + "\nOptions (before or after the command):\n" + option_rows(OptionGroup::general) +
            R"(

@@ -285,6 +285,65 @@ TEST_F(StationStore, BindsOneIdPerUnitAndTellsWhoHoldsAnId) {
     EXPECT_EQ(store->bound_id(100).value, std::optional<std::string>("B02"));
 }
 
+TEST_F(StationStore, ListsEveryIdWithItsStateSourceStationAndTimes) {
+    auto store = open();
+    const IdScheme s = scheme("B{:02}");
+    ASSERT_TRUE(store->reserve_next(s, std::nullopt, {100, "r1", 2}).ok());     // B01
+    ASSERT_TRUE(store->bind("B01", 100).ok());
+    ASSERT_TRUE(store->reserve_next(s, std::nullopt, {100, "r2", 2}).ok());     // B02
+    ASSERT_TRUE(store->bind("B02", 100).ok());                                    // B01 spent
+    ASSERT_TRUE(store->reserve_next(s, std::nullopt, {200, "r3", 2}).ok());     // B03, kept
+    ASSERT_TRUE(store->claim("FIX1", IdSource::fixed, {300, "r4", 2}).ok());
+    ASSERT_TRUE(store->bind("FIX1", 300).ok());
+    ASSERT_TRUE(store->claim("CAR7", IdSource::carried, {400, "r5"}).ok());
+    ASSERT_TRUE(store->bind("CAR7", 400).ok());
+    ASSERT_TRUE(store->bind("NEW1", 500).ok());  // confirmed without a claim
+
+    struct Case {
+        std::string name;
+        IdFilter filter;
+        std::vector<std::string> listed;  // "ID state source serial station"
+    };
+    IdFilter reserved, unit_100, fix1, both;
+    reserved.state = both.state = IdState::reserved;
+    unit_100.serial_number = both.serial_number = 100;
+    fix1.id = "fix1";
+    const std::vector<Case> cases = {
+        {"every ID, in the order reserved",
+         {},
+         {"B01 spent scheme 100 2", "B02 bound scheme 100 2", "B03 reserved scheme 200 2",
+          "FIX1 bound fixed 300 2", "CAR7 bound carried 400 -", "NEW1 bound records 500 -"}},
+        {"one state", reserved, {"B03 reserved scheme 200 2"}},
+        {"one unit", unit_100, {"B01 spent scheme 100 2", "B02 bound scheme 100 2"}},
+        {"an ID in any case", fix1, {"FIX1 bound fixed 300 2"}},
+        {"every condition holds", both, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> listed;
+        std::vector<IdHolder> holders;
+        ASSERT_TRUE(store
+                        ->for_each_id(c.filter,
+                                      [&](const IdHolder& h) {
+                                          holders.push_back(h);
+                                          listed.push_back(
+                                              h.id + " " + std::string(id_state_name(h.state)) +
+                                              " " + std::string(id_source_name(*h.source)) + " " +
+                                              std::to_string(h.serial_number) + " " +
+                                              (h.station_number
+                                                   ? std::to_string(*h.station_number)
+                                                   : "-"));
+                                      })
+                        .ok());
+        EXPECT_EQ(listed, c.listed) << c.name;
+        // Each change has its time, and only the changes made.
+        for (const IdHolder& h : holders) {
+            EXPECT_FALSE(h.reserved_at.empty()) << h.id;
+            EXPECT_EQ(h.bound_at.has_value(), h.state != IdState::reserved) << h.id;
+            EXPECT_EQ(h.spent_at.has_value(), h.state == IdState::spent) << h.id;
+        }
+    }
+}
+
 TEST_F(StationStore, ARowIsBegunThenCompletedAndReadBackWhole) {
     auto store = open();
     const RunStart started = a_start("k1", 70012);
@@ -452,6 +511,8 @@ TEST_F(StationStore, UpgradesOldFilesReadsThemAsTheyAreAndRefusesOnesItDoesNotKn
         StoreFailure failure = StoreFailure::none;
         int version = 0;  // afterwards, when the open succeeds
         int rows = 0;     // what the file held before is still there
+        // The sources of the IDs as read ("-": not known): an upgrade knows a scheme's.
+        std::string sources = {};
     };
     const auto sql = [](std::string statements) {
         return [statements](const std::string& path) {
@@ -476,8 +537,10 @@ TEST_F(StationStore, UpgradesOldFilesReadsThemAsTheyAreAndRefusesOnesItDoesNotKn
             << error.message;
         sql("INSERT INTO runs (run_key, started_at, host, operator, port, serial_number, image, "
             "image_sha256, tool_version, result, exit_code, message, duration_ms) VALUES ('old', "
-            "'2025-03-01T10:00:00.000Z', 'st', '', 'p', 5, 'i', 'h', '1', 'success', 0, '', 9)")(
-            path);
+            "'2025-03-01T10:00:00.000Z', 'st', '', 'p', 5, 'i', 'h', '1', 'success', 0, '', 9);"
+            "INSERT INTO ids (id, state, serial_number, scheme, reserved_at) VALUES "
+            "('K001', 'bound', 5, 'K{:03}', '2025-03-01T10:00:01.000Z'), "
+            "('FIX', 'spent', 6, '', '2025-03-01T10:00:02.000Z')")(path);
     };
     const std::string newer = "PRAGMA application_id=1448233811; PRAGMA user_version=99;";
     const Case cases[] = {
@@ -486,13 +549,13 @@ TEST_F(StationStore, UpgradesOldFilesReadsThemAsTheyAreAndRefusesOnesItDoesNotKn
         {"an empty file", [](const std::string& p) { std::ofstream{p}; }, now, StoreAccess::station,
          StoreFailure::none, current},
         {"the previous version brought up", at_previous, now, StoreAccess::station,
-         StoreFailure::none, current, 1},
+         StoreFailure::none, current, 1, "scheme -"},
         {"this version as it is", at_now, now, StoreAccess::station, StoreFailure::none, current,
          1},
         {"this version brought up to a later one", at_now, later, StoreAccess::station,
          StoreFailure::none, current + 1, 1},
         {"the previous version exported as it is", at_previous, now, StoreAccess::export_only,
-         StoreFailure::none, current - 1, 1},
+         StoreFailure::none, current - 1, 1, "- -"},
         {"this version exported by a later vrk", at_now, later, StoreAccess::export_only,
          StoreFailure::none, current, 1},
         {"another program's database", sql("CREATE TABLE theirs (a);"), now, StoreAccess::station,
@@ -530,6 +593,16 @@ TEST_F(StationStore, UpgradesOldFilesReadsThemAsTheyAreAndRefusesOnesItDoesNotKn
             EXPECT_EQ(read[0].start.lot.has_value(), c.name.find("previous") == std::string::npos)
                 << c.name;
         }
+        std::string sources;
+        ASSERT_TRUE(store
+                        ->for_each_id({},
+                                      [&](const IdHolder& h) {
+                                          if (!sources.empty()) sources += ' ';
+                                          sources += h.source ? id_source_name(*h.source) : "-";
+                                      })
+                        .ok())
+            << c.name;
+        EXPECT_EQ(sources, c.sources) << c.name;
         store.reset();
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);

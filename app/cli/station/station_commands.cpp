@@ -86,22 +86,38 @@ void tell_reading_note(const StationStore& store, std::FILE* err) {
         std::fprintf(err, "vrk: note: %s\n", store.reading_note().c_str());
 }
 
-}  // namespace
-
-int run_log(const LogRequest& request, std::FILE* out, std::FILE* err) {
-    const auto store = open_for_reading(request.db, err);
+// An export of the database named by `db`, written to `out` by `export_to`.
+int run_export(const std::optional<std::string>& db, std::FILE* out, std::FILE* err,
+               const char* what,
+               const std::function<StoreError(StationStore&,
+                                              const std::function<void(std::string_view)>&)>&
+                   export_to) {
+    const auto store = open_for_reading(db, err);
     if (!store) return exit_code_of(Result::database_unusable);
     bool written = true;
-    const StoreError failure =
-        export_runs(*store, request.filter, request.format, [&](std::string_view text) {
-            written = written && std::fwrite(text.data(), 1, text.size(), out) == text.size();
-        });
+    const StoreError failure = export_to(*store, [&](std::string_view text) {
+        written = written && std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    });
     if (!failure.ok()) {
         std::fprintf(err, "vrk: %s\n", failure.message.c_str());
         return exit_code_of(Result::database_unusable);
     }
     tell_reading_note(*store, err);
-    return finish_output(out, err, written, "the records");
+    return finish_output(out, err, written, what);
+}
+
+}  // namespace
+
+int run_log(const LogRequest& request, std::FILE* out, std::FILE* err) {
+    return run_export(request.db, out, err, "the records", [&](StationStore& store, const auto& write) {
+        return export_runs(store, request.filter, request.format, write);
+    });
+}
+
+int run_ids(const IdsRequest& request, std::FILE* out, std::FILE* err) {
+    return run_export(request.db, out, err, "the IDs", [&](StationStore& store, const auto& write) {
+        return export_ids(store, request.filter, request.format, write);
+    });
 }
 
 int run_report(const ReportRequest& request, std::FILE* out, std::FILE* err) {

@@ -183,9 +183,9 @@ struct IdHolder {
 
 // Which IDs vrk ids wants; every condition given must hold.
 struct IdFilter {
-    std::optional<std::string> id;  // letters compared in any case, as RunFilter's
-    std::optional<std::int32_t> serial_number;
-    std::optional<IdState> state;
+    std::optional<std::string> id = {};  // letters compared in any case, as RunFilter's
+    std::optional<std::int32_t> serial_number = {};
+    std::optional<IdState> state = {};
 };
 
 // Who asks the records for an ID: the unit, its run, the station.
