@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "app/cli/common/utc_time.h"
+#include "app/cli/station/report_tally.h"
 
 namespace vrk::cli {
 
@@ -183,6 +184,14 @@ class Statement {
         return -1;
     }
 
+    // Ready to be stepped again, with new bindings (a statement that failed to prepare stays
+    // failed).
+    void reset() {
+        if (!statement_) return;
+        sqlite3_reset(statement_.get());
+        code_ = SQLITE_OK;
+    }
+
     // SQLITE_ROW, SQLITE_DONE or the failure.
     int step() {
         if (failed(code_)) return code_;
@@ -312,9 +321,6 @@ class SqliteStationStore final : public StationStore {
         return sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr);
     }
     [[nodiscard]] StoreResult<std::optional<IdHolder>> holder_locked(std::string_view id);
-    // The numbers of every group of `by` (none: one group) into *groups.
-    [[nodiscard]] StoreError report_groups(const ReportQuery& query, ReportBy by,
-                                           std::map<ReportGroupKey, ReportNumbers>* groups);
     [[nodiscard]] StoreResult<Reservation> next_free_locked(const IdScheme& scheme,
                                                             std::optional<std::uint64_t> id_start);
     [[nodiscard]] StoreResult<std::int64_t> pragma_integer(const char* name);
@@ -943,21 +949,11 @@ void bind_report_filters(Statement& statement, const ReportQuery& q) {
         .text(5, q.operator_name);
 }
 
-// "'port_lost', 'port_unavailable', ...": our own constant names, never a user's text.
-std::string station_reasons_sql() {
-    std::string list;
-    for (const ResultRow& entry : result_table()) {
-        if (!is_station_reason(entry.kind)) continue;
-        if (!list.empty()) list += ", ";
-        list += "'" + std::string(entry.name) + "'";
-    }
-    return list;
-}
-
 // The expressions a grouping groups by, in the order of ReportGroupKey's fields it fills.
-std::vector<std::string> report_keys(ReportBy by, bool utc) {
-    // SQLite reads the records' "...Z" times as UTC; 'localtime' is this machine's zone.
-    const std::string zone = utc ? "" : ", 'localtime'";
+// The columns a grouping groups by, in the order of ReportGroupKey's fields it fills. Hours
+// and days come as the start's minute ("YYYY-MM-DDTHH:MM", UTC): its hour or day in the
+// report's zone is worked out once per minute (HourOrDay), not once per run.
+std::vector<std::string> report_keys(ReportBy by) {
     switch (by) {
         case ReportBy::none:
             return {};
@@ -970,48 +966,130 @@ std::vector<std::string> report_keys(ReportBy by, bool utc) {
         case ReportBy::lot:
             return {"lot"};
         case ReportBy::hour:
-            return {"strftime('%Y-%m-%d %H:00', started_at" + zone + ")"};
         case ReportBy::day:
-            return {"strftime('%Y-%m-%d', started_at" + zone + ")"};
+            return {"substr(started_at, 1, 16)"};
     }
     return {};
 }
 
-// Orders counts as a Pareto: the most frequent first, then by name.
-void pareto(std::vector<ReportCount>& counts) {
-    std::sort(counts.begin(), counts.end(), [](const ReportCount& a, const ReportCount& b) {
-        return a.count != b.count ? a.count > b.count : a.name < b.name;
-    });
-}
+// A start's minute as the hour ("YYYY-MM-DD HH:00") or day ("YYYY-MM-DD") it falls in: in UTC
+// by its text, in this machine's zone by SQLite's 'localtime' (the C library's zone of this
+// process). Runs in their units' order mostly follow each other in time, so the zone is asked
+// about each UTC hour once, not about each run: the local times of the hour's first and last
+// minute. Within one UTC hour the local hour or day changes at most once, where the zone's
+// minutes turn to :00 (at :30 in India); only an hour in which the zone itself changes (to or
+// from summer time) at another minute is searched for it.
+class HourOrDay {
+  public:
+    HourOrDay(sqlite3* db, ReportBy by, bool utc)
+        : by_(by), utc_(utc), local_(db, "SELECT strftime('%Y-%m-%d %H:%M', ?1, 'localtime')") {}
 
-StoreError SqliteStationStore::report_groups(const ReportQuery& query, ReportBy by,
-                                             std::map<ReportGroupKey, ReportNumbers>* groups) {
-    const std::vector<std::string> keys = report_keys(by, query.utc);
-    // k0, k1, ...: the key's columns in each query's rows, first in every SELECT.
-    std::string key_columns, key_select, partition;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        const std::string name = "k" + std::to_string(i);
-        key_columns += name + ", ";
-        key_select += keys[i] + " AS " + name + ", ";
-        partition += (i == 0 ? "" : ", ") + name;
+    std::string of(const std::string& minute) {
+        if (utc_) return key(minute.substr(0, 10) + " " + minute.substr(11));
+        const auto m = minute_of(minute);
+        if (!m) return key(convert(minute));  // not as the records write it: asked as it is
+        const std::string hour = minute.substr(0, 13);
+        if (hour != hour_) {
+            hour_ = hour;
+            const std::string first = convert(at(0)), last = convert(at(59));
+            first_ = key(first);
+            last_ = key(last);
+            split_ = 60;
+            const auto first_minute = minute_of(first), last_minute = minute_of(last);
+            if (first_ == last_) {
+                // One hour or day all through.
+            } else if (first_minute && last_minute && *first_minute != 0 &&
+                       *last_minute == (*first_minute + 59) % 60) {
+                split_ = 60 - *first_minute;  // the local hour turns there
+            } else {
+                int before = 0, after = 59;  // first_ holds at `before`, last_ at `after`
+                while (after - before > 1) {
+                    const int mid = (before + after) / 2;
+                    (key(convert(at(mid))) == first_ ? before : after) = mid;
+                }
+                split_ = after;
+            }
+        }
+        return *m < split_ ? first_ : last_;
     }
-    const std::string group_by = keys.empty() ? "" : " GROUP BY " + partition;
-    const auto partition_by = [&](const std::string& more) {
-        const std::string all = partition + (partition.empty() || more.empty() ? "" : ", ") + more;
-        return all.empty() ? std::string() : "PARTITION BY " + all + " ";
-    };
+
+  private:
+    // The minute of "YYYY-MM-DDTHH:MM" (or with a blank for the T), nullopt for another text.
+    static std::optional<int> minute_of(const std::string& text) {
+        if (text.size() != 16 || text[13] != ':' || text[14] < '0' || text[14] > '5' ||
+            text[15] < '0' || text[15] > '9')
+            return std::nullopt;
+        return (text[14] - '0') * 10 + (text[15] - '0');
+    }
+    // "YYYY-MM-DD HH:MM" as the hour or day it falls in.
+    [[nodiscard]] std::string key(const std::string& time) const {
+        return by_ == ReportBy::hour ? time.substr(0, 13) + ":00" : time.substr(0, 10);
+    }
+    [[nodiscard]] std::string at(int minute) const {
+        return hour_ + ":" + static_cast<char>('0' + minute / 10) +
+               static_cast<char>('0' + minute % 10);
+    }
+    std::string convert(const std::string& minute) {
+        local_.reset();
+        local_.text(1, minute);
+        return local_.step() == SQLITE_ROW ? local_.text_at(0) : std::string();
+    }
+
+    ReportBy by_;
+    bool utc_;
+    Statement local_;
+    std::string hour_;          // the UTC hour ("YYYY-MM-DDTHH") of the last minute asked
+    std::string first_, last_;  // its first and last minute's local hour or day
+    int split_ = 60;            // its first minute in last_
+};
+
+StoreResult<Report> SqliteStationStore::report(const ReportQuery& query) {
+    std::lock_guard lock(mutex_);
+    // One read transaction: every run is seen as it was at one moment while stations write.
+    if (const int code = exec("BEGIN"); failed(code)) return {{}, failure(code)};
+    struct EndRead {
+        SqliteStationStore& store;
+        ~EndRead() { (void)store.exec("COMMIT"); }
+    } end_read{*this};
+
+    const std::vector<std::string> keys = report_keys(query.by);
+    HourOrDay hour_or_day(db_.get(), query.by, query.utc);
+    std::string key_select;  // k0, k1, ...: the group's columns, first in the row
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        key_select += keys[i] + " AS k" + std::to_string(i) + ", ";
     const std::string source = runs_source();
-    const std::string station = station_reasons_sql();
     const std::string filters(REPORT_FILTERS);
+    const std::string columns = "SELECT " + key_select + R"sql(serial_number, result,
+       step_download, step_id, step_settings, step_then, duration_ms, )sql" + filters +
+                                " AS chosen FROM " + source;
+    // The runs in their units' order (the index on serial_number, started_at, run_key): the
+    // whole database without filters; with them, only the units of the chosen runs (a shift is
+    // a small part of a year), whose earlier runs say which chosen run is a unit's first, and
+    // the chosen runs that have no serial number.
+    const bool filtered =
+        query.since || query.until || query.lot || query.station_number || query.operator_name;
+    std::vector<std::string> statements;
+    const std::string in_order = " ORDER BY serial_number, started_at, run_key";
+    if (filtered) {
+        statements.push_back(columns + " WHERE serial_number IS NULL AND " + filters);
+        statements.push_back(columns + " WHERE serial_number IN (SELECT serial_number FROM " +
+                             source + " WHERE " + filters + ")" + in_order);
+    } else {
+        statements.push_back(columns + in_order);
+    }
 
     const auto key_of = [&](const Statement& row) {
         ReportGroupKey key;
-        switch (by) {
+        switch (query.by) {
             case ReportBy::station:
             case ReportBy::port:
                 key.station_number = row.optional_integer_at<std::uint32_t>(0);
                 key.host = row.text_at(1);
-                if (by == ReportBy::port) key.port = row.text_at(2);
+                if (query.by == ReportBy::port) key.port = row.text_at(2);
+                break;
+            case ReportBy::hour:
+            case ReportBy::day:
+                key.value = hour_or_day.of(row.text_at(0));
                 break;
             case ReportBy::none:
                 break;
@@ -1021,163 +1099,27 @@ StoreError SqliteStationStore::report_groups(const ReportQuery& query, ReportBy 
         }
         return key;
     };
-    const int first = static_cast<int>(keys.size());  // the first column after the key's
-
-    // Units, passed and first passes. `ever` numbers each unit's counted runs over the whole
-    // database, so that a first run before the range is seen; the chosen ones are then taken
-    // together per group and unit. With filters, only the units of chosen rows
-    // are numbered (most of a year's units are not in a shift's report).
-    const bool filtered =
-        query.since || query.until || query.lot || query.station_number || query.operator_name;
-    const std::string of_chosen_units =
-        filtered ? "\n      AND serial_number IN (SELECT serial_number FROM " + source + " WHERE " +
-                       filters + ")"
-                 : std::string();
-    {
-        Statement statement(db_.get(), R"sql(
-WITH ever AS (
-    SELECT serial_number, result, started_at, lot, station_number, operator, )sql" + key_select +
-                                              R"sql(
-           ROW_NUMBER() OVER (PARTITION BY serial_number ORDER BY started_at, run_key) AS nth_ever
-    FROM )sql" + source + R"sql(
-    WHERE result IS NOT NULL AND serial_number IS NOT NULL AND result NOT IN ()sql" + station +
-                                              ")" + of_chosen_units + R"sql(
-), units AS (
-    -- Per group and unit: its last chosen run is the one with the highest nth_ever, so
-    -- nth_ever * 2 + passed is highest there and its lowest bit says whether it passed.
-    SELECT )sql" + key_columns + R"sql(
-           MAX(nth_ever * 2 + CASE WHEN result = 'success' THEN 1 ELSE 0 END) % 2 AS last_passed,
-           MAX(CASE WHEN nth_ever = 1 THEN 1 ELSE 0 END) AS first_chosen,
-           MAX(CASE WHEN nth_ever = 1 AND result = 'success' THEN 1 ELSE 0 END) AS first_passed
-    FROM ever
-    WHERE )sql" + filters + R"sql(
-    GROUP BY )sql" + key_columns + R"sql(serial_number
-)
-SELECT )sql" + key_columns + R"sql(COUNT(*), SUM(last_passed), SUM(first_chosen), SUM(first_passed)
-FROM units)sql" + group_by);
+    const int first = static_cast<int>(keys.size());  // the first column after the group's
+    ReportTally tally(query.by != ReportBy::none);
+    for (const std::string& sql : statements) {
+        Statement statement(db_.get(), sql);
         bind_report_filters(statement, query);
         for (;;) {
             const int code = statement.step();
-            if (failed(code)) return failure(code);
+            if (failed(code)) return {{}, failure(code)};
             if (code != SQLITE_ROW) break;
-            ReportNumbers& n = (*groups)[key_of(statement)];
-            n.units = statement.integer_at(first);
-            n.passed = statement.integer_at(first + 1);
-            n.first_units = statement.integer_at(first + 2);
-            n.first_passed = statement.integer_at(first + 3);
+            TallyRun run;
+            run.key = key_of(statement);
+            run.serial_number = statement.optional_integer_at<std::int32_t>(first);
+            run.result = statement.optional_text_at(first + 1);
+            run.steps = {statement.text_at(first + 2), statement.text_at(first + 3),
+                         statement.text_at(first + 4), statement.text_at(first + 5)};
+            run.duration_ms = statement.optional_integer_at<std::uint32_t>(first + 6);
+            run.chosen = statement.integer_at(first + 7) != 0;
+            tally.add(run);
         }
     }
-
-    // Every chosen row by its class, result and the step that failed.
-    {
-        Statement statement(db_.get(), "SELECT " + key_select + R"sql(
-       CASE WHEN result IS NULL THEN 'unfinished'
-            WHEN result IN ()sql" + station +
-                                           R"sql() THEN 'station'
-            WHEN result = 'success' THEN 'passed'
-            ELSE 'failed' END AS class,
-       result,
-       CASE WHEN result IS NULL OR result = 'success' THEN NULL
-            WHEN step_download NOT IN ('success', 'skipped', 'not_asked') THEN 'download'
-            WHEN step_id NOT IN ('success', 'skipped', 'not_asked') THEN 'id'
-            WHEN step_settings NOT IN ('success', 'skipped', 'not_asked') THEN 'settings'
-            WHEN step_then NOT IN ('success', 'skipped', 'not_asked') THEN 'then'
-            ELSE 'before_steps' END AS failed_step,
-       COUNT(*)
-FROM )sql" + source + " WHERE " + filters + R"sql(
-GROUP BY )sql" + key_columns + "class, result, failed_step");
-        bind_report_filters(statement, query);
-        for (;;) {
-            const int code = statement.step();
-            if (failed(code)) return failure(code);
-            if (code != SQLITE_ROW) break;
-            ReportNumbers& n = (*groups)[key_of(statement)];
-            const std::string kind = statement.text_at(first);
-            const std::string result = statement.text_at(first + 1);
-            const std::string step = statement.text_at(first + 2);
-            const std::int64_t count = statement.integer_at(first + 3);
-            const auto add = [count](std::vector<ReportCount>& counts, const std::string& name) {
-                const auto it = std::find_if(counts.begin(), counts.end(),
-                                             [&](const ReportCount& c) { return c.name == name; });
-                if (it == counts.end())
-                    counts.push_back({name, count});
-                else
-                    it->count += count;
-            };
-            if (kind == "unfinished") {
-                n.unfinished += count;
-            } else if (kind == "station") {
-                n.station_runs += count;
-                add(n.station_reasons, result);
-            } else if (kind == "failed") {
-                n.failed_runs += count;
-                add(n.failures, result);
-                add(n.failed_steps, step);
-            }
-        }
-    }
-
-    // The durations of passed runs: the median and the 95th percentile by nearest rank
-    // (rank ceil(p * n), in whole numbers as (n * p + 99) / 100), and the longest.
-    {
-        Statement statement(db_.get(), "SELECT " + key_columns + R"sql(COUNT(*),
-       MIN(CASE WHEN nth = (n * 50 + 99) / 100 THEN duration_ms END),
-       MIN(CASE WHEN nth = (n * 95 + 99) / 100 THEN duration_ms END),
-       MAX(duration_ms)
-FROM (SELECT )sql" + key_columns + R"sql(duration_ms,
-             ROW_NUMBER() OVER ()sql" + partition_by("") +
-                                           R"sql(ORDER BY duration_ms) AS nth,
-             COUNT(*) OVER ()sql" + partition_by("") +
-                                           R"sql() AS n
-      FROM (SELECT )sql" + key_select + R"sql(duration_ms FROM )sql" +
-                                           source + " WHERE " + filters + R"sql(
-              AND result = 'success' AND serial_number IS NOT NULL AND duration_ms IS NOT NULL
-           ) AS chosen
-     ) AS passed)sql" + group_by);
-        bind_report_filters(statement, query);
-        for (;;) {
-            const int code = statement.step();
-            if (failed(code)) return failure(code);
-            if (code != SQLITE_ROW) break;
-            const std::int64_t passed_runs = statement.integer_at(first);
-            if (passed_runs == 0) continue;  // no group: the aggregate's one row of nothing
-            ReportNumbers& n = (*groups)[key_of(statement)];
-            n.passed_runs = passed_runs;
-            n.median_ms = statement.optional_integer_at<std::uint32_t>(first + 1);
-            n.p95_ms = statement.optional_integer_at<std::uint32_t>(first + 2);
-            n.longest_ms = statement.optional_integer_at<std::uint32_t>(first + 3);
-        }
-    }
-
-    for (auto& [key, n] : *groups) {
-        pareto(n.failures);
-        pareto(n.failed_steps);
-        pareto(n.station_reasons);
-    }
-    return {};
-}
-
-StoreResult<Report> SqliteStationStore::report(const ReportQuery& query) {
-    std::lock_guard lock(mutex_);
-    // One read transaction: the totals and the groups see the same rows while stations write.
-    if (const int code = exec("BEGIN"); failed(code)) return {{}, failure(code)};
-    struct EndRead {
-        SqliteStationStore& store;
-        ~EndRead() { (void)store.exec("COMMIT"); }
-    } end_read{*this};
-
-    Report report;
-    std::map<ReportGroupKey, ReportNumbers> totals;
-    if (StoreError error = report_groups(query, ReportBy::none, &totals); !error.ok())
-        return {{}, error};
-    if (!totals.empty()) report.totals = totals.begin()->second;
-    if (query.by != ReportBy::none) {
-        std::map<ReportGroupKey, ReportNumbers> groups;
-        if (StoreError error = report_groups(query, query.by, &groups); !error.ok())
-            return {{}, error};
-        for (auto& [key, numbers] : groups) report.groups.push_back({key, std::move(numbers)});
-    }
-    return {std::move(report), {}};
+    return {tally.finish(), {}};
 }
 
 }  // namespace

@@ -223,7 +223,7 @@ struct Claim {
 
 // vrk report: the numbers of a production line, computed by the database over the rows that
 // pass the query's filters (the chosen rows). The definitions, which every store computes
-// alike (with its own SQL: window functions and plain aggregates, so that they port):
+// alike, each its own fastest way (report_tally.h reads the runs once in their units' order):
 //   - a counted run is a chosen row that was completed, with a serial number, whose result is
 //     not of a station reason's kind (is_station_reason);
 //   - units: distinct serial numbers among the counted runs; passed: those units whose last
@@ -379,8 +379,8 @@ class StationStore {
     [[nodiscard]] virtual StoreError for_each_run(
         const RunFilter& filter, const std::function<void(const RunRecord&)>& row) = 0;
 
-    // The report's numbers (see ReportBy), computed by the database's own queries: the rows
-    // are never brought into memory, only the numbers of each group.
+    // The report's numbers (see ReportBy). The rows are never brought into memory together:
+    // what is kept is the numbers of each group (and the passed runs' durations).
     [[nodiscard]] virtual StoreResult<Report> report(const ReportQuery& query) = 0;
 };
 
