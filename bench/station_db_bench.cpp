@@ -92,7 +92,7 @@ bool measure(const std::string& name, const std::string& label) {
         const double begun = timed_ms([&] { return store->begin_run(start).ok(); });
         std::string id;
         const double reserved = timed_ms([&] {
-            const auto r = store->reserve_next(*scheme, std::nullopt, serial, start.run_key);
+            const auto r = store->reserve_next(*scheme, std::nullopt, {serial, start.run_key});
             id = r.value.id;
             return r.ok() && !r.value.exhausted;
         });

@@ -81,6 +81,7 @@ JobPlan make_plan(const Options& options, const Recipe* recipe) {
         case Command::log:
         case Command::import_records:
         case Command::report:
+        case Command::ids:
         case Command::none:
             break;
     }

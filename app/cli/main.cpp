@@ -143,6 +143,12 @@ int main(int argc, char** argv) {
     }
     if (options.command == Command::import_records)
         return run_import(ImportRequest{options.image, options.db}, stdout, stderr);
+    if (options.command == Command::ids) {
+        const IdsRequest request{
+            options.db, {options.id_filter, options.serial_number, options.id_state},
+            options.log_format};
+        return run_ids(request, stdout, stderr);
+    }
     if (options.command == Command::report) {
         ReportRequest request;
         request.db = options.db;

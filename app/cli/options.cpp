@@ -61,6 +61,8 @@ constexpr CommandSpec COMMANDS[] = {
     {"report", Command::report, 0, 0,
      "report [--since TIME] [--until TIME] [--by GROUP] [--format text|csv|json]"},
     {"import", Command::import_records, 1, 1, "import FILE.db --db URI"},
+    {"ids", Command::ids, 0, 0,
+     "ids [--format csv|jsonl] [--id ID] [--serial N] [--state reserved|bound|spent]"},
 };
 
 }  // namespace
@@ -100,7 +102,8 @@ constexpr CommandSet EVERY = CommandSet::all();
 constexpr CommandSet UNIT_COMMANDS = CommandSet::all()
                                          .without(Command::log)
                                          .without(Command::report)
-                                         .without(Command::import_records);
+                                         .without(Command::import_records)
+                                         .without(Command::ids);
 constexpr CommandSet SESSION_COMMANDS = UNIT_COMMANDS.without(Command::ports);
 
 constexpr OptionRow OPTIONS[] = {
@@ -135,7 +138,7 @@ constexpr OptionRow OPTIONS[] = {
     {"--id",
      "",
      "ID",
-     {Command::program, Command::log},
+     {Command::program, Command::log, Command::ids},
      G::recipe,
      "this ID for the one unit (one --port, no --repeat)",
      [](ParseState& p, const std::string& v) {
@@ -143,9 +146,9 @@ constexpr OptionRow OPTIONS[] = {
          return true;
      },
      "--id needs an ID",
-     "program or log",
+     "program, log or ids",
      " (vrk set-id ID sets one)",
-     "the runs of units that had or got this ID"},
+     "the runs of units that had or got this ID (log); this ID (ids)"},
     {"--id-format",
      "",
      "TEMPLATE",
@@ -343,9 +346,10 @@ constexpr OptionRow OPTIONS[] = {
     {"--db",
      "",
      "FILE|URI",
-     {Command::program, Command::log, Command::report, Command::import_records},
+     {Command::program, Command::log, Command::report, Command::import_records,
+      Command::ids},
      G::recipe,
-     "the station database (program, log, report, import): a file, or\n"
+     "the station database (program, log, report, import, ids): a file, or\n"
      "a line's PostgreSQL database as postgresql://USER@HOST/DB (no\n"
      "password in it: ~/.pgpass, PGPASSFILE, PGPASSWORD or a service\n"
      "file); else the recipe's db, else $VRK_DB, else\n"
@@ -357,13 +361,13 @@ constexpr OptionRow OPTIONS[] = {
          return true;
      },
      "--db needs a file or a URI, for example station.db or postgresql://vrk@line-db/vrk",
-     "program, log, report or import"},
+     "program, log, report, import or ids"},
 
-    // vrk log.
+    // vrk log and vrk ids.
     {"--format",
      "",
      "csv|jsonl",
-     {Command::log, Command::report},
+     {Command::log, Command::report, Command::ids},
      G::log,
      "CSV with a header row (the default) or JSON Lines",
      // log and report take different formats: checked once the command is known.
@@ -372,7 +376,7 @@ constexpr OptionRow OPTIONS[] = {
          return true;
      },
      "--format needs a format",
-     "log or report",
+     "log, report or ids",
      {},
      {},
      "an aligned table (the default), CSV, or one JSON object",
@@ -401,9 +405,9 @@ constexpr OptionRow OPTIONS[] = {
     {"--serial",
      "",
      "N",
-     {Command::log},
+     {Command::log, Command::ids},
      G::log,
-     "one unit's runs, by its serial number",
+     "one unit's runs (log) or IDs (ids), by its serial number",
      [](ParseState& p, const std::string& v) {
          std::int32_t serial = 0;
          const auto [end, error] = std::from_chars(v.data(), v.data() + v.size(), serial);
@@ -413,7 +417,21 @@ constexpr OptionRow OPTIONS[] = {
          return true;
      },
      {},
-     "log"},
+     "log or ids"},
+    {"--state",
+     "",
+     "reserved|bound|spent",
+     {Command::ids},
+     G::log,
+     "ids: the IDs in this state only",
+     [](ParseState& p, const std::string& v) {
+         const auto state = id_state_named(v);
+         if (!state) return p.fail("--state expects reserved, bound or spent, not '" + v + "'");
+         p.options.id_state = *state;
+         return true;
+     },
+     {},
+     "ids"},
 
     // vrk report (a unit counts once, by its last run in the range).
     {"--until",
@@ -672,8 +690,9 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
         if (!id) return fail("--id: " + error);
         o.fixed_id = *id;
     }
-    if (state.id_option && o.command == Command::log) o.id_filter = *state.id_option;
-    if (state.format && o.command == Command::log) {
+    if (state.id_option && (o.command == Command::log || o.command == Command::ids))
+        o.id_filter = *state.id_option;
+    if (state.format && (o.command == Command::log || o.command == Command::ids)) {
         if (*state.format != "csv" && *state.format != "jsonl")
             return fail("--format expects csv or jsonl, not '" + *state.format + "'");
         o.log_format = *state.format == "csv" ? LogFormat::csv : LogFormat::jsonl;
@@ -712,11 +731,11 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
     if ((o.count || o.max_failures) && !o.repeat)
         return fail(std::string(o.count ? "--count" : "--max-failures") +
                     " counts the units of --repeat: add --repeat");
-    if (o.command == Command::log || o.command == Command::report) {
+    if (o.command == Command::log || o.command == Command::report || o.command == Command::ids) {
         const std::string name(command_name(o.command));
         if (o.json)
             return fail(name + " writes its output itself: --format " +
-                        (o.command == Command::log ? "jsonl for JSON Lines" : "json for JSON"));
+                        (o.command == Command::report ? "json for JSON" : "jsonl for JSON Lines"));
         const char* port_option = !o.ports.empty() ? "--port"
                                   : o.simulate     ? "--simulate"
                                   : o.trace        ? "--trace"
@@ -800,13 +819,15 @@ Commands:
   log                       the station database's records, one row per unit handled
   report                    the yield of the station database's records: units, passed,
                             first passes, failures by result and step, durations
+  ids                       the IDs the station database holds: each one's state
+                            (reserved, bound, spent), source, unit, station and times
   import FILE.db            a station's records brought into the line's database (--db URI):
                             rows by run key (twice adds nothing), IDs with their states,
                             counters raised; an ID the line gives another unit is listed and
                             left as the line has it (exit 1)
 
 )" + std::string("Recipe (program; the file gives what the command line leaves out):\n") +
-           option_rows(OptionGroup::recipe) + "\nLog (log):\n" + option_rows(OptionGroup::log) +
+           option_rows(OptionGroup::recipe) + "\nLog and IDs (log, ids):\n" + option_rows(OptionGroup::log) +
            "\nReport (report; a unit counts once, by its last run in the range):\n" +
            option_rows(OptionGroup::report) + "\nOptions (before or after the command):\n" + option_rows(OptionGroup::general) +
            R"(

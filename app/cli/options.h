@@ -34,6 +34,7 @@ enum class Command {
     log,
     report,
     import_records,
+    ids,  // the last: CommandSet::all() counts on it
 };
 
 enum class Verbosity { quiet, normal, verbose };
@@ -55,11 +56,12 @@ struct Options : RecipeOptions {
     device::Setting setting = device::Setting::gps_type;  // set
     std::uint8_t code = 0;                                // set: the value, resolved
 
-    // log
+    // log, ids
     LogFormat log_format = LogFormat::csv;
     std::optional<std::string> since;  // normalised: "YYYY-MM-DDTHH:MM:SS.mmmZ"
     std::optional<std::int32_t> serial_number;
     std::optional<std::string> id_filter;  // --id
+    std::optional<IdState> id_state;       // ids: --state
 
     // report; --since as for log, --lot, --station-number and --operator as for program
     std::optional<std::string> until;  // normalised as --since
@@ -77,7 +79,7 @@ class CommandSet {
     // Every command there is.
     [[nodiscard]] static constexpr CommandSet all() {
         CommandSet set{};
-        set.bits_ = bit(Command::import_records) * 2 - bit(Command::ports);
+        set.bits_ = bit(Command::ids) * 2 - bit(Command::ports);
         return set;
     }
     [[nodiscard]] constexpr CommandSet without(Command c) const {

@@ -59,11 +59,14 @@ class VrkProgram : public ::testing::Test {
         return swap_unit(units_.size() - 1, serial, no_id_reply, flip_byte);
     }
     // Another unit (or the same one, mended) on a port: the one there goes first.
+    // `id`: the ID it carries.
     sim::Simulator& swap_unit(std::size_t index, std::int32_t serial, bool no_id_reply = false,
-                              std::optional<std::size_t> flip_byte = std::nullopt) {
+                              std::optional<std::size_t> flip_byte = std::nullopt,
+                              const std::string& id = "VRK00042") {
         units_[index].reset();
         sim::UnitConfig config;
         config.serial_number = serial;
+        config.id = id;
         config.previous_application = 65536;
         config.no_id_reply = no_id_reply;
         config.flip_byte = flip_byte;
@@ -221,6 +224,54 @@ TEST_F(VrkProgram, AVrkKilledBetweenReserveAndConfirmGivesNoIdTwice) {
     // Each ID the records hold belongs to one unit only.
     for (const auto& [id, holder] : held)
         EXPECT_TRUE(holder.serial_number == 82001 || holder.serial_number == 82002) << id;
+}
+
+TEST_F(VrkProgram, AUnitThatFailsTwiceSpendsNoIdAndIdsListsEveryIdWithItsSource) {
+    add_unit(86001);
+    struct Run {
+        std::int32_t serial;
+        std::optional<std::size_t> flip_byte;  // its verify fails
+        std::string carried;
+        std::vector<std::string> recipe;
+        int exit_code;
+        std::string id_after;
+    };
+    const std::vector<std::string> scheme = {"--id-format", "K{:05}"};
+    const Run runs[] = {
+        {86001, std::nullopt, "VRK00042", scheme, 0, "K00001"},
+        {86002, 1000, "VRK00042", scheme, 1, "VRK00042"},
+        {86002, 1000, "VRK00042", scheme, 1, "VRK00042"},
+        {86002, std::nullopt, "VRK00042", scheme, 0, "K00002"},  // mended
+        {86003, std::nullopt, "VRK00042", scheme, 0, "K00003"},
+        {86004, std::nullopt, "VRK00042", {"--id", "FIX1"}, 0, "FIX1"},
+        {86005, std::nullopt, "K00077", scheme, 0, "K00077"},  // numbered at another station
+    };
+    for (const Run& run : runs) {
+        sim::Simulator& unit = swap_unit(0, run.serial, false, run.flip_byte, run.carried);
+        std::vector<std::string> args = {"--port", port(0), "program", "app.vr4", "--db", "st.db",
+                                          "--station-number", "3"};
+        args.insert(args.end(), run.recipe.begin(), run.recipe.end());
+        Subprocess vrk(VRK_PROGRAM, args);
+        const auto code = vrk.finish(240s);
+        ASSERT_TRUE(code.has_value()) << vrk.errors();
+        EXPECT_EQ(*code, run.exit_code) << run.serial << ": " << vrk.errors();
+        EXPECT_EQ(unit.unit_id(), run.id_after) << run.serial;
+    }
+
+    Subprocess ids(VRK_PROGRAM, {"ids", "--db", "st.db"});
+    ASSERT_EQ(ids.finish(60s), 0) << ids.errors();
+    std::vector<std::string> listed;
+    for (const std::string& line : ids.lines()) {
+        const auto f = csv_fields(line);
+        ASSERT_GE(f.size(), 6u) << line;
+        listed.push_back(f[0] + " " + f[1] + " " + f[2] + " " + f[4] + " " + f[5]);
+    }
+    const std::vector<std::string> expected = {
+        "id state source serial_number station_number", "K00001 bound scheme 86001 3",
+        "K00002 bound scheme 86002 3",                  "K00003 bound scheme 86003 3",
+        "FIX1 bound fixed 86004 3",                     "K00077 bound carried 86005 3",
+    };
+    EXPECT_EQ(listed, expected);
 }
 
 TEST_F(VrkProgram, TwoVrkProcessesOnOneDatabaseGiveEightDistinctIds) {

@@ -219,20 +219,20 @@ TEST(LineDatabase, AStationWaitsForAnotherStationsLockOnlyUpToItsTimeLimit) {
     auto store =
         open_postgres_station_store(db.socket_uri(), StoreAccess::station, &error, settings);
     ASSERT_TRUE(store) << error.message;
-    ASSERT_EQ(store->reserve_next(scheme("W{}"), std::nullopt, 1, "r").value.id, "W1");
+    ASSERT_EQ(store->reserve_next(scheme("W{}"), std::nullopt, {1, "r"}).value.id, "W1");
 
     // Another station stopped half-way through a reservation: it holds the counter's row.
     PGconn* other = PQconnectdb(db.socket_uri().c_str());
     ASSERT_EQ(PQstatus(other), CONNECTION_OK);
     PQclear(PQexec(other, "BEGIN"));
     PQclear(PQexec(other, "SELECT next_value FROM counters FOR UPDATE"));
-    const StoreError held = store->reserve_next(scheme("W{}"), std::nullopt, 2, "r").error;
+    const StoreError held = store->reserve_next(scheme("W{}"), std::nullopt, {2, "r"}).error;
     EXPECT_EQ(held.failure, StoreFailure::busy) << held.message;
     EXPECT_NE(held.message.find("another station"), std::string::npos) << held.message;
     EXPECT_TRUE(store->bound_id(1).ok());  // reading goes on meanwhile
     PQclear(PQexec(other, "COMMIT"));
     PQfinish(other);
-    EXPECT_EQ(store->reserve_next(scheme("W{}"), std::nullopt, 2, "r").value.id, "W2");
+    EXPECT_EQ(store->reserve_next(scheme("W{}"), std::nullopt, {2, "r"}).value.id, "W2");
 }
 
 // Runs vrk import of `file` into `uri`: its exit code and what it wrote.
@@ -263,13 +263,13 @@ TEST(LineDatabase, AStationsFileIsImportedOnceWithItsIdsAndTheLinesConflictsKept
         StoreError error;
         auto station = open_station_store(file, StoreAccess::station, &error);
         ASSERT_TRUE(station) << error.message;
-        ASSERT_EQ(station->reserve_next(t, std::nullopt, 1, "r1").value.id, "T001");
+        ASSERT_EQ(station->reserve_next(t, std::nullopt, {1, "r1"}).value.id, "T001");
         ASSERT_TRUE(station->bind("T001", 1).ok());
-        ASSERT_EQ(station->reserve_next(t, std::nullopt, 2, "r2").value.id, "T002");
+        ASSERT_EQ(station->reserve_next(t, std::nullopt, {2, "r2"}).value.id, "T002");
         ASSERT_TRUE(station->bind("T002", 2).ok());
-        ASSERT_TRUE(station->claim("T004", 9, "r9").value.claimed);
-        ASSERT_EQ(station->reserve_next(t, std::nullopt, 3, "r3").value.id, "T003");
-        ASSERT_EQ(station->reserve_next(t, std::nullopt, 3, "r3b").value.id, "T005");
+        ASSERT_TRUE(station->claim("T004", IdSource::fixed, {9, "r9"}).value.claimed);
+        ASSERT_EQ(station->reserve_next(t, std::nullopt, {3, "r3"}).value.id, "T003");
+        ASSERT_EQ(station->reserve_next(t, std::nullopt, {3, "r3b"}).value.id, "T005");
         ASSERT_TRUE(station->begin_run(a_start("k1", 1)).ok());
         RunEnd end;
         end.run_key = "k1";
@@ -283,7 +283,7 @@ TEST(LineDatabase, AStationsFileIsImportedOnceWithItsIdsAndTheLinesConflictsKept
     auto line = open_station_store(db.socket_uri(), StoreAccess::station, &error);
     ASSERT_TRUE(line) << error.message;
     // The line gave T002 to unit 7 already.
-    ASSERT_TRUE(line->claim("T002", 7, "line").value.claimed);
+    ASSERT_TRUE(line->claim("T002", IdSource::fixed, {7, "line"}).value.claimed);
     ASSERT_TRUE(line->bind("T002", 7).ok());
 
     const auto first = import(file, db.socket_uri());
@@ -326,7 +326,7 @@ TEST(LineDatabase, AStationsFileIsImportedOnceWithItsIdsAndTheLinesConflictsKept
     EXPECT_FALSE(rows[1].end);
     EXPECT_FALSE(rows[1].hook);
     // The counter went past the file's: the line's next ID is after every ID the file gave.
-    EXPECT_EQ(line->reserve_next(t, std::nullopt, 4, "next").value.id, "T006");
+    EXPECT_EQ(line->reserve_next(t, std::nullopt, {4, "next"}).value.id, "T006");
     std::filesystem::remove(file);
 }
 

@@ -233,6 +233,7 @@ TEST_P(StationReport, GroupsHaveNumbersOfTheirOwn) {
         ReportBy by;
         bool utc;
         std::vector<Group> groups;
+        const char* zone = "XXX-1";  // the machine's: one hour east of Greenwich
     };
     const Counts lot_a = {4, 3, 4, 2, 2, 1, 0}, lot_b = {4, 2, 3, 2, 3, 0, 1};
     const Case cases[] = {
@@ -263,13 +264,22 @@ TEST_P(StationReport, GroupsHaveNumbersOfTheirOwn) {
           {{{}, "", "", "2025-03-01 10:00"}, {2, 1, 2, 1, 1, 1, 0}},
           {{{}, "", "", "2025-03-02 00:00"}, {1, 1, 1, 1, 0, 0, 0}},
           {{{}, "", "", "2025-03-02 01:00"}, {3, 1, 2, 1, 3, 0, 1}}}},
+        // Five and a half hours east: the local hour turns at :30 of a UTC hour (00:20 and
+        // 00:30 are 05:50 and 06:00).
+        {ReportBy::hour,
+         false,
+         {{{{}, "", "", "2025-03-01 13:00"}, {2, 2, 2, 1, 1, 0, 0}},
+          {{{}, "", "", "2025-03-01 14:00"}, {2, 1, 2, 1, 1, 1, 0}},
+          {{{}, "", "", "2025-03-02 05:00"}, {3, 1, 2, 1, 2, 0, 0}},
+          {{{}, "", "", "2025-03-02 06:00"}, {1, 1, 1, 1, 1, 0, 1}}},
+         "IST-5:30"},
     };
-    // The machine's zone, as the report's reader has it: one hour east of Greenwich.
+    // The machine's zone, as the report's reader has it.
     const char* zone = std::getenv("TZ");
     const std::string saved = zone != nullptr ? zone : "";
-    ::setenv("TZ", "XXX-1", 1);
-    ::tzset();
     for (const Case& c : cases) {
+        ::setenv("TZ", c.zone, 1);
+        ::tzset();
         ReportQuery query;
         query.by = c.by;
         query.utc = c.utc;

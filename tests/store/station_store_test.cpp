@@ -91,7 +91,7 @@ std::vector<std::string> reserve_many(cli::StationStore& store, int count, std::
     std::vector<std::string> ids;
     const IdScheme s = scheme("L{station}{:05}", 1);
     for (int i = 0; i < count; ++i) {
-        const auto r = store.reserve_next(s, std::nullopt, serial + i, new_run_key());
+        const auto r = store.reserve_next(s, std::nullopt, {serial + i, new_run_key()});
         EXPECT_TRUE(r.ok()) << r.error.message;
         ids.push_back(r.value.id);
     }
@@ -164,7 +164,7 @@ TEST_P(BothStores, AReservationKilledBeforeItsBindIsNeverGivenAgain) {
         StoreError error;
         auto store = open_station_store(location_, StoreAccess::station, &error);
         const std::string id =
-            store ? store->reserve_next(scheme("K{:03}"), std::nullopt, 77, "k").value.id : "";
+            store ? store->reserve_next(scheme("K{:03}"), std::nullopt, {77, "k"}).value.id : "";
         (void)!::write(fds[1], id.data(), id.size());
         ::kill(::getpid(), SIGKILL);
         ::_exit(1);
@@ -181,14 +181,14 @@ TEST_P(BothStores, AReservationKilledBeforeItsBindIsNeverGivenAgain) {
     EXPECT_EQ(killed, "K001");
 
     auto store = open();
-    EXPECT_EQ(store->reserve_next(scheme("K{:03}"), std::nullopt, 78, "r").value.id, "K002");
+    EXPECT_EQ(store->reserve_next(scheme("K{:03}"), std::nullopt, {78, "r"}).value.id, "K002");
     const auto holder = store->id_holder(killed).value;
     ASSERT_TRUE(holder);
     EXPECT_EQ(holder->state, IdState::reserved);
     EXPECT_EQ(holder->serial_number, 77);
     // The unit may have taken it before the kill: when it comes back carrying it, it keeps it.
-    EXPECT_TRUE(store->claim(killed, 77, "again").value.claimed);
-    EXPECT_FALSE(store->claim(killed, 79, "other").value.claimed);
+    EXPECT_TRUE(store->claim(killed, IdSource::fixed, {77, "again"}).value.claimed);
+    EXPECT_FALSE(store->claim(killed, IdSource::fixed, {79, "other"}).value.claimed);
 }
 
 TEST_P(BothStores, CountersStartRiseOnlyAndSkipIdsTheRecordsHold) {
@@ -201,7 +201,7 @@ TEST_P(BothStores, CountersStartRiseOnlyAndSkipIdsTheRecordsHold) {
     const auto reserve = [](std::string text, std::optional<std::uint64_t> start,
                             std::optional<std::uint32_t> station = std::nullopt) {
         return [=](cli::StationStore& s) {
-            const auto r = s.reserve_next(scheme(text, station), start, 5, "run");
+            const auto r = s.reserve_next(scheme(text, station), start, {5, "run"});
             if (!r.ok()) return r.error.message;
             return r.value.exhausted ? std::string("exhausted") : r.value.id;
         };
@@ -212,7 +212,7 @@ TEST_P(BothStores, CountersStartRiseOnlyAndSkipIdsTheRecordsHold) {
         {"a lower --id-start does not lower it", reserve("L1{:05}", 2), "L100006"},
         {"a fixed ID claimed ahead of the counter",
          [](cli::StationStore& s) {
-             return s.claim("L100007", 9, "fixed").value.claimed ? "claimed" : "refused";
+             return s.claim("L100007", IdSource::fixed, {9, "fixed"}).value.claimed ? "claimed" : "refused";
          },
          "claimed"},
         {"is skipped", reserve("L1{:05}", std::nullopt), "L100008"},
@@ -233,13 +233,13 @@ TEST_P(BothStores, CountersStartRiseOnlyAndSkipIdsTheRecordsHold) {
 TEST_P(BothStores, BindsOneIdPerUnitAndTellsWhoHoldsAnId) {
     auto store = open();
     const IdScheme s = scheme("B{:02}");
-    ASSERT_EQ(store->reserve_next(s, std::nullopt, 100, "r1").value.id, "B01");
+    ASSERT_EQ(store->reserve_next(s, std::nullopt, {100, "r1"}).value.id, "B01");
     ASSERT_TRUE(store->bind("B01", 100).ok());
-    ASSERT_EQ(store->reserve_next(s, std::nullopt, 100, "r2").value.id, "B02");  // --new-id
+    ASSERT_EQ(store->reserve_next(s, std::nullopt, {100, "r2"}).value.id, "B02");  // --new-id
     ASSERT_TRUE(store->bind("B02", 100).ok());
-    ASSERT_EQ(store->reserve_next(s, std::nullopt, 200, "r3").value.id, "B03");
+    ASSERT_EQ(store->reserve_next(s, std::nullopt, {200, "r3"}).value.id, "B03");
     ASSERT_TRUE(store->spend("B03").ok());  // unit 200 never confirmed it
-    ASSERT_TRUE(store->claim("FIX1", 300, "r4").value.claimed);
+    ASSERT_TRUE(store->claim("FIX1", IdSource::fixed, {300, "r4"}).value.claimed);
 
     struct Holder {
         std::string id;
@@ -279,7 +279,7 @@ TEST_P(BothStores, BindsOneIdPerUnitAndTellsWhoHoldsAnId) {
         {"NEW9", 400, true},
     };
     for (const Claim& c : claims)
-        EXPECT_EQ(store->claim(c.id, c.serial, "c").value.claimed, c.claimed) << c.id;
+        EXPECT_EQ(store->claim(c.id, IdSource::fixed, {c.serial, "c"}).value.claimed, c.claimed) << c.id;
 
     EXPECT_EQ(store->bound_id(100).value, std::optional<std::string>("B02"));
     EXPECT_EQ(store->bound_id(200).value, std::nullopt);
@@ -287,6 +287,65 @@ TEST_P(BothStores, BindsOneIdPerUnitAndTellsWhoHoldsAnId) {
     EXPECT_EQ(store->bound_id(100).value, std::optional<std::string>("B02"));
     ASSERT_TRUE(store->spend("B02").ok());  // a bound ID is not given up by a spend
     EXPECT_EQ(store->bound_id(100).value, std::optional<std::string>("B02"));
+}
+
+TEST_P(BothStores, ListsEveryIdWithItsStateSourceStationAndTimes) {
+    auto store = open();
+    const IdScheme s = scheme("B{:02}");
+    ASSERT_TRUE(store->reserve_next(s, std::nullopt, {100, "r1", 2}).ok());     // B01
+    ASSERT_TRUE(store->bind("B01", 100).ok());
+    ASSERT_TRUE(store->reserve_next(s, std::nullopt, {100, "r2", 2}).ok());     // B02
+    ASSERT_TRUE(store->bind("B02", 100).ok());                                    // B01 spent
+    ASSERT_TRUE(store->reserve_next(s, std::nullopt, {200, "r3", 2}).ok());     // B03, kept
+    ASSERT_TRUE(store->claim("FIX1", IdSource::fixed, {300, "r4", 2}).ok());
+    ASSERT_TRUE(store->bind("FIX1", 300).ok());
+    ASSERT_TRUE(store->claim("CAR7", IdSource::carried, {400, "r5"}).ok());
+    ASSERT_TRUE(store->bind("CAR7", 400).ok());
+    ASSERT_TRUE(store->bind("NEW1", 500).ok());  // confirmed without a claim
+
+    struct Case {
+        std::string name;
+        IdFilter filter;
+        std::vector<std::string> listed;  // "ID state source serial station"
+    };
+    IdFilter reserved, unit_100, fix1, both;
+    reserved.state = both.state = IdState::reserved;
+    unit_100.serial_number = both.serial_number = 100;
+    fix1.id = "fix1";
+    const std::vector<Case> cases = {
+        {"every ID, in the order reserved",
+         {},
+         {"B01 spent scheme 100 2", "B02 bound scheme 100 2", "B03 reserved scheme 200 2",
+          "FIX1 bound fixed 300 2", "CAR7 bound carried 400 -", "NEW1 bound records 500 -"}},
+        {"one state", reserved, {"B03 reserved scheme 200 2"}},
+        {"one unit", unit_100, {"B01 spent scheme 100 2", "B02 bound scheme 100 2"}},
+        {"an ID in any case", fix1, {"FIX1 bound fixed 300 2"}},
+        {"every condition holds", both, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> listed;
+        std::vector<IdHolder> holders;
+        ASSERT_TRUE(store
+                        ->for_each_id(c.filter,
+                                      [&](const IdHolder& h) {
+                                          holders.push_back(h);
+                                          listed.push_back(
+                                              h.id + " " + std::string(id_state_name(h.state)) +
+                                              " " + std::string(id_source_name(*h.source)) + " " +
+                                              std::to_string(h.serial_number) + " " +
+                                              (h.station_number
+                                                   ? std::to_string(*h.station_number)
+                                                   : "-"));
+                                      })
+                        .ok());
+        EXPECT_EQ(listed, c.listed) << c.name;
+        // Each change has its time, and only the changes made.
+        for (const IdHolder& h : holders) {
+            EXPECT_FALSE(h.reserved_at.empty()) << h.id;
+            EXPECT_EQ(h.bound_at.has_value(), h.state != IdState::reserved) << h.id;
+            EXPECT_EQ(h.spent_at.has_value(), h.state == IdState::spent) << h.id;
+        }
+    }
 }
 
 TEST_P(BothStores, ARowIsBegunThenCompletedAndReadBackWhole) {
@@ -354,12 +413,12 @@ TEST_P(BothStores, EachUnitGetsTheIdTheRecipeAndTheRecordsGiveIt) {
     // Unit 7 is known to the records with L100001; FIX2 and L200009 belong to unit 8; L100002
     // was reserved for unit 10 and never confirmed.
     const auto known = [](cli::StationStore& s) {
-        ASSERT_EQ(s.reserve_next(scheme("L{station}{:05}", 1), std::nullopt, 7, "r").value.id,
+        ASSERT_EQ(s.reserve_next(scheme("L{station}{:05}", 1), std::nullopt, {7, "r"}).value.id,
                   "L100001");
         ASSERT_TRUE(s.bind("L100001", 7).ok());
-        ASSERT_TRUE(s.claim("FIX2", 8, "r").value.claimed);
-        ASSERT_TRUE(s.claim("L200009", 8, "r").value.claimed);
-        ASSERT_EQ(s.reserve_next(scheme("L{station}{:05}", 1), std::nullopt, 10, "r").value.id,
+        ASSERT_TRUE(s.claim("FIX2", IdSource::fixed, {8, "r"}).value.claimed);
+        ASSERT_TRUE(s.claim("L200009", IdSource::fixed, {8, "r"}).value.claimed);
+        ASSERT_EQ(s.reserve_next(scheme("L{station}{:05}", 1), std::nullopt, {10, "r"}).value.id,
                   "L100002");
     };
     struct Case {

@@ -168,6 +168,15 @@ TEST(VrkCommandLine, ProgramAndLogOptions) {
              EXPECT_EQ(o.report_format, cli::ReportFormat::json);
              EXPECT_EQ(o.db, "s.db");
          }},
+        {{"ids", "--format", "jsonl", "--id", "k1", "--serial", "7", "--state", "spent"},
+         "",
+         [](const Options& o) {
+             EXPECT_EQ(o.command, Command::ids);
+             EXPECT_EQ(o.log_format, cli::LogFormat::jsonl);
+             EXPECT_EQ(o.id_filter, "k1");
+             EXPECT_EQ(o.serial_number, 7);
+             EXPECT_EQ(o.id_state, cli::IdState::spent);
+         }},
         {{"report"},
          "",
          [](const Options& o) {
@@ -201,7 +210,7 @@ TEST(VrkCommandLine, ProgramAndLogOptions) {
         {{"program", "i", "--count", "3"}, "--count counts the units of --repeat"},
         {{"download", "i", "--id-format", "L{}"}, "--id-format goes with program only"},
         {{"set", "gps", "0", "--set", "gps=1"}, "--set goes with program only (vrk set"},
-        {{"info", "--db", "x.db"}, "--db goes with program, log, report or import only"},
+        {{"info", "--db", "x.db"}, "--db goes with program, log, report, import or ids only"},
         {{"import", "station.db", "--db", "postgresql://vrk@line/vrk"},
          "",
          [](const Options& o) {
@@ -210,7 +219,7 @@ TEST(VrkCommandLine, ProgramAndLogOptions) {
              EXPECT_EQ(o.db, "postgresql://vrk@line/vrk");
          }},
         {{"import"}, "usage: vrk [OPTIONS] import FILE.db --db URI"},
-        {{"program", "i", "--format", "csv"}, "--format goes with log or report only"},
+        {{"program", "i", "--format", "csv"}, "--format goes with log, report or ids only"},
         {{"log", "extra"}, "usage: vrk [OPTIONS] log"},
         {{"log", "--format", "xml"}, "--format expects csv or jsonl"},
         {{"log", "--json"}, "--format jsonl"},
@@ -226,8 +235,13 @@ TEST(VrkCommandLine, ProgramAndLogOptions) {
         {{"report", "--since", "2025-03-02", "--until", "2025-03-02"}, "--until must be later"},
         {{"report", "--json"}, "--format json"},
         {{"report", "--simulate"}, "report reads the station database"},
-        {{"report", "--serial", "5"}, "--serial goes with log only"},
+        {{"report", "--serial", "5"}, "--serial goes with log or ids only"},
         {{"log", "--by", "day"}, "--by goes with report only"},
+        {{"ids", "--state", "free"}, "--state expects reserved, bound or spent"},
+        {{"log", "--state", "bound"}, "--state goes with ids only"},
+        {{"ids", "--since", "2025-03-01"}, "--since goes with log or report only"},
+        {{"ids", "--json"}, "--format jsonl"},
+        {{"ids", "--format", "json"}, "--format expects csv or jsonl"},
         {{"program", "i", "--until", "2025-03-01"}, "--until goes with report only"},
     };
     for (const Case& c : cases) {

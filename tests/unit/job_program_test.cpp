@@ -204,7 +204,7 @@ const std::vector<ProgramCase>& cases() {
              [](cli::StationStore& s) {
                  std::string error;
                  const auto scheme = cli::IdScheme::parse("ABCDEFG{}", std::nullopt, &error);
-                 ASSERT_TRUE(s.reserve_next(*scheme, 9, SERIAL + 1, "earlier").ok());
+                 ASSERT_TRUE(s.reserve_next(*scheme, 9, {SERIAL + 1, "earlier"}).ok());
              },
          .exit_code = 2,
          .result = "ids_exhausted",
@@ -223,7 +223,7 @@ const std::vector<ProgramCase>& cases() {
                         ASSERT_TRUE(other) << error.message;
                         std::string bad;
                         const auto scheme = cli::IdScheme::parse("ABCDEFG{}", std::nullopt, &bad);
-                        ASSERT_EQ(other->reserve_next(*scheme, 9, SERIAL + 1, "other").value.id,
+                        ASSERT_EQ(other->reserve_next(*scheme, 9, {SERIAL + 1, "other"}).value.id,
                                   "ABCDEFG9");
                     }},
          .exit_code = 2,
@@ -237,7 +237,7 @@ const std::vector<ProgramCase>& cases() {
              [](cli::StationStore& s) {
                  std::string error;
                  const auto scheme = cli::IdScheme::parse("ABCDEF{}", std::nullopt, &error);
-                 ASSERT_TRUE(s.reserve_next(*scheme, 98, SERIAL + 1, "earlier").ok());
+                 ASSERT_TRUE(s.reserve_next(*scheme, 98, {SERIAL + 1, "earlier"}).ok());
              },
          .unit_id = "ABCDEF99",
          .also =

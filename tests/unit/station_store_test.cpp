@@ -81,6 +81,8 @@ TEST_F(StationStore, UpgradesOldFilesReadsThemAsTheyAreAndRefusesOnesItDoesNotKn
         StoreFailure failure = StoreFailure::none;
         int version = 0;  // afterwards, when the open succeeds
         int rows = 0;     // what the file held before is still there
+        // The sources of the IDs as read ("-": not known): an upgrade knows a scheme's.
+        std::string sources = {};
     };
     const auto sql = [](std::string statements) {
         return [statements](const std::string& path) {
@@ -105,8 +107,10 @@ TEST_F(StationStore, UpgradesOldFilesReadsThemAsTheyAreAndRefusesOnesItDoesNotKn
             << error.message;
         sql("INSERT INTO runs (run_key, started_at, host, operator, port, serial_number, image, "
             "image_sha256, tool_version, result, exit_code, message, duration_ms) VALUES ('old', "
-            "'2025-03-01T10:00:00.000Z', 'st', '', 'p', 5, 'i', 'h', '1', 'success', 0, '', 9)")(
-            path);
+            "'2025-03-01T10:00:00.000Z', 'st', '', 'p', 5, 'i', 'h', '1', 'success', 0, '', 9);"
+            "INSERT INTO ids (id, state, serial_number, scheme, reserved_at) VALUES "
+            "('K001', 'bound', 5, 'K{:03}', '2025-03-01T10:00:01.000Z'), "
+            "('FIX', 'spent', 6, '', '2025-03-01T10:00:02.000Z')")(path);
     };
     const std::string newer = "PRAGMA application_id=1448233811; PRAGMA user_version=99;";
     const Case cases[] = {
@@ -115,13 +119,13 @@ TEST_F(StationStore, UpgradesOldFilesReadsThemAsTheyAreAndRefusesOnesItDoesNotKn
         {"an empty file", [](const std::string& p) { std::ofstream{p}; }, now, StoreAccess::station,
          StoreFailure::none, current},
         {"the previous version brought up", at_previous, now, StoreAccess::station,
-         StoreFailure::none, current, 1},
+         StoreFailure::none, current, 1, "scheme -"},
         {"this version as it is", at_now, now, StoreAccess::station, StoreFailure::none, current,
          1},
         {"this version brought up to a later one", at_now, later, StoreAccess::station,
          StoreFailure::none, current + 1, 1},
         {"the previous version exported as it is", at_previous, now, StoreAccess::export_only,
-         StoreFailure::none, current - 1, 1},
+         StoreFailure::none, current - 1, 1, "- -"},
         {"this version exported by a later vrk", at_now, later, StoreAccess::export_only,
          StoreFailure::none, current, 1},
         {"another program's database", sql("CREATE TABLE theirs (a);"), now, StoreAccess::station,
@@ -159,6 +163,16 @@ TEST_F(StationStore, UpgradesOldFilesReadsThemAsTheyAreAndRefusesOnesItDoesNotKn
             EXPECT_EQ(read[0].start.lot.has_value(), c.name.find("previous") == std::string::npos)
                 << c.name;
         }
+        std::string sources;
+        ASSERT_TRUE(store
+                        ->for_each_id({},
+                                      [&](const IdHolder& h) {
+                                          if (!sources.empty()) sources += ' ';
+                                          sources += h.source ? id_source_name(*h.source) : "-";
+                                      })
+                        .ok())
+            << c.name;
+        EXPECT_EQ(sources, c.sources) << c.name;
         store.reset();
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
@@ -266,8 +280,8 @@ TEST_F(StationStore, AFailedWriteChangesNothingAndSaysWhy) {
              end.result = "success";
              return store->complete_run(end);
          }},
-        {"reserve", [&] { return store->reserve_next(s, std::nullopt, 3, "r").error; }},
-        {"claim", [&] { return store->claim("FIX", 3, "r").error; }},
+        {"reserve", [&] { return store->reserve_next(s, std::nullopt, {3, "r"}).error; }},
+        {"claim", [&] { return store->claim("FIX", IdSource::fixed, {3, "r"}).error; }},
     };
     for (const Case& c : cases) {
         failing_vfs_faults().write_error = SQLITE_FULL;
@@ -281,7 +295,7 @@ TEST_F(StationStore, AFailedWriteChangesNothingAndSaysWhy) {
     EXPECT_FALSE(rows[0].end);  // still incomplete: never to be shown as passed
     EXPECT_FALSE(store->id_holder("FIX").value);
     // Nothing was reserved, so nothing was sent: the counter gives the same ID now.
-    EXPECT_EQ(store->reserve_next(s, std::nullopt, 3, "r").value.id, "F001");
+    EXPECT_EQ(store->reserve_next(s, std::nullopt, {3, "r"}).value.id, "F001");
 }
 
 TEST_F(StationStore, WaitsForAnotherProgramOnlyUpToItsTimeLimit) {
@@ -291,14 +305,14 @@ TEST_F(StationStore, WaitsForAnotherProgramOnlyUpToItsTimeLimit) {
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(path_.c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    const StoreError held = store->reserve_next(scheme("W{}"), std::nullopt, 1, "r").error;
+    const StoreError held = store->reserve_next(scheme("W{}"), std::nullopt, {1, "r"}).error;
     EXPECT_EQ(held.failure, StoreFailure::busy) << held.message;
     EXPECT_NE(held.message.find("another program"), std::string::npos);
     // Reading goes on while another writes.
     EXPECT_TRUE(store->bound_id(1).ok());
     ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(other);
-    EXPECT_EQ(store->reserve_next(scheme("W{}"), std::nullopt, 1, "r").value.id, "W1");
+    EXPECT_EQ(store->reserve_next(scheme("W{}"), std::nullopt, {1, "r"}).value.id, "W1");
 }
 
 }  // namespace

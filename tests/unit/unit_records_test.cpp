@@ -67,8 +67,9 @@ class MemoryStore final : public StationStore {
         return {};
     }
     StoreResult<Reservation> reserve_next(const IdScheme& scheme,
-                                          std::optional<std::uint64_t> start, std::int32_t serial,
-                                          std::string_view) override {
+                                          std::optional<std::uint64_t> start,
+                                          const IdClaimant& claimant) override {
+        const std::int32_t serial = claimant.serial_number;
         if (fail_writes) return {{}, full()};
         for (; taken_meanwhile > 0; --taken_meanwhile) {
             const auto other = peek_next(scheme, start).value;
@@ -82,14 +83,16 @@ class MemoryStore final : public StationStore {
         counters[scheme.counter_key()] = next.counter + 1;
         return {next, {}};
     }
-    StoreResult<Claim> claim(std::string_view id, std::int32_t serial, std::string_view) override {
+    StoreResult<Claim> claim(std::string_view id, IdSource source,
+                             const IdClaimant& claimant) override {
+        const std::int32_t serial = claimant.serial_number;
         if (fail_writes) return {{}, full()};
         const auto found = ids.find(std::string(id));
         if (found != ids.end() && found->second.serial_number != serial)
             return {Claim{false, found->second}, {}};
         if (found != ids.end() && found->second.state == IdState::bound)
             return {Claim{true, found->second}, {}};
-        ids[std::string(id)] = {std::string(id), IdState::reserved, serial, ""};
+        ids[std::string(id)] = {std::string(id), IdState::reserved, serial, "", source};
         return {Claim{true, std::nullopt}, {}};
     }
     StoreError bind(std::string_view id, std::int32_t serial) override {
@@ -98,7 +101,7 @@ class MemoryStore final : public StationStore {
             if (h.serial_number == serial && h.state == IdState::bound && other != id)
                 h.state = IdState::spent;
         auto& holder = ids[std::string(id)];
-        holder = {std::string(id), IdState::bound, serial, holder.scheme};
+        holder = {std::string(id), IdState::bound, serial, holder.scheme, holder.source};
         return {};
     }
     StoreError spend(std::string_view id) override {
@@ -112,11 +115,13 @@ class MemoryStore final : public StationStore {
                             const std::function<void(const RunRecord&)>&) override {
         return {};
     }
-    StoreError for_each_id(const std::function<void(const IdRecord&)>&) override { return {}; }
     StoreError for_each_counter(const std::function<void(const CounterRecord&)>&) override {
         return {};
     }
-    // The records of a unit never ask for a report.
+    // The records of a unit never list IDs nor ask for a report.
+    StoreError for_each_id(const IdFilter&, const std::function<void(const IdHolder&)>&) override {
+        return {};
+    }
     StoreResult<Report> report(const ReportQuery&) override { return {}; }
 
   private:

@@ -43,26 +43,13 @@ std::optional<std::uint64_t> ids_running_out(const IdScheme& scheme, std::uint64
     return last - next + 1;
 }
 
-std::string_view id_source_name(IdSource source) {
-    switch (source) {
-        case IdSource::fixed:
-            return "fixed";
-        case IdSource::scheme:
-            return "scheme";
-        case IdSource::carried:
-            return "carried";
-        case IdSource::records:
-            break;
-    }
-    return "records";
-}
-
 IdAssignment assign_id(StationStore& store, const Recipe& recipe, std::int32_t serial_number,
                        std::string_view carried_id, std::string_view run_key) {
     if (recipe.id_choice == IdChoice::keep) return {};
+    const IdClaimant claimant{serial_number, std::string(run_key), recipe.station_number};
 
     if (recipe.id_choice == IdChoice::fixed) {
-        const auto claim = store.claim(recipe.fixed_id, serial_number, run_key);
+        const auto claim = store.claim(recipe.fixed_id, IdSource::fixed, claimant);
         if (!claim.ok()) return failed(claim.error);
         if (!claim.value.claimed) {
             IdAssignment a;
@@ -83,7 +70,7 @@ IdAssignment assign_id(StationStore& store, const Recipe& recipe, std::int32_t s
         // Numbered by another station of the line (or by this one before its records were
         // lost): kept, unless the records give that ID to another unit.
         if (!carried_id.empty() && recipe.scheme->matches(carried_id)) {
-            const auto claim = store.claim(carried_id, serial_number, run_key);
+            const auto claim = store.claim(carried_id, IdSource::carried, claimant);
             if (!claim.ok()) return failed(claim.error);
             if (claim.value.claimed)
                 return give(std::string(carried_id), carried_id, true, IdSource::carried);
@@ -119,7 +106,9 @@ IdAssignment reserve_scheme_id(StationStore& store, const Recipe& recipe,
                 return failed(std::move(error));
         }
     }
-    const auto next = store.reserve_next(*recipe.scheme, recipe.id_start, serial_number, run_key);
+    const auto next = store.reserve_next(
+        *recipe.scheme, recipe.id_start,
+        IdClaimant{serial_number, std::string(run_key), recipe.station_number});
     if (!next.ok()) return failed(next.error);
     if (next.value.exhausted) {
         IdAssignment a;

@@ -36,15 +36,6 @@ enum class IdAction {
                      // ready for it; then as send
 };
 
-// How the ID a unit gets was chosen.
-enum class IdSource {
-    fixed,    // --id
-    scheme,   // the next ID of the scheme
-    carried,  // the unit carried an ID of the scheme already (another station gave it)
-    records,  // the records bind the unit's serial number to it
-};
-[[nodiscard]] std::string_view id_source_name(IdSource source);
-
 // The ID a unit gets, as the reporters tell it.
 struct IdChosen {
     std::string id;

@@ -35,10 +35,13 @@ Cell number(T value) {
     return {Cell::Kind::number, static_cast<std::int64_t>(value), {}};
 }
 
-struct Column {
+// A column of an export of records of type R.
+template <typename R>
+struct ColumnOf {
     std::string_view name;
-    Cell (*value)(const RunRecord&);
+    Cell (*value)(const R&);
 };
+using Column = ColumnOf<RunRecord>;
 
 // The end of a run, or nothing for a run never completed.
 template <typename F>
@@ -119,6 +122,77 @@ constexpr Column COLUMNS[] = {
     {"hook_message", [](const RunRecord& r) { return r.hook ? text(r.hook->message) : Cell{}; }},
 };
 
+// vrk ids: an ID's state and source, then where and when it went through them.
+constexpr ColumnOf<IdHolder> ID_COLUMNS[] = {
+    {"id", [](const IdHolder& h) { return text(h.id); }},
+    {"state", [](const IdHolder& h) { return text(std::string(id_state_name(h.state))); }},
+    {"source",
+     [](const IdHolder& h) {
+         return h.source ? text(std::string(id_source_name(*h.source))) : Cell{};
+     }},
+    {"scheme", [](const IdHolder& h) { return text_or_null(h.scheme); }},
+    {"serial_number", [](const IdHolder& h) { return number(h.serial_number); }},
+    {"station_number", [](const IdHolder& h) { return number(h.station_number); }},
+    {"run_key", [](const IdHolder& h) { return text_or_null(h.run_key); }},
+    {"reserved_at", [](const IdHolder& h) { return text(h.reserved_at); }},
+    {"bound_at", [](const IdHolder& h) { return text(h.bound_at); }},
+    {"spent_at", [](const IdHolder& h) { return text(h.spent_at); }},
+};
+
+template <typename R, std::size_t N>
+std::string csv_header_of(const ColumnOf<R> (&columns)[N]) {
+    std::string line;
+    for (const ColumnOf<R>& column : columns) {
+        if (!line.empty()) line += ',';
+        line += column.name;
+    }
+    return line + "\r\n";
+}
+
+template <typename R, std::size_t N>
+std::string csv_row_of(const ColumnOf<R> (&columns)[N], const R& record) {
+    std::string line;
+    bool first = true;
+    for (const ColumnOf<R>& column : columns) {
+        if (!first) line += ',';
+        first = false;
+        const Cell cell = column.value(record);
+        if (cell.kind == Cell::Kind::number) line += std::to_string(cell.number);
+        if (cell.kind == Cell::Kind::text) line += csv_field(cell.text);
+    }
+    return line + "\r\n";
+}
+
+// The record as one JSON object, without a line end; `keep` chooses the columns.
+template <typename R, std::size_t N>
+std::string json_object_of(const ColumnOf<R> (&columns)[N], const R& record,
+                           bool (*keep)(std::string_view name)) {
+    JsonLine line;
+    for (const ColumnOf<R>& column : columns) {
+        if (!keep(column.name)) continue;
+        const Cell cell = column.value(record);
+        switch (cell.kind) {
+            case Cell::Kind::null:
+                line.add_null(column.name);
+                break;
+            case Cell::Kind::number:
+                line.add(column.name, cell.number);
+                break;
+            case Cell::Kind::text:
+                line.add(column.name, std::string_view(cell.text));
+                break;
+        }
+    }
+    return line.text();
+}
+
+bool every_column(std::string_view) {
+    return true;
+}
+bool no_hook_column(std::string_view name) {
+    return !name.starts_with("hook");
+}
+
 }  // namespace
 
 std::string csv_field(std::string_view value) {
@@ -135,57 +209,19 @@ std::string csv_field(std::string_view value) {
 }
 
 std::string csv_header() {
-    std::string line;
-    for (const Column& column : COLUMNS) {
-        if (!line.empty()) line += ',';
-        line += column.name;
-    }
-    return line + "\r\n";
+    return csv_header_of(COLUMNS);
 }
 
 std::string csv_row(const RunRecord& run) {
-    std::string line;
-    bool first = true;
-    for (const Column& column : COLUMNS) {
-        if (!first) line += ',';
-        first = false;
-        const Cell cell = column.value(run);
-        if (cell.kind == Cell::Kind::number) line += std::to_string(cell.number);
-        if (cell.kind == Cell::Kind::text) line += csv_field(cell.text);
-    }
-    return line + "\r\n";
+    return csv_row_of(COLUMNS, run);
 }
-
-namespace {
-
-std::string json_object(const RunRecord& run, bool with_hook) {
-    JsonLine line;
-    for (const Column& column : COLUMNS) {
-        if (!with_hook && column.name.starts_with("hook")) continue;
-        const Cell cell = column.value(run);
-        switch (cell.kind) {
-            case Cell::Kind::null:
-                line.add_null(column.name);
-                break;
-            case Cell::Kind::number:
-                line.add(column.name, cell.number);
-                break;
-            case Cell::Kind::text:
-                line.add(column.name, std::string_view(cell.text));
-                break;
-        }
-    }
-    return line.text();
-}
-
-}  // namespace
 
 std::string json_row(const RunRecord& run) {
-    return json_object(run, true) + "\n";
+    return json_object_of(COLUMNS, run, every_column) + "\n";
 }
 
 std::string json_row_for_hook(const RunRecord& run) {
-    return json_object(run, false);
+    return json_object_of(COLUMNS, run, no_hook_column);
 }
 
 StoreError export_runs(StationStore& store, const RunFilter& filter, LogFormat format,
@@ -193,6 +229,15 @@ StoreError export_runs(StationStore& store, const RunFilter& filter, LogFormat f
     if (format == LogFormat::csv) write(csv_header());
     return store.for_each_run(filter, [&](const RunRecord& run) {
         write(format == LogFormat::csv ? csv_row(run) : json_row(run));
+    });
+}
+
+StoreError export_ids(StationStore& store, const IdFilter& filter, LogFormat format,
+                      const std::function<void(std::string_view)>& write) {
+    if (format == LogFormat::csv) write(csv_header_of(ID_COLUMNS));
+    return store.for_each_id(filter, [&](const IdHolder& id) {
+        write(format == LogFormat::csv ? csv_row_of(ID_COLUMNS, id)
+                                       : json_object_of(ID_COLUMNS, id, every_column) + "\n");
     });
 }
 

@@ -1,7 +1,7 @@
-// vrk log: the station's records as CSV (RFC 4180: a header row, fields quoted where they must
-// be, lines ended by CR LF) or JSON Lines (one object per unit's run, the same names as the
-// CSV's columns, null for what is not known). Rows from several stations' exports merge by
-// their run key.
+// vrk log and vrk ids: the station's records as CSV (RFC 4180: a header row, fields quoted
+// where they must be, lines ended by CR LF) or JSON Lines (one object per unit's run or per
+// ID, the same names as the CSV's columns, null for what is not known). Rows from several
+// stations' exports merge by their run key.
 #pragma once
 
 #include <functional>
@@ -30,5 +30,10 @@ enum class LogFormat { csv, jsonl };
 // of `write`.
 [[nodiscard]] StoreError export_runs(StationStore& store, const RunFilter& filter, LogFormat format,
                                      const std::function<void(std::string_view)>& write);
+
+// vrk ids: every ID that passes `filter` (in the order they were reserved) with its state,
+// source, scheme, unit, station and times, as CSV (a header row first) or JSON Lines.
+[[nodiscard]] StoreError export_ids(StationStore& store, const IdFilter& filter, LogFormat format,
+                                    const std::function<void(std::string_view)>& write);
 
 }  // namespace vrk::cli

@@ -87,12 +87,22 @@ CREATE TABLE hooks (
     ended_at TIMESTAMPTZ NOT NULL
 );
 )sql"},
+    // Version 4: each ID's history: how it came into the records, the station that reserved
+    // it, when it was spent. An ID of a scheme came from its counter; of the others (fixed or
+    // carried) an older database cannot say which, and says nothing.
+    {R"sql(
+ALTER TABLE ids ADD COLUMN source TEXT;
+ALTER TABLE ids ADD COLUMN station_number INTEGER;
+ALTER TABLE ids ADD COLUMN spent_at TIMESTAMPTZ;
+UPDATE ids SET source = 'scheme' WHERE scheme <> '';
+)sql"},
 };
 
 // The versions that brought what readers of an older database (read as it is, never
 // upgraded) find missing: they read NULL for the work order and no hook in its place.
 constexpr std::int64_t VERSION_WITH_LOT = 2;
 constexpr std::int64_t VERSION_WITH_HOOKS = 3;
+constexpr std::int64_t VERSION_WITH_ID_HISTORY = 4;
 
 // "VRKS": the advisory lock that stations take to bring the schema up to date one at a time.
 constexpr long long SCHEMA_LOCK = 0x56524B53;
@@ -111,9 +121,28 @@ std::string utc_text(std::string_view column) {
 }
 
 IdState state_of(std::string_view text) {
-    if (text == "bound") return IdState::bound;
-    if (text == "spent") return IdState::spent;
-    return IdState::reserved;
+    return id_state_named(text).value_or(IdState::reserved);
+}
+
+// An ID's columns for a SELECT, in the order holder_of() reads them.
+std::string id_columns() {
+    return "id, state, serial_number, scheme, source, station_number, run_key, " +
+           utc_text("reserved_at") + ", " + utc_text("bound_at") + ", " + utc_text("spent_at");
+}
+
+IdHolder holder_of(const pg::Result& q, int row) {
+    IdHolder h;
+    h.id = q.text(row, 0);
+    h.state = state_of(q.text(row, 1));
+    h.serial_number = static_cast<std::int32_t>(q.integer(row, 2));
+    h.scheme = q.text(row, 3);
+    if (const auto source = q.optional_text(row, 4)) h.source = id_source_named(*source);
+    h.station_number = q.optional_integer<std::uint32_t>(row, 5);
+    h.run_key = q.optional_text(row, 6).value_or("");
+    h.reserved_at = q.text(row, 7);
+    h.bound_at = q.optional_text(row, 8);
+    h.spent_at = q.optional_text(row, 9);
+    return h;
 }
 
 bool contains(const std::string& text, std::string_view part) {
@@ -134,22 +163,22 @@ class PostgresStationStore final : public StationStore {
     StoreResult<std::optional<IdHolder>> id_holder(std::string_view id) override;
     StoreResult<Reservation> reserve_next(const IdScheme& scheme,
                                           std::optional<std::uint64_t> id_start,
-                                          std::int32_t serial_number,
-                                          std::string_view run_key) override;
+                                          const IdClaimant& claimant) override;
     StoreResult<Reservation> peek_next(const IdScheme& scheme,
                                        std::optional<std::uint64_t> id_start) override;
     StoreResult<std::optional<std::string>> pending_reservation(
         const IdScheme& scheme, std::int32_t serial_number) override;
-    StoreResult<Claim> claim(std::string_view id, std::int32_t serial_number,
-                             std::string_view run_key) override;
+    StoreResult<Claim> claim(std::string_view id, IdSource source,
+                             const IdClaimant& claimant) override;
     StoreError bind(std::string_view id, std::int32_t serial_number) override;
     StoreError spend(std::string_view id) override;
     StoreError for_each_run(const RunFilter& filter,
                             const std::function<void(const RunRecord&)>& row) override;
-    StoreError for_each_id(const std::function<void(const IdRecord&)>& row) override;
+    StoreError for_each_id(const IdFilter& filter,
+                           const std::function<void(const IdHolder&)>& id) override;
     StoreError for_each_counter(const std::function<void(const CounterRecord&)>& row) override;
     StoreResult<bool> import_run(const RunRecord& run) override;
-    StoreResult<ImportedId> import_id(const IdRecord& id) override;
+    StoreResult<ImportedId> import_id(const IdHolder& id) override;
     StoreResult<bool> raise_counter(const CounterRecord& counter) override;
     StoreResult<Report> report(const ReportQuery& query) override;
 
@@ -178,6 +207,13 @@ class PostgresStationStore final : public StationStore {
         return version_ >= VERSION_WITH_LOT
                    ? "runs"
                    : "(SELECT runs.*, NULL::text AS lot FROM runs) AS runs";
+    }
+    // The IDs for a reader's FROM: in a database of an older version, without their history.
+    [[nodiscard]] std::string ids_source() const {
+        return version_ >= VERSION_WITH_ID_HISTORY
+                   ? "ids"
+                   : "(SELECT ids.*, NULL::text AS source, NULL::integer AS station_number, "
+                     "NULL::timestamptz AS spent_at FROM ids) AS ids";
     }
     [[nodiscard]] std::string hooks_source() const {
         return version_ >= VERSION_WITH_HOOKS
@@ -429,21 +465,15 @@ StoreResult<std::optional<std::string>> PostgresStationStore::bound_id(
 
 StoreResult<std::optional<IdHolder>> PostgresStationStore::holder(std::string_view id,
                                                                  bool lock) {
-    const auto found = connection_.exec(
-        lock ? "SELECT state, serial_number, scheme FROM ids WHERE id = $1 FOR UPDATE"
-             : "SELECT state, serial_number, scheme FROM ids WHERE id = $1",
-        {param(id)});
+    const auto found = connection_.exec("SELECT " + id_columns() + " FROM " + ids_source() +
+                                            " WHERE id = $1" + (lock ? " FOR UPDATE" : ""),
+                                        {param(id)});
     if (!found.ok()) {
         last_sqlstate_ = found.sqlstate();
         return {std::nullopt, failure(found)};
     }
     if (found.rows() == 0) return {};
-    IdHolder h;
-    h.id = std::string(id);
-    h.state = state_of(found.text(0, 0));
-    h.serial_number = static_cast<std::int32_t>(found.integer(0, 1));
-    h.scheme = found.text(0, 2);
-    return {h, {}};
+    return {holder_of(found, 0), {}};
 }
 
 StoreResult<std::optional<IdHolder>> PostgresStationStore::id_holder(std::string_view id) {
@@ -457,8 +487,7 @@ bool worth_another_try(const std::string& state) {
 
 StoreResult<Reservation> PostgresStationStore::reserve_next(const IdScheme& scheme,
                                                             std::optional<std::uint64_t> id_start,
-                                                            std::int32_t serial_number,
-                                                            std::string_view run_key) {
+                                                            const IdClaimant& claimant) {
     std::lock_guard lock(mutex_);
     const std::string key = scheme.counter_key();
     return retried<Reservation>([&](bool& again) -> StoreResult<Reservation> {
@@ -493,10 +522,10 @@ StoreResult<Reservation> PostgresStationStore::reserve_next(const IdScheme& sche
             // a carried ID, another station's claim a moment ago) keeps its holder.
             const auto reserved = connection_.exec(
                 R"sql(
-INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at)
-VALUES ($1, 'reserved', $2, $3, $4, $5::timestamptz) ON CONFLICT (id) DO NOTHING)sql",
-                {param(*id), param(static_cast<std::int64_t>(serial_number)), param(key),
-                 param(run_key), param(now)});
+INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at, source, station_number)
+VALUES ($1, 'reserved', $2, $3, $4, $5::timestamptz, 'scheme', $6) ON CONFLICT (id) DO NOTHING)sql",
+                {param(*id), param(static_cast<std::int64_t>(claimant.serial_number)), param(key),
+                 param(claimant.run_key), param(now), param(claimant.station_number)});
             if (!reserved.ok()) return fail(reserved);
             if (reserved.affected() == 1) {
                 reservation.id = *id;
@@ -555,9 +584,11 @@ ORDER BY reserved_at DESC, id DESC LIMIT 1)sql",
     return {};
 }
 
-StoreResult<Claim> PostgresStationStore::claim(std::string_view id, std::int32_t serial_number,
-                                               std::string_view run_key) {
+StoreResult<Claim> PostgresStationStore::claim(std::string_view id, IdSource source,
+                                               const IdClaimant& claimant) {
     std::lock_guard lock(mutex_);
+    const std::int32_t serial_number = claimant.serial_number;
+    const std::string& run_key = claimant.run_key;
     return retried<Claim>([&](bool& again) -> StoreResult<Claim> {
         const auto fail = [&](const pg::Result& r) -> StoreResult<Claim> {
             again = worth_another_try(r.sqlstate());
@@ -567,10 +598,11 @@ StoreResult<Claim> PostgresStationStore::claim(std::string_view id, std::int32_t
         if (!tx.begun().ok()) return fail(tx.begun());
         const auto inserted = connection_.exec(
             R"sql(
-INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at)
-VALUES ($1, 'reserved', $2, '', $3, $4::timestamptz) ON CONFLICT (id) DO NOTHING)sql",
+INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at, source, station_number)
+VALUES ($1, 'reserved', $2, '', $3, $4::timestamptz, $5, $6) ON CONFLICT (id) DO NOTHING)sql",
             {param(id), param(static_cast<std::int64_t>(serial_number)), param(run_key),
-             param(utc_time_now())});
+             param(utc_time_now()), param(id_source_name(source)),
+             param(claimant.station_number)});
         if (!inserted.ok()) return fail(inserted);
         if (inserted.affected() == 0) {
             last_sqlstate_.clear();
@@ -583,7 +615,7 @@ VALUES ($1, 'reserved', $2, '', $3, $4::timestamptz) ON CONFLICT (id) DO NOTHING
                 return {Claim{false, h.value}, {}};
             if (h.value && h.value->state == IdState::bound) return {Claim{true, h.value}, {}};
             const auto renewed = connection_.exec(
-                "UPDATE ids SET state = 'reserved', run_key = $2 WHERE id = $1",
+                "UPDATE ids SET state = 'reserved', run_key = $2, spent_at = NULL WHERE id = $1",
                 {param(id), param(run_key)});
             if (!renewed.ok()) return fail(renewed);
         }
@@ -618,20 +650,21 @@ StoreError PostgresStationStore::bind(std::string_view id, std::int32_t serial_n
                if (h.value && h.value->serial_number != serial_number)
                    return {false, conflict(h.value->serial_number)};
                // The unit's earlier ID is spent first: a unit holds one ID.
+               const std::string now = utc_time_now();
                const auto retired = connection_.exec(
-                   "UPDATE ids SET state = 'spent' WHERE serial_number = $1 AND state = 'bound' "
-                   "AND id <> $2",
-                   {serial, param(id)});
+                   "UPDATE ids SET state = 'spent', spent_at = $3::timestamptz WHERE "
+                   "serial_number = $1 AND state = 'bound' AND id <> $2",
+                   {serial, param(id), param(now)});
                if (!retired.ok()) return fail(retired);
                // Guarded by the holder as well: an ID another station claimed after the look-up
                // above is not taken over.
                const auto bound = connection_.exec(
                    R"sql(
-INSERT INTO ids (id, state, serial_number, scheme, reserved_at, bound_at)
-VALUES ($1, 'bound', $2, '', $3::timestamptz, $3::timestamptz)
-ON CONFLICT (id) DO UPDATE SET state = 'bound', bound_at = excluded.bound_at
+INSERT INTO ids (id, state, serial_number, scheme, reserved_at, bound_at, source)
+VALUES ($1, 'bound', $2, '', $3::timestamptz, $3::timestamptz, 'records')
+ON CONFLICT (id) DO UPDATE SET state = 'bound', bound_at = excluded.bound_at, spent_at = NULL
 WHERE ids.serial_number = excluded.serial_number)sql",
-                   {param(id), serial, param(utc_time_now())});
+                   {param(id), serial, param(now)});
                if (!bound.ok()) return fail(bound);
                if (bound.affected() == 0) {
                    again = true;  // read the new holder, and refuse then
@@ -647,8 +680,9 @@ WHERE ids.serial_number = excluded.serial_number)sql",
 StoreError PostgresStationStore::spend(std::string_view id) {
     std::lock_guard lock(mutex_);
     const auto updated =
-        connection_.exec("UPDATE ids SET state = 'spent' WHERE id = $1 AND state = 'reserved'",
-                         {param(id)});
+        connection_.exec("UPDATE ids SET state = 'spent', spent_at = $2::timestamptz WHERE id = "
+                         "$1 AND state = 'reserved'",
+                         {param(id), param(utc_time_now())});
     if (!updated.ok()) return failure(updated);
     return {};
 }
@@ -715,22 +749,19 @@ ORDER BY started_at, runs.run_key)sql";
     return {};
 }
 
-StoreError PostgresStationStore::for_each_id(const std::function<void(const IdRecord&)>& row) {
+StoreError PostgresStationStore::for_each_id(const IdFilter& filter,
+                                             const std::function<void(const IdHolder&)>& id) {
     std::lock_guard lock(mutex_);
-    const std::string sql = "SELECT id, state, serial_number, scheme, run_key, " +
-                            utc_text("reserved_at") + ", " + utc_text("bound_at") +
-                            " FROM ids ORDER BY id";
-    const auto done = connection_.stream(sql, {}, [&](const pg::Result& q) {
-        IdRecord r;
-        r.holder.id = q.text(0, 0);
-        r.holder.state = state_of(q.text(0, 1));
-        r.holder.serial_number = static_cast<std::int32_t>(q.integer(0, 2));
-        r.holder.scheme = q.text(0, 3);
-        r.run_key = q.optional_text(0, 4);
-        r.reserved_at = q.text(0, 5);
-        r.bound_at = q.optional_text(0, 6);
-        row(r);
-    });
+    const std::string sql = "SELECT " + id_columns() + " FROM " + ids_source() + R"sql(
+WHERE ($1::text IS NULL OR lower(id) = lower($1::text))
+  AND ($2::integer IS NULL OR serial_number = $2::integer)
+  AND ($3::text IS NULL OR state = $3::text)
+ORDER BY reserved_at, id)sql";
+    const std::optional<std::string> state =
+        filter.state ? std::optional<std::string>(id_state_name(*filter.state)) : std::nullopt;
+    const auto done =
+        connection_.stream(sql, {param(filter.id), param(filter.serial_number), param(state)},
+                           [&](const pg::Result& q) { id(holder_of(q, 0)); });
     if (!done.ok()) return failure(done);
     return {};
 }
@@ -791,18 +822,21 @@ ON CONFLICT (run_key) DO NOTHING)sql",
     return {inserted.affected() == 1, {}};
 }
 
-StoreResult<ImportedId> PostgresStationStore::import_id(const IdRecord& id) {
+StoreResult<ImportedId> PostgresStationStore::import_id(const IdHolder& h) {
     std::lock_guard lock(mutex_);
-    const IdHolder& h = id.holder;
     const auto serial = param(static_cast<std::int64_t>(h.serial_number));
     // One statement: the IDs' key decides, and the unique index over bound IDs refuses a
     // second bound ID for a unit that holds one here.
     const auto inserted = connection_.exec(
         R"sql(
-INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at, bound_at)
-VALUES ($1, $2, $3, $4, $5, $6::timestamptz, $7::timestamptz) ON CONFLICT (id) DO NOTHING)sql",
-        {param(h.id), param(id_state_name(h.state)), serial, param(h.scheme), param(id.run_key),
-         param(id.reserved_at), param(id.bound_at)});
+INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at, bound_at, source,
+                 station_number, spent_at)
+VALUES ($1, $2, $3, $4, $5, $6::timestamptz, $7::timestamptz, $8, $9, $10::timestamptz)
+ON CONFLICT (id) DO NOTHING)sql",
+        {param(h.id), param(id_state_name(h.state)), serial, param(h.scheme),
+         pg::text_or_null(h.run_key), param(h.reserved_at), param(h.bound_at),
+         param(h.source ? std::optional<std::string>(id_source_name(*h.source)) : std::nullopt),
+         param(h.station_number), param(h.spent_at)});
     ImportedId outcome;
     if (!inserted.ok()) {
         if (inserted.sqlstate() != pg::UNIQUE_VIOLATION) return {{}, failure(inserted)};

@@ -15,6 +15,7 @@
 #include "app/cli/common/utc_time.h"
 #include "app/cli/station/postgres_station_store.h"
 #include "app/cli/station/report_sql.h"
+#include "app/cli/station/report_tally.h"
 
 namespace vrk::cli {
 
@@ -93,11 +94,23 @@ CREATE TABLE hooks (
     ended_at TEXT NOT NULL
 );
 )sql"},
+    // Version 4: each ID's history: how it came into the records, the station that reserved
+    // it, when it was spent. An ID of a scheme came from its counter; of the others (fixed or
+    // carried) an older file cannot say which, and says nothing.
+    {R"sql(
+ALTER TABLE ids ADD COLUMN source TEXT;
+ALTER TABLE ids ADD COLUMN station_number INTEGER;
+ALTER TABLE ids ADD COLUMN spent_at TEXT;
+UPDATE ids SET source = 'scheme' WHERE scheme <> '';
+CREATE INDEX ids_by_unit ON ids (serial_number, state);
+)sql"},
 };
 
 // The columns of the runs table that later versions added, so that a reader of an older file
 // (which is read as it is, never upgraded) selects NULL in their place.
 constexpr std::string_view ADDED_RUN_COLUMNS[] = {"lot"};
+// The same for the IDs' table.
+constexpr std::string_view ADDED_ID_COLUMNS[] = {"source", "station_number", "spent_at"};
 
 struct CloseDb {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
@@ -174,6 +187,14 @@ class Statement {
         return -1;
     }
 
+    // Ready to be stepped again, with new bindings (a statement that failed to prepare stays
+    // failed).
+    void reset() {
+        if (!statement_) return;
+        sqlite3_reset(statement_.get());
+        code_ = SQLITE_OK;
+    }
+
     // SQLITE_ROW, SQLITE_DONE or the failure.
     int step() {
         if (failed(code_)) return code_;
@@ -224,9 +245,23 @@ class Statement {
 };
 
 IdState state_of(std::string_view text) {
-    for (const IdState state : {IdState::bound, IdState::spent})
-        if (text == id_state_name(state)) return state;
-    return IdState::reserved;
+    return id_state_named(text).value_or(IdState::reserved);
+}
+
+// A row of the IDs' table, read by its columns' names.
+IdHolder holder_of(const Statement& row) {
+    IdHolder holder;
+    holder.id = row.text_at("id");
+    holder.state = state_of(row.text_at("state"));
+    holder.serial_number = static_cast<std::int32_t>(row.integer_at("serial_number"));
+    holder.scheme = row.text_at("scheme");
+    if (const auto source = row.optional_text_at("source")) holder.source = id_source_named(*source);
+    holder.station_number = row.optional_integer_at<std::uint32_t>("station_number");
+    holder.run_key = row.text_at("run_key");
+    holder.reserved_at = row.text_at("reserved_at");
+    holder.bound_at = row.optional_text_at("bound_at");
+    holder.spent_at = row.optional_text_at("spent_at");
+    return holder;
 }
 
 class SqliteStationStore final : public StationStore {
@@ -256,19 +291,19 @@ class SqliteStationStore final : public StationStore {
     StoreResult<std::optional<IdHolder>> id_holder(std::string_view id) override;
     StoreResult<Reservation> reserve_next(const IdScheme& scheme,
                                           std::optional<std::uint64_t> id_start,
-                                          std::int32_t serial_number,
-                                          std::string_view run_key) override;
+                                          const IdClaimant& claimant) override;
     StoreResult<Reservation> peek_next(const IdScheme& scheme,
                                        std::optional<std::uint64_t> id_start) override;
     StoreResult<std::optional<std::string>> pending_reservation(
         const IdScheme& scheme, std::int32_t serial_number) override;
-    StoreResult<Claim> claim(std::string_view id, std::int32_t serial_number,
-                             std::string_view run_key) override;
+    StoreResult<Claim> claim(std::string_view id, IdSource source,
+                             const IdClaimant& claimant) override;
     StoreError bind(std::string_view id, std::int32_t serial_number) override;
     StoreError spend(std::string_view id) override;
+    StoreError for_each_id(const IdFilter& filter,
+                           const std::function<void(const IdHolder&)>& id) override;
     StoreError for_each_run(const RunFilter& filter,
                             const std::function<void(const RunRecord&)>& row) override;
-    StoreError for_each_id(const std::function<void(const IdRecord&)>& row) override;
     StoreError for_each_counter(const std::function<void(const CounterRecord&)>& row) override;
     StoreResult<Report> report(const ReportQuery& query) override;
 
@@ -290,9 +325,6 @@ class SqliteStationStore final : public StationStore {
         return sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr);
     }
     [[nodiscard]] StoreResult<std::optional<IdHolder>> holder_locked(std::string_view id);
-    // The numbers of every group of `by` (none: one group) into *groups.
-    [[nodiscard]] StoreError report_groups(const ReportQuery& query, ReportBy by,
-                                           std::map<ReportGroupKey, ReportNumbers>* groups);
     [[nodiscard]] StoreResult<Reservation> next_free_locked(const IdScheme& scheme,
                                                             std::optional<std::uint64_t> id_start);
     [[nodiscard]] StoreResult<std::int64_t> pragma_integer(const char* name);
@@ -309,6 +341,14 @@ class SqliteStationStore final : public StationStore {
             if (run_columns_.count(std::string(added)) == 0)
                 missing += ", NULL AS " + std::string(added);
         return missing.empty() ? "runs" : "(SELECT runs.*" + missing + " FROM runs) AS runs";
+    }
+    // The IDs' table for a reader's FROM, as runs_source().
+    [[nodiscard]] std::string ids_source() const {
+        std::string missing;
+        for (std::string_view added : ADDED_ID_COLUMNS)
+            if (id_columns_.count(std::string(added)) == 0)
+                missing += ", NULL AS " + std::string(added);
+        return missing.empty() ? "ids" : "(SELECT ids.*" + missing + " FROM ids) AS ids";
     }
     // The hooks' outcomes for a reader's join: an empty stand-in in a file from before them.
     [[nodiscard]] std::string hooks_source() const {
@@ -349,21 +389,29 @@ class SqliteStationStore final : public StationStore {
     std::function<platform::WriteBlock(const std::string&)> why_unwritable_;
     std::int64_t version_ = 0;           // the schema's version as last read
     std::set<std::string> run_columns_;  // of ADDED_RUN_COLUMNS, those the file has
+    std::set<std::string> id_columns_;   // of ADDED_ID_COLUMNS, those the file has
     bool has_hooks_ = true;              // the file has the hooks' table (version 3 on)
     std::string note_;                   // what a reader should know of how it read
 };
 
 StoreError SqliteStationStore::read_run_columns() {
-    Statement query(db_.get(), "SELECT name FROM pragma_table_info('runs')");
-    run_columns_.clear();
-    for (;;) {
-        const int code = query.step();
-        if (failed(code)) return failure(code);
-        if (code != SQLITE_ROW) break;
-        const std::string name = query.text_at(0);
-        for (std::string_view added : ADDED_RUN_COLUMNS)
-            if (name == added) run_columns_.insert(name);
-    }
+    const auto read_columns = [this](const char* table, std::span<const std::string_view> added,
+                                     std::set<std::string>& have) {
+        Statement query(db_.get(), std::string("SELECT name FROM pragma_table_info('") + table +
+                                       "')");
+        have.clear();
+        for (;;) {
+            const int code = query.step();
+            if (failed(code)) return failure(code);
+            if (code != SQLITE_ROW) return StoreError{};
+            const std::string name = query.text_at(0);
+            if (std::find(added.begin(), added.end(), name) != added.end()) have.insert(name);
+        }
+    };
+    if (StoreError error = read_columns("runs", ADDED_RUN_COLUMNS, run_columns_); !error.ok())
+        return error;
+    if (StoreError error = read_columns("ids", ADDED_ID_COLUMNS, id_columns_); !error.ok())
+        return error;
     Statement hooks(db_.get(),
                     "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'hooks'");
     const int code = hooks.step();
@@ -632,17 +680,12 @@ StoreResult<std::optional<std::string>> SqliteStationStore::bound_id(std::int32_
 }
 
 StoreResult<std::optional<IdHolder>> SqliteStationStore::holder_locked(std::string_view id) {
-    Statement query(db_.get(), "SELECT state, serial_number, scheme FROM ids WHERE id = ?1");
+    Statement query(db_.get(), "SELECT * FROM " + ids_source() + " WHERE id = ?1");
     query.text(1, id);
     const int code = query.step();
     if (failed(code)) return {std::nullopt, failure(code)};
     if (code != SQLITE_ROW) return {};
-    IdHolder holder;
-    holder.id = std::string(id);
-    holder.state = state_of(query.text_at("state"));
-    holder.serial_number = static_cast<std::int32_t>(query.integer_at("serial_number"));
-    holder.scheme = query.text_at("scheme");
-    return {holder, {}};
+    return {holder_of(query), {}};
 }
 
 StoreResult<std::optional<IdHolder>> SqliteStationStore::id_holder(std::string_view id) {
@@ -707,8 +750,7 @@ ORDER BY reserved_at DESC, id DESC LIMIT 1)sql");
 
 StoreResult<Reservation> SqliteStationStore::reserve_next(const IdScheme& scheme,
                                                           std::optional<std::uint64_t> id_start,
-                                                          std::int32_t serial_number,
-                                                          std::string_view run_key) {
+                                                          const IdClaimant& claimant) {
     std::lock_guard lock(mutex_);
     Transaction tx(*this);
     if (failed(tx.begun())) return {{}, failure(tx.begun())};
@@ -720,13 +762,15 @@ StoreResult<Reservation> SqliteStationStore::reserve_next(const IdScheme& scheme
     int code = SQLITE_OK;
 
     Statement reserve(db_.get(), R"sql(
-INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at)
-VALUES (?1, ?21, ?2, ?3, ?4, ?5))sql");
+INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at, source, station_number)
+VALUES (?1, ?21, ?2, ?3, ?4, ?5, ?6, ?7))sql");
     reserve.text(1, reservation.id)
-        .integer(2, serial_number)
+        .integer(2, claimant.serial_number)
         .text(3, scheme.counter_key())
-        .text(4, run_key)
+        .text(4, claimant.run_key)
         .text(5, utc_time_now())
+        .text(6, id_source_name(IdSource::scheme))
+        .integer(7, claimant.station_number)
         .states();
     if (code = reserve.step(); failed(code)) return {{}, failure(code)};
     Statement advance(db_.get(), R"sql(
@@ -738,8 +782,9 @@ ON CONFLICT (scheme) DO UPDATE SET next_value = excluded.next_value)sql");
     return {reservation, {}};
 }
 
-StoreResult<Claim> SqliteStationStore::claim(std::string_view id, std::int32_t serial_number,
-                                             std::string_view run_key) {
+StoreResult<Claim> SqliteStationStore::claim(std::string_view id, IdSource source,
+                                             const IdClaimant& claimant) {
+    const std::int32_t serial_number = claimant.serial_number;
     std::lock_guard lock(mutex_);
     Transaction tx(*this);
     if (failed(tx.begun())) return {{}, failure(tx.begun())};
@@ -751,10 +796,16 @@ StoreResult<Claim> SqliteStationStore::claim(std::string_view id, std::int32_t s
         return {Claim{true, holder.value}, {}};  // bound to this unit already
 
     Statement reserve(db_.get(), R"sql(
-INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at)
-VALUES (?1, ?21, ?2, '', ?3, ?4)
-ON CONFLICT (id) DO UPDATE SET state = ?21, run_key = excluded.run_key)sql");
-    reserve.text(1, id).integer(2, serial_number).text(3, run_key).text(4, utc_time_now()).states();
+INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at, source, station_number)
+VALUES (?1, ?21, ?2, '', ?3, ?4, ?5, ?6)
+ON CONFLICT (id) DO UPDATE SET state = ?21, run_key = excluded.run_key, spent_at = NULL)sql");
+    reserve.text(1, id)
+        .integer(2, serial_number)
+        .text(3, claimant.run_key)
+        .text(4, utc_time_now())
+        .text(5, id_source_name(source))
+        .integer(6, claimant.station_number)
+        .states();
     if (const int code = reserve.step(); failed(code)) return {{}, failure(code)};
     if (const int code = tx.commit(); failed(code)) return {{}, failure(code)};
     return {Claim{true, std::nullopt}, {}};
@@ -772,15 +823,21 @@ StoreError SqliteStationStore::bind(std::string_view id, std::int32_t serial_num
                                                       std::to_string(holder.value->serial_number));
 
     // The unit's earlier ID is spent first: a unit holds one ID.
+    const std::string now = utc_time_now();
     Statement retire(db_.get(), R"sql(
-UPDATE ids SET state = ?23 WHERE serial_number = ?1 AND state = ?22 AND id <> ?2)sql");
-    retire.integer(1, serial_number).text(2, id).states();
+UPDATE ids SET state = ?23, spent_at = ?3 WHERE serial_number = ?1 AND state = ?22 AND id <> ?2)sql");
+    retire.integer(1, serial_number).text(2, id).text(3, now).states();
     if (const int code = retire.step(); failed(code)) return failure(code);
+    // An ID nobody claimed (the unit confirmed it all the same) comes into the records bound.
     Statement bind(db_.get(), R"sql(
-INSERT INTO ids (id, state, serial_number, scheme, reserved_at, bound_at)
-VALUES (?1, ?22, ?2, '', ?3, ?3)
-ON CONFLICT (id) DO UPDATE SET state = ?22, bound_at = excluded.bound_at)sql");
-    bind.text(1, id).integer(2, serial_number).text(3, utc_time_now()).states();
+INSERT INTO ids (id, state, serial_number, scheme, reserved_at, bound_at, source)
+VALUES (?1, ?22, ?2, '', ?3, ?3, ?4)
+ON CONFLICT (id) DO UPDATE SET state = ?22, bound_at = excluded.bound_at, spent_at = NULL)sql");
+    bind.text(1, id)
+        .integer(2, serial_number)
+        .text(3, now)
+        .text(4, id_source_name(IdSource::records))
+        .states();
     if (const int code = bind.step(); failed(code)) return failure(code);
     if (const int code = tx.commit(); failed(code)) return failure(code);
     return {};
@@ -788,10 +845,31 @@ ON CONFLICT (id) DO UPDATE SET state = ?22, bound_at = excluded.bound_at)sql");
 
 StoreError SqliteStationStore::spend(std::string_view id) {
     std::lock_guard lock(mutex_);
-    Statement update(db_.get(), "UPDATE ids SET state = ?23 WHERE id = ?1 AND state = ?21");
-    update.text(1, id).states();
+    Statement update(db_.get(),
+                     "UPDATE ids SET state = ?23, spent_at = ?2 WHERE id = ?1 AND state = ?21");
+    update.text(1, id).text(2, utc_time_now()).states();
     if (const int code = update.step(); failed(code)) return failure(code);
     return {};
+}
+
+StoreError SqliteStationStore::for_each_id(const IdFilter& filter,
+                                           const std::function<void(const IdHolder&)>& id) {
+    std::lock_guard lock(mutex_);
+    Statement query(db_.get(), "SELECT * FROM " + ids_source() + R"sql(
+WHERE (?1 IS NULL OR id = ?1 COLLATE NOCASE) AND (?2 IS NULL OR serial_number = ?2)
+  AND (?3 IS NULL OR state = ?3)
+ORDER BY reserved_at, id)sql");
+    query.text(1, filter.id).integer(2, filter.serial_number);
+    if (filter.state)
+        query.text(3, id_state_name(*filter.state));
+    else
+        query.null(3);
+    for (;;) {
+        const int code = query.step();
+        if (failed(code)) return failure(code);
+        if (code != SQLITE_ROW) return {};
+        id(holder_of(query));
+    }
 }
 
 StoreError SqliteStationStore::for_each_run(const RunFilter& filter,
@@ -861,26 +939,6 @@ ORDER BY started_at, runs.run_key)sql";
     }
 }
 
-StoreError SqliteStationStore::for_each_id(const std::function<void(const IdRecord&)>& row) {
-    std::lock_guard lock(mutex_);
-    Statement query(db_.get(), R"sql(
-SELECT id, state, serial_number, scheme, run_key, reserved_at, bound_at FROM ids ORDER BY id)sql");
-    for (;;) {
-        const int code = query.step();
-        if (failed(code)) return failure(code);
-        if (code != SQLITE_ROW) return {};
-        IdRecord r;
-        r.holder.id = query.text_at(0);
-        r.holder.state = state_of(query.text_at(1));
-        r.holder.serial_number = static_cast<std::int32_t>(query.integer_at(2));
-        r.holder.scheme = query.text_at(3);
-        r.run_key = query.optional_text_at(4);
-        r.reserved_at = query.text_at(5);
-        r.bound_at = query.optional_text_at(6);
-        row(r);
-    }
-}
-
 StoreError SqliteStationStore::for_each_counter(
     const std::function<void(const CounterRecord&)>& row) {
     std::lock_guard lock(mutex_);
@@ -909,9 +967,10 @@ void bind_report_filters(Statement& statement, const ReportQuery& q) {
 }
 
 // The expressions a grouping groups by, in the order of ReportGroupKey's fields it fills.
-std::vector<std::string> report_keys(ReportBy by, bool utc) {
-    // SQLite reads the records' "...Z" times as UTC; 'localtime' is this machine's zone.
-    const std::string zone = utc ? "" : ", 'localtime'";
+// The columns a grouping groups by, in the order of ReportGroupKey's fields it fills. Hours
+// and days come as the start's minute ("YYYY-MM-DDTHH:MM", UTC): its hour or day in the
+// report's zone is worked out once per minute (HourOrDay), not once per run.
+std::vector<std::string> report_keys(ReportBy by) {
     switch (by) {
         case ReportBy::none:
             return {};
@@ -924,26 +983,130 @@ std::vector<std::string> report_keys(ReportBy by, bool utc) {
         case ReportBy::lot:
             return {"lot"};
         case ReportBy::hour:
-            return {"strftime('%Y-%m-%d %H:00', started_at" + zone + ")"};
         case ReportBy::day:
-            return {"strftime('%Y-%m-%d', started_at" + zone + ")"};
+            return {"substr(started_at, 1, 16)"};
     }
     return {};
 }
 
-StoreError SqliteStationStore::report_groups(const ReportQuery& query, ReportBy by,
-                                             std::map<ReportGroupKey, ReportNumbers>* groups) {
-    const std::vector<std::string> keys = report_keys(by, query.utc);
-    const ReportSql sql =
-        report_sql({keys, runs_source(), std::string(REPORT_FILTERS), report_filtered(query)});
+// A start's minute as the hour ("YYYY-MM-DD HH:00") or day ("YYYY-MM-DD") it falls in: in UTC
+// by its text, in this machine's zone by SQLite's 'localtime' (the C library's zone of this
+// process). Runs in their units' order mostly follow each other in time, so the zone is asked
+// about each UTC hour once, not about each run: the local times of the hour's first and last
+// minute. Within one UTC hour the local hour or day changes at most once, where the zone's
+// minutes turn to :00 (at :30 in India); only an hour in which the zone itself changes (to or
+// from summer time) at another minute is searched for it.
+class HourOrDay {
+  public:
+    HourOrDay(sqlite3* db, ReportBy by, bool utc)
+        : by_(by), utc_(utc), local_(db, "SELECT strftime('%Y-%m-%d %H:%M', ?1, 'localtime')") {}
+
+    std::string of(const std::string& minute) {
+        if (utc_) return key(minute.substr(0, 10) + " " + minute.substr(11));
+        const auto m = minute_of(minute);
+        if (!m) return key(convert(minute));  // not as the records write it: asked as it is
+        const std::string hour = minute.substr(0, 13);
+        if (hour != hour_) {
+            hour_ = hour;
+            const std::string first = convert(at(0)), last = convert(at(59));
+            first_ = key(first);
+            last_ = key(last);
+            split_ = 60;
+            const auto first_minute = minute_of(first), last_minute = minute_of(last);
+            if (first_ == last_) {
+                // One hour or day all through.
+            } else if (first_minute && last_minute && *first_minute != 0 &&
+                       *last_minute == (*first_minute + 59) % 60) {
+                split_ = 60 - *first_minute;  // the local hour turns there
+            } else {
+                int before = 0, after = 59;  // first_ holds at `before`, last_ at `after`
+                while (after - before > 1) {
+                    const int mid = (before + after) / 2;
+                    (key(convert(at(mid))) == first_ ? before : after) = mid;
+                }
+                split_ = after;
+            }
+        }
+        return *m < split_ ? first_ : last_;
+    }
+
+  private:
+    // The minute of "YYYY-MM-DDTHH:MM" (or with a blank for the T), nullopt for another text.
+    static std::optional<int> minute_of(const std::string& text) {
+        if (text.size() != 16 || text[13] != ':' || text[14] < '0' || text[14] > '5' ||
+            text[15] < '0' || text[15] > '9')
+            return std::nullopt;
+        return (text[14] - '0') * 10 + (text[15] - '0');
+    }
+    // "YYYY-MM-DD HH:MM" as the hour or day it falls in.
+    [[nodiscard]] std::string key(const std::string& time) const {
+        return by_ == ReportBy::hour ? time.substr(0, 13) + ":00" : time.substr(0, 10);
+    }
+    [[nodiscard]] std::string at(int minute) const {
+        return hour_ + ":" + static_cast<char>('0' + minute / 10) +
+               static_cast<char>('0' + minute % 10);
+    }
+    std::string convert(const std::string& minute) {
+        local_.reset();
+        local_.text(1, minute);
+        return local_.step() == SQLITE_ROW ? local_.text_at(0) : std::string();
+    }
+
+    ReportBy by_;
+    bool utc_;
+    Statement local_;
+    std::string hour_;          // the UTC hour ("YYYY-MM-DDTHH") of the last minute asked
+    std::string first_, last_;  // its first and last minute's local hour or day
+    int split_ = 60;            // its first minute in last_
+};
+
+StoreResult<Report> SqliteStationStore::report(const ReportQuery& query) {
+    std::lock_guard lock(mutex_);
+    // One read transaction: every run is seen as it was at one moment while stations write.
+    if (const int code = exec("BEGIN"); failed(code)) return {{}, failure(code)};
+    struct EndRead {
+        SqliteStationStore& store;
+        ~EndRead() { (void)store.exec("COMMIT"); }
+    } end_read{*this};
+
+    const std::vector<std::string> keys = report_keys(query.by);
+    HourOrDay hour_or_day(db_.get(), query.by, query.utc);
+    std::string key_select;  // k0, k1, ...: the group's columns, first in the row
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        key_select += keys[i] + " AS k" + std::to_string(i) + ", ";
+    const std::string source = runs_source();
+    const std::string filters(REPORT_FILTERS);
+    const std::string columns = "SELECT " + key_select + R"sql(serial_number, result,
+       step_download, step_id, step_settings, step_then, duration_ms, )sql" + filters +
+                                " AS chosen FROM " + source;
+    // The runs in their units' order (the index on serial_number, started_at, run_key): the
+    // whole database without filters; with them, only the units of the chosen runs (a shift is
+    // a small part of a year), whose earlier runs say which chosen run is a unit's first, and
+    // the chosen runs that have no serial number.
+    const bool filtered =
+        query.since || query.until || query.lot || query.station_number || query.operator_name;
+    std::vector<std::string> statements;
+    const std::string in_order = " ORDER BY serial_number, started_at, run_key";
+    if (filtered) {
+        statements.push_back(columns + " WHERE serial_number IS NULL AND " + filters);
+        statements.push_back(columns + " WHERE serial_number IN (SELECT serial_number FROM " +
+                             source + " WHERE " + filters + ")" + in_order);
+    } else {
+        statements.push_back(columns + in_order);
+    }
+
     const auto key_of = [&](const Statement& row) {
         ReportGroupKey key;
-        switch (by) {
+        switch (query.by) {
             case ReportBy::station:
             case ReportBy::port:
                 key.station_number = row.optional_integer_at<std::uint32_t>(0);
                 key.host = row.text_at(1);
-                if (by == ReportBy::port) key.port = row.text_at(2);
+                if (query.by == ReportBy::port) key.port = row.text_at(2);
+                break;
+            case ReportBy::hour:
+            case ReportBy::day:
+                key.value = hour_or_day.of(row.text_at(0));
                 break;
             case ReportBy::none:
                 break;
@@ -953,61 +1116,27 @@ StoreError SqliteStationStore::report_groups(const ReportQuery& query, ReportBy 
         }
         return key;
     };
-    const int first = static_cast<int>(keys.size());  // the first column after the key's
-    // Runs `text` and hands each row to `row`.
-    const auto each_row = [&](const std::string& text,
-                              const std::function<void(const Statement&)>& row) -> StoreError {
-        Statement statement(db_.get(), text);
+    const int first = static_cast<int>(keys.size());  // the first column after the group's
+    ReportTally tally(query.by != ReportBy::none);
+    for (const std::string& sql : statements) {
+        Statement statement(db_.get(), sql);
         bind_report_filters(statement, query);
         for (;;) {
             const int code = statement.step();
-            if (failed(code)) return failure(code);
-            if (code != SQLITE_ROW) return {};
-            row(statement);
+            if (failed(code)) return {{}, failure(code)};
+            if (code != SQLITE_ROW) break;
+            TallyRun run;
+            run.key = key_of(statement);
+            run.serial_number = statement.optional_integer_at<std::int32_t>(first);
+            run.result = statement.optional_text_at(first + 1);
+            run.steps = {statement.text_at(first + 2), statement.text_at(first + 3),
+                         statement.text_at(first + 4), statement.text_at(first + 5)};
+            run.duration_ms = statement.optional_integer_at<std::uint32_t>(first + 6);
+            run.chosen = statement.integer_at(first + 7) != 0;
+            tally.add(run);
         }
-    };
-
-    StoreError error = each_row(sql.units, [&](const Statement& row) {
-        ReportNumbers& n = (*groups)[key_of(row)];
-        n.units = row.integer_at(first);
-        n.passed = row.integer_at(first + 1);
-        n.first_units = row.integer_at(first + 2);
-        n.first_passed = row.integer_at(first + 3);
-    });
-    if (!error.ok()) return error;
-    error = each_row(sql.classes, [&](const Statement& row) {
-        add_report_class((*groups)[key_of(row)], row.text_at(first), row.text_at(first + 1),
-                         row.text_at(first + 2), row.integer_at(first + 3));
-    });
-    if (!error.ok()) return error;
-    return each_row(sql.durations, [&](const Statement& row) {
-        const std::int64_t passed_runs = row.integer_at(first);
-        if (passed_runs == 0) return;  // no group: the aggregate's one row of nothing
-        ReportNumbers& n = (*groups)[key_of(row)];
-        n.passed_runs = passed_runs;
-        n.median_ms = row.optional_integer_at<std::uint32_t>(first + 1);
-        n.p95_ms = row.optional_integer_at<std::uint32_t>(first + 2);
-        n.longest_ms = row.optional_integer_at<std::uint32_t>(first + 3);
-    });
-}
-
-StoreResult<Report> SqliteStationStore::report(const ReportQuery& query) {
-    std::lock_guard lock(mutex_);
-    // One read transaction: the totals and the groups see the same rows while stations write.
-    if (const int code = exec("BEGIN"); failed(code)) return {{}, failure(code)};
-    struct EndRead {
-        SqliteStationStore& store;
-        ~EndRead() { (void)store.exec("COMMIT"); }
-    } end_read{*this};
-
-    std::map<ReportGroupKey, ReportNumbers> totals, groups;
-    if (StoreError error = report_groups(query, ReportBy::none, &totals); !error.ok())
-        return {{}, error};
-    if (query.by != ReportBy::none) {
-        if (StoreError error = report_groups(query, query.by, &groups); !error.ok())
-            return {{}, error};
     }
-    return {assemble_report(std::move(totals), std::move(groups)), {}};
+    return {tally.finish(), {}};
 }
 
 }  // namespace

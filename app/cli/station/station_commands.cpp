@@ -105,23 +105,39 @@ void tell_reading_note(const StationStore& store, std::FILE* err) {
         std::fprintf(err, "vrk: note: %s\n", store.reading_note().c_str());
 }
 
-}  // namespace
-
-int run_log(const LogRequest& request, std::FILE* out, std::FILE* err) {
+// An export of the database named by `db`, written to `out` by `export_to`.
+int run_export(const std::optional<std::string>& db, std::FILE* out, std::FILE* err,
+               const char* what,
+               const std::function<StoreError(StationStore&,
+                                              const std::function<void(std::string_view)>&)>&
+                   export_to) {
     int code = 0;
-    const auto store = open_for_reading(request.db, err, &code);
+    const auto store = open_for_reading(db, err, &code);
     if (!store) return code;
     bool written = true;
-    const StoreError failure =
-        export_runs(*store, request.filter, request.format, [&](std::string_view text) {
-            written = written && std::fwrite(text.data(), 1, text.size(), out) == text.size();
-        });
+    const StoreError failure = export_to(*store, [&](std::string_view text) {
+        written = written && std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    });
     if (!failure.ok()) {
         std::fprintf(err, "vrk: %s\n", failure.message.c_str());
         return exit_code_of(Result::database_unusable);
     }
     tell_reading_note(*store, err);
-    return finish_output(out, err, written, "the records");
+    return finish_output(out, err, written, what);
+}
+
+}  // namespace
+
+int run_log(const LogRequest& request, std::FILE* out, std::FILE* err) {
+    return run_export(request.db, out, err, "the records", [&](StationStore& store, const auto& write) {
+        return export_runs(store, request.filter, request.format, write);
+    });
+}
+
+int run_ids(const IdsRequest& request, std::FILE* out, std::FILE* err) {
+    return run_export(request.db, out, err, "the IDs", [&](StationStore& store, const auto& write) {
+        return export_ids(store, request.filter, request.format, write);
+    });
 }
 
 int run_report(const ReportRequest& request, std::FILE* out, std::FILE* err) {
@@ -169,7 +185,7 @@ int run_import(const ImportRequest& request, std::FILE* out, std::FILE* err) {
         counters += raised.value ? 1 : 0;
     });
     if (failure.ok() && stopped.ok())
-        failure = from->for_each_id([&](const IdRecord& id) {
+        failure = from->for_each_id({}, [&](const IdHolder& id) {
             if (!stopped.ok()) return;
             const auto imported = into->import_id(id);
             if (!imported.ok()) {
@@ -189,9 +205,9 @@ int run_import(const ImportRequest& request, std::FILE* out, std::FILE* err) {
                     std::fprintf(out,
                                  "conflict: %s is %s for serial number %d in %s, but the line "
                                  "holds %s %s for serial number %d: left as the line has it\n",
-                                 id.holder.id.c_str(),
-                                 std::string(id_state_name(id.holder.state)).c_str(),
-                                 id.holder.serial_number, request.file.c_str(), h.id.c_str(),
+                                 id.id.c_str(),
+                                 std::string(id_state_name(id.state)).c_str(),
+                                 id.serial_number, request.file.c_str(), h.id.c_str(),
                                  std::string(id_state_name(h.state)).c_str(), h.serial_number);
                     break;
                 }

@@ -1,4 +1,4 @@
-// The station's commands as far as they need no unit: vrk log and vrk report, and what vrk
+// The station's commands as far as they need no unit: vrk log, vrk ids and vrk report, and what vrk
 // program does before any port is opened (its recipe made and checked, its database opened).
 #pragma once
 
@@ -65,6 +65,15 @@ struct ImportRequest {
 // IDs, then rows. Writes what it did to `out`, one line per conflict first. Returns the exit
 // code: EXIT_FAILED when an ID conflicted.
 [[nodiscard]] int run_import(const ImportRequest& request, std::FILE* out, std::FILE* err);
+// What vrk ids is asked for.
+struct IdsRequest {
+    std::optional<std::string> db;  // nullopt: the default database
+    IdFilter filter;
+    LogFormat format = LogFormat::csv;
+};
+// vrk ids: the IDs of the database that pass the filter, with their states and sources.
+[[nodiscard]] int run_ids(const IdsRequest& request, std::FILE* out, std::FILE* err);
+
 // What vrk report is asked for.
 struct ReportRequest {
     std::optional<std::string> db;  // nullopt: the default database

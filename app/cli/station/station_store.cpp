@@ -35,7 +35,7 @@ StoreResult<bool> StationStore::import_run(const RunRecord&) {
     return {false, takes_no_imports(*this)};
 }
 
-StoreResult<ImportedId> StationStore::import_id(const IdRecord&) {
+StoreResult<ImportedId> StationStore::import_id(const IdHolder&) {
     return {{}, takes_no_imports(*this)};
 }
 
@@ -57,6 +57,33 @@ std::string_view id_state_name(IdState state) {
             break;
     }
     return "spent";
+}
+
+std::optional<IdState> id_state_named(std::string_view name) {
+    for (const IdState state : {IdState::reserved, IdState::bound, IdState::spent})
+        if (name == id_state_name(state)) return state;
+    return std::nullopt;
+}
+
+std::string_view id_source_name(IdSource source) {
+    switch (source) {
+        case IdSource::fixed:
+            return "fixed";
+        case IdSource::scheme:
+            return "scheme";
+        case IdSource::carried:
+            return "carried";
+        case IdSource::records:
+            break;
+    }
+    return "records";
+}
+
+std::optional<IdSource> id_source_named(std::string_view name) {
+    for (const IdSource source :
+         {IdSource::fixed, IdSource::scheme, IdSource::carried, IdSource::records})
+        if (name == id_source_name(source)) return source;
+    return std::nullopt;
 }
 
 }  // namespace vrk::cli

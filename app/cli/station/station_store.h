@@ -28,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/cli/common/results.h"
@@ -151,13 +152,51 @@ enum class IdState {
     spent,     // never given again: a reservation given up, or a unit's earlier ID
 };
 
-// Who holds an ID in the records.
+// How an ID came to a unit. In the records, the way it first came into them.
+enum class IdSource {
+    fixed,    // --id
+    scheme,   // the next ID of the scheme's counter
+    carried,  // the unit carried it already (another station of the line gave it)
+    records,  // the records bind the unit's serial number to it; stored for an ID a unit
+              // confirmed that nobody had claimed
+};
+[[nodiscard]] std::string_view id_source_name(IdSource source);
+[[nodiscard]] std::optional<IdSource> id_source_named(std::string_view name);
+[[nodiscard]] std::optional<IdState> id_state_named(std::string_view name);
+
+// Who holds an ID in the records, and its history.
 struct IdHolder {
     std::string id;
     IdState state = IdState::reserved;
     // The unit it was reserved for or bound to. Every ID in the records has one.
     std::int32_t serial_number = 0;
     std::string scheme;  // the counter it came from; empty for a fixed or carried ID
+    // nullopt in a database from before sources were kept, for an ID that came from no scheme
+    // (fixed or carried: not known which).
+    std::optional<IdSource> source = {};
+    std::optional<std::uint32_t> station_number = {};  // of the station that reserved it
+    std::string run_key = {};  // of the run it was reserved for, if any
+    // When it was reserved, bound and spent: UTC, as RunStart::started_at. An ID spent in a
+    // database from before these times were kept has no spent_at.
+    std::string reserved_at = {};
+    std::optional<std::string> bound_at = {}, spent_at = {};
+    friend bool operator==(const IdHolder&, const IdHolder&) = default;
+};
+
+// Which IDs vrk ids wants; every condition given must hold.
+struct IdFilter {
+    std::optional<std::string> id = {};  // letters compared in any case, as RunFilter's
+    std::optional<std::int32_t> serial_number = {};
+    std::optional<IdState> state = {};
+};
+
+// Who asks the records for an ID: the unit, its run, the station.
+struct IdClaimant {
+    IdClaimant(std::int32_t serial, std::string key, std::optional<std::uint32_t> station = {})
+        : serial_number(serial), run_key(std::move(key)), station_number(station) {}
+    std::int32_t serial_number;
+    std::string run_key;
+    std::optional<std::uint32_t> station_number;
 };
 
 struct Reservation {
@@ -173,14 +212,6 @@ struct Claim {
     // unit holds it (`holder`), nothing changed.
     bool claimed = false;
     std::optional<IdHolder> holder;
-};
-
-// An ID's whole row, as vrk import carries it from a station's file into a line's database.
-struct IdRecord {
-    IdHolder holder;
-    std::optional<std::string> run_key;
-    std::string reserved_at;  // UTC, as utc_time_now() writes it
-    std::optional<std::string> bound_at;
 };
 
 struct CounterRecord {
@@ -209,7 +240,7 @@ struct ImportedId {
 
 // vrk report: the numbers of a production line, computed by the database over the rows that
 // pass the query's filters (the chosen rows). The definitions, which every store computes
-// alike (with its own SQL: window functions and plain aggregates, so that they port):
+// alike, each its own fastest way (report_tally.h reads the runs once in their units' order):
 //   - a counted run is a chosen row that was completed, with a serial number, whose result is
 //     not of a station reason's kind (is_station_reason);
 //   - units: distinct serial numbers among the counted runs; passed: those units whose last
@@ -331,8 +362,8 @@ class StationStore {
     // skipped; the ID given is recorded as reserved and the counter moved past it. `exhausted`
     // when the scheme has no ID left that fits.
     [[nodiscard]] virtual StoreResult<Reservation> reserve_next(
-        const IdScheme& scheme, std::optional<std::uint64_t> id_start, std::int32_t serial_number,
-        std::string_view run_key) = 0;
+        const IdScheme& scheme, std::optional<std::uint64_t> id_start,
+        const IdClaimant& claimant) = 0;
     // The ID reserve_next would give now, without reserving it (`exhausted` when none fits):
     // a unit is refused before it is touched when its scheme has nothing left for it.
     [[nodiscard]] virtual StoreResult<Reservation> peek_next(
@@ -341,12 +372,12 @@ class StationStore {
     // confirm it, or vrk was killed), or nullopt: the unit gets it again.
     [[nodiscard]] virtual StoreResult<std::optional<std::string>> pending_reservation(
         const IdScheme& scheme, std::int32_t serial_number) = 0;
-    // Reserves an ID that does not come from a counter, for the unit with this serial number:
-    // a fixed ID, or the ID the unit carries already (given by another station of the line).
-    // Refused (claimed false) when the records hold it for another serial number, in any
-    // state: a spent ID may still sit in the unit it was sent to.
-    [[nodiscard]] virtual StoreResult<Claim> claim(std::string_view id, std::int32_t serial_number,
-                                                   std::string_view run_key) = 0;
+    // Reserves an ID that does not come from a counter, for the claimant's unit: a fixed ID,
+    // or the ID the unit carries already (given by another station of the line), recorded
+    // with that source. Refused (claimed false) when the records hold it for another serial
+    // number, in any state: a spent ID may still sit in the unit it was sent to.
+    [[nodiscard]] virtual StoreResult<Claim> claim(std::string_view id, IdSource source,
+                                                   const IdClaimant& claimant) = 0;
     // The unit confirmed the ID: binds it to the serial number, whose earlier ID (if any) is
     // spent. The ID must be reserved for, or bound to, this serial number: id_conflict when
     // another unit holds it; an ID the records do not know is recorded bound.
@@ -355,12 +386,16 @@ class StationStore {
     // again. Spending an ID that is bound, or unknown, changes nothing.
     [[nodiscard]] virtual StoreError spend(std::string_view id) = 0;
 
+    // Hands every ID that passes the filter to `id`, in the order they were reserved (then by
+    // ID). `id` must not call the store.
+    [[nodiscard]] virtual StoreError for_each_id(
+        const IdFilter& filter, const std::function<void(const IdHolder&)>& id) = 0;
+
     // Hands every row that passes the filter to `row`, oldest first (by start time, then run
     // key). `row` must not call the store (the call holds it).
     [[nodiscard]] virtual StoreError for_each_run(
         const RunFilter& filter, const std::function<void(const RunRecord&)>& row) = 0;
-    // Hands every ID's row (by ID) and every counter (by scheme) to `row`; as for_each_run.
-    [[nodiscard]] virtual StoreError for_each_id(const std::function<void(const IdRecord&)>& row) = 0;
+    // Hands every counter (by scheme) to `row`; as for_each_run.
     [[nodiscard]] virtual StoreError for_each_counter(
         const std::function<void(const CounterRecord&)>& row) = 0;
 
@@ -368,12 +403,12 @@ class StationStore {
     // a row is added unless one with its run key is there (true: added);
     [[nodiscard]] virtual StoreResult<bool> import_run(const RunRecord& run);
     // an ID is added as the file has it, unless the records hold it already (see ImportedId);
-    [[nodiscard]] virtual StoreResult<ImportedId> import_id(const IdRecord& id);
+    [[nodiscard]] virtual StoreResult<ImportedId> import_id(const IdHolder& id);
     // a counter is raised to at least `counter.next_value` (true: raised), never lowered.
     [[nodiscard]] virtual StoreResult<bool> raise_counter(const CounterRecord& counter);
 
-    // The report's numbers (see ReportBy), computed by the database's own queries: the rows
-    // are never brought into memory, only the numbers of each group.
+    // The report's numbers (see ReportBy). The rows are never brought into memory together:
+    // what is kept is the numbers of each group (and the passed runs' durations).
     [[nodiscard]] virtual StoreResult<Report> report(const ReportQuery& query) = 0;
 };
 

@@ -1,0 +1,70 @@
+// The report's numbers (see ReportBy in station_store.h) computed in one pass over the runs,
+// handed over in the order of their units: every run of a serial number together, in start
+// order (then by run key), as an index on (serial_number, started_at, run_key) gives them. A
+// unit's first run ever is then simply its first counted run, and its last run in a group the
+// last one seen; what is kept is one unit's runs at a time and the numbers of each group, plus
+// the passed runs' durations (4 bytes each) for the percentiles.
+//
+// Runs without a serial number count in the failures, station runs and unfinished runs only,
+// and may come at any place in the order.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/cli/station/station_store.h"
+
+namespace vrk::cli {
+
+// One run as the tally needs it.
+struct TallyRun {
+    std::optional<std::int32_t> serial_number;
+    ReportGroupKey key;                 // its group (ignored without a grouping)
+    std::optional<std::string> result;  // nullopt: never completed
+    RunSteps steps;                     // empty: a step not reached
+    std::optional<std::uint32_t> duration_ms;
+    bool chosen = false;  // passes the query's filters (the other runs of its unit only tell
+                          // whether a chosen run is its unit's first)
+};
+
+class ReportTally {
+  public:
+    explicit ReportTally(bool grouped) : grouped_(grouped) {}
+
+    void add(const TallyRun& run);
+    // The totals and the groups (in the order of their keys); the tally is spent.
+    [[nodiscard]] Report finish();
+
+  private:
+    struct Numbers {
+        ReportNumbers numbers;
+        std::vector<std::uint32_t> durations;  // of the passed runs
+    };
+    // The unit whose runs are coming in.
+    struct Unit {
+        std::int32_t serial_number = 0;
+        bool has_first = false;
+        bool first_chosen = false, first_passed = false;
+        ReportGroupKey first_key;
+        std::optional<bool> last_passed;               // its last chosen run, in the totals
+        std::map<ReportGroupKey, bool> last_in_group;  // ... and in each group
+    };
+
+    void count_run(Numbers& n, const TallyRun& run, std::string_view kind);
+    void end_unit();
+    // The group's numbers; the last group asked for is kept at hand (runs in their units'
+    // order mostly come one group after another).
+    Numbers& group(const ReportGroupKey& key);
+
+    bool grouped_;
+    Numbers totals_;
+    std::map<ReportGroupKey, Numbers> groups_;
+    const ReportGroupKey* last_key_ = nullptr;  // in groups_
+    Numbers* last_group_ = nullptr;
+    std::optional<Unit> unit_;
+};
+
+}  // namespace vrk::cli
