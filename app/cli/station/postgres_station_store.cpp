@@ -9,7 +9,7 @@
 
 #include "app/cli/common/utc_time.h"
 #include "app/cli/station/pg_connection.h"
-#include "app/cli/station/report_sql.h"
+#include "app/cli/station/report_tally.h"
 #include "platform/machine.h"
 
 namespace vrk::cli {
@@ -221,9 +221,6 @@ class PostgresStationStore final : public StationStore {
                    : "(SELECT NULL::text AS run_key, NULL::text AS status, NULL::text AS message, "
                      "NULL::timestamptz AS ended_at WHERE false) AS hooks";
     }
-    [[nodiscard]] StoreError report_groups(const ReportQuery& query, ReportBy by,
-                                           const std::string& zone,
-                                           std::map<ReportGroupKey, ReportNumbers>* groups);
 
     std::string uri_;
     pg::Connection connection_;
@@ -900,65 +897,6 @@ std::vector<std::string> report_keys(ReportBy by) {
     return {};
 }
 
-StoreError PostgresStationStore::report_groups(const ReportQuery& query, ReportBy by,
-                                               const std::string& zone,
-                                               std::map<ReportGroupKey, ReportNumbers>* groups) {
-    const std::vector<std::string> keys = report_keys(by);
-    const ReportSql sql =
-        report_sql({keys, runs_source(), std::string(REPORT_FILTERS), report_filtered(query)});
-    std::vector<Param> params = {param(query.since), param(query.until), param(query.lot),
-                                 param(query.station_number), param(query.operator_name)};
-    // The zone only where a key names it: a parameter no statement uses has no type.
-    if (by == ReportBy::hour || by == ReportBy::day) params.push_back(param(zone));
-    const auto key_of = [&](const pg::Result& row) {
-        ReportGroupKey key;
-        switch (by) {
-            case ReportBy::station:
-            case ReportBy::port:
-                key.station_number = row.optional_integer<std::uint32_t>(0, 0);
-                key.host = row.text(0, 1);
-                if (by == ReportBy::port) key.port = row.text(0, 2);
-                break;
-            case ReportBy::none:
-                break;
-            default:
-                key.value = row.optional_text(0, 0);
-                break;
-        }
-        return key;
-    };
-    const int first = static_cast<int>(keys.size());  // the first column after the key's
-    const auto each_row = [&](const std::string& text,
-                              const std::function<void(const pg::Result&)>& row) -> StoreError {
-        const auto done = connection_.stream(text, params, row);
-        if (!done.ok()) return failure(done);
-        return {};
-    };
-
-    StoreError error = each_row(sql.units, [&](const pg::Result& row) {
-        ReportNumbers& n = (*groups)[key_of(row)];
-        n.units = row.integer(0, first);
-        n.passed = row.integer(0, first + 1);
-        n.first_units = row.integer(0, first + 2);
-        n.first_passed = row.integer(0, first + 3);
-    });
-    if (!error.ok()) return error;
-    error = each_row(sql.classes, [&](const pg::Result& row) {
-        add_report_class((*groups)[key_of(row)], row.text(0, first), row.text(0, first + 1),
-                         row.text(0, first + 2), row.integer(0, first + 3));
-    });
-    if (!error.ok()) return error;
-    return each_row(sql.durations, [&](const pg::Result& row) {
-        const std::int64_t passed_runs = row.integer(0, first);
-        if (passed_runs == 0) return;  // no group: the aggregate's one row of nothing
-        ReportNumbers& n = (*groups)[key_of(row)];
-        n.passed_runs = passed_runs;
-        n.median_ms = row.optional_integer<std::uint32_t>(0, first + 1);
-        n.p95_ms = row.optional_integer<std::uint32_t>(0, first + 2);
-        n.longest_ms = row.optional_integer<std::uint32_t>(0, first + 3);
-    });
-}
-
 StoreResult<Report> PostgresStationStore::report(const ReportQuery& query) {
     // The server has a zone of its own: hours and days are converted in this machine's, as
     // SQLite does with the C library's, named to the server with each statement.
@@ -980,14 +918,63 @@ StoreResult<Report> PostgresStationStore::report(const ReportQuery& query) {
         connection_.exec("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
     if (!snapshot.ok()) return {{}, failure(snapshot)};
 
-    std::map<ReportGroupKey, ReportNumbers> totals, groups;
-    if (StoreError error = report_groups(query, ReportBy::none, zone, &totals); !error.ok())
-        return {{}, error};
-    if (query.by != ReportBy::none) {
-        if (StoreError error = report_groups(query, query.by, zone, &groups); !error.ok())
-            return {{}, error};
+    // The runs in their units' order (the index on serial_number, started_at, run_key),
+    // tallied here as on a station's file (report_tally.h): the whole database without
+    // filters; with them, only the units of the chosen runs and the chosen runs without a
+    // serial number.
+    const std::vector<std::string> keys = report_keys(query.by);
+    std::string key_select;
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        key_select += keys[i] + " AS k" + std::to_string(i) + ", ";
+    const std::string filters(REPORT_FILTERS);
+    const std::string columns = "SELECT " + key_select + R"sql(serial_number, result,
+       step_download, step_id, step_settings, step_then, duration_ms, ()sql" + filters +
+                                ") AS chosen FROM " + runs_source();
+    const bool filtered =
+        query.since || query.until || query.lot || query.station_number || query.operator_name;
+    std::vector<std::string> statements;
+    const std::string in_order = " ORDER BY serial_number, started_at, run_key";
+    if (filtered) {
+        statements.push_back(columns + " WHERE serial_number IS NULL AND " + filters);
+        statements.push_back(columns + " WHERE serial_number IN (SELECT serial_number FROM " +
+                             runs_source() + " WHERE " + filters + ")" + in_order);
+    } else {
+        statements.push_back(columns + in_order);
     }
-    return {assemble_report(std::move(totals), std::move(groups)), {}};
+    std::vector<Param> params = {param(query.since), param(query.until), param(query.lot),
+                                 param(query.station_number), param(query.operator_name)};
+    // The zone only where a key names it: a parameter no statement uses has no type.
+    if (query.by == ReportBy::hour || query.by == ReportBy::day) params.push_back(param(zone));
+
+    const int first = static_cast<int>(keys.size());  // the first column after the group's
+    ReportTally tally(query.by != ReportBy::none);
+    for (const std::string& sql : statements) {
+        const auto done = connection_.stream(sql, params, [&](const pg::Result& row) {
+            TallyRun run;
+            switch (query.by) {
+                case ReportBy::station:
+                case ReportBy::port:
+                    run.key.station_number = row.optional_integer<std::uint32_t>(0, 0);
+                    run.key.host = row.text(0, 1);
+                    if (query.by == ReportBy::port) run.key.port = row.text(0, 2);
+                    break;
+                case ReportBy::none:
+                    break;
+                default:
+                    run.key.value = row.optional_text(0, 0);
+                    break;
+            }
+            run.serial_number = row.optional_integer<std::int32_t>(0, first);
+            run.result = row.optional_text(0, first + 1);
+            run.steps = {row.text(0, first + 2), row.text(0, first + 3), row.text(0, first + 4),
+                         row.text(0, first + 5)};
+            run.duration_ms = row.optional_integer<std::uint32_t>(0, first + 6);
+            run.chosen = row.text(0, first + 7) == "t";
+            tally.add(run);
+        });
+        if (!done.ok()) return {{}, failure(done)};
+    }
+    return {tally.finish(), {}};
 }
 
 }  // namespace

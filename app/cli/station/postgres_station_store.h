@@ -21,9 +21,10 @@
 // in one transaction (DDL is transactional in PostgreSQL) under an advisory lock, so that
 // stations started together upgrade it once. Readers read older versions as they are.
 //
-// vrk report runs the same queries as on a station's file (report_sql.h), computed by the
-// server; hours and days are converted in the zone of the machine that asks, named to the
-// server with the statements, since the server's own zone may be another.
+// vrk report reads the runs in their units' order and tallies them as on a station's file
+// (report_tally.h); hours and days are converted by the server in the zone of the machine
+// that asks, named to the server with the statement, since the server's own zone may be
+// another.
 #pragma once
 
 #include <memory>

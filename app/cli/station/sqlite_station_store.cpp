@@ -14,7 +14,6 @@
 
 #include "app/cli/common/utc_time.h"
 #include "app/cli/station/postgres_station_store.h"
-#include "app/cli/station/report_sql.h"
 #include "app/cli/station/report_tally.h"
 
 namespace vrk::cli {
