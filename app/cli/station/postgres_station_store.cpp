@@ -918,29 +918,10 @@ StoreResult<Report> PostgresStationStore::report(const ReportQuery& query) {
         connection_.exec("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
     if (!snapshot.ok()) return {{}, failure(snapshot)};
 
-    // The runs in their units' order (the index on serial_number, started_at, run_key),
-    // tallied here as on a station's file (report_tally.h): the whole database without
-    // filters; with them, only the units of the chosen runs and the chosen runs without a
-    // serial number.
+    // Tallied here as on a station's file (report_tally.h).
     const std::vector<std::string> keys = report_keys(query.by);
-    std::string key_select;
-    for (std::size_t i = 0; i < keys.size(); ++i)
-        key_select += keys[i] + " AS k" + std::to_string(i) + ", ";
-    const std::string filters(REPORT_FILTERS);
-    const std::string columns = "SELECT " + key_select + R"sql(serial_number, result,
-       step_download, step_id, step_settings, step_then, duration_ms, ()sql" + filters +
-                                ") AS chosen FROM " + runs_source();
-    const bool filtered =
-        query.since || query.until || query.lot || query.station_number || query.operator_name;
-    std::vector<std::string> statements;
-    const std::string in_order = " ORDER BY serial_number, started_at, run_key";
-    if (filtered) {
-        statements.push_back(columns + " WHERE serial_number IS NULL AND " + filters);
-        statements.push_back(columns + " WHERE serial_number IN (SELECT serial_number FROM " +
-                             runs_source() + " WHERE " + filters + ")" + in_order);
-    } else {
-        statements.push_back(columns + in_order);
-    }
+    const std::vector<std::string> statements = tally_statements(
+        keys, runs_source(), std::string(REPORT_FILTERS), report_filtered(query));
     std::vector<Param> params = {param(query.since), param(query.until), param(query.lot),
                                  param(query.station_number), param(query.operator_name)};
     // The zone only where a key names it: a parameter no statement uses has no type.

@@ -51,6 +51,28 @@ std::uint32_t nearest_rank(std::vector<std::uint32_t>& durations, std::size_t pe
 
 }  // namespace
 
+bool report_filtered(const ReportQuery& query) {
+    return query.since || query.until || query.lot || query.station_number ||
+           query.operator_name;
+}
+
+std::vector<std::string> tally_statements(const std::vector<std::string>& keys,
+                                          const std::string& source, const std::string& filters,
+                                          bool filtered) {
+    std::string key_select;
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        key_select += keys[i] + " AS k" + std::to_string(i) + ", ";
+    const std::string columns = "SELECT " + key_select +
+                                "serial_number, result, step_download, step_id, step_settings, "
+                                "step_then, duration_ms, (" +
+                                filters + ") AS chosen FROM " + source;
+    const std::string in_order = " ORDER BY serial_number, started_at, run_key";
+    if (!filtered) return {columns + in_order};
+    return {columns + " WHERE serial_number IS NULL AND " + filters,
+            columns + " WHERE serial_number IN (SELECT serial_number FROM " + source + " WHERE " +
+                filters + ")" + in_order};
+}
+
 void ReportTally::count_run(Numbers& n, const TallyRun& run, std::string_view kind) {
     ReportNumbers& r = n.numbers;
     if (kind == "unfinished") {

@@ -30,6 +30,21 @@ struct TallyRun {
                           // whether a chosen run is its unit's first)
 };
 
+// Whether the query chooses fewer runs than all.
+[[nodiscard]] bool report_filtered(const ReportQuery& query);
+
+// The SELECTs that hand a store's runs to a tally, in their units' order (the index on
+// serial_number, started_at, run_key): the whole database without filters; with them, only
+// the units of the chosen runs (a shift is a small part of a year), whose earlier runs say
+// which chosen run is a unit's first, and the chosen runs that have no serial number. Each
+// row: the key's columns (`keys`, one expression each), then serial_number, result, the four
+// steps, duration_ms and whether the run is chosen. `source` is the runs for FROM, `filters`
+// the chosen runs' condition in the store's parameters.
+[[nodiscard]] std::vector<std::string> tally_statements(const std::vector<std::string>& keys,
+                                                        const std::string& source,
+                                                        const std::string& filters,
+                                                        bool filtered);
+
 class ReportTally {
   public:
     explicit ReportTally(bool grouped) : grouped_(grouped) {}

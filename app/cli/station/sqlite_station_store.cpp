@@ -965,7 +965,6 @@ void bind_report_filters(Statement& statement, const ReportQuery& q) {
         .text(5, q.operator_name);
 }
 
-// The expressions a grouping groups by, in the order of ReportGroupKey's fields it fills.
 // The columns a grouping groups by, in the order of ReportGroupKey's fields it fills. Hours
 // and days come as the start's minute ("YYYY-MM-DDTHH:MM", UTC): its hour or day in the
 // report's zone is worked out once per minute (HourOrDay), not once per run.
@@ -1070,29 +1069,8 @@ StoreResult<Report> SqliteStationStore::report(const ReportQuery& query) {
 
     const std::vector<std::string> keys = report_keys(query.by);
     HourOrDay hour_or_day(db_.get(), query.by, query.utc);
-    std::string key_select;  // k0, k1, ...: the group's columns, first in the row
-    for (std::size_t i = 0; i < keys.size(); ++i)
-        key_select += keys[i] + " AS k" + std::to_string(i) + ", ";
-    const std::string source = runs_source();
-    const std::string filters(REPORT_FILTERS);
-    const std::string columns = "SELECT " + key_select + R"sql(serial_number, result,
-       step_download, step_id, step_settings, step_then, duration_ms, )sql" + filters +
-                                " AS chosen FROM " + source;
-    // The runs in their units' order (the index on serial_number, started_at, run_key): the
-    // whole database without filters; with them, only the units of the chosen runs (a shift is
-    // a small part of a year), whose earlier runs say which chosen run is a unit's first, and
-    // the chosen runs that have no serial number.
-    const bool filtered =
-        query.since || query.until || query.lot || query.station_number || query.operator_name;
-    std::vector<std::string> statements;
-    const std::string in_order = " ORDER BY serial_number, started_at, run_key";
-    if (filtered) {
-        statements.push_back(columns + " WHERE serial_number IS NULL AND " + filters);
-        statements.push_back(columns + " WHERE serial_number IN (SELECT serial_number FROM " +
-                             source + " WHERE " + filters + ")" + in_order);
-    } else {
-        statements.push_back(columns + in_order);
-    }
+    const std::vector<std::string> statements = tally_statements(
+        keys, runs_source(), std::string(REPORT_FILTERS), report_filtered(query));
 
     const auto key_of = [&](const Statement& row) {
         ReportGroupKey key;
