@@ -26,6 +26,7 @@
 // server with the statements, since the server's own zone may be another.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
@@ -44,6 +45,8 @@ struct PostgresStoreSettings {
     std::span<const SchemaStep> schema;
     // How long a statement waits for another station's lock.
     int busy_timeout_ms = STORE_BUSY_TIMEOUT_MS;
+    // How long a call waits for a server that went away (set_outage_limit).
+    std::uint32_t outage_limit_ms = STORE_OUTAGE_LIMIT_DEFAULT_S * 1000;
 };
 
 [[nodiscard]] std::unique_ptr<StationStore> open_postgres_station_store(
