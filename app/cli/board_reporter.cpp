@@ -11,6 +11,8 @@ namespace {
 
 // The board's words while a port waits for room in the hooks' queue.
 constexpr const char* HOOKS_WAIT = "waiting for the hooks";
+// ... and while a call to the line's database waits for its server.
+constexpr const char* DATABASE_WAIT = "waiting for the database";
 
 // Where the port's counters start after the port's column, when the line has room: the
 // counters of every port stand one under the other.
@@ -137,6 +139,25 @@ void BoardReporter::unit_found(const UnitIdentity& unit, std::uint32_t) {
     run_key_.clear();
     after_.clear();
     show(BoardLine("unit " + serial_text(unit) + " " + unit.id_utf8));
+}
+
+void BoardReporter::records_waiting(const std::string& since, const std::string&) {
+    // The port's thread waits inside the store: its line says so until the server answers,
+    // then shows again what it showed. The server's words are in the text and JSON output.
+    if (!result_.empty()) return after_result(DATABASE_WAIT);
+    before_wait_ = status_;
+    BoardLine line(DATABASE_WAIT);
+    // "2025-03-01T12:30:15.000Z": the time of day, in UTC as the records have it.
+    if (since.size() >= 19) line.add(" since " + since.substr(11, 8) + " UTC", Fit::drop);
+    show(std::move(line));
+}
+
+void BoardReporter::records_back() {
+    if (!result_.empty()) {
+        if (after_ == DATABASE_WAIT) after_result("");
+        return;
+    }
+    if (before_wait_) show(*std::exchange(before_wait_, std::nullopt));
 }
 
 void BoardReporter::unit_left_in_place(const UnitIdentity& unit) {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,8 @@ class BoardReporter final : public device::EngineObserver, public JobObserver {
 
     // JobObserver
     void waiting(Waiting what) override;
+    void records_waiting(const std::string& since, const std::string& why) override;
+    void records_back() override;
     void unit_found(const UnitIdentity& unit, std::uint32_t baud) override;
     void unit_left_in_place(const UnitIdentity& unit) override;
     void step_started(RecipeStep step) override;
@@ -66,6 +69,7 @@ class BoardReporter final : public device::EngineObserver, public JobObserver {
     const LineTally& tally_;
 
     BoardLine status_;
+    std::optional<BoardLine> before_wait_;  // shown again once the database is back
     BoardLine result_;  // the last unit's PASS or FAIL, until the next unit is found
     std::string after_;
     std::string ids_note_;  // the ID scheme running out: beside this port's next result

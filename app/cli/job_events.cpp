@@ -5,6 +5,12 @@ namespace vrk::cli {
 void JobObservers::waiting(Waiting what) {
     for (JobObserver* o : observers_) o->waiting(what);
 }
+void JobObservers::records_waiting(const std::string& since, const std::string& why) {
+    for (JobObserver* o : observers_) o->records_waiting(since, why);
+}
+void JobObservers::records_back() {
+    for (JobObserver* o : observers_) o->records_back();
+}
 void JobObservers::unit_found(const UnitIdentity& unit, std::uint32_t baud) {
     for (JobObserver* o : observers_) o->unit_found(unit, baud);
 }

@@ -103,6 +103,13 @@ class JobObserver {
   public:
     virtual ~JobObserver() = default;
     virtual void waiting(Waiting what) { (void)what; }
+    // A call to the line's database waits for its server to come back (nothing more is sent
+    // to the unit meanwhile), since `since` (UTC); then it is back.
+    virtual void records_waiting(const std::string& since, const std::string& why) {
+        (void)since;
+        (void)why;
+    }
+    virtual void records_back() {}
     // The unit answered and its identity agreed: the job works on it now.
     virtual void unit_found(const UnitIdentity& unit, std::uint32_t baud) {
         (void)unit;
@@ -131,6 +138,8 @@ class JobObservers final : public JobObserver {
     void add(JobObserver& observer) { observers_.push_back(&observer); }
 
     void waiting(Waiting what) override;
+    void records_waiting(const std::string& since, const std::string& why) override;
+    void records_back() override;
     void unit_found(const UnitIdentity& unit, std::uint32_t baud) override;
     void unit_left_in_place(const UnitIdentity& unit) override;
     void step_started(RecipeStep step) override;

@@ -113,6 +113,14 @@ void JsonReporter::waiting(Waiting what) {
     output_.json(event("waiting").add("for", what == Waiting::port ? "port" : "next_unit").text());
 }
 
+void JsonReporter::records_waiting(const std::string& since, const std::string& why) {
+    output_.json(event("records_waiting").add("since", since).add("message", why).text());
+}
+
+void JsonReporter::records_back() {
+    output_.json(event("records_back").text());
+}
+
 void JsonReporter::unit_left_in_place(const UnitIdentity& unit) {
     auto line = event("remove_unit");
     line.add("id", unit.id_utf8);

@@ -116,7 +116,7 @@ constexpr OptionRow OPTIONS[] = {
      "a TOML recipe: image (relative to the file), image_sha256, verify,\n"
      "id or id_format and id_start, [settings] gps, internal, external,\n"
      "then (\"run\" or \"qb7\"), [checks] flash_type (a code), min_version,\n"
-     "db (as --db)",
+     "db (as --db), db_wait (as --db-wait)",
      [](ParseState& p, const std::string& v) {
          p.options.recipe = v;
          return true;
@@ -362,6 +362,24 @@ constexpr OptionRow OPTIONS[] = {
      },
      "--db needs a file or a URI, for example station.db or postgresql://vrk@line-db/vrk",
      "program, log, report, import or ids"},
+    {"--db-wait",
+     "",
+     "SECONDS",
+     {Command::program},
+     G::recipe,
+     "a line's database server that goes away during the run is waited\n"
+     "for up to SECONDS (60; 0: the run ends at once); meanwhile no new\n"
+     "unit is taken and no unit is shown passed; no effect on a file",
+     [](ParseState& p, const std::string& v) {
+         std::uint64_t n = 0;
+         if (!whole_number(p, v, "--db-wait", 0, DB_WAIT_MAX_S,
+                           "from 0 to " + std::to_string(DB_WAIT_MAX_S), n))
+             return false;
+         p.options.db_wait_s = static_cast<std::uint32_t>(n);
+         return true;
+     },
+     {},
+     "program"},
 
     // vrk log and vrk ids.
     {"--format",

@@ -102,7 +102,27 @@ void PortJob::wait_for_hooks() {
 
 PortJob::~PortJob() = default;
 
+void PortJob::records_waiting(const std::string& since, const std::string& why) {
+    observers_.records_waiting(since, why);
+}
+
+void PortJob::records_back() {
+    observers_.records_back();
+}
+
+bool PortJob::keep_waiting() {
+    return !s_.console.interrupted();
+}
+
 int PortJob::run() {
+    // The store tells the calls of this thread's job that wait for a line's server.
+    struct Watching {
+        StationStore* store;
+        ~Watching() {
+            if (store != nullptr) store->watch_waits(nullptr);
+        }
+    } watching{records_ ? s_.store : nullptr};
+    if (watching.store != nullptr) watching.store->watch_waits(this);
     platform::OpenResult opened = s_.ports.open(device_);
     // A production line's port may not be there yet (a unit on its own USB adapter): --repeat
     // waits for it as for any unit.

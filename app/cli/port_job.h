@@ -67,7 +67,12 @@ struct JobServices {
     HookQueue* hooks = nullptr;
 };
 
-class PortJob final : public device::UnitPrompts, public platform::HostServices {
+// It watches its own calls to the station's records: a call that waits for a line's server
+// that went away is one of this port's, made on this port's thread, so the store tells the job
+// (not the other way round: the port's thread is inside the call and cannot ask).
+class PortJob final : public device::UnitPrompts,
+                      public platform::HostServices,
+                      public StoreWaitObserver {
   public:
     // `index` is the port's place among the ports (its bar's row, its line in the tally).
     PortJob(const JobPlan& plan, std::string device, std::size_t index, JobServices services);
@@ -98,6 +103,12 @@ class PortJob final : public device::UnitPrompts, public platform::HostServices 
     std::optional<std::string> save_file_dialog(const platform::SaveFileRequest&) override {
         return std::nullopt;
     }
+
+    // StoreWaitObserver: on the job's thread, inside a call to the records.
+    void records_waiting(const std::string& since, const std::string& why) override;
+    void records_back() override;
+    // Ctrl+C ends the wait: the unit fails (its row is not stored) and the run ends.
+    [[nodiscard]] bool keep_waiting() override;
 
   private:
     // --repeat: the port is not there; tries to open it once a second until it is (or the run

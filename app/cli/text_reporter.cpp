@@ -61,6 +61,14 @@ void TextReporter::waiting(Waiting what) {
     if (what == Waiting::port) note(port_ + ": waiting for the port to appear (Ctrl+C ends)");
 }
 
+void TextReporter::records_waiting(const std::string& since, const std::string& why) {
+    note(port_ + ": waiting for the database (away since " + since + "): " + why);
+}
+
+void TextReporter::records_back() {
+    note(port_ + ": the database answers again");
+}
+
 void TextReporter::unit_left_in_place(const UnitIdentity& unit) {
     note(label(unit) + " is done already: remove the unit");
 }

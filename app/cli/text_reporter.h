@@ -29,6 +29,8 @@ class TextReporter final : public device::EngineObserver, public JobObserver {
 
     // JobObserver
     void waiting(Waiting what) override;
+    void records_waiting(const std::string& since, const std::string& why) override;
+    void records_back() override;
     void unit_found(const UnitIdentity& unit, std::uint32_t baud) override;
     void unit_left_in_place(const UnitIdentity& unit) override;
     void id_chosen(const IdChosen& chosen) override;

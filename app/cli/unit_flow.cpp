@@ -290,6 +290,10 @@ TransferFacts UnitFlow::planned_transfer() const {
 UnitFlow::StepResult UnitFlow::stop_line_for_records(const StoreError& error) {
     // The records are the source of truth for IDs: without them no port takes another unit.
     line_.stop();
+    // A running station's store reports the server unreachable only once it has waited for
+    // it as long as it was told to (--db-wait): the outage, not a database that is unusable.
+    if (error.failure == StoreFailure::unreachable)
+        return {Result::records_unavailable, error.message};
     return {Result::database_unusable, error.message};
 }
 

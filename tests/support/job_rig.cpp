@@ -120,13 +120,16 @@ JobRun JobRig::run(const std::vector<std::string>& args, cli::JobObserver* obser
     cli::RunServices services{time, files, console, out, err, "station-test"};
     if (observer != nullptr) services.observers.push_back(observer);
     // The database on a medium the test can make fail (failing_vfs_faults()).
-    services.open_store = [](const std::string& path, cli::StoreError* error) {
+    services.open_store = [this](const std::string& path, cli::StoreError* error) {
         cli::SqliteStoreSettings settings;
         settings.vfs = failing_vfs();
         settings.why_unwritable = [](const std::string&) {
             return static_cast<platform::WriteBlock>(failing_vfs_faults().medium.load());
         };
-        return cli::open_sqlite_station_store(path, cli::StoreAccess::station, error, settings);
+        auto store =
+            cli::open_sqlite_station_store(path, cli::StoreAccess::station, error, settings);
+        if (store && wrap_store) store = wrap_store(std::move(store));
+        return store;
     };
     cli::UnitRun unit_run(parsed.options, services);
     const auto early = unit_run.prepare();

@@ -90,6 +90,10 @@ class JobRig {
     FakeConsole console;
     MemoryFileSystem files;
     std::string db_path;  // a database file of the test's own, for program
+    // When set, the store program opens is handed to it and the run uses what it gives back
+    // (a store that stands for a line's server, with its outages).
+    std::function<std::unique_ptr<cli::StationStore>(std::unique_ptr<cli::StationStore>)>
+        wrap_store;
 
     // Runs vrk with `args` (the command line after "vrk", without --port: the socket is the
     // port) to its end. `observer`, when given, hears the job's events as the reporters do

@@ -44,6 +44,8 @@ constexpr ResultRow RESULTS[] = {
      "the image changed on the disk after the recipe checked it (every port stops)"},
     {Result::database_unusable, "database_unusable", EXIT_DATABASE, K::database,
      "the station database cannot be opened or written (every port stops)"},
+    {Result::records_unavailable, "records_unavailable", EXIT_DATABASE, K::database,
+     "the line's database went away and did not answer within --db-wait (every port stops)"},
     {Result::usage, "usage", EXIT_USAGE, K::usage,
      "a mistake on the command line or in the recipe"},
     {Result::trace_failed, "trace_failed", EXIT_USAGE, K::usage,

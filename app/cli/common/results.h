@@ -52,6 +52,7 @@ enum class Result {
     ids_exhausted,
     image_changed,
     database_unusable,
+    records_unavailable,
     usage,
     trace_failed,
 };

@@ -1,9 +1,13 @@
 #include "app/cli/station/postgres_station_store.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -109,6 +113,29 @@ constexpr long long SCHEMA_LOCK = 0x56524B53;
 // A transaction that lost a race (a deadlock, a serialisation failure, two binds of one unit)
 // is tried again this often before the call fails.
 constexpr int TRANSACTION_TRIES = 5;
+// The pauses between tries to connect again to a server that went away: short at first (a
+// connection broken by a restart comes back at once), never so long that a station stands
+// idle well after its server is back.
+constexpr std::uint32_t FIRST_PAUSE_MS = 200;
+constexpr std::uint32_t LONGEST_PAUSE_MS = 5000;
+
+StoreError& error_of(StoreError& error) {
+    return error;
+}
+template <typename T>
+StoreError& error_of(StoreResult<T>& result) {
+    return result.error;
+}
+
+// "60 s", "0.5 s": the outage limit as a person set it.
+std::string seconds_text(std::uint32_t ms) {
+    char text[32];
+    if (ms % 1000 == 0)
+        std::snprintf(text, sizeof text, "%u s", static_cast<unsigned>(ms / 1000));
+    else
+        std::snprintf(text, sizeof text, "%.1f s", ms / 1000.0);
+    return text;
+}
 
 // The times as the records write them ("2025-03-01T12:30:15.000Z").
 constexpr std::string_view UTC_TEXT =
@@ -152,9 +179,17 @@ bool contains(const std::string& text, std::string_view part) {
 class PostgresStationStore final : public StationStore {
   public:
     PostgresStationStore(std::string uri, const PostgresStoreSettings& settings)
-        : uri_(std::move(uri)), busy_timeout_ms_(settings.busy_timeout_ms) {}
+        : uri_(std::move(uri)),
+          busy_timeout_ms_(settings.busy_timeout_ms),
+          outage_limit_ms_(settings.outage_limit_ms) {}
 
     const std::string& location() const override { return uri_; }
+
+    void set_outage_limit(std::uint32_t ms) override {
+        const std::lock_guard lock(state_mutex_);
+        outage_limit_ms_ = ms;
+    }
+    void watch_waits(StoreWaitObserver* observer) override;
 
     StoreError begin_run(const RunStart& s) override;
     StoreError complete_run(const RunEnd& e) override;
@@ -186,6 +221,36 @@ class PostgresStationStore final : public StationStore {
     [[nodiscard]] StoreError start(StoreAccess access, std::span<const SchemaStep> schema);
 
   private:
+    // The connection is one call's at a time, each call a transaction of its own. A call
+    // waiting for its turn while the one before waits for a server that went away tells its
+    // own thread's observer.
+    class Turn {
+      public:
+        explicit Turn(PostgresStationStore& store) : store_(store) { store_.take_turn(); }
+        ~Turn() { store_.end_turn(); }
+        Turn(const Turn&) = delete;
+        Turn& operator=(const Turn&) = delete;
+
+      private:
+        PostgresStationStore& store_;
+    };
+    void take_turn();
+    void end_turn();
+    // The calling thread's observer, or nullptr; state_mutex_ held.
+    [[nodiscard]] StoreWaitObserver* watcher() const;
+    // Connects (again), with the session's settings: the failure, or none.
+    [[nodiscard]] StoreError connect();
+    // Does `call` (one try of one call; its argument: it is tried again after the connection
+    // broke, and what the try before did may have been committed) and, while it fails
+    // because the server went away, connects again and tries again within the outage limit.
+    template <typename Call>
+    [[nodiscard]] auto riding_out(const Call& call) -> decltype(call(false));
+    // After a try failed with `error` (unreachable): waits for the server and connects again.
+    // false when the limit passed (or the wait was ended), with `error` saying so.
+    [[nodiscard]] bool reconnect(StoreError& error);
+    // A call went through: the outage, if any, is over.
+    void outage_over();
+
     [[nodiscard]] StoreError failure(StoreFailure kind, const std::string& what) const {
         return {kind, "the line database " + uri_ + " " + what};
     }
@@ -224,8 +289,22 @@ class PostgresStationStore final : public StationStore {
 
     std::string uri_;
     pg::Connection connection_;
-    std::mutex mutex_;  // one call at a time on the connection: each is its own transaction
+    StoreAccess access_ = StoreAccess::station;
     int busy_timeout_ms_;
+
+    // Whose turn it is on the connection, and the outage: guarded by state_mutex_.
+    mutable std::mutex state_mutex_;
+    std::condition_variable turn_changed_;
+    bool busy_ = false;       // a call has the connection
+    bool turn_told_ = false;  // the call that has it told its observer it waits
+    std::uint32_t outage_limit_ms_;
+    bool outage_ = false;  // the server went away and no call went through since
+    std::chrono::steady_clock::time_point outage_started_;
+    std::string outage_since_;  // UTC, for the observers
+    std::string outage_why_;
+    std::uint32_t pause_ms_ = FIRST_PAUSE_MS;
+    bool gave_up_ = false;  // the limit passed: later calls try once, and wait no more
+    std::map<std::thread::id, StoreWaitObserver*> watchers_;
     std::int64_t version_ = 0;  // the schema's version, as found or brought up to
     // Set by a failed statement: whether the transaction may simply be tried again.
     std::string last_sqlstate_;
@@ -272,13 +351,140 @@ StoreError PostgresStationStore::connect_failure() const {
 }
 
 template <typename T>
-StoreResult<T> PostgresStationStore::retried(
-    const std::function<StoreResult<T>(bool&)>& attempt) {
+StoreResult<T> PostgresStationStore::retried(const std::function<StoreResult<T>(bool&)>& attempt) {
     StoreResult<T> result;
     for (int tries = 1;; ++tries) {
         bool again = false;
         result = attempt(again);
         if (!again || tries == TRANSACTION_TRIES) return result;
+    }
+}
+
+void PostgresStationStore::watch_waits(StoreWaitObserver* observer) {
+    const std::lock_guard lock(state_mutex_);
+    if (observer != nullptr)
+        watchers_[std::this_thread::get_id()] = observer;
+    else
+        watchers_.erase(std::this_thread::get_id());
+}
+
+StoreWaitObserver* PostgresStationStore::watcher() const {
+    const auto found = watchers_.find(std::this_thread::get_id());
+    return found != watchers_.end() ? found->second : nullptr;
+}
+
+void PostgresStationStore::take_turn() {
+    std::unique_lock lock(state_mutex_);
+    bool told = false;
+    while (busy_) {
+        if (outage_ && !told) {
+            // The call before waits for the server: this port waits too, and says so.
+            told = true;
+            StoreWaitObserver* const observer = watcher();
+            const std::string since = outage_since_, why = outage_why_;
+            lock.unlock();
+            if (observer != nullptr) observer->records_waiting(since, why);
+            lock.lock();
+            continue;
+        }
+        turn_changed_.wait(lock);
+    }
+    busy_ = true;
+    turn_told_ = told;
+}
+
+void PostgresStationStore::end_turn() {
+    StoreWaitObserver* observer = nullptr;
+    {
+        const std::lock_guard lock(state_mutex_);
+        // Told it waits, and the server answers now: back (a call that gave up is not).
+        if (turn_told_ && !outage_ && connection_.ok()) observer = watcher();
+        turn_told_ = false;
+        busy_ = false;
+    }
+    turn_changed_.notify_all();
+    if (observer != nullptr) observer->records_back();
+}
+
+void PostgresStationStore::outage_over() {
+    const std::lock_guard lock(state_mutex_);
+    outage_ = false;
+    gave_up_ = false;
+    pause_ms_ = FIRST_PAUSE_MS;
+}
+
+template <typename Call>
+auto PostgresStationStore::riding_out(const Call& call) -> decltype(call(false)) {
+    bool again = false;
+    for (;;) {
+        auto result = call(again);
+        StoreError& error = error_of(result);
+        if (error.failure != StoreFailure::unreachable) {
+            outage_over();
+            return result;
+        }
+        if (!reconnect(error)) return result;
+        again = true;
+    }
+}
+
+bool PostgresStationStore::reconnect(StoreError& error) {
+    using Clock = std::chrono::steady_clock;
+    StoreWaitObserver* observer = nullptr;
+    std::uint32_t limit_ms = 0;
+    bool patient = true;
+    bool tell = false;
+    std::string since;
+    {
+        const std::lock_guard lock(state_mutex_);
+        limit_ms = outage_limit_ms_;
+        // No waiting asked for: the call fails as the connection did.
+        if (limit_ms == 0) return false;
+        if (!outage_) {
+            outage_ = true;
+            outage_started_ = Clock::now();
+            outage_since_ = utc_time_now();
+            outage_why_ = error.message;
+            // Those waiting for their turn learn that they wait for the server.
+            turn_changed_.notify_all();
+        }
+        patient = !gave_up_;
+        observer = watcher();
+        tell = !turn_told_;
+        turn_told_ = true;
+        since = outage_since_;
+    }
+    if (tell && observer != nullptr) observer->records_waiting(since, error.message);
+    const auto deadline = outage_started_ + std::chrono::milliseconds(limit_ms);
+    for (;;) {
+        StoreError connected = connect();
+        if (connected.ok()) return true;
+        if (connected.failure != StoreFailure::unreachable) {
+            // The server is there and refuses the station now (its role was dropped, its
+            // database renamed): waiting does not mend that.
+            error = std::move(connected);
+            return false;
+        }
+        const auto now = Clock::now();
+        const bool ended = observer != nullptr && !observer->keep_waiting();
+        if (!patient || ended || now >= deadline) {
+            {
+                const std::lock_guard lock(state_mutex_);
+                gave_up_ = true;
+                outage_ = false;
+            }
+            turn_changed_.notify_all();
+            error = std::move(connected);
+            error.message +=
+                ended ? " (the wait for it was ended)"
+                      : " (it did not answer again within " + seconds_text(limit_ms) + ")";
+            return false;
+        }
+        // Not a busy loop: the thread sleeps; the other ports' calls wait for their turn.
+        const auto pause =
+            std::min<Clock::duration>(std::chrono::milliseconds(pause_ms_), deadline - now);
+        std::this_thread::sleep_for(pause);
+        pause_ms_ = std::min(pause_ms_ * 2, LONGEST_PAUSE_MS);
     }
 }
 
@@ -308,16 +514,16 @@ std::optional<std::int64_t> PostgresStationStore::read_version(std::int64_t know
     }
     const std::int64_t found = version.integer(0, 0);
     if (found > known) {
-        *error = failure(StoreFailure::other_version,
-                         "was written by a newer vrk (its records are of version " +
-                             std::to_string(found) + ", this vrk knows " + std::to_string(known) +
-                             ")");
+        *error =
+            failure(StoreFailure::other_version,
+                    "was written by a newer vrk (its records are of version " +
+                        std::to_string(found) + ", this vrk knows " + std::to_string(known) + ")");
         return std::nullopt;
     }
     return found;
 }
 
-StoreError PostgresStationStore::start(StoreAccess access, std::span<const SchemaStep> schema) {
+StoreError PostgresStationStore::connect() {
     // Ours, under what the URI says: a server that vanishes is noticed by TCP within about
     // half a minute rather than never.
     const std::string user_timeout = std::to_string(busy_timeout_ms_);
@@ -330,14 +536,21 @@ StoreError PostgresStationStore::start(StoreAccess access, std::span<const Schem
                                         {"tcp_user_timeout", user_timeout}});
     if (!connection_.ok()) return connect_failure();
     // A lock is waited for up to the busy time-out; a statement that works (not waits) for
-    // twice that is stuck. A reader never writes.
+    // twice that is stuck. A reader never writes. A connection made again after an outage
+    // gets the same: no statement of a station ever waits without a limit.
     const auto set = connection_.exec(
         "SELECT set_config('lock_timeout', $1, false), set_config('statement_timeout', $2, "
         "false), set_config('idle_in_transaction_session_timeout', $2, false), "
         "set_config('default_transaction_read_only', $3, false)",
         {param(std::to_string(busy_timeout_ms_)), param(std::to_string(2 * busy_timeout_ms_)),
-         param(access == StoreAccess::export_only ? "on" : "off")});
+         param(access_ == StoreAccess::export_only ? "on" : "off")});
     if (!set.ok()) return failure(set);
+    return {};
+}
+
+StoreError PostgresStationStore::start(StoreAccess access, std::span<const SchemaStep> schema) {
+    access_ = access;
+    if (StoreError error = connect(); !error.ok()) return error;
 
     const auto known = static_cast<std::int64_t>(schema.size());
     StoreError error;
@@ -345,8 +558,7 @@ StoreError PostgresStationStore::start(StoreAccess access, std::span<const Schem
     if (!version) return error;
     version_ = *version;
     if (access == StoreAccess::export_only) {
-        if (*version == 0)
-            return failure(StoreFailure::not_a_database, "holds no station records");
+        if (*version == 0) return failure(StoreFailure::not_a_database, "holds no station records");
         return {};  // an older version is read as it is
     }
     if (*version == known) return {};
@@ -375,8 +587,9 @@ StoreError PostgresStationStore::upgrade(std::int64_t known, std::span<const Sch
     const auto refused_upgrade = [&](const pg::Result& result) {
         StoreError e = failure(result);
         if (e.failure == StoreFailure::refused)
-            e.message += " (its tables are made or brought up to date by a role that may create "
-                         "them: run vrk program once as their owner)";
+            e.message +=
+                " (its tables are made or brought up to date by a role that may create "
+                "them: run vrk program once as their owner)";
         return e;
     };
     if (*version == 0) {
@@ -397,71 +610,83 @@ StoreError PostgresStationStore::upgrade(std::int64_t known, std::span<const Sch
 }
 
 StoreError PostgresStationStore::begin_run(const RunStart& s) {
-    std::lock_guard lock(mutex_);
-    // A row already there with this key was written by an earlier try of this very call (keys
-    // are random and unique): it counts as written.
-    const auto inserted = connection_.exec(
-        R"sql(
-INSERT INTO runs (run_key, started_at, host, station_number, operator, port, serial_number,
-                  id_before, firmware_version, flash_type_code, flash_type, gps_before,
-                  internal_before, external_before, image, image_sha256, tool_version, lot)
-VALUES ($1, $2::timestamptz, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17,
-        $18)
-ON CONFLICT (run_key) DO NOTHING)sql",
-        {param(s.run_key), param(s.started_at), param(s.host), param(s.station_number),
-         param(s.operator_name), param(s.port), param(s.serial_number), param(s.id_before),
-         param(s.firmware_version), param(s.flash_type_code), param(s.flash_type),
-         param(s.settings_before.gps), param(s.settings_before.internal),
-         param(s.settings_before.external), param(s.image), param(s.image_sha256),
-         param(s.tool_version), param(s.lot)});
-    if (!inserted.ok()) return failure(inserted);
-    return {};
+    const Turn turn(*this);
+    return riding_out([&](bool after_break) -> StoreError {
+        (void)after_break;
+        // A row already there with this key was written by an earlier try of this very call (keys
+        // are random and unique): it counts as written.
+        const auto inserted = connection_.exec(
+            R"sql(
+    INSERT INTO runs (run_key, started_at, host, station_number, operator, port, serial_number,
+                      id_before, firmware_version, flash_type_code, flash_type, gps_before,
+                      internal_before, external_before, image, image_sha256, tool_version, lot)
+    VALUES ($1, $2::timestamptz, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17,
+            $18)
+    ON CONFLICT (run_key) DO NOTHING)sql",
+            {param(s.run_key), param(s.started_at), param(s.host), param(s.station_number),
+             param(s.operator_name), param(s.port), param(s.serial_number), param(s.id_before),
+             param(s.firmware_version), param(s.flash_type_code), param(s.flash_type),
+             param(s.settings_before.gps), param(s.settings_before.internal),
+             param(s.settings_before.external), param(s.image), param(s.image_sha256),
+             param(s.tool_version), param(s.lot)});
+        if (!inserted.ok()) return failure(inserted);
+        return {};
+    });
 }
 
 StoreError PostgresStationStore::complete_run(const RunEnd& e) {
-    std::lock_guard lock(mutex_);
-    const auto updated = connection_.exec(
-        R"sql(
-UPDATE runs SET id_after = $2, gps_after = $3, internal_after = $4, external_after = $5,
-                step_download = $6, step_id = $7, step_settings = $8, step_then = $9,
-                result = $10, exit_code = $11, message = $12, duration_ms = $13
-WHERE run_key = $1)sql",
-        {param(e.run_key), param(e.id_after), param(e.settings_after.gps),
-         param(e.settings_after.internal), param(e.settings_after.external),
-         pg::text_or_null(e.steps.download), pg::text_or_null(e.steps.id),
-         pg::text_or_null(e.steps.settings), pg::text_or_null(e.steps.then), param(e.result),
-         param(static_cast<std::int64_t>(e.exit_code)),
-         param(e.message), param(static_cast<std::int64_t>(e.duration_ms))});
-    if (!updated.ok()) return failure(updated);
-    if (updated.affected() == 0)
-        return failure(StoreFailure::no_such_run, "has no run " + e.run_key + " to complete");
-    return {};
+    const Turn turn(*this);
+    return riding_out([&](bool after_break) -> StoreError {
+        (void)after_break;
+        const auto updated = connection_.exec(
+            R"sql(
+    UPDATE runs SET id_after = $2, gps_after = $3, internal_after = $4, external_after = $5,
+                    step_download = $6, step_id = $7, step_settings = $8, step_then = $9,
+                    result = $10, exit_code = $11, message = $12, duration_ms = $13
+    WHERE run_key = $1)sql",
+            {param(e.run_key), param(e.id_after), param(e.settings_after.gps),
+             param(e.settings_after.internal), param(e.settings_after.external),
+             pg::text_or_null(e.steps.download), pg::text_or_null(e.steps.id),
+             pg::text_or_null(e.steps.settings), pg::text_or_null(e.steps.then), param(e.result),
+             param(static_cast<std::int64_t>(e.exit_code)), param(e.message),
+             param(static_cast<std::int64_t>(e.duration_ms))});
+        if (!updated.ok()) return failure(updated);
+        if (updated.affected() == 0)
+            return failure(StoreFailure::no_such_run, "has no run " + e.run_key + " to complete");
+        return {};
+    });
 }
 
 StoreError PostgresStationStore::record_hook(const HookRecord& h) {
-    std::lock_guard lock(mutex_);
-    // One outcome per run: a second is refused by the key and leaves the first.
-    const auto inserted = connection_.exec(
-        "INSERT INTO hooks (run_key, status, message, ended_at) VALUES ($1, $2, $3, "
-        "$4::timestamptz)",
-        {param(h.run_key), param(h.status), param(h.message), param(h.ended_at)});
-    if (!inserted.ok()) return failure(inserted);
-    return {};
+    const Turn turn(*this);
+    return riding_out([&](bool after_break) -> StoreError {
+        (void)after_break;
+        // One outcome per run: a second is refused by the key and leaves the first.
+        const auto inserted = connection_.exec(
+            "INSERT INTO hooks (run_key, status, message, ended_at) VALUES ($1, $2, $3, "
+            "$4::timestamptz)",
+            {param(h.run_key), param(h.status), param(h.message), param(h.ended_at)});
+        // Tried again after the connection broke: the try before may have committed it.
+        if (after_break && inserted.sqlstate() == pg::UNIQUE_VIOLATION) return {};
+        if (!inserted.ok()) return failure(inserted);
+        return {};
+    });
 }
 
-StoreResult<std::optional<std::string>> PostgresStationStore::bound_id(
-    std::int32_t serial_number) {
-    std::lock_guard lock(mutex_);
-    const auto found =
-        connection_.exec("SELECT id FROM ids WHERE serial_number = $1 AND state = 'bound'",
-                         {param(static_cast<std::int64_t>(serial_number))});
-    if (!found.ok()) return {std::nullopt, failure(found)};
-    if (found.rows() > 0) return {found.text(0, 0), {}};
-    return {};
+StoreResult<std::optional<std::string>> PostgresStationStore::bound_id(std::int32_t serial_number) {
+    const Turn turn(*this);
+    return riding_out([&](bool after_break) -> StoreResult<std::optional<std::string>> {
+        (void)after_break;
+        const auto found =
+            connection_.exec("SELECT id FROM ids WHERE serial_number = $1 AND state = 'bound'",
+                             {param(static_cast<std::int64_t>(serial_number))});
+        if (!found.ok()) return {std::nullopt, failure(found)};
+        if (found.rows() > 0) return {found.text(0, 0), {}};
+        return {};
+    });
 }
 
-StoreResult<std::optional<IdHolder>> PostgresStationStore::holder(std::string_view id,
-                                                                 bool lock) {
+StoreResult<std::optional<IdHolder>> PostgresStationStore::holder(std::string_view id, bool lock) {
     const auto found = connection_.exec("SELECT " + id_columns() + " FROM " + ids_source() +
                                             " WHERE id = $1" + (lock ? " FOR UPDATE" : ""),
                                         {param(id)});
@@ -474,8 +699,11 @@ StoreResult<std::optional<IdHolder>> PostgresStationStore::holder(std::string_vi
 }
 
 StoreResult<std::optional<IdHolder>> PostgresStationStore::id_holder(std::string_view id) {
-    std::lock_guard lock(mutex_);
-    return holder(id, false);
+    const Turn turn(*this);
+    return riding_out([&](bool after_break) -> StoreResult<std::optional<IdHolder>> {
+        (void)after_break;
+        return holder(id, false);
+    });
 }
 
 bool worth_another_try(const std::string& state) {
@@ -485,216 +713,260 @@ bool worth_another_try(const std::string& state) {
 StoreResult<Reservation> PostgresStationStore::reserve_next(const IdScheme& scheme,
                                                             std::optional<std::uint64_t> id_start,
                                                             const IdClaimant& claimant) {
-    std::lock_guard lock(mutex_);
+    const Turn turn(*this);
     const std::string key = scheme.counter_key();
-    return retried<Reservation>([&](bool& again) -> StoreResult<Reservation> {
-        const auto fail = [&](const pg::Result& r) -> StoreResult<Reservation> {
-            again = worth_another_try(r.sqlstate());
-            return {{}, failure(r)};
-        };
-        pg::Transaction tx(connection_);
-        if (!tx.begun().ok()) return fail(tx.begun());
-        // The counter's row is made when missing and then locked: the stations of the line
-        // take this scheme's IDs one after another.
-        const auto made = connection_.exec(
-            "INSERT INTO counters (scheme, next_value) VALUES ($1, $2) ON CONFLICT DO NOTHING",
-            {param(key), param(static_cast<std::int64_t>(id_start.value_or(1)))});
-        if (!made.ok()) return fail(made);
-        const auto counter = connection_.exec(
-            "SELECT next_value FROM counters WHERE scheme = $1 FOR UPDATE", {param(key)});
-        if (!counter.ok()) return fail(counter);
-        const auto stored = static_cast<std::uint64_t>(std::max<std::int64_t>(
-            counter.rows() > 0 ? counter.integer(0, 0) : 0, 0));
-        std::uint64_t n = std::max(stored, id_start.value_or(0));
-
-        Reservation reservation;
-        const std::string now = utc_time_now();
-        for (;;) {
-            const auto id = scheme.format(n);
-            if (!id) {
-                reservation.exhausted = true;
-                return {reservation, {}};  // rolled back: the counter stays as it was
-            }
-            // The ID's key decides: a row that is there already (from any scheme, a fixed or
-            // a carried ID, another station's claim a moment ago) keeps its holder.
-            const auto reserved = connection_.exec(
+    return riding_out([&](bool after_break) -> StoreResult<Reservation> {
+        if (after_break) {
+            // The try before broke off, maybe in its commit: an ID it reserved for this unit's
+            // run is the unit's, and no second one is taken.
+            const auto earlier = connection_.exec(
                 R"sql(
-INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at, source, station_number)
-VALUES ($1, 'reserved', $2, $3, $4, $5::timestamptz, 'scheme', $6) ON CONFLICT (id) DO NOTHING)sql",
-                {param(*id), param(static_cast<std::int64_t>(claimant.serial_number)), param(key),
-                 param(claimant.run_key), param(now), param(claimant.station_number)});
-            if (!reserved.ok()) return fail(reserved);
-            if (reserved.affected() == 1) {
-                reservation.id = *id;
-                reservation.counter = n;
-                break;
+SELECT id FROM ids WHERE serial_number = $1 AND scheme = $2 AND run_key = $3
+  AND state = 'reserved' ORDER BY reserved_at DESC, id DESC LIMIT 1)sql",
+                {param(static_cast<std::int64_t>(claimant.serial_number)), param(key),
+                 param(claimant.run_key)});
+            if (!earlier.ok()) return {{}, failure(earlier)};
+            if (earlier.rows() > 0) {
+                Reservation reservation;
+                reservation.id = earlier.text(0, 0);
+                // The counter moved past it in the same transaction.
+                const auto counter = connection_.exec(
+                    "SELECT next_value FROM counters WHERE scheme = $1", {param(key)});
+                if (!counter.ok()) return {{}, failure(counter)};
+                if (counter.rows() > 0 && counter.integer(0, 0) > 0)
+                    reservation.counter = static_cast<std::uint64_t>(counter.integer(0, 0) - 1);
+                return {reservation, {}};
             }
-            ++n;
         }
-        const auto advanced =
-            connection_.exec("UPDATE counters SET next_value = $2 WHERE scheme = $1",
-                             {param(key), param(static_cast<std::int64_t>(n + 1))});
-        if (!advanced.ok()) return fail(advanced);
-        if (const auto committed = tx.commit(); !committed.ok()) return fail(committed);
-        return {reservation, {}};
+        return retried<Reservation>([&](bool& again) -> StoreResult<Reservation> {
+            const auto fail = [&](const pg::Result& r) -> StoreResult<Reservation> {
+                again = worth_another_try(r.sqlstate());
+                return {{}, failure(r)};
+            };
+            pg::Transaction tx(connection_);
+            if (!tx.begun().ok()) return fail(tx.begun());
+            // The counter's row is made when missing and then locked: the stations of the line
+            // take this scheme's IDs one after another.
+            const auto made = connection_.exec(
+                "INSERT INTO counters (scheme, next_value) VALUES ($1, $2) ON CONFLICT DO NOTHING",
+                {param(key), param(static_cast<std::int64_t>(id_start.value_or(1)))});
+            if (!made.ok()) return fail(made);
+            const auto counter = connection_.exec(
+                "SELECT next_value FROM counters WHERE scheme = $1 FOR UPDATE", {param(key)});
+            if (!counter.ok()) return fail(counter);
+            const auto stored = static_cast<std::uint64_t>(
+                std::max<std::int64_t>(counter.rows() > 0 ? counter.integer(0, 0) : 0, 0));
+            std::uint64_t n = std::max(stored, id_start.value_or(0));
+
+            Reservation reservation;
+            const std::string now = utc_time_now();
+            for (;;) {
+                const auto id = scheme.format(n);
+                if (!id) {
+                    reservation.exhausted = true;
+                    return {reservation, {}};  // rolled back: the counter stays as it was
+                }
+                // The ID's key decides: a row that is there already (from any scheme, a fixed or
+                // a carried ID, another station's claim a moment ago) keeps its holder.
+                const auto reserved = connection_.exec(
+                    R"sql(
+    INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at, source, station_number)
+    VALUES ($1, 'reserved', $2, $3, $4, $5::timestamptz, 'scheme', $6) ON CONFLICT (id) DO NOTHING)sql",
+                    {param(*id), param(static_cast<std::int64_t>(claimant.serial_number)),
+                     param(key), param(claimant.run_key), param(now),
+                     param(claimant.station_number)});
+                if (!reserved.ok()) return fail(reserved);
+                if (reserved.affected() == 1) {
+                    reservation.id = *id;
+                    reservation.counter = n;
+                    break;
+                }
+                ++n;
+            }
+            const auto advanced =
+                connection_.exec("UPDATE counters SET next_value = $2 WHERE scheme = $1",
+                                 {param(key), param(static_cast<std::int64_t>(n + 1))});
+            if (!advanced.ok()) return fail(advanced);
+            if (const auto committed = tx.commit(); !committed.ok()) return fail(committed);
+            return {reservation, {}};
+        });
     });
 }
 
 StoreResult<Reservation> PostgresStationStore::peek_next(const IdScheme& scheme,
                                                          std::optional<std::uint64_t> id_start) {
-    std::lock_guard lock(mutex_);
-    // Read without a lock: the ID a unit would get now, which another station may take before
-    // this one reserves (reserve_next then gives the next free one).
-    const auto counter = connection_.exec("SELECT next_value FROM counters WHERE scheme = $1",
-                                          {param(scheme.counter_key())});
-    if (!counter.ok()) return {{}, failure(counter)};
-    std::uint64_t n = id_start.value_or(1);
-    if (counter.rows() > 0)
-        n = std::max(static_cast<std::uint64_t>(std::max<std::int64_t>(counter.integer(0, 0), 0)),
-                     id_start.value_or(0));
-    Reservation reservation;
-    for (;; ++n) {
-        const auto id = scheme.format(n);
-        if (!id) {
-            reservation.exhausted = true;
+    const Turn turn(*this);
+    return riding_out([&](bool after_break) -> StoreResult<Reservation> {
+        (void)after_break;
+        // Read without a lock: the ID a unit would get now, which another station may take before
+        // this one reserves (reserve_next then gives the next free one).
+        const auto counter = connection_.exec("SELECT next_value FROM counters WHERE scheme = $1",
+                                              {param(scheme.counter_key())});
+        if (!counter.ok()) return {{}, failure(counter)};
+        std::uint64_t n = id_start.value_or(1);
+        if (counter.rows() > 0)
+            n = std::max(
+                static_cast<std::uint64_t>(std::max<std::int64_t>(counter.integer(0, 0), 0)),
+                id_start.value_or(0));
+        Reservation reservation;
+        for (;; ++n) {
+            const auto id = scheme.format(n);
+            if (!id) {
+                reservation.exhausted = true;
+                return {reservation, {}};
+            }
+            const auto taken = connection_.exec("SELECT 1 FROM ids WHERE id = $1", {param(*id)});
+            if (!taken.ok()) return {{}, failure(taken)};
+            if (taken.rows() > 0) continue;  // in the records already, in some state
+            reservation.id = *id;
+            reservation.counter = n;
             return {reservation, {}};
         }
-        const auto taken = connection_.exec("SELECT 1 FROM ids WHERE id = $1", {param(*id)});
-        if (!taken.ok()) return {{}, failure(taken)};
-        if (taken.rows() > 0) continue;  // in the records already, in some state
-        reservation.id = *id;
-        reservation.counter = n;
-        return {reservation, {}};
-    }
+    });
 }
 
 StoreResult<std::optional<std::string>> PostgresStationStore::pending_reservation(
     const IdScheme& scheme, std::int32_t serial_number) {
-    std::lock_guard lock(mutex_);
-    const auto found = connection_.exec(
-        R"sql(
-SELECT id FROM ids WHERE serial_number = $1 AND scheme = $2 AND state = 'reserved'
-ORDER BY reserved_at DESC, id DESC LIMIT 1)sql",
-        {param(static_cast<std::int64_t>(serial_number)), param(scheme.counter_key())});
-    if (!found.ok()) return {std::nullopt, failure(found)};
-    if (found.rows() > 0) return {found.text(0, 0), {}};
-    return {};
+    const Turn turn(*this);
+    return riding_out([&](bool after_break) -> StoreResult<std::optional<std::string>> {
+        (void)after_break;
+        const auto found = connection_.exec(
+            R"sql(
+    SELECT id FROM ids WHERE serial_number = $1 AND scheme = $2 AND state = 'reserved'
+    ORDER BY reserved_at DESC, id DESC LIMIT 1)sql",
+            {param(static_cast<std::int64_t>(serial_number)), param(scheme.counter_key())});
+        if (!found.ok()) return {std::nullopt, failure(found)};
+        if (found.rows() > 0) return {found.text(0, 0), {}};
+        return {};
+    });
 }
 
 StoreResult<Claim> PostgresStationStore::claim(std::string_view id, IdSource source,
                                                const IdClaimant& claimant) {
-    std::lock_guard lock(mutex_);
-    const std::int32_t serial_number = claimant.serial_number;
-    const std::string& run_key = claimant.run_key;
-    return retried<Claim>([&](bool& again) -> StoreResult<Claim> {
-        const auto fail = [&](const pg::Result& r) -> StoreResult<Claim> {
-            again = worth_another_try(r.sqlstate());
-            return {{}, failure(r)};
-        };
-        pg::Transaction tx(connection_);
-        if (!tx.begun().ok()) return fail(tx.begun());
-        const auto inserted = connection_.exec(
-            R"sql(
-INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at, source, station_number)
-VALUES ($1, 'reserved', $2, '', $3, $4::timestamptz, $5, $6) ON CONFLICT (id) DO NOTHING)sql",
-            {param(id), param(static_cast<std::int64_t>(serial_number)), param(run_key),
-             param(utc_time_now()), param(id_source_name(source)),
-             param(claimant.station_number)});
-        if (!inserted.ok()) return fail(inserted);
-        if (inserted.affected() == 0) {
-            last_sqlstate_.clear();
-            auto h = holder(id, true);
-            if (!h.ok()) {
-                again = worth_another_try(last_sqlstate_);
-                return {{}, h.error};
+    const Turn turn(*this);
+    return riding_out([&](bool after_break) -> StoreResult<Claim> {
+        (void)after_break;
+        const std::int32_t serial_number = claimant.serial_number;
+        const std::string& run_key = claimant.run_key;
+        return retried<Claim>([&](bool& again) -> StoreResult<Claim> {
+            const auto fail = [&](const pg::Result& r) -> StoreResult<Claim> {
+                again = worth_another_try(r.sqlstate());
+                return {{}, failure(r)};
+            };
+            pg::Transaction tx(connection_);
+            if (!tx.begun().ok()) return fail(tx.begun());
+            const auto inserted = connection_.exec(
+                R"sql(
+    INSERT INTO ids (id, state, serial_number, scheme, run_key, reserved_at, source, station_number)
+    VALUES ($1, 'reserved', $2, '', $3, $4::timestamptz, $5, $6) ON CONFLICT (id) DO NOTHING)sql",
+                {param(id), param(static_cast<std::int64_t>(serial_number)), param(run_key),
+                 param(utc_time_now()), param(id_source_name(source)),
+                 param(claimant.station_number)});
+            if (!inserted.ok()) return fail(inserted);
+            if (inserted.affected() == 0) {
+                last_sqlstate_.clear();
+                auto h = holder(id, true);
+                if (!h.ok()) {
+                    again = worth_another_try(last_sqlstate_);
+                    return {{}, h.error};
+                }
+                if (h.value && h.value->serial_number != serial_number)
+                    return {Claim{false, h.value}, {}};
+                if (h.value && h.value->state == IdState::bound) return {Claim{true, h.value}, {}};
+                const auto renewed = connection_.exec(
+                    "UPDATE ids SET state = 'reserved', run_key = $2, spent_at = NULL WHERE id = "
+                    "$1",
+                    {param(id), param(run_key)});
+                if (!renewed.ok()) return fail(renewed);
             }
-            if (h.value && h.value->serial_number != serial_number)
-                return {Claim{false, h.value}, {}};
-            if (h.value && h.value->state == IdState::bound) return {Claim{true, h.value}, {}};
-            const auto renewed = connection_.exec(
-                "UPDATE ids SET state = 'reserved', run_key = $2, spent_at = NULL WHERE id = $1",
-                {param(id), param(run_key)});
-            if (!renewed.ok()) return fail(renewed);
-        }
-        if (const auto committed = tx.commit(); !committed.ok()) return fail(committed);
-        return {Claim{true, std::nullopt}, {}};
+            if (const auto committed = tx.commit(); !committed.ok()) return fail(committed);
+            return {Claim{true, std::nullopt}, {}};
+        });
     });
 }
 
 StoreError PostgresStationStore::bind(std::string_view id, std::int32_t serial_number) {
-    std::lock_guard lock(mutex_);
-    const auto serial = param(static_cast<std::int64_t>(serial_number));
-    const auto conflict = [&](std::int32_t holder) {
-        return failure(StoreFailure::id_conflict, "holds the ID " + std::string(id) +
-                                                      " for the unit with serial number " +
-                                                      std::to_string(holder));
-    };
-    return retried<bool>([&](bool& again) -> StoreResult<bool> {
-               const auto fail = [&](const pg::Result& r) -> StoreResult<bool> {
-                   // Another station binding an ID to the same unit at the same moment: the
-                   // unique index over bound IDs stops one, which tries again.
-                   again = worth_another_try(r.sqlstate()) || r.sqlstate() == pg::UNIQUE_VIOLATION;
-                   return {false, failure(r)};
-               };
-               pg::Transaction tx(connection_);
-               if (!tx.begun().ok()) return fail(tx.begun());
-               last_sqlstate_.clear();
-               auto h = holder(id, true);
-               if (!h.ok()) {
-                   again = worth_another_try(last_sqlstate_);
-                   return {false, h.error};
-               }
-               if (h.value && h.value->serial_number != serial_number)
-                   return {false, conflict(h.value->serial_number)};
-               // The unit's earlier ID is spent first: a unit holds one ID.
-               const std::string now = utc_time_now();
-               const auto retired = connection_.exec(
-                   "UPDATE ids SET state = 'spent', spent_at = $3::timestamptz WHERE "
-                   "serial_number = $1 AND state = 'bound' AND id <> $2",
-                   {serial, param(id), param(now)});
-               if (!retired.ok()) return fail(retired);
-               // Guarded by the holder as well: an ID another station claimed after the look-up
-               // above is not taken over.
-               const auto bound = connection_.exec(
-                   R"sql(
-INSERT INTO ids (id, state, serial_number, scheme, reserved_at, bound_at, source)
-VALUES ($1, 'bound', $2, '', $3::timestamptz, $3::timestamptz, 'records')
-ON CONFLICT (id) DO UPDATE SET state = 'bound', bound_at = excluded.bound_at, spent_at = NULL
-WHERE ids.serial_number = excluded.serial_number)sql",
-                   {param(id), serial, param(now)});
-               if (!bound.ok()) return fail(bound);
-               if (bound.affected() == 0) {
-                   again = true;  // read the new holder, and refuse then
-                   return {false, failure(StoreFailure::id_conflict,
-                                          "holds the ID " + std::string(id) + " for another unit")};
-               }
-               if (const auto committed = tx.commit(); !committed.ok()) return fail(committed);
-               return {true, {}};
-           })
-        .error;
+    const Turn turn(*this);
+    return riding_out([&](bool after_break) -> StoreError {
+        (void)after_break;
+        const auto serial = param(static_cast<std::int64_t>(serial_number));
+        const auto conflict = [&](std::int32_t holder) {
+            return failure(StoreFailure::id_conflict, "holds the ID " + std::string(id) +
+                                                          " for the unit with serial number " +
+                                                          std::to_string(holder));
+        };
+        return retried<bool>([&](bool& again) -> StoreResult<bool> {
+                   const auto fail = [&](const pg::Result& r) -> StoreResult<bool> {
+                       // Another station binding an ID to the same unit at the same moment: the
+                       // unique index over bound IDs stops one, which tries again.
+                       again =
+                           worth_another_try(r.sqlstate()) || r.sqlstate() == pg::UNIQUE_VIOLATION;
+                       return {false, failure(r)};
+                   };
+                   pg::Transaction tx(connection_);
+                   if (!tx.begun().ok()) return fail(tx.begun());
+                   last_sqlstate_.clear();
+                   auto h = holder(id, true);
+                   if (!h.ok()) {
+                       again = worth_another_try(last_sqlstate_);
+                       return {false, h.error};
+                   }
+                   if (h.value && h.value->serial_number != serial_number)
+                       return {false, conflict(h.value->serial_number)};
+                   // The unit's earlier ID is spent first: a unit holds one ID.
+                   const std::string now = utc_time_now();
+                   const auto retired = connection_.exec(
+                       "UPDATE ids SET state = 'spent', spent_at = $3::timestamptz WHERE "
+                       "serial_number = $1 AND state = 'bound' AND id <> $2",
+                       {serial, param(id), param(now)});
+                   if (!retired.ok()) return fail(retired);
+                   // Guarded by the holder as well: an ID another station claimed after the look-up
+                   // above is not taken over.
+                   const auto bound = connection_.exec(
+                       R"sql(
+    INSERT INTO ids (id, state, serial_number, scheme, reserved_at, bound_at, source)
+    VALUES ($1, 'bound', $2, '', $3::timestamptz, $3::timestamptz, 'records')
+    ON CONFLICT (id) DO UPDATE SET state = 'bound', bound_at = excluded.bound_at, spent_at = NULL
+    WHERE ids.serial_number = excluded.serial_number)sql",
+                       {param(id), serial, param(now)});
+                   if (!bound.ok()) return fail(bound);
+                   if (bound.affected() == 0) {
+                       again = true;  // read the new holder, and refuse then
+                       return {false,
+                               failure(StoreFailure::id_conflict,
+                                       "holds the ID " + std::string(id) + " for another unit")};
+                   }
+                   if (const auto committed = tx.commit(); !committed.ok()) return fail(committed);
+                   return {true, {}};
+               })
+            .error;
+    });
 }
 
 StoreError PostgresStationStore::spend(std::string_view id) {
-    std::lock_guard lock(mutex_);
-    const auto updated =
-        connection_.exec("UPDATE ids SET state = 'spent', spent_at = $2::timestamptz WHERE id = "
-                         "$1 AND state = 'reserved'",
-                         {param(id), param(utc_time_now())});
-    if (!updated.ok()) return failure(updated);
-    return {};
+    const Turn turn(*this);
+    return riding_out([&](bool after_break) -> StoreError {
+        (void)after_break;
+        const auto updated = connection_.exec(
+            "UPDATE ids SET state = 'spent', spent_at = $2::timestamptz WHERE id = "
+            "$1 AND state = 'reserved'",
+            {param(id), param(utc_time_now())});
+        if (!updated.ok()) return failure(updated);
+        return {};
+    });
 }
 
 StoreError PostgresStationStore::for_each_run(const RunFilter& filter,
                                               const std::function<void(const RunRecord&)>& row) {
-    std::lock_guard lock(mutex_);
+    const Turn turn(*this);
     const std::string sql = "SELECT runs.run_key, " + utc_text("started_at") + R"sql(, host,
        station_number, operator, port, serial_number, id_before, firmware_version,
        flash_type_code, flash_type, gps_before, internal_before, external_before, image,
        image_sha256, tool_version, id_after, gps_after, internal_after, external_after,
        step_download, step_id, step_settings, step_then, result, exit_code, runs.message,
        duration_ms, lot, hooks.status, hooks.message, )sql" +
-                            utc_text("hooks.ended_at") + "\nFROM " + runs_source() +
-                            " LEFT JOIN " + hooks_source() + R"sql( ON hooks.run_key = runs.run_key
+                            utc_text("hooks.ended_at") + "\nFROM " + runs_source() + " LEFT JOIN " +
+                            hooks_source() + R"sql( ON hooks.run_key = runs.run_key
 WHERE ($1::timestamptz IS NULL OR started_at >= $1::timestamptz)
   AND ($2::integer IS NULL OR serial_number = $2::integer)
   AND ($3::text IS NULL OR lower(id_before) = lower($3::text) OR lower(id_after) = lower($3::text))
@@ -748,7 +1020,7 @@ ORDER BY started_at, runs.run_key)sql";
 
 StoreError PostgresStationStore::for_each_id(const IdFilter& filter,
                                              const std::function<void(const IdHolder&)>& id) {
-    std::lock_guard lock(mutex_);
+    const Turn turn(*this);
     const std::string sql = "SELECT " + id_columns() + " FROM " + ids_source() + R"sql(
 WHERE ($1::text IS NULL OR lower(id) = lower($1::text))
   AND ($2::integer IS NULL OR serial_number = $2::integer)
@@ -765,7 +1037,7 @@ ORDER BY reserved_at, id)sql";
 
 StoreError PostgresStationStore::for_each_counter(
     const std::function<void(const CounterRecord&)>& row) {
-    std::lock_guard lock(mutex_);
+    const Turn turn(*this);
     const auto done = connection_.stream(
         "SELECT scheme, next_value FROM counters ORDER BY scheme", {}, [&](const pg::Result& q) {
             row({q.text(0, 0),
@@ -776,7 +1048,7 @@ StoreError PostgresStationStore::for_each_counter(
 }
 
 StoreResult<bool> PostgresStationStore::import_run(const RunRecord& run) {
-    std::lock_guard lock(mutex_);
+    const Turn turn(*this);
     const RunStart& s = run.start;
     const RunEnd e = run.end.value_or(RunEnd{});
     const bool ended = run.end.has_value();
@@ -794,17 +1066,35 @@ INSERT INTO runs (run_key, started_at, host, station_number, operator, port, ser
 VALUES ($1, $2::timestamptz, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17,
         $18, $19, $20, $21, $22, $23, $24, $25, $26, $27, $28, $29, $30)
 ON CONFLICT (run_key) DO NOTHING)sql",
-        {param(s.run_key), param(s.started_at), param(s.host), param(s.station_number),
-         param(s.operator_name), param(s.port), param(s.serial_number), param(s.id_before),
-         param(s.firmware_version), param(s.flash_type_code), param(s.flash_type),
-         param(s.settings_before.gps), param(s.settings_before.internal),
-         param(s.settings_before.external), param(s.image), param(s.image_sha256),
-         param(s.tool_version), param(e.id_after), param(e.settings_after.gps),
-         param(e.settings_after.internal), param(e.settings_after.external),
-         pg::text_or_null(e.steps.download), pg::text_or_null(e.steps.id),
-         pg::text_or_null(e.steps.settings), pg::text_or_null(e.steps.then),
-         pg::text_or_null(e.result), optional(param(static_cast<std::int64_t>(e.exit_code))),
-         optional(param(e.message)), optional(param(static_cast<std::int64_t>(e.duration_ms))),
+        {param(s.run_key),
+         param(s.started_at),
+         param(s.host),
+         param(s.station_number),
+         param(s.operator_name),
+         param(s.port),
+         param(s.serial_number),
+         param(s.id_before),
+         param(s.firmware_version),
+         param(s.flash_type_code),
+         param(s.flash_type),
+         param(s.settings_before.gps),
+         param(s.settings_before.internal),
+         param(s.settings_before.external),
+         param(s.image),
+         param(s.image_sha256),
+         param(s.tool_version),
+         param(e.id_after),
+         param(e.settings_after.gps),
+         param(e.settings_after.internal),
+         param(e.settings_after.external),
+         pg::text_or_null(e.steps.download),
+         pg::text_or_null(e.steps.id),
+         pg::text_or_null(e.steps.settings),
+         pg::text_or_null(e.steps.then),
+         pg::text_or_null(e.result),
+         optional(param(static_cast<std::int64_t>(e.exit_code))),
+         optional(param(e.message)),
+         optional(param(static_cast<std::int64_t>(e.duration_ms))),
          param(s.lot)});
     if (!inserted.ok()) return {false, failure(inserted)};
     if (run.hook) {
@@ -820,7 +1110,7 @@ ON CONFLICT (run_key) DO NOTHING)sql",
 }
 
 StoreResult<ImportedId> PostgresStationStore::import_id(const IdHolder& h) {
-    std::lock_guard lock(mutex_);
+    const Turn turn(*this);
     const auto serial = param(static_cast<std::int64_t>(h.serial_number));
     // One statement: the IDs' key decides, and the unique index over bound IDs refuses a
     // second bound ID for a unit that holds one here.
@@ -841,8 +1131,8 @@ ON CONFLICT (id) DO NOTHING)sql",
             "SELECT id, scheme FROM ids WHERE serial_number = $1 AND state = 'bound'", {serial});
         if (!bound.ok()) return {{}, failure(bound)};
         outcome.outcome = ImportedId::Outcome::conflict;
-        outcome.holder = IdHolder{bound.text(0, 0), IdState::bound, h.serial_number,
-                                  bound.text(0, 1)};
+        outcome.holder =
+            IdHolder{bound.text(0, 0), IdState::bound, h.serial_number, bound.text(0, 1)};
         return {outcome, {}};
     }
     if (inserted.affected() == 1) return {outcome, {}};
@@ -856,7 +1146,7 @@ ON CONFLICT (id) DO NOTHING)sql",
 }
 
 StoreResult<bool> PostgresStationStore::raise_counter(const CounterRecord& counter) {
-    std::lock_guard lock(mutex_);
+    const Turn turn(*this);
     const auto raised = connection_.exec(
         R"sql(
 INSERT INTO counters (scheme, next_value) VALUES ($1, $2)
@@ -910,7 +1200,7 @@ StoreResult<Report> PostgresStationStore::report(const ReportQuery& query) {
                      "set TZ to a zone's name (as Europe/Berlin), or report in UTC with --utc"}};
         zone = *local;
     }
-    std::lock_guard lock(mutex_);
+    const Turn turn(*this);
     // One snapshot: the totals and the groups see the same rows while stations write.
     pg::Transaction tx(connection_);
     if (!tx.begun().ok()) return {{}, failure(tx.begun())};

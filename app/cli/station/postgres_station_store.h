@@ -17,6 +17,16 @@
 // in a transaction frees the counter it holds), and TCP keep-alives and a user time-out on the
 // client's side, so that a server that vanishes is noticed.
 //
+// A server that goes away in the middle of a run is waited for inside the call (riding_out):
+// the call that finds the connection broken connects again at once (a backend ended alone
+// comes back then), then 0.2 s later, waiting twice as long each time up to 5 s, until a call
+// goes through or the outage limit (counted from the first failure) passes. The other ports'
+// calls wait for their turn meanwhile, and every waiting port's observer is told. A statement
+// whose reply was lost may have been committed: each call is safe to make again (a row's start
+// by its key, its completion with the same values, a reservation looked up by its unit and
+// run before another is made, a claim or a bind that finds the ID already the unit's, a
+// hook's outcome already there).
+//
 // The schema is versioned in the table vrk_schema_version; a station brings it up to date
 // in one transaction (DDL is transactional in PostgreSQL) under an advisory lock, so that
 // stations started together upgrade it once. Readers read older versions as they are.
@@ -27,6 +37,7 @@
 // another.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
@@ -45,6 +56,8 @@ struct PostgresStoreSettings {
     std::span<const SchemaStep> schema;
     // How long a statement waits for another station's lock.
     int busy_timeout_ms = STORE_BUSY_TIMEOUT_MS;
+    // How long a call waits for a server that went away (set_outage_limit).
+    std::uint32_t outage_limit_ms = STORE_OUTAGE_LIMIT_DEFAULT_S * 1000;
 };
 
 [[nodiscard]] std::unique_ptr<StationStore> open_postgres_station_store(

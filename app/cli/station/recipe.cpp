@@ -99,6 +99,7 @@ class Builder {
         // The command line first, then the recipe, then what the caller found (VRK_DB, or the
         // default file).
         r.db_path = options_.db ? *options_.db : file_.db ? file_.db->value : db_path;
+        if (!db_wait(r)) return outcome_;
         r.repeat = options_.repeat;
         r.count = options_.count;
         r.max_failures = options_.max_failures;
@@ -318,6 +319,21 @@ class Builder {
                            "lot must be a work order's name, as lot = \"WO-2025-0117\" (text "
                            "without control characters)");
         r.lot = value;
+        return true;
+    }
+
+    bool db_wait(Recipe& r) {
+        if (options_.db_wait_s) {
+            r.db_wait_ms = *options_.db_wait_s * 1000;
+            return true;
+        }
+        if (!file_.db_wait) return true;
+        const std::int64_t seconds = file_.db_wait->value;
+        if (seconds < 0 || seconds > DB_WAIT_MAX_S)
+            return at_line(file_.db_wait->line,
+                           "db_wait must be a number of seconds from 0 to " +
+                               std::to_string(DB_WAIT_MAX_S) + ", as db_wait = 60");
+        r.db_wait_ms = static_cast<std::uint32_t>(seconds) * 1000;
         return true;
     }
 

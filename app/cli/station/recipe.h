@@ -52,11 +52,16 @@ struct RecipeOptions {
     std::optional<std::uint32_t> max_failures;
     std::optional<std::string> on_unit;  // --on-unit COMMAND
     std::optional<std::uint32_t> on_unit_timeout_s;
+    std::optional<std::uint32_t> db_wait_s;  // --db-wait SECONDS
 };
 
 // How long a hook may run unless told otherwise.
 inline constexpr std::uint32_t HOOK_TIMEOUT_DEFAULT_S = 30;
 inline constexpr std::uint32_t HOOK_TIMEOUT_MAX_S = 86400;
+// How long a station waits for a line's server that went away (--db-wait, db_wait), and the
+// most it may be told: a day, as for a hook.
+inline constexpr std::uint32_t DB_WAIT_DEFAULT_S = 60;
+inline constexpr std::uint32_t DB_WAIT_MAX_S = 86400;
 
 enum class IdChoice {
     keep,    // no ID step: the unit keeps the ID it has
@@ -110,6 +115,10 @@ struct Recipe {
     std::string on_unit;
     std::vector<std::string> on_unit_words;
     std::uint32_t on_unit_timeout_ms = HOOK_TIMEOUT_DEFAULT_S * 1000;
+
+    // How long a call to a line's database waits for its server (0: it fails at once); a
+    // station's file ignores it.
+    std::uint32_t db_wait_ms = DB_WAIT_DEFAULT_S * 1000;
 };
 
 struct RecipeOutcome {
@@ -139,7 +148,7 @@ struct RecipeFile {
     // The station database (a file, or a line database's URI) when --db names none.
     std::optional<FromFile<std::string>> db;
     std::optional<FromFile<bool>> verify;
-    std::optional<FromFile<std::int64_t>> id_start;
+    std::optional<FromFile<std::int64_t>> id_start, db_wait;
     // [settings]: a value as vrk set takes it; an integer is a code, kept as its decimal text.
     std::optional<FromFile<std::string>> gps, internal, external;
     // [checks]

@@ -84,6 +84,8 @@ class Reader {
                 ok = text(key, node, file.lot, "\"WO-2025-0117\"");
             } else if (name == "db") {
                 ok = text(key, node, file.db, "\"postgresql://vrk@line-db/vrk\"");
+            } else if (name == "db_wait") {
+                ok = integer(key, node, file.db_wait, "60");
             } else if (name == "settings" || name == "checks") {
                 const auto* table = node.as_table();
                 if (table == nullptr)
@@ -95,7 +97,7 @@ class Reader {
                 return fail(line_of(key, node),
                             "unknown key '" + std::string(name) +
                                 "' (a recipe has image, image_sha256, verify, id, id_format, "
-                                "id_start, then, lot, on_unit, db, [settings] and [checks])");
+                                "id_start, then, lot, on_unit, db, db_wait, [settings] and [checks])");
             }
             if (!ok) return false;
         }

@@ -57,6 +57,7 @@ ProgramStart start_program(const RecipeOptions& options, platform::FileSystem& f
     start.store = open ? open(made.recipe->db_path, &failure)
                        : open_station_store(made.recipe->db_path, StoreAccess::station, &failure);
     if (!start.store) return fail(Result::database_unusable, failure.message);
+    start.store->set_outage_limit(made.recipe->db_wait_ms);
     start.recipe = std::move(made.recipe);
     return start;
 }

@@ -20,6 +20,13 @@
 // nothing. Apart from id_conflict and no_such_run (a caller's mistake), a failure means the
 // database is unusable for this run: the tool says why and exits with EXIT_DATABASE, and
 // touches no unit it has not touched yet.
+//
+// A line's server that goes away in the middle of a run (restarted, its network cut) is
+// waited for inside the call: the store connects again with back-off for up to its outage
+// limit (set_outage_limit, --db-wait) and does the call then, so the caller only sees a slow
+// call. What it did before the connection broke is looked up first, so a call whose commit's
+// outcome was lost is never done twice. Past the limit the call fails as `unreachable`. A
+// station's file has no outages: its store ignores both settings below.
 #pragma once
 
 #include <cstdint>
@@ -323,9 +330,34 @@ struct Report {
     std::vector<ReportGroup> groups;  // by `by`, in the order of their keys; none without it
 };
 
+// Told, on the thread of the call that waits, while a line's server is away. A port's job
+// is one: its board and its JSON say that the port waits for the database, and why.
+class StoreWaitObserver {
+  public:
+    virtual ~StoreWaitObserver() = default;
+    // The call waits for the server; `since` is when the outage was noticed (UTC, as
+    // RunStart::started_at), `why` the server's or libpq's last words.
+    virtual void records_waiting(const std::string& since, const std::string& why) = 0;
+    // The server answers again: the call goes on.
+    virtual void records_back() = 0;
+    // Asked between tries: false ends the wait at once (the operator pressed Ctrl+C), and the
+    // call fails as if the limit had passed.
+    [[nodiscard]] virtual bool keep_waiting() { return true; }
+};
+
+// How long a call waits for a line's server that went away, unless told otherwise.
+inline constexpr std::uint32_t STORE_OUTAGE_LIMIT_DEFAULT_S = 60;
+
 class StationStore {
   public:
     virtual ~StationStore() = default;
+
+    // How long a call waits for a server that went away before it fails (0: it fails at
+    // once, without connecting again).
+    virtual void set_outage_limit(std::uint32_t ms) { (void)ms; }
+    // The observer of the calls made from the calling thread (nullptr: none from now on). It
+    // must outlive the calls it observes.
+    virtual void watch_waits(StoreWaitObserver* observer) { (void)observer; }
 
     // The database as named in messages (its file).
     [[nodiscard]] virtual const std::string& location() const = 0;
