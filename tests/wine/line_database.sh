@@ -24,7 +24,6 @@ cleanup() {
     "$here/../../scripts/pg-test-cluster" stop "$state" >/dev/null 2>&1
 }
 trap cleanup EXIT
-sim_pid=""
 . "$here/e2e_common.sh"
 cd "$work" || exit 1
 rm -f "$WINEPREFIX/drive_c"/import-me.db*
