@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include "platform/machine.h"
+#include "platform/time_zone_name.h"
 #include "platform/win32/error_classes.h"
 #include "platform/win32/wide_text.h"
 
@@ -43,8 +44,12 @@ std::optional<std::string> environment_variable(const char* name) {
 
 std::optional<std::string> local_time_zone() {
     // Windows names its zones its own way ("W. Europe Standard Time"), which a PostgreSQL
-    // server does not know; this build reaches no line database anyway.
-    return std::nullopt;
+    // server does not know: only TZ, which the C runtime also takes over the system's zone,
+    // gives a name (a POSIX rule such as "CET-1CEST", or a zone's name for the server). Without
+    // it a line database's report by hour or day asks for TZ or --utc.
+    const auto tz = environment_variable("TZ");
+    if (!tz) return std::nullopt;
+    return time_zone_name(tz, std::nullopt, std::nullopt);
 }
 
 bool make_directories(const std::string& path, FileError* error) {

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "platform/win32/error_classes.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
+#include "tests/support/test_environment.h"
 
 namespace vrk::platform {
 namespace {
@@ -233,6 +235,24 @@ TEST(Win32Machine, TheStationsFolderIsInProgramData) {
     };
     for (const auto& [parts, path] : joined)
         EXPECT_EQ(path_in(parts.first, parts.second), path) << path;
+}
+
+// A line database's server converts a report's hours in the zone it is told: on Windows only
+// TZ names one, never the system's zone under its Windows name ("W. Europe Standard Time").
+TEST(Win32Machine, TheZoneForTheServerComesFromTzAlone) {
+    std::optional<std::string> had;
+    if (const char* tz = std::getenv("TZ")) had = tz;
+    const std::pair<std::optional<std::string>, std::optional<std::string>> cases[] = {
+        {std::nullopt, std::nullopt},
+        {"Europe/Berlin", "Europe/Berlin"},
+        {":Asia/Kolkata", "Asia/Kolkata"},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", "CET-1CEST,M3.5.0,M10.5.0/3"},
+    };
+    for (const auto& [tz, zone] : cases) {
+        vrk::test::set_test_environment("TZ", tz);
+        EXPECT_EQ(local_time_zone(), zone) << tz.value_or("(no TZ)");
+    }
+    vrk::test::set_test_environment("TZ", had);
 }
 
 // Folders are made by their UTF-8 names, as every file of the program is opened: a name

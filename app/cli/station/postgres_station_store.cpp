@@ -1254,7 +1254,28 @@ std::span<const SchemaStep> line_schema() {
     return SCHEMA;
 }
 
+namespace {
+
+std::optional<std::string> line_tls_problem(std::string_view sslmode, bool client_has_tls) {
+    if (client_has_tls) return std::nullopt;
+    if (sslmode != "require" && sslmode != "verify-ca" && sslmode != "verify-full")
+        return std::nullopt;
+    return "this build of vrk has a PostgreSQL client without TLS (as the Windows build has), "
+           "so it cannot connect with sslmode=" +
+           std::string(sslmode) +
+           ": reach the line's server over the factory's own network with sslmode=prefer (the "
+           "default), allow or disable, or through a tunnel that encrypts the way (SSH, "
+           "IPsec, a VPN) to a port on this machine; or run the station on the Linux build, "
+           "which has TLS";
+}
+
+}  // namespace
+
 std::optional<std::string> line_uri_problem(const std::string& uri) {
+    return line_uri_problem_for(uri, line_client_has_tls());
+}
+
+std::optional<std::string> line_uri_problem_for(const std::string& uri, bool client_has_tls) {
     char* raw_error = nullptr;
     PQconninfoOption* options = PQconninfoParse(uri.c_str(), &raw_error);
     if (options == nullptr) {
@@ -1264,15 +1285,34 @@ std::optional<std::string> line_uri_problem(const std::string& uri) {
         return "the line database's URI cannot be read: " + why;
     }
     bool password = false;
-    for (const PQconninfoOption* o = options; o->keyword != nullptr; ++o)
-        if (std::string_view(o->keyword) == "password" && o->val != nullptr) password = true;
+    std::optional<std::string> sslmode;
+    for (const PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
+        if (o->val == nullptr) continue;
+        const std::string_view keyword(o->keyword);
+        if (keyword == "password") password = true;
+        if (keyword == "sslmode") sslmode = o->val;
+        // requiressl=1 is require (sslmode, when also given, wins in libpq).
+        if (keyword == "requiressl" && !sslmode && std::string_view(o->val) == "1")
+            sslmode = "require";
+    }
     PQconninfoFree(options);
     if (password)
         return "the line database's URI holds a password, which would show in the process "
                "list, the recipe and the shell's history: leave it out of the URI and put it "
-               "in a password file (~/.pgpass, or the file PGPASSFILE names), in PGPASSWORD, or "
-               "in a service file (PGSERVICEFILE, with service= in the URI)";
+               "in a password file (~/.pgpass, on Windows %APPDATA%\\postgresql\\pgpass.conf, "
+               "or the file PGPASSFILE names), in PGPASSWORD, or in a service file "
+               "(PGSERVICEFILE, with service= in the URI)";
+    // Parsing fills in no defaults: libpq takes PGSSLMODE when the URI names no mode. A mode
+    // that comes from a service file is seen only by libpq, which then refuses it itself.
+    if (!sslmode) sslmode = platform::environment_variable("PGSSLMODE");
+    if (sslmode) return line_tls_problem(*sslmode, client_has_tls);
     return std::nullopt;
+}
+
+bool line_client_has_tls() {
+    // With no connection libpq names the TLS library it was built with, or none (libpq 15 and
+    // later; the Windows build's libpq is 15 too).
+    return PQsslAttribute(nullptr, "library") != nullptr;
 }
 
 std::unique_ptr<StationStore> open_postgres_station_store(const std::string& uri,

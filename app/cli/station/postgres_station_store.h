@@ -51,6 +51,18 @@ namespace vrk::cli {
 // their number, as with SQLite.
 [[nodiscard]] std::span<const SchemaStep> line_schema();
 
+// Whether this process's libpq can speak TLS. The Windows build's libpq is made without
+// OpenSSL (scripts/libpq-windows), Debian's for Linux with it.
+[[nodiscard]] bool line_client_has_tls();
+
+// line_uri_problem for a client with or without TLS: besides a password and what libpq cannot
+// read, a URI is refused when its sslmode (else PGSSLMODE) asks for TLS that the client lacks:
+// require, verify-ca, verify-full, or requiressl=1 (the older way of saying require). Without
+// TLS only disable, allow and prefer work (prefer, libpq's default, falls back to a plain
+// connection). The message says what to do instead.
+[[nodiscard]] std::optional<std::string> line_uri_problem_for(const std::string& uri,
+                                                              bool client_has_tls);
+
 struct PostgresStoreSettings {
     // The schema's steps (empty: line_schema()). For tests of a schema's upgrade.
     std::span<const SchemaStep> schema;
