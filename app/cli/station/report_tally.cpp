@@ -101,7 +101,7 @@ ReportTally::Numbers& ReportTally::group(const ReportGroupKey& key) {
 void ReportTally::add(const TallyRun& run) {
     if (run.serial_number && (!unit_ || unit_->serial_number != *run.serial_number)) {
         end_unit();
-        unit_.emplace();
+        unit_ = Unit{};
         unit_->serial_number = *run.serial_number;
     }
     const std::string_view kind = !run.result                 ? "unfinished"
