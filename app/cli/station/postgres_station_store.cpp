@@ -1165,28 +1165,6 @@ constexpr std::string_view REPORT_FILTERS = R"sql(
     AND ($4::bigint IS NULL OR station_number = $4::bigint)
     AND ($5::text IS NULL OR operator = $5::text))sql";
 
-// The expressions a grouping groups by, in the order of ReportGroupKey's fields it fills.
-// Hours and days are the server's conversion of the start into the zone named by $6.
-std::vector<std::string> report_keys(ReportBy by) {
-    switch (by) {
-        case ReportBy::none:
-            return {};
-        case ReportBy::station:
-            return {"station_number", "host"};
-        case ReportBy::port:
-            return {"station_number", "host", "port"};
-        case ReportBy::operator_name:
-            return {"operator"};
-        case ReportBy::lot:
-            return {"lot"};
-        case ReportBy::hour:
-            return {"to_char(started_at AT TIME ZONE $6::text, 'YYYY-MM-DD HH24:00')"};
-        case ReportBy::day:
-            return {"to_char(started_at AT TIME ZONE $6::text, 'YYYY-MM-DD')"};
-    }
-    return {};
-}
-
 StoreResult<Report> PostgresStationStore::report(const ReportQuery& query) {
     // The server has a zone of its own: hours and days are converted in this machine's, as
     // SQLite does with the C library's, named to the server with each statement.
@@ -1209,9 +1187,14 @@ StoreResult<Report> PostgresStationStore::report(const ReportQuery& query) {
     if (!snapshot.ok()) return {{}, failure(snapshot)};
 
     // Tallied here as on a station's file (report_tally.h).
-    const std::vector<std::string> keys = report_keys(query.by);
-    const std::vector<std::string> statements = tally_statements(
-        keys, runs_source(), std::string(REPORT_FILTERS), report_filtered(query));
+    // Hours and days are the server's conversion of the start into the zone named by $6.
+    const std::string time_key =
+        query.by == ReportBy::hour
+            ? "to_char(started_at AT TIME ZONE $6::text, 'YYYY-MM-DD HH24:00')"
+            : "to_char(started_at AT TIME ZONE $6::text, 'YYYY-MM-DD')";
+    const std::vector<std::string> keys = report_key_columns(query.by, time_key);
+    const std::vector<std::string> statements =
+        tally_statements(keys, runs_source(), std::string(REPORT_FILTERS), report_filtered(query));
     std::vector<Param> params = {param(query.since), param(query.until), param(query.lot),
                                  param(query.station_number), param(query.operator_name)};
     // The zone only where a key names it: a parameter no statement uses has no type.

@@ -6,10 +6,16 @@ namespace vrk::cli {
 
 namespace {
 
+// Whether the result is one the station ended the run with. Asked for every run of a report:
+// the few such names are picked out of the results table once.
 bool station_reason(std::string_view result) {
-    for (const ResultRow& row : result_table())
-        if (row.name == result) return is_station_reason(row.kind);
-    return false;
+    static const std::vector<std::string_view> names = [] {
+        std::vector<std::string_view> found;
+        for (const ResultRow& row : result_table())
+            if (is_station_reason(row.kind)) found.push_back(row.name);
+        return found;
+    }();
+    return std::find(names.begin(), names.end(), result) != names.end();
 }
 
 // The step that failed: the first whose result is a failure; a unit refused, or whose
@@ -52,8 +58,26 @@ std::uint32_t nearest_rank(std::vector<std::uint32_t>& durations, std::size_t pe
 }  // namespace
 
 bool report_filtered(const ReportQuery& query) {
-    return query.since || query.until || query.lot || query.station_number ||
-           query.operator_name;
+    return query.since || query.until || query.lot || query.station_number || query.operator_name;
+}
+
+std::vector<std::string> report_key_columns(ReportBy by, const std::string& time_column) {
+    switch (by) {
+        case ReportBy::none:
+            return {};
+        case ReportBy::station:
+            return {"station_number", "host"};
+        case ReportBy::port:
+            return {"station_number", "host", "port"};
+        case ReportBy::operator_name:
+            return {"operator"};
+        case ReportBy::lot:
+            return {"lot"};
+        case ReportBy::hour:
+        case ReportBy::day:
+            break;
+    }
+    return {time_column};
 }
 
 std::vector<std::string> tally_statements(const std::vector<std::string>& keys,
@@ -73,14 +97,14 @@ std::vector<std::string> tally_statements(const std::vector<std::string>& keys,
                 filters + ")" + in_order};
 }
 
-void ReportTally::count_run(Numbers& n, const TallyRun& run, std::string_view kind) {
+void ReportTally::count_run(Numbers& n, const TallyRun& run, Ending ending) {
     ReportNumbers& r = n.numbers;
-    if (kind == "unfinished") {
+    if (ending == Ending::unfinished) {
         ++r.unfinished;
-    } else if (kind == "station") {
+    } else if (ending == Ending::station) {
         ++r.station_runs;
         add_count(r.station_reasons, *run.result);
-    } else if (kind == "failed") {
+    } else if (ending == Ending::failed) {
         ++r.failed_runs;
         add_count(r.failures, *run.result);
         add_count(r.failed_steps, failed_step(run.steps));
@@ -104,19 +128,20 @@ void ReportTally::add(const TallyRun& run) {
         unit_ = Unit{};
         unit_->serial_number = *run.serial_number;
     }
-    const std::string_view kind = !run.result                 ? "unfinished"
-                                  : station_reason(*run.result) ? "station"
-                                  : *run.result == STEP_SUCCESS ? "passed"
-                                                                : "failed";
+    const Ending ending = !run.result                                   ? Ending::unfinished
+                          : station_reason(*run.result)                 ? Ending::station
+                          : *run.result == result_name(Result::success) ? Ending::passed
+                                                                        : Ending::failed;
     if (run.chosen) {
-        count_run(totals_, run, kind);
-        if (grouped_) count_run(group(run.key), run, kind);
+        count_run(totals_, run, ending);
+        if (grouped_) count_run(group(run.key), run, ending);
     }
     // Units count by their counted runs: completed, with a serial number, not ended by the
     // station.
-    const bool counted = run.serial_number && (kind == "passed" || kind == "failed");
+    const bool counted =
+        run.serial_number && (ending == Ending::passed || ending == Ending::failed);
     if (!counted) return;
-    const bool passed = kind == "passed";
+    const bool passed = ending == Ending::passed;
     if (!unit_->has_first) {
         unit_->has_first = true;
         unit_->first_chosen = run.chosen;

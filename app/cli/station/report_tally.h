@@ -33,17 +33,22 @@ struct TallyRun {
 // Whether the query chooses fewer runs than all.
 [[nodiscard]] bool report_filtered(const ReportQuery& query);
 
+// The columns a grouping's key is read from, in the order of ReportGroupKey's fields it fills:
+// the station's number and host (and the port), the operator or the work order, or for hours
+// and days `time_column`, the store's own expression of the start.
+[[nodiscard]] std::vector<std::string> report_key_columns(ReportBy by,
+                                                          const std::string& time_column);
+
 // The SELECTs that hand a store's runs to a tally, in their units' order (the index on
 // serial_number, started_at, run_key): the whole database without filters; with them, only
 // the units of the chosen runs (a shift is a small part of a year), whose earlier runs say
 // which chosen run is a unit's first, and the chosen runs that have no serial number. Each
-// row: the key's columns (`keys`, one expression each), then serial_number, result, the four
+// row: the key's columns (`keys`, report_key_columns()), then serial_number, result, the four
 // steps, duration_ms and whether the run is chosen. `source` is the runs for FROM, `filters`
 // the chosen runs' condition in the store's parameters.
 [[nodiscard]] std::vector<std::string> tally_statements(const std::vector<std::string>& keys,
                                                         const std::string& source,
-                                                        const std::string& filters,
-                                                        bool filtered);
+                                                        const std::string& filters, bool filtered);
 
 class ReportTally {
   public:
@@ -68,7 +73,9 @@ class ReportTally {
         std::map<ReportGroupKey, bool> last_in_group;  // ... and in each group
     };
 
-    void count_run(Numbers& n, const TallyRun& run, std::string_view kind);
+    // How a run ended, as the report counts it.
+    enum class Ending { unfinished, station, passed, failed };
+    void count_run(Numbers& n, const TallyRun& run, Ending ending);
     void end_unit();
     // The group's numbers; the last group asked for is kept at hand (runs in their units'
     // order mostly come one group after another).

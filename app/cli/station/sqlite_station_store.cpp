@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include "platform/machine.h"
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -15,6 +14,7 @@
 #include "app/cli/common/utc_time.h"
 #include "app/cli/station/postgres_station_store.h"
 #include "app/cli/station/report_tally.h"
+#include "platform/machine.h"
 
 namespace vrk::cli {
 
@@ -254,7 +254,8 @@ IdHolder holder_of(const Statement& row) {
     holder.state = state_of(row.text_at("state"));
     holder.serial_number = static_cast<std::int32_t>(row.integer_at("serial_number"));
     holder.scheme = row.text_at("scheme");
-    if (const auto source = row.optional_text_at("source")) holder.source = id_source_named(*source);
+    if (const auto source = row.optional_text_at("source"))
+        holder.source = id_source_named(*source);
     holder.station_number = row.optional_integer_at<std::uint32_t>("station_number");
     holder.run_key = row.text_at("run_key");
     holder.reserved_at = row.text_at("reserved_at");
@@ -330,8 +331,8 @@ class SqliteStationStore final : public StationStore {
     // Reads the file's marks into version_: a station database of a version this tool knows
     // (or an empty file), or the failure that says what it is instead.
     [[nodiscard]] StoreError recognise(std::int64_t known);
-    // Reads which of ADDED_RUN_COLUMNS the file's runs table has.
-    [[nodiscard]] StoreError read_run_columns();
+    // Reads which of ADDED_RUN_COLUMNS and ADDED_ID_COLUMNS the file's tables have.
+    [[nodiscard]] StoreError read_added_columns();
     // The runs table for a reader's FROM: the table itself, or, in a file of an older version,
     // a view of it with NULL in each column it lacks, so that every query reads every column.
     [[nodiscard]] std::string runs_source() const {
@@ -393,11 +394,11 @@ class SqliteStationStore final : public StationStore {
     std::string note_;                   // what a reader should know of how it read
 };
 
-StoreError SqliteStationStore::read_run_columns() {
+StoreError SqliteStationStore::read_added_columns() {
     const auto read_columns = [this](const char* table, std::span<const std::string_view> added,
                                      std::set<std::string>& have) {
-        Statement query(db_.get(), std::string("SELECT name FROM pragma_table_info('") + table +
-                                       "')");
+        Statement query(db_.get(),
+                        std::string("SELECT name FROM pragma_table_info('") + table + "')");
         have.clear();
         for (;;) {
             const int code = query.step();
@@ -559,7 +560,7 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
                            "is not a station database (it holds no records)");
         // An older file is read as it is (a copy on a read-only medium, a station not yet
         // upgraded): what its version lacks reads as not known.
-        return read_run_columns();
+        return read_added_columns();
     }
 
     if (sqlite3_db_readonly(db_.get(), "main") == 1) {
@@ -581,7 +582,7 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
     }
     if (failed(wal)) return failure(wal);
     if (const int code = exec("PRAGMA synchronous=FULL"); failed(code)) return failure(code);
-    if (version_ == known) return read_run_columns();
+    if (version_ == known) return read_added_columns();
 
     // Another process may be upgrading the same file: the version is read again inside the
     // write lock, and the steps run in the same transaction (DDL is transactional in SQLite).
@@ -590,7 +591,7 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
     if (StoreError error = recognise(known); !error.ok()) return error;
     if (version_ == known) {  // upgraded by the other one meanwhile
         if (const int code = tx.commit(); failed(code)) return failure(code);
-        return read_run_columns();
+        return read_added_columns();
     }
     for (auto step = static_cast<std::size_t>(version_); step < schema.size(); ++step) {
         const std::string sql(schema[step].sql);
@@ -601,7 +602,7 @@ StoreError SqliteStationStore::start(int open_code, StoreAccess access,
     if (const int code = exec(stamp.c_str()); failed(code)) return failure(code);
     if (const int code = tx.commit(); failed(code)) return failure(code);
     version_ = known;
-    return read_run_columns();
+    return read_added_columns();
 }
 
 StoreError SqliteStationStore::begin_run(const RunStart& s) {
@@ -881,7 +882,8 @@ SELECT runs.run_key, started_at, host, station_number, operator, port, serial_nu
        external_after, step_download, step_id, step_settings, step_then, result, exit_code,
        runs.message AS message, duration_ms, lot, hooks.status AS hook_status,
        hooks.message AS hook_message, hooks.ended_at AS hook_ended_at
-FROM )sql" + runs_source() + " LEFT JOIN " + hooks_source() + R"sql( ON hooks.run_key = runs.run_key
+FROM )sql" + runs_source() + " LEFT JOIN " +
+                            hooks_source() + R"sql( ON hooks.run_key = runs.run_key
 WHERE (?1 IS NULL OR started_at >= ?1)
   AND (?2 IS NULL OR serial_number = ?2)
   AND (?3 IS NULL OR id_before = ?3 COLLATE NOCASE OR id_after = ?3 COLLATE NOCASE)
@@ -965,28 +967,6 @@ void bind_report_filters(Statement& statement, const ReportQuery& q) {
         .text(5, q.operator_name);
 }
 
-// The columns a grouping groups by, in the order of ReportGroupKey's fields it fills. Hours
-// and days come as the start's minute ("YYYY-MM-DDTHH:MM", UTC): its hour or day in the
-// report's zone is worked out once per minute (HourOrDay), not once per run.
-std::vector<std::string> report_keys(ReportBy by) {
-    switch (by) {
-        case ReportBy::none:
-            return {};
-        case ReportBy::station:
-            return {"station_number", "host"};
-        case ReportBy::port:
-            return {"station_number", "host", "port"};
-        case ReportBy::operator_name:
-            return {"operator"};
-        case ReportBy::lot:
-            return {"lot"};
-        case ReportBy::hour:
-        case ReportBy::day:
-            return {"substr(started_at, 1, 16)"};
-    }
-    return {};
-}
-
 // A start's minute as the hour ("YYYY-MM-DD HH:00") or day ("YYYY-MM-DD") it falls in: in UTC
 // by its text, in this machine's zone by SQLite's 'localtime' (the C library's zone of this
 // process). Runs in their units' order mostly follow each other in time, so the zone is asked
@@ -1067,10 +1047,12 @@ StoreResult<Report> SqliteStationStore::report(const ReportQuery& query) {
         ~EndRead() { (void)store.exec("COMMIT"); }
     } end_read{*this};
 
-    const std::vector<std::string> keys = report_keys(query.by);
+    // Hours and days come as the start's minute ("YYYY-MM-DDTHH:MM", UTC), worked out in the
+    // report's zone once per UTC hour (HourOrDay), not once per run.
+    const std::vector<std::string> keys = report_key_columns(query.by, "substr(started_at, 1, 16)");
     HourOrDay hour_or_day(db_.get(), query.by, query.utc);
-    const std::vector<std::string> statements = tally_statements(
-        keys, runs_source(), std::string(REPORT_FILTERS), report_filtered(query));
+    const std::vector<std::string> statements =
+        tally_statements(keys, runs_source(), std::string(REPORT_FILTERS), report_filtered(query));
 
     const auto key_of = [&](const Statement& row) {
         ReportGroupKey key;
