@@ -9,12 +9,11 @@
 # - --repeat on COM3, whose adapter is plugged in only after vrk.exe started: it waits for the
 #   port (the CPU it uses while waiting is printed) and flashes the unit once it is there.
 #
-# Usage: station_e2e.sh WINE VRK_EXE VRK_SIM LINK_FOLDER OUT_DIR README
+# Usage: station_e2e.sh WINE VRK_EXE VRK_SIM LINK_FOLDER OUT_DIR
 # Needs WINEPREFIX with COM1, COM2 and COM3 mapped to LINK_FOLDER/com1, com2 and com3 and a
-# running wineserver (scripts/test-windows). README: the repository's, which says which rule a
-# reservation that was never confirmed follows.
+# running wineserver (scripts/test-windows).
 set -u
-wine=$1 vrk=$2 sim=$3 links=$4 out=$5 readme=$6
+wine=$1 vrk=$2 sim=$3 links=$4 out=$5
 work="$out/station-e2e"
 rm -rf "$work"
 mkdir -p "$work"
@@ -135,11 +134,8 @@ other=$(id_of "$work/again.json" 92002)
 [ -n "$held" ] && [ -n "$other" ] && [ "$held" != "$other" ] ||
     fail "after the kill the units were given '$held' and '$other'"
 [ "$other" != K00001 ] || fail "the reservation of the killed run went to another unit"
-# Where the README still spends an unconfirmed reservation, the unit may get another ID; where
-# the reservation stays with its unit, it gets the same one.
-if ! grep -q 'is spent and never given again' "$readme"; then
-    [ "$held" = K00001 ] || fail "the unit killed on got $held, not its reservation K00001"
-fi
+# The reservation stays with its unit: it gets the same ID.
+[ "$held" = K00001 ] || fail "the unit killed on got $held, not its reservation K00001"
 
 # --repeat on a port whose adapter is not there yet.
 rm -f "$links/com3"
